@@ -1,0 +1,41 @@
+// The source's capability list as the tester reports it (58 bytes).
+#pragma once
+
+#include <cstdint>
+
+struct PdoEntry {
+  uint16_t typeWord = 0;  // bits 0-3 object position, 4-7 kind, 8-10 sub-kind
+  uint16_t minMv = 0;
+  uint16_t maxMv = 0;
+  uint16_t maxCurrentMa = 0;
+
+  int ObjectPosition() const { return typeWord & 0x0F; }
+  int Kind() const { return (typeWord >> 4) & 0x0F; }
+  int SubKind() const { return (typeWord >> 8) & 0x07; }
+  // PD-APDO (kind 5, sub-kind 3) or any Quick Charge entry (kind 3).
+  bool IsProgrammable() const { return (Kind() == 5 && SubKind() == 3) || Kind() == 3; }
+};
+
+constexpr int kMaxPdoEntries = 7;
+constexpr int kPdoListBytes = 58;
+
+struct PdoList {
+  uint8_t count = 0;  // valid entries, 0..7
+  uint8_t reserved = 0;
+  PdoEntry entries[kMaxPdoEntries];
+};
+
+// Decodes the 58 bytes of a capability reply (little-endian fields); a count
+// above 7 is limited to 7.
+PdoList DecodePdoList(const uint8_t* bytes58);
+// Encodes a list into its 58-byte wire form.
+void EncodePdoList(const PdoList& list, uint8_t* bytes58);
+
+inline uint16_t MakeTypeWord(int objectPosition, int kind, int subKind) {
+  return static_cast<uint16_t>((objectPosition & 0x0F) | ((kind & 0x0F) << 4) | ((subKind & 0x07) << 8));
+}
+
+// "LEGACY", "PTY", "BC-SDP", ... indexed by kind * 4 + sub-kind; "UNKNOWN" for
+// anything outside the table.
+const char* ProfileName(uint32_t kind, uint32_t subKind);
+const wchar_t* ProfileNameW(uint32_t kind, uint32_t subKind);

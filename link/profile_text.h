@@ -1,0 +1,47 @@
+// Texts of the source's profiles (the Voltage list rows and their log lines), the
+// tester version check, and the voltage sent with a profile request.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "link/pdo.h"
+
+// The active port profile (kind and sub-kind from the port status) is
+// programmable: PD-APDO (kind 5, sub-kind 3) or any Quick Charge level (kind 3).
+bool IsProgrammableProfile(uint32_t kind, uint32_t subKind);
+
+constexpr size_t kProfileTextChars = 128;
+
+// Voltage list row of an entry (name from the profile-name table):
+//   programmable entry, hardwareRevision >= 20: "%s %.2fV-%.2fV" (name, min, max)
+//   programmable entry, hardwareRevision < 20:  "Unknown profile"
+//   any other entry:                            "%s %.2fV" (name, min)
+// Voltages are minMv / 1000 and maxMv / 1000.
+void FormatProfileListText(const PdoEntry& entry, int hardwareRevision, wchar_t* out, size_t outChars);
+
+// Log line of an entry when the capabilities are logged:
+//   programmable, hardwareRevision >= 20: "%s Voltage:%.2fV-%.2fV Max Current:%dmA"
+//   programmable, hardwareRevision < 20:  "Unknown profile"
+//   any other:                            "%s Voltage:%.2fV Max Current:%dmA"
+void FormatProfileDetailText(const PdoEntry& entry, int hardwareRevision, wchar_t* out, size_t outChars);
+
+// Log line of the active entry after a new profile: "Voltage:%.2fV-%.2fV Max
+// Current:%dmA" (min, max, current) when the active port profile is
+// programmable, else "Voltage:%.2fV Max Current:%dmA" (min, current).
+void FormatActiveEntryText(const PdoEntry& entry, bool activeProgrammable, wchar_t* out, size_t outChars);
+
+// Version check of a tester just opened (revisions x 10): null when accepted,
+// else the message to show.
+//   hw 10: needs fw >= 27, else "Please update the device firmware"
+//   hw 20: needs fw >= 30, else "Please update the device firmware"
+//   hw above 20: "Please update the test application"
+//   hw below 20 and not 10: accepted
+const wchar_t* TesterVersionMessage(int hardwareRevision, int firmwareVersion);
+
+// What to send for a profile request of list row `row`: the entry's object
+// position, and 5000 mV when the active port profile is PD sub-kind 0 (or, on a
+// tester with hardwareRevision >= 20, PD sub-kind 3), else the entry's maxMv.
+// False when `row` is not an entry of the list (nothing to request).
+bool ProfileRequestFor(const PdoList& list, int row, uint32_t activeKind, uint32_t activeSubKind,
+                       int hardwareRevision, uint8_t* objectPosition, uint16_t* voltageMv);

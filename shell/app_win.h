@@ -1,0 +1,91 @@
+// Process-wide objects of the Win32 program and the operations the main window
+// dispatches to. Each operation lives in the folder of its subsystem.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// ---- Shell (shell/) --------------------------------------------------------
+extern HINSTANCE appInstance;
+extern HWND mainWindow;
+extern DWORD uiThreadId;
+extern CRITICAL_SECTION selectLock;
+extern wchar_t selectedSerial[32];
+
+extern HBRUSH whiteBrush;
+extern HFONT logTextFont;
+extern HFONT headerFont;
+extern int logRowHeight;
+
+// GradientFill from Msimg32.dll when the system has it, else null.
+using GradientFillFn = BOOL(WINAPI*)(HDC, PTRIVERTEX, ULONG, PVOID, ULONG, ULONG);
+extern HMODULE gradientLibrary;
+extern GradientFillFn gradientFill;
+
+// Notices of the tester (manual-reset) and the test's stop and detach signals
+// (auto-reset), created by InitMainWindow before the monitor thread starts.
+extern HANDLE portAttachedNotice;
+extern HANDLE portDetachedNotice;
+extern HANDLE newProfileNotice;
+extern HANDLE capabilityChangedNotice;
+extern HANDLE stopEvent;
+extern HANDLE portDetachedEvent;
+
+constexpr UINT_PTR kCapacityTimerId = 2;
+constexpr UINT_PTR kLogLineTimerId = 3;
+
+// Private messages of the main window.
+constexpr UINT kMsgLogChanged = WM_APP + 1;   // a worker thread added log records
+constexpr UINT kMsgRunUiActions = WM_APP + 2; // a worker thread queued control updates
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void InitMainWindow(HWND window);
+void CenterWindowOver(HWND window, HWND reference);
+INT_PTR DialogBoxShellFont(HINSTANCE instance, int templateId, HWND owner, DLGPROC procedure, LPARAM parameter);
+void OpenGraphWindow(HWND window);
+// Formats and logs the periodic measurement line (timer 3).
+void LogMeasurementLine();
+
+// Log window (shell/log_window_win.cpp).
+void PaintLogWindow(bool withHeader);
+void UpdateLogScrollRange();
+void ScrollLog(WPARAM request);
+void ClearLog(HWND window);
+void SetLogWindowRect(const RECT& rect);
+// Brings the log window up to date after records were added (UI thread).
+void RefreshLogWindow();
+
+// Tester list and selection (shell/tester_list_win.cpp).
+void ScanTesters(HWND window);
+void SelectTester(HWND window);
+enum TesterListAction { Removed = 1, Arrived = 2 };
+void UpdateTesterList(HWND window, int action, const wchar_t* serial);
+void OnTesterNotice(int n);
+
+// Instance registry and device notifications (shell/instance_registry_win.cpp).
+void OpenInstanceRegistry();
+void ReleaseInstanceRegistry();
+void RegisterUsbNotifications(HWND window);
+void OnDeviceChange(HWND window, WPARAM event, LPARAM data);
+
+// Log export (shell/log_export_win.cpp), About and Help (shell/about_help_win.cpp).
+void SaveLog(HWND window);
+void ShowAboutBox(HWND window);
+void OpenUserGuide(HWND window);
+
+// ---- Tester link and monitoring (link/) -------------------------------------
+DWORD WINAPI MonitorLoop(LPVOID mainWindowHandle);
+void CloseTesterLink();
+uint8_t TesterHardwareRevision();
+void OnVoltageListSelect(HWND window);
+void OnSetVoltage(HWND window);
+void OnSetLoad(HWND window);
+void OnSliderScroll(HWND window, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK CalibrationDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// ---- Graphs (graphs/) ---------------------------------------------------------
+INT_PTR CALLBACK GraphWindowProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// ---- Configuration (config/) -------------------------------------------------
+INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

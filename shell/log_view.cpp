@@ -1,0 +1,54 @@
+#include "shell/log_view.h"
+
+int LogView::RowsFor(int clientHeight, int rowHeight) {
+  if (rowHeight <= 0) return 0;
+  const int rows = (clientHeight - 24) / rowHeight;
+  return rows > 0 ? rows : 0;
+}
+
+LogScrollBar LogView::UpdateRange(int32_t count) {
+  const int extra = count - visibleRows;
+  if (extra != maxTop && topIndex == maxTop) topIndex = extra;
+  maxTop = extra;
+  LogScrollBar bar;
+  if (extra > 0) {
+    bar.visible = true;
+    bar.rangeMax = maxTop + 4;
+    bar.page = 5;
+    bar.position = topIndex;
+  } else {
+    maxTop = 0;
+    topIndex = 0;
+  }
+  return bar;
+}
+
+void LogView::Scroll(LogScroll request, int thumb) {
+  switch (request) {
+    case LogScroll::LineUp:
+      if (topIndex > 0) --topIndex;
+      break;
+    case LogScroll::LineDown:
+      if (topIndex < maxTop) ++topIndex;
+      break;
+    case LogScroll::PageUp:
+      topIndex = topIndex <= 5 ? 0 : topIndex - 5;
+      break;
+    case LogScroll::PageDown:
+      topIndex = topIndex >= maxTop - 5 ? maxTop : topIndex + 5;
+      break;
+    case LogScroll::ThumbTrack:
+      topIndex = thumb & 0xFFFF;
+      if (topIndex > maxTop) topIndex = maxTop;
+      break;
+    case LogScroll::Top:
+      topIndex = 0;
+      break;
+    case LogScroll::Bottom:
+      topIndex = maxTop;
+      break;
+    case LogScroll::Other:
+      break;
+  }
+  if (topIndex < 0) topIndex = 0;
+}

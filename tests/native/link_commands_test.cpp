@@ -1,0 +1,348 @@
+// The command operations against a scripted exchange: request frames, reply
+// decoding, failures, and the pauses of the settings sequence.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+#include <vector>
+
+#include "link/frame.h"
+#include "link/pdo.h"
+#include "link/tester_commands.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Answer {
+  ExchangeStatus status;
+  Bytes body;
+};
+
+// Answers each request with the next scripted answer (NoReply when none is
+// left) and records every frame and sleep.
+struct ScriptedTester {
+  std::deque<Answer> answers;
+  std::vector<Bytes> frames;
+  std::vector<uint32_t> sleeps;
+
+  CommandChannel Channel() {
+    CommandChannel c;
+    c.exchange = [this](const uint8_t* frame, size_t n, uint8_t expected, ReplyBody& reply) {
+      frames.emplace_back(frame, frame + n);
+      if (answers.empty()) return ExchangeStatus::NoReply;
+      Answer a = answers.front();
+      answers.pop_front();
+      if (a.status != ExchangeStatus::Ok) return a.status;
+      std::memcpy(reply.body, a.body.data(), a.body.size());
+      reply.length = static_cast<uint16_t>(a.body.size());
+      return reply.body[0] == expected ? ExchangeStatus::Ok : ExchangeStatus::WrongCommand;
+    };
+    c.sleep = [this](uint32_t ms) { sleeps.push_back(ms); };
+    return c;
+  }
+  void Reply(Bytes body) { answers.push_back({ExchangeStatus::Ok, std::move(body)}); }
+  void Fail(ExchangeStatus s) { answers.push_back({s, {}}); }
+  uint32_t SleptMs() const {
+    uint32_t t = 0;
+    for (uint32_t s : sleeps) t += s;
+    return t;
+  }
+};
+
+TEST(Commands, GetVersionFrameAndReply) {
+  ScriptedTester t;
+  t.Reply({0x01, 0x14, 0x1E});
+  uint8_t hw = 0, fw = 0;
+  EXPECT_EQ(commands::GetVersion(t.Channel(), &hw, &fw), 1);
+  EXPECT_EQ(t.frames.at(0), (Bytes{0x02, 0x01, 0x01, 0x01, 0x03}));
+  EXPECT_EQ(hw, 20);
+  EXPECT_EQ(fw, 30);
+}
+
+TEST(Commands, GetVersionTimeOutRule) {
+  // Written but unanswered: revision 10, firmware 0, and still a failure.
+  ScriptedTester t;
+  t.Fail(ExchangeStatus::NoReply);
+  uint8_t hw = 20, fw = 30;
+  EXPECT_EQ(commands::GetVersion(t.Channel(), &hw, &fw), 0);
+  EXPECT_EQ(hw, 10);
+  EXPECT_EQ(fw, 0);
+
+  // Every other failure leaves the values alone.
+  for (ExchangeStatus s : {ExchangeStatus::NotSent, ExchangeStatus::WrongCommand}) {
+    ScriptedTester u;
+    u.Fail(s);
+    hw = 20, fw = 30;
+    EXPECT_EQ(commands::GetVersion(u.Channel(), &hw, &fw), 0);
+    EXPECT_EQ(hw, 20);
+    EXPECT_EQ(fw, 30);
+  }
+  ScriptedTester w;
+  w.Reply({0x0C, 1, 2});  // a late reply of another command
+  hw = 20, fw = 30;
+  EXPECT_EQ(commands::GetVersion(w.Channel(), &hw, &fw), 0);
+  EXPECT_EQ(hw, 20);
+}
+
+TEST(Commands, PortStatusDecoding) {
+  ScriptedTester t;
+  t.Reply({0x0A, 0x01, 0x02, 0x05, 0x03, 0x34, 0x21, 0xB8, 0x0B, 0x78, 0x56, 0x34, 0x12});
+  uint32_t attach = 0, kind = 0, extra = 0;
+  uint8_t index = 0, sub = 0;
+  uint16_t mv = 0, ma = 0;
+  ASSERT_EQ(commands::GetPortStatus(t.Channel(), &attach, &index, &kind, &sub, &mv, &ma, &extra), 1);
+  EXPECT_EQ(t.frames.at(0), (Bytes{0x02, 0x01, 0x0A, 0x0A, 0x03}));
+  EXPECT_EQ(attach, 1u);
+  EXPECT_EQ(index, 2);
+  EXPECT_EQ(kind, 5u);
+  EXPECT_EQ(sub, 3);
+  EXPECT_EQ(mv, 0x2134);
+  EXPECT_EQ(ma, 3000);
+  EXPECT_EQ(extra, 0x12345678u);
+}
+
+TEST(Commands, WrongCommandOrShortReplyLeavesOutputsUnchanged) {
+  // A late GetMeasurements reply after a GetPortStatus request.
+  ScriptedTester t;
+  t.Reply({0x0C, 0, 30, 0x88, 0x13, 0, 0, 0, 0, 0, 0});
+  // A port status reply cut short: its fields must not come from old data.
+  t.Reply({0x0A, 0x01, 0x02});
+  uint32_t attach = 7, kind = 7, extra = 7;
+  uint8_t index = 7, sub = 7;
+  uint16_t mv = 7, ma = 7;
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(commands::GetPortStatus(t.Channel(), &attach, &index, &kind, &sub, &mv, &ma, &extra), 0);
+    EXPECT_EQ(attach, 7u);
+    EXPECT_EQ(index, 7);
+    EXPECT_EQ(mv, 7);
+    EXPECT_EQ(extra, 7u);
+  }
+  uint8_t temp = 9;
+  uint16_t v = 9, s = 9, c = 9, l = 9;
+  t.Reply({0x0C, 0, 30, 0x88});
+  EXPECT_EQ(commands::GetMeasurements(t.Channel(), &temp, &v, &s, &c, &l), 0);
+  EXPECT_EQ(temp, 9);
+  EXPECT_EQ(v, 9);
+}
+
+TEST(Commands, MeasurementsDecoding) {
+  ScriptedTester t;
+  t.Reply({0x0C, 0xEE, 41, 0x88, 0x13, 0xF4, 0x01, 0xF0, 0x01, 0x2C, 0x01});
+  uint8_t temp = 0;
+  uint16_t vbus = 0, setpoint = 0, current = 0, loopback = 0;
+  ASSERT_EQ(commands::GetMeasurements(t.Channel(), &temp, &vbus, &setpoint, &current, &loopback), 1);
+  EXPECT_EQ(t.frames.at(0), (Bytes{0x02, 0x01, 0x0C, 0x0C, 0x03}));
+  EXPECT_EQ(temp, 41);
+  EXPECT_EQ(vbus, 5000);
+  EXPECT_EQ(setpoint, 500);
+  EXPECT_EQ(current, 496);
+  EXPECT_EQ(loopback, 300);
+}
+
+TEST(Commands, SourceCapabilitiesDecoding) {
+  PdoList sent;
+  sent.count = 3;
+  sent.entries[0] = {MakeTypeWord(1, 5, 0), 5000, 5000, 3000};
+  sent.entries[1] = {MakeTypeWord(2, 5, 0), 9000, 9000, 3000};
+  sent.entries[2] = {MakeTypeWord(4, 5, 3), 3300, 21000, 5000};
+  Bytes body(1 + kPdoListBytes);
+  body[0] = 0x0B;
+  EncodePdoList(sent, body.data() + 1);
+
+  ScriptedTester t;
+  t.Reply(body);
+  PdoList got;
+  ASSERT_EQ(commands::GetSourceCapabilities(t.Channel(), &got), 1);
+  EXPECT_EQ(got.count, 3);
+  EXPECT_EQ(got.entries[1].minMv, 9000);
+  EXPECT_EQ(got.entries[2].ObjectPosition(), 4);
+  EXPECT_TRUE(got.entries[2].IsProgrammable());
+  EXPECT_EQ(got.entries[2].maxMv, 21000);
+  EXPECT_EQ(got.entries[2].maxCurrentMa, 5000);
+
+  // count 0 gives an empty list; a reply one byte short is refused.
+  Bytes empty(1 + kPdoListBytes, 0);
+  empty[0] = 0x0B;
+  t.Reply(empty);
+  ASSERT_EQ(commands::GetSourceCapabilities(t.Channel(), &got), 1);
+  EXPECT_EQ(got.count, 0);
+  got.count = 5;
+  t.Reply(Bytes(body.begin(), body.end() - 1));
+  EXPECT_EQ(commands::GetSourceCapabilities(t.Channel(), &got), 0);
+  EXPECT_EQ(got.count, 5);
+}
+
+TEST(Commands, ProfileAndLoadRequests) {
+  ScriptedTester t;
+  t.Reply({0x0D});
+  t.Reply({0x10});
+  t.Reply({0x0D});  // answers the load request with the wrong command
+  EXPECT_EQ(commands::RequestProfile(t.Channel(), 3, 9000), 1);
+  EXPECT_EQ(commands::SetLoadCurrent(t.Channel(), 500), 1);
+  EXPECT_EQ(commands::SetLoadCurrent(t.Channel(), 3000), 0);
+  EXPECT_EQ(t.frames.at(0), (Bytes{0x02, 0x04, 0x0D, 0x03, 0x28, 0x23, 0x00 ^ 0x02 ^ 0x04 ^ 0x0D ^ 0x03 ^ 0x28 ^ 0x23 ^ 0x03, 0x03}));
+  EXPECT_EQ(t.frames.at(1), (Bytes{0x02, 0x03, 0x10, 0xF4, 0x01, 0xE7, 0x03}));
+}
+
+TesterSettings SampleSettings() {
+  TesterSettings s;
+  s.loopbackEnabled = 1;
+  s.limitMode = 2;
+  s.maxLoadCurrentMa = 3000;
+  s.standardPortLimitMa = 900;
+  s.estimateUpstream = 1;
+  s.cableResistanceMohm = 80;
+  return s;
+}
+
+TEST(Commands, WriteTesterSettingsFramesAndPauses) {
+  ScriptedTester t;
+  for (int i = 0; i < 5; ++i) t.Reply({0xE0});
+  EXPECT_EQ(commands::WriteTesterSettings(t.Channel(), SampleSettings()), 1);
+  ASSERT_EQ(t.frames.size(), 5u);
+  EXPECT_EQ(t.frames[0], (Bytes{0x02, 0x03, 0xE0, 0x00, 0x01, 0xE3, 0x03}));
+  EXPECT_EQ(t.frames[1], (Bytes{0x02, 0x05, 0xE0, 0x01, 0x02, 0xB8, 0x0B, 0x54, 0x03}));
+  EXPECT_EQ(t.frames[2].size(), 8u);
+  EXPECT_EQ(Bytes(t.frames[2].begin() + 2, t.frames[2].end() - 2), (Bytes{0xE0, 0x02, 0x84, 0x03}));
+  EXPECT_EQ(Bytes(t.frames[3].begin() + 2, t.frames[3].end() - 2), (Bytes{0xE0, 0x03, 0x01}));
+  EXPECT_EQ(Bytes(t.frames[4].begin() + 2, t.frames[4].end() - 2), (Bytes{0xE0, 0x04, 0x50, 0x00}));
+  EXPECT_EQ(t.sleeps, (std::vector<uint32_t>{100, 100, 100, 100}));
+
+  // Modes other than 2 send the mode as one byte and no ceiling.
+  ScriptedTester u;
+  for (int i = 0; i < 5; ++i) u.Reply({0xE0});
+  TesterSettings s = SampleSettings();
+  s.limitMode = 1;
+  EXPECT_EQ(commands::WriteTesterSettings(u.Channel(), s), 1);
+  EXPECT_EQ(Bytes(u.frames[1].begin() + 1, u.frames[1].end() - 2), (Bytes{0x03, 0xE0, 0x01, 0x01}));
+}
+
+TEST(Commands, WriteTesterSettingsStopsEarlyButKeepsThePauses) {
+  // Step 2's reply is missing: steps 3-5 are not sent, 400 ms are still spent.
+  ScriptedTester t;
+  t.Reply({0xE0});
+  t.Fail(ExchangeStatus::NoReply);
+  EXPECT_EQ(commands::WriteTesterSettings(t.Channel(), SampleSettings()), 0);
+  EXPECT_EQ(t.frames.size(), 2u);
+  EXPECT_EQ(t.SleptMs(), 400u);
+
+  // A wrong reply at step 5 fails the whole write after all five frames.
+  ScriptedTester u;
+  for (int i = 0; i < 4; ++i) u.Reply({0xE0});
+  u.Reply({0xE1, 0});
+  EXPECT_EQ(commands::WriteTesterSettings(u.Channel(), SampleSettings()), 0);
+  EXPECT_EQ(u.frames.size(), 5u);
+  EXPECT_EQ(u.SleptMs(), 400u);
+}
+
+TEST(Commands, WriteTesterSettingsWriteTimeOutSleepsTheRestAtOnce) {
+  ScriptedTester t;
+  t.Reply({0xE0});
+  t.Fail(ExchangeStatus::NotSent);
+  EXPECT_EQ(commands::WriteTesterSettings(t.Channel(), SampleSettings()), 0);
+  EXPECT_EQ(t.frames.size(), 2u);
+  // The pause after step 1, then steps 2-4's pauses in one sleep.
+  EXPECT_EQ(t.sleeps, (std::vector<uint32_t>{100, 300}));
+
+  ScriptedTester u;
+  for (int i = 0; i < 4; ++i) u.Reply({0xE0});
+  u.Fail(ExchangeStatus::NotSent);  // step 5 has no pause of its own
+  EXPECT_EQ(commands::WriteTesterSettings(u.Channel(), SampleSettings()), 0);
+  EXPECT_EQ(u.SleptMs(), 400u);
+}
+
+TEST(Commands, ReadTesterSettingsFourRounds) {
+  ScriptedTester t;
+  t.Reply({0xE1, 0x05});
+  t.Reply({0xE1, 0x84, 0x03});
+  t.Reply({0xE1, 0x00});
+  t.Reply({0xE1, 0xE8, 0x03});
+  TesterSettings s;
+  s.limitMode = 2;
+  s.maxLoadCurrentMa = 4000;
+  ASSERT_EQ(commands::ReadTesterSettings(t.Channel(), &s), 1);
+  ASSERT_EQ(t.frames.size(), 4u);
+  EXPECT_EQ(t.frames[0], (Bytes{0x02, 0x02, 0xE1, 0x00, 0xE2, 0x03}));
+  EXPECT_EQ(t.frames[1][3], 2);
+  EXPECT_EQ(t.frames[2][3], 3);
+  EXPECT_EQ(t.frames[3][3], 4);
+  EXPECT_EQ(s.loopbackEnabled, 1);
+  EXPECT_EQ(s.standardPortLimitMa, 900);
+  EXPECT_EQ(s.estimateUpstream, 0);
+  EXPECT_EQ(s.cableResistanceMohm, 1000);
+  // Sub-index 1 is never read back.
+  EXPECT_EQ(s.limitMode, 2u);
+  EXPECT_EQ(s.maxLoadCurrentMa, 4000);
+  EXPECT_TRUE(t.sleeps.empty());
+}
+
+TEST(Commands, ReadTesterSettingsKeepsWhatWasReadBeforeAFailure) {
+  ScriptedTester t;
+  t.Reply({0xE1, 0x01});
+  t.Reply({0xE1, 0xF4, 0x01});
+  t.Reply({0xE0});  // wrong command on round 3
+  TesterSettings s;
+  s.estimateUpstream = 1;
+  s.cableResistanceMohm = 77;
+  EXPECT_EQ(commands::ReadTesterSettings(t.Channel(), &s), 0);
+  EXPECT_EQ(t.frames.size(), 3u);
+  EXPECT_EQ(s.loopbackEnabled, 1);
+  EXPECT_EQ(s.standardPortLimitMa, 500);
+  EXPECT_EQ(s.estimateUpstream, 1);
+  EXPECT_EQ(s.cableResistanceMohm, 77);
+}
+
+TEST(Commands, CalibrationWriteYearByteAndReadBack) {
+  EXPECT_EQ(CalibrationYearByte(2021), 1);
+  EXPECT_EQ(CalibrationYearByte(2020), 0);
+  EXPECT_EQ(CalibrationYearByte(2275), 255);
+  EXPECT_EQ(CalibrationYearByte(2276), 0);
+
+  ScriptedTester t;
+  t.Reply({0xE3});
+  EXPECT_EQ(commands::WriteCalibration(t.Channel(), 1, 2021, 7, 1000, 998, -20, -19), 1);
+  ASSERT_EQ(t.frames.size(), 1u);
+  const Bytes& f = t.frames[0];
+  ASSERT_EQ(f.size(), 16u);
+  EXPECT_EQ(Bytes(f.begin(), f.begin() + 14),
+            (Bytes{0x02, 0x0C, 0xE3, 0x01, 0x01, 0x07, 0xE8, 0x03, 0xE6, 0x03, 0xEC, 0xFF, 0xED, 0xFF}));
+  uint8_t x = 0;
+  for (uint8_t b : f) x ^= b;
+  EXPECT_EQ(x, 0);
+
+  // The tester echoes the record: the year reads as 2021, negatives sign-extend.
+  t.Reply({0xE4, 0x01, 0x01, 0x07, 0xE8, 0x03, 0xE6, 0x03, 0xEC, 0xFF, 0x00, 0x80});
+  uint32_t cal = 0, year = 0, month = 0;
+  int32_t r1 = 0, t1 = 0, r2 = 0, t2 = 0;
+  ASSERT_EQ(commands::ReadCalibration(t.Channel(), 1, &cal, &year, &month, &r1, &t1, &r2, &t2), 1);
+  EXPECT_EQ(t.frames[1], (Bytes{0x02, 0x02, 0xE4, 0x01, 0xE6, 0x03}));
+  EXPECT_EQ(cal, 1u);
+  EXPECT_EQ(year, 2021u);
+  EXPECT_EQ(month, 7u);
+  EXPECT_EQ(r1, 1000);
+  EXPECT_EQ(t1, 998);
+  EXPECT_EQ(r2, -20);
+  EXPECT_EQ(t2, -32768);
+}
+
+TEST(Commands, CalibrationFailuresAndReset) {
+  ScriptedTester t;
+  t.Fail(ExchangeStatus::NoReply);
+  uint32_t cal = 5, year = 5, month = 5;
+  int32_t r1 = 5, t1 = 5, r2 = 5, t2 = 5;
+  EXPECT_EQ(commands::ReadCalibration(t.Channel(), 0, &cal, &year, &month, &r1, &t1, &r2, &t2), 0);
+  EXPECT_EQ(cal, 5u);
+  EXPECT_EQ(year, 5u);
+  EXPECT_EQ(r1, 5);
+
+  t.Reply({0xE5});
+  EXPECT_EQ(commands::ResetCalibration(t.Channel(), 0), 1);
+  EXPECT_EQ(t.frames.back(), (Bytes{0x02, 0x02, 0xE5, 0x00, 0xE6, 0x03}));
+  t.Fail(ExchangeStatus::NotSent);
+  EXPECT_EQ(commands::ResetCalibration(t.Channel(), 1), 0);
+  t.Fail(ExchangeStatus::NoReply);
+  EXPECT_EQ(commands::WriteCalibration(t.Channel(), 0, 2024, 1, 5000, 5000, 20000, 20000), 0);
+}
+
+}  // namespace

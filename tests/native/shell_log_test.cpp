@@ -1,0 +1,194 @@
+// The event log ring, its text rules and the log window's scroll arithmetic.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "shell/log_event.h"
+#include "shell/log_view.h"
+#include "shell/logger.h"
+
+namespace {
+
+std::wstring Record(const Logger& log, int32_t index, int32_t* category = nullptr) {
+  wchar_t text[kLogTextChars];
+  int32_t cat = -1;
+  if (!log.GetRecord(index, text, &cat, nullptr)) return L"<none>";
+  if (category) *category = cat;
+  return text;
+}
+
+class LoggerTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<Logger> log = std::make_unique<Logger>();
+};
+
+TEST_F(LoggerTest, RingKeepsTheNewest100000Records) {
+  wchar_t text[32];
+  for (int i = 0; i < 100001; ++i) {
+    std::swprintf(text, 32, L"record %d", i);
+    log->AddRecord(text, LogInformation);
+  }
+  EXPECT_EQ(log->RecordCount(), 100000);
+  EXPECT_EQ(Record(*log, 0), L"record 1");  // the first one added is gone
+  EXPECT_EQ(Record(*log, 99999), L"record 100000");
+  EXPECT_EQ(Record(*log, -1), L"record 100000");
+  EXPECT_EQ(Record(*log, -100000), L"record 1");
+  // Indexes beyond the ring give no text and category 0.
+  int32_t category = 7;
+  wchar_t out[kLogTextChars];
+  EXPECT_FALSE(log->GetRecord(100001, out, &category, nullptr));
+  EXPECT_EQ(category, 0);
+  EXPECT_FALSE(log->GetRecord(-100001, out, &category, nullptr));
+  // Wrapping further keeps the count and the order.
+  for (int i = 0; i < 250; ++i) log->AddRecord(L"more", LogDiagnostics);
+  EXPECT_EQ(log->RecordCount(), 100000);
+  EXPECT_EQ(Record(*log, 0), L"record 251");
+}
+
+TEST_F(LoggerTest, ControlCharactersBecomeBlanksAndBlanksCollapseOnlyForErrorsAndDiagnostics) {
+  log->AddRecord(L"line\r\nbreak\tand   three", LogInformation);
+  log->AddRecord(L"line\r\nbreak\tand   three", LogError);
+  log->AddRecord(L"a   b", LogDiagnostics);
+  log->AddRecord(L"a   b", LogPass);
+  EXPECT_EQ(Record(*log, 0), L"line  break and   three");
+  EXPECT_EQ(Record(*log, 1), L"line break and three");
+  EXPECT_EQ(Record(*log, 2), L"a b");
+  EXPECT_EQ(Record(*log, 3), L"a   b");
+}
+
+TEST_F(LoggerTest, LongTextsAreCutTo299CharactersAndEmptySlotsHaveNoText) {
+  std::wstring longText(400, L'x');
+  log->AddRecord(longText.c_str(), LogInformation);
+  EXPECT_EQ(Record(*log, 0).size(), 299u);
+  EXPECT_EQ(Record(*log, 1), L"<none>");  // never written
+  log->Clear();
+  EXPECT_EQ(log->RecordCount(), 0);
+  EXPECT_EQ(Record(*log, 0), L"<none>");
+}
+
+TEST_F(LoggerTest, CategoriesKeepTheirValuesAndUnknownOnesAreWrittenAsErrors) {
+  int32_t category = -1;
+  log->AddRecord(L"odd", 42);
+  EXPECT_EQ(Record(*log, 0, &category), L"odd");
+  EXPECT_EQ(category, 42);
+  EXPECT_STREQ(LogCategoryLabel(42), "ERROR      ");
+  EXPECT_STREQ(LogCategoryLabel(-1), "ERROR      ");
+  EXPECT_STREQ(LogCategoryLabel(0), "Information");
+  EXPECT_STREQ(LogCategoryLabel(8), "PASS       ");
+  EXPECT_EQ(LogCategoryColour(42), 0xFFFFFFu);
+  EXPECT_EQ(LogCategoryColour(3), 0x4040FFu);  // RGB 255, 64, 64 as 0x00BBGGRR
+}
+
+TEST_F(LoggerTest, ConcurrentAddsLoseNothing) {
+  constexpr int kThreads = 4;
+  constexpr int kEach = 5000;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([this, t] {
+      wchar_t text[32];
+      for (int i = 0; i < kEach; ++i) {
+        std::swprintf(text, 32, L"t%d-%d", t, i);
+        log->AddRecord(text, t);
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  ASSERT_EQ(log->RecordCount(), kThreads * kEach);
+  // Every record is whole and each thread's records keep their order.
+  std::vector<int> next(kThreads, 0);
+  for (int i = 0; i < kThreads * kEach; ++i) {
+    int32_t category = -1;
+    const std::wstring text = Record(*log, i, &category);
+    ASSERT_GE(category, 0);
+    ASSERT_LT(category, kThreads);
+    wchar_t expected[32];
+    std::swprintf(expected, 32, L"t%d-%d", category, next[category]++);
+    ASSERT_EQ(text, expected);
+  }
+}
+
+TEST(LogEvent, FormatsIntoTheProcessLogAndNotifiesTheWindow) {
+  Logger log;
+  eventLog = &log;
+  static int notified = 0;
+  notified = 0;
+  SetLogChangedHook([] { ++notified; });
+  LogEventInt(L"Device %d selected", 7, LogInformation);
+  LogEventText(L"%ls added to list", L"VXPD0001", LogInformation);
+  EXPECT_EQ(notified, 2);
+  EXPECT_EQ(Record(log, 0), L"Device 7 selected");
+  EXPECT_EQ(Record(log, 1), L"VXPD0001 added to list");
+  SetLogChangedHook(nullptr);
+  eventLog = nullptr;
+  LogEvent(L"nowhere", 0);  // no log: nothing happens
+}
+
+TEST(LogView, RowsComeFromTheStoredRectangle) {
+  EXPECT_EQ(LogView::RowsFor(265, 14), 17);  // (265 - 24) / 14
+  EXPECT_EQ(LogView::RowsFor(20, 14), 0);
+  EXPECT_EQ(LogView::RowsFor(100, 0), 0);
+}
+
+TEST(LogView, TheFirstRecordIsInViewWhenRowsAreKnownBeforePainting) {
+  LogView view;
+  view.visibleRows = LogView::RowsFor(265, 14);
+  LogScrollBar bar = view.UpdateRange(1);
+  view.ShowNewest();
+  EXPECT_FALSE(bar.visible);
+  EXPECT_EQ(view.topIndex, 0);  // the banner row is drawn at once
+}
+
+TEST(LogView, ScrollBarAppearsWithMoreRecordsThanRowsAndFollowsTheNewest) {
+  LogView view;
+  view.visibleRows = 10;
+  LogScrollBar bar = view.UpdateRange(25);
+  view.ShowNewest();
+  EXPECT_TRUE(bar.visible);
+  EXPECT_EQ(view.maxTop, 15);
+  EXPECT_EQ(bar.rangeMax, 19);  // range 0 .. maxTop + 4 with a page of 5
+  EXPECT_EQ(bar.page, 5);
+  // The user scrolls up; a new record still brings the newest into view.
+  view.Scroll(LogScroll::Top, 0);
+  EXPECT_EQ(view.topIndex, 0);
+  view.UpdateRange(26);
+  view.ShowNewest();
+  EXPECT_EQ(view.topIndex, 16);
+}
+
+TEST(LogView, ScrollRequests) {
+  LogView view;
+  view.visibleRows = 10;
+  view.UpdateRange(60);  // maxTop 50
+  view.topIndex = 3;
+  view.Scroll(LogScroll::PageUp, 0);
+  EXPECT_EQ(view.topIndex, 0);
+  view.Scroll(LogScroll::LineUp, 0);
+  EXPECT_EQ(view.topIndex, 0);
+  view.topIndex = 48;
+  view.Scroll(LogScroll::PageDown, 0);
+  EXPECT_EQ(view.topIndex, 50);
+  view.Scroll(LogScroll::LineDown, 0);
+  EXPECT_EQ(view.topIndex, 50);
+  view.topIndex = 20;
+  view.Scroll(LogScroll::PageDown, 0);
+  EXPECT_EQ(view.topIndex, 25);
+  view.Scroll(LogScroll::ThumbTrack, 0x10007);  // only the 16-bit position counts
+  EXPECT_EQ(view.topIndex, 7);
+  view.Scroll(LogScroll::ThumbTrack, 500);  // never past the last row
+  EXPECT_EQ(view.topIndex, 50);
+  view.Scroll(LogScroll::Other, 0);
+  EXPECT_EQ(view.topIndex, 50);
+  view.Scroll(LogScroll::Top, 0);
+  view.Scroll(LogScroll::Bottom, 0);
+  EXPECT_EQ(view.topIndex, 50);
+  // Fewer records than rows: the bar hides and the view resets.
+  LogScrollBar bar = view.UpdateRange(4);
+  EXPECT_FALSE(bar.visible);
+  EXPECT_EQ(view.topIndex, 0);
+  EXPECT_EQ(view.maxTop, 0);
+}
+
+}  // namespace
