@@ -168,9 +168,11 @@ void WalkXyTrace(const LineChart& chart, const ChartLayout& layout, int s, Sink&
 // Category trace of series s. Each slot is one point while slots are at least a
 // pixel wide; narrower slots are averaged in groups of about 1 / categoryWidth,
 // so the number of drawn points stays near the plot width. A group is drawn at
-// the slot of its last index. kNoValue breaks the line: no segment leaves a
-// group that starts with it, and none reaches a group followed by it. A dot
-// marks the last value of its group, on the same scale as the line.
+// the slot of its last index. kNoValue marks a slot without a sample: it is
+// left out of the averages, a group that starts with it only moves the pen, no
+// segment reaches a group that is followed by it, and after a group without
+// any sample the line starts afresh (never from a missing value's position).
+// A dot marks the last value of its group, on the same scale as the line.
 template <typename Sink>
 void WalkCategoryTrace(const LineChart& chart, const ChartLayout& layout, int s, Sink& sink) {
   const int count = ClampCount(chart.categoryCount[s]);
@@ -180,9 +182,12 @@ void WalkCategoryTrace(const LineChart& chart, const ChartLayout& layout, int s,
   const float noValue = static_cast<float>(kNoValue);
 
   const int x0 = CategorySlotX(layout, 0);
-  const int y0 = MapCategoryY(layout, v[0]);
-  sink.MoveTo(x0, y0);
-  if (dots) sink.Dot(x0, y0);
+  bool penValid = v[0] != noValue;
+  if (penValid) {
+    const int y0 = MapCategoryY(layout, v[0]);
+    sink.MoveTo(x0, y0);
+    if (dots) sink.Dot(x0, y0);
+  }
 
   const double step = layout.slotStep;
   double next = 1.0;
@@ -202,16 +207,24 @@ void WalkCategoryTrace(const LineChart& chart, const ChartLayout& layout, int s,
     }
     if (end > count) end = count;
     float sum = 0.0f;
-    const int first = i;
-    for (; i < end; ++i) sum += v[i];
-    const float average = sum / static_cast<float>(end - first);
+    int samples = 0;
+    for (; i < end; ++i) {
+      if (v[i] == noValue) continue;
+      sum += v[i];
+      ++samples;
+    }
     const int px = CategorySlotX(layout, end - 1);
-    if (dots) sink.Dot(px, MapCategoryY(layout, v[end - 1]));
-    const int py = MapCategoryY(layout, average);
-    if (v[groupStart] == noValue) {
-      sink.MoveTo(px, py);
-    } else if (i >= kMaxPoints || v[i] != noValue) {
-      sink.LineTo(px, py);
+    if (samples == 0) {
+      penValid = false;
+    } else {
+      if (dots && v[end - 1] != noValue) sink.Dot(px, MapCategoryY(layout, v[end - 1]));
+      const int py = MapCategoryY(layout, sum / static_cast<float>(samples));
+      if (!penValid || v[groupStart] == noValue) {
+        sink.MoveTo(px, py);
+        penValid = true;
+      } else if (i >= kMaxPoints || v[i] != noValue) {
+        sink.LineTo(px, py);
+      }
     }
     groupStart = i;
   }

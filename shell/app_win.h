@@ -58,6 +58,8 @@ void RefreshLogWindow();
 
 // Tester list and selection (shell/tester_list_win.cpp).
 void ScanTesters(HWND window);
+void AddTesterToList(HWND window, const wchar_t* serial);
+int FindListEntry(HWND list, const wchar_t* text);
 void SelectTester(HWND window);
 enum TesterListAction { Removed = 1, Arrived = 2 };
 void UpdateTesterList(HWND window, int action, const wchar_t* serial);
@@ -65,6 +67,9 @@ void OnTesterNotice(int n);
 
 // Instance registry and device notifications (shell/instance_registry_win.cpp).
 void OpenInstanceRegistry();
+// Records this copy's claim on a tester; true when another running copy uses it
+// (the claim is then not made). False as well when the registry is unavailable.
+bool ClaimTester(const wchar_t* serial);
 void ReleaseInstanceRegistry();
 void RegisterUsbNotifications(HWND window);
 void OnDeviceChange(HWND window, WPARAM event, LPARAM data);

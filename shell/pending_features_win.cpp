@@ -5,14 +5,9 @@
 #include "shell/app_win.h"
 #include "shell/shared_state.h"
 
-// Tester list and selection.
-void ScanTesters(HWND) {}
-void SelectTester(HWND) {}
-void UpdateTesterList(HWND, int, const wchar_t*) {}
-void OnTesterNotice(int) {}
-
 // Instance registry and device notifications.
 void OpenInstanceRegistry() {}
+bool ClaimTester(const wchar_t*) { return false; }
 void ReleaseInstanceRegistry() {}
 void RegisterUsbNotifications(HWND) {}
 void OnDeviceChange(HWND, WPARAM, LPARAM) {}
@@ -23,15 +18,6 @@ void ShowAboutBox(HWND) {}
 void OpenUserGuide(HWND) {}
 
 // Tester link and monitoring.
-DWORD WINAPI MonitorLoop(LPVOID) {
-  for (;;) Sleep(100);
-}
-void CloseTesterLink() {}
-uint8_t TesterHardwareRevision() { return 0; }
-void OnVoltageListSelect(HWND) {}
-void OnSetVoltage(HWND) {}
-void OnSetLoad(HWND) {}
-void OnSliderScroll(HWND, WPARAM, LPARAM) {}
 INT_PTR CALLBACK CalibrationDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) EndDialog(dialog, 0);
   return message == WM_INITDIALOG;

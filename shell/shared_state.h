@@ -44,6 +44,9 @@ struct LiveState {
   Shared<uint16_t> loadSetpointMa{0};
   Shared<double> capacityMah{0.0};
   Shared<double> capacityMwh{0.0};
+  // Raised each time a tester is connected, so the monitor loop can tell a new
+  // connection (and write the program's settings to it once).
+  Shared<uint32_t> connectionCount{0};
 };
 
 // Requests kept apart from the values the tester reports, so that a poll never

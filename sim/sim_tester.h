@@ -74,6 +74,8 @@ class TesterModel {
   bool Plugged() const { return plugged_; }
   // An unplug fault fired: the world should unplug the device at this time.
   std::optional<SimTime> TakeUnplugRequest();
+  // A failopen fault: true (and one count used) when this open must fail.
+  bool ConsumeFailOpen();
 
   // --- the source -------------------------------------------------------------
   // Connects the charger (the one given, or the one the tester had) and sends
@@ -114,7 +116,7 @@ class TesterModel {
   uint16_t LoadLimitMa() const;
 
  private:
-  enum class EventType { Command, Send, ProfileDone, Trip, Restart, Reattach };
+  enum class EventType { Command, Send, ProfileDone, Trip, Restart, Reattach, SelfUnplug };
   struct Event {
     SimTime at;
     uint64_t seq;
@@ -138,6 +140,9 @@ class TesterModel {
   void SendNotice(uint8_t code, SimTime t);
   void Note(SimTime t, const std::string& text);
 
+  void DoUnplug(SimTime t);
+  bool DoAttach(SimTime t);
+  Measurement ReadMeasurement(SimTime t);
   Bytes PortStatusBody() const;
   Bytes MeasurementBody(SimTime t);
   bool ApplyProfileRequest(int position, uint16_t mv, SimTime t, bool fromSource);

@@ -1,0 +1,100 @@
+// The main window's Voltage list, Set Voltage and Set Load controls. None of
+// them talks to the tester: each stores the requested value and raises a
+// request flag that the monitor loop carries out on its next pass.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cwchar>
+
+#include "config/config_rules.h"
+#include "link/profile_text.h"
+#include "link/tester_link_win.h"
+#include "resources/resource_ids.h"
+#include "shell/app_win.h"
+#include "shell/shared_state.h"
+
+namespace {
+
+int ReadNumber(HWND window, int id, int maxChars) {
+  wchar_t text[16] = L"";
+  GetDlgItemTextW(window, id, text, maxChars + 1);
+  return ReadEditNumber(text, maxChars);
+}
+
+void ShowNumber(HWND window, int id, int value) {
+  wchar_t text[16];
+  std::swprintf(text, 16, L"%d", value);
+  SetDlgItemTextW(window, id, text);
+}
+
+bool ActiveProgrammable() { return IsProgrammableProfile(live.profileKind, live.profileSubKind); }
+
+}  // namespace
+
+void OnVoltageListSelect(HWND window) {
+  HWND list = GetDlgItem(window, IDC_VOLTAGE_LIST);
+  const int row = static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0));
+  if (row < 0) return;
+  const PdoList pdos = GetPdoList();
+  if (testerLink.hardwareRevision == 10 && row < kMaxPdoEntries) {
+    const PdoEntry& entry = pdos.entries[row];
+    if (entry.Kind() == 5 && entry.SubKind() == 3) {
+      MessageBoxW(window, L"PPS profiles are not supported by KT-40.", L"Loadpost: Error", MB_OK);
+      SendMessageW(list, CB_SETCURSEL, live.activePdoIndex, 0);
+      return;
+    }
+  }
+  requests.requestedProfileRow = static_cast<uint8_t>(row);
+  requests.profileRequestPending = 1;
+}
+
+void OnSetVoltage(HWND window) {
+  const int value = ReadNumber(window, IDC_SET_VOLTAGE_EDIT, 5);
+  const uint16_t voltage = static_cast<uint16_t>(value);
+  requests.requestedVoltageMv = voltage;
+  if (!ActiveProgrammable()) return;
+  const PdoList pdos = GetPdoList();
+  const int active = live.activePdoIndex < kMaxPdoEntries ? static_cast<int>(live.activePdoIndex) : 0;
+  const PdoEntry& entry = pdos.entries[active];
+  if (entry.minMv <= voltage && voltage <= entry.maxMv) {
+    requests.voltageRequestPending = 1;
+  } else {
+    wchar_t message[96];
+    std::swprintf(message, 96, L"Please enter a number between %d-%d", static_cast<int>(entry.minMv),
+                  static_cast<int>(entry.maxMv));
+    MessageBoxW(window, message, L"Loadpost: Error", MB_OK);
+  }
+}
+
+void OnSetLoad(HWND window) {
+  const int value = ReadNumber(window, IDC_SET_LOAD_EDIT, 4);
+  const uint16_t load = static_cast<uint16_t>(value);
+  requests.requestedLoadMa = load;
+  ShowNumber(window, IDC_SET_LOAD_EDIT, load);
+  SendMessageW(GetDlgItem(window, IDC_LOAD_SLIDER), TBM_SETPOS, TRUE, load);
+  requests.loadRequestPending = 1;
+}
+
+void OnSliderScroll(HWND window, WPARAM wParam, LPARAM lParam) {
+  HWND slider = reinterpret_cast<HWND>(lParam);
+  const int code = LOWORD(wParam);
+  const bool dragging = code == TB_THUMBTRACK || code == TB_THUMBPOSITION;
+  if (slider == GetDlgItem(window, IDC_VOLTAGE_SLIDER)) {
+    int position = dragging ? static_cast<int>(HIWORD(wParam))
+                            : static_cast<int>(SendMessageW(slider, TBM_GETPOS, 0, 0));
+    if (live.profileKind == 3) position -= position % 200;  // Quick Charge steps by 200 mV
+    ShowNumber(window, IDC_SET_VOLTAGE_EDIT, position);
+    if (!dragging) {
+      requests.requestedVoltageMv = static_cast<uint16_t>(position);
+      requests.voltageRequestPending = 1;
+    }
+  } else if (slider == GetDlgItem(window, IDC_LOAD_SLIDER)) {
+    const int position = dragging ? static_cast<int>(HIWORD(wParam))
+                                  : static_cast<int>(SendMessageW(slider, TBM_GETPOS, 0, 0));
+    ShowNumber(window, IDC_SET_LOAD_EDIT, position);
+    if (!dragging) {
+      requests.requestedLoadMa = static_cast<uint16_t>(position);
+      requests.loadRequestPending = 1;
+    }
+  }
+}

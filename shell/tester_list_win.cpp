@@ -1,0 +1,173 @@
+// The Device list: listing testers through D2XX, connecting the chosen one and
+// following plug and unplug events.
+#include <windows.h>
+
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "d2xx/d2xx.h"
+#include "link/profile_text.h"
+#include "link/tester_link_win.h"
+#include "resources/resource_ids.h"
+#include "shell/app_win.h"
+#include "shell/log_event.h"
+#include "shell/logger.h"
+#include "shell/shared_state.h"
+#include "shell/tester_list.h"
+
+namespace {
+
+constexpr const wchar_t* kErrorCaption = L"Loadpost: Error";
+
+HWND DeviceList(HWND window) { return GetDlgItem(window, IDC_DEVICE_LIST); }
+
+std::vector<std::wstring> ListEntries(HWND list) {
+  std::vector<std::wstring> entries;
+  const int count = static_cast<int>(SendMessageW(list, CB_GETCOUNT, 0, 0));
+  for (int i = 0; i < count; ++i) {
+    const LRESULT length = SendMessageW(list, CB_GETLBTEXTLEN, i, 0);
+    std::wstring text(length > 0 ? static_cast<size_t>(length) : 0, L'\0');
+    if (length > 0) {
+      std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1);
+      SendMessageW(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(buffer.data()));
+      text.assign(buffer.data());
+    }
+    entries.push_back(text);
+  }
+  return entries;
+}
+
+// Lists device `index`: a tester's serial is added to the Device list.
+void ListDevice(HWND window, int index) {
+  char serial[64];
+  if (!D2xxSerialAt(index, serial, sizeof(serial))) return;
+  wchar_t wide[32];
+  size_t i = 0;
+  for (; i < 31 && serial[i]; ++i) wide[i] = static_cast<unsigned char>(serial[i]);
+  wide[i] = 0;
+  if (IsTesterSerial(wide)) AddTesterToList(window, wide);
+}
+
+// The link is closed and the program is not connected to any tester.
+void Disconnect() {
+  live.testerConnected = 0;
+  testerLink.Close();
+}
+
+}  // namespace
+
+void AddTesterToList(HWND window, const wchar_t* serial) {
+  LogEventText(L"%ls added to list", serial, LogInformation);
+  SendMessageW(DeviceList(window), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(serial));
+}
+
+int FindListEntry(HWND list, const wchar_t* text) { return FindEntryContaining(ListEntries(list), text); }
+
+void ScanTesters(HWND window) {
+  const int count = D2xxDeviceCount();
+  SendMessageW(DeviceList(window), CB_RESETCONTENT, 0, 0);
+  if (count == 0) {
+    MessageBoxW(window,
+                L"No Trevane Loadpost device detected.\nYou may need to plug in (or install) USB devices.\n",
+                kErrorCaption, MB_OK);
+    return;
+  }
+  for (int i = 0; i < count; ++i) ListDevice(window, i);
+  SendMessageW(DeviceList(window), CB_SETCURSEL, 0, 0);
+  SelectTester(window);
+}
+
+void SelectTester(HWND window) {
+  HWND list = DeviceList(window);
+  wchar_t shown[64] = L"";
+  const int selection = static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0));
+  if (selection >= 0 && SendMessageW(list, CB_GETLBTEXTLEN, selection, 0) < 64) {
+    SendMessageW(list, CB_GETLBTEXT, selection, reinterpret_cast<LPARAM>(shown));
+  }
+  const std::wstring serial = SerialOfListText(shown);
+  if (serial.empty()) return;
+
+  if (ClaimTester(serial.c_str())) {
+    MessageBoxW(window, L"Another copy of Loadpost is already using that tester.\nPlease select another.",
+                L"tester already in use", MB_OK);
+    SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(FindListEntry(list, selectedSerial)), 0);
+    return;
+  }
+
+  EnterCriticalSection(&selectLock);
+  // Serials are short; a longer one cannot be opened and is refused below.
+  char narrow[20] = {};
+  bool fits = serial.size() < sizeof(narrow);
+  for (size_t i = 0; fits && i < serial.size(); ++i) narrow[i] = static_cast<char>(serial[i]);
+
+  if (live.testerConnected) {
+    Disconnect();
+    Sleep(1000);
+  } else {
+    testerLink.Close();
+  }
+
+  if (!fits || !testerLink.Open(narrow, OnTesterNotice)) {
+    testerLink.Close();
+    live.testerConnected = 0;
+    LeaveCriticalSection(&selectLock);
+    MessageBoxW(window, L"Unable to connect to selected Loadpost device", kErrorCaption, MB_OK);
+    return;
+  }
+
+  // The tester's own load-limit settings replace the program's.
+  const TesterSettings& settings = testerLink.settings;
+  config.loopbackEnabled = settings.loopbackEnabled;
+  config.estimateUpstream = settings.estimateUpstream;
+  config.standardPortLimitMa = settings.standardPortLimitMa;
+  config.limitMode = settings.limitMode;
+  config.maxLoadCurrentMa = settings.maxLoadCurrentMa;
+  config.cableResistanceMohm = settings.cableResistanceMohm;
+  SetDlgItemTextW(window, IDC_VBUS_LABEL, config.estimateUpstream ? L"Upstream" : L"Downstream");
+
+  const int hw = testerLink.hardwareRevision;
+  const int fw = testerLink.firmwareVersion;
+  if (const wchar_t* refusal = TesterVersionMessage(hw, fw)) {
+    Disconnect();
+    LeaveCriticalSection(&selectLock);
+    MessageBoxW(window, refusal, kErrorCaption, MB_OK);
+    return;
+  }
+  LeaveCriticalSection(&selectLock);
+
+  std::wcsncpy(selectedSerial, serial.c_str(), 31);
+  selectedSerial[31] = 0;
+  LogEventText(L"Device %ls selected", selectedSerial, LogInformation);
+  wchar_t line[64];
+  std::swprintf(line, 64, L"Hardware Revision: %0.1f", hw / 10.0);
+  LogEvent(line, LogInformation);
+  std::swprintf(line, 64, L"Firmware Version: %0.1f", fw / 10.0);
+  LogEvent(line, LogInformation);
+
+  live.connectionCount = live.connectionCount + 1;
+  live.testerConnected = 1;
+}
+
+void UpdateTesterList(HWND window, int action, const wchar_t* serial) {
+  HWND list = DeviceList(window);
+  if (action == Removed) {
+    const int index = FindListEntry(list, serial);
+    if (index >= 0) SendMessageW(list, CB_DELETESTRING, static_cast<WPARAM>(index), 0);
+    if (serial && std::wcscmp(serial, selectedSerial) == 0) live.testerConnected = 0;
+  } else if (action == Arrived) {
+    const int count = D2xxDeviceCount();
+    for (int i = 0; i < count; ++i) ListDevice(window, i);
+  }
+}
+
+void OnTesterNotice(int n) {
+  switch (n) {
+    case 1: SetEvent(portAttachedNotice); break;
+    case 2: SetEvent(portDetachedNotice); break;
+    case 3: SetEvent(newProfileNotice); break;
+    case 4: SetEvent(capabilityChangedNotice); break;
+    default: break;
+  }
+}

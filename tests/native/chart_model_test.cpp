@@ -1,0 +1,186 @@
+// LineChart data model: result codes, clamps, counts and texts.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cwchar>
+#include <memory>
+#include <string>
+
+#include "chart/line_chart.h"
+
+namespace {
+
+std::unique_ptr<LineChart> NewChart() { return std::make_unique<LineChart>(); }
+
+TEST(ChartModel, StartsWithTheDocumentedDefaults) {
+  auto chart = NewChart();
+  EXPECT_EQ(chart->yDivisions, 12);
+  EXPECT_EQ(chart->xDivisions, 10);
+  EXPECT_EQ(chart->categoryGap, 2);
+  EXPECT_FLOAT_EQ(chart->categoryWidth, 20.0f);
+  EXPECT_EQ(chart->width, 400);
+  EXPECT_EQ(chart->height, 350);
+  EXPECT_EQ(chart->plotColour, 0xC8C8C8u);
+  EXPECT_EQ(chart->gradientEndColour, 0xFFFFFFu);
+  EXPECT_EQ(chart->seriesColour[0], 0x0000FFu);  // red as 0x00BBGGRR
+  EXPECT_EQ(chart->seriesColour[1], 0xFF0000u);  // blue
+  EXPECT_EQ(chart->showXLabels, 1);
+  EXPECT_EQ(chart->showYLabels, 1);
+  EXPECT_EQ(chart->showGrid, 0);
+  EXPECT_EQ(chart->categoryMode, 0);
+  EXPECT_EQ(chart->axisFont, nullptr);  // no fonts outside Windows
+  EXPECT_EQ(chart->title, nullptr);
+  EXPECT_EQ(chart->categoryLabel[kMaxPoints - 1], nullptr);
+}
+
+TEST(ChartModel, AddPointChecksSeriesThenRoom) {
+  auto chart = NewChart();
+  EXPECT_EQ(chart->AddPoint(2, 1.0, 1.0), 2);
+  EXPECT_EQ(chart->AddPoint(-1, 1.0, 1.0), 2);
+  for (int i = 0; i < kMaxPoints; ++i) ASSERT_EQ(chart->AddPoint(0, i, 5.0), 0);
+  EXPECT_EQ(chart->pointCount[0], kMaxPoints);
+  EXPECT_EQ(chart->AddPoint(0, 1.0, 1.0), 1);
+  EXPECT_EQ(chart->pointCount[0], kMaxPoints);
+  EXPECT_EQ(chart->points[0][kMaxPoints - 1].x, kMaxPoints - 1.0);
+  EXPECT_EQ(chart->pointCount[1], 0);
+  // Samples never move the axes.
+  EXPECT_EQ(chart->xMin, 0.0);
+  EXPECT_EQ(chart->xMax, 1.0);
+  EXPECT_EQ(chart->yMin, 0.0f);
+  EXPECT_EQ(chart->yMax, 1.0f);
+}
+
+TEST(ChartModel, SetPointChecksIndexBeforeSeries) {
+  auto chart = NewChart();
+  EXPECT_EQ(chart->SetPoint(5, kMaxPoints, 1.0, 1.0), 1);
+  EXPECT_EQ(chart->SetPoint(0, -1, 1.0, 1.0), 1);
+  EXPECT_EQ(chart->SetPoint(2, 10, 1.0, 1.0), 2);
+  EXPECT_EQ(chart->SetPoint(1, kMaxPoints - 1, 3.0, 4.0), 0);
+  EXPECT_EQ(chart->points[1][kMaxPoints - 1].y, 4.0);
+  EXPECT_EQ(chart->pointCount[1], 0);  // the count is not touched
+}
+
+TEST(ChartModel, CountsAreClampedAndNegativeCountsHoldNothing) {
+  auto chart = NewChart();
+  EXPECT_EQ(chart->SetPointCount(2, 10), 2);
+  EXPECT_EQ(chart->SetPointCount(0, 200000), 1);
+  EXPECT_EQ(chart->pointCount[0], kMaxPoints);
+  EXPECT_EQ(chart->SetPointCount(0, -7), 0);
+  EXPECT_EQ(chart->pointCount[0], -7);
+  // A sample added to a negative count goes to index 0.
+  chart->points[0][0] = ChartPoint{9.0, 9.0};
+  EXPECT_EQ(chart->AddPoint(0, 1.5, 2.5), 0);
+  EXPECT_EQ(chart->pointCount[0], 1);
+  EXPECT_EQ(chart->points[0][0].x, 1.5);
+
+  EXPECT_EQ(chart->SetCategoryCount(3, 1), 2);
+  EXPECT_EQ(chart->SetCategoryCount(1, kMaxPoints + 1), 1);
+  EXPECT_EQ(chart->categoryCount[1], kMaxPoints);
+  EXPECT_EQ(chart->SetCategoryCount(1, kMaxPoints), 0);
+}
+
+TEST(ChartModel, SamplesBeyondTheCountStayStored) {
+  auto chart = NewChart();
+  for (int i = 0; i < 10; ++i) chart->AddPoint(0, i, i * 0.5);
+  chart->SetPointCount(0, 3);
+  chart->SetPointCount(0, 10);
+  EXPECT_EQ(chart->points[0][9].y, 4.5);
+}
+
+TEST(ChartModel, CategoryValueAndLabelChecks) {
+  auto chart = NewChart();
+  EXPECT_EQ(chart->SetCategoryValue(7, kMaxPoints, 1.0f), 1);
+  EXPECT_EQ(chart->SetCategoryValue(2, 0, 1.0f), 2);
+  EXPECT_EQ(chart->SetCategoryValue(1, 5, -99999.0f), 0);
+  EXPECT_EQ(chart->categoryValue[1][5], static_cast<float>(kNoValue));
+  EXPECT_EQ(chart->SetCategoryLabel(kMaxPoints, L"x"), 1);
+  EXPECT_EQ(chart->SetCategoryLabel(-1, L"x"), 1);
+  EXPECT_EQ(chart->SetCategoryLabel(3, L"75"), 0);
+  EXPECT_STREQ(chart->categoryLabel[3], L"75");
+}
+
+TEST(ChartModel, RangesRejectReversedOrUndefinedBounds) {
+  auto chart = NewChart();
+  EXPECT_EQ(chart->SetYRange(2.0f, 6.0f), 0);
+  EXPECT_EQ(chart->SetYRange(3.0f, 2.0f), 1);
+  EXPECT_EQ(chart->yMin, 2.0f);
+  EXPECT_EQ(chart->yMax, 6.0f);
+  EXPECT_EQ(chart->SetYRange(NAN, 2.0f), 1);
+  EXPECT_EQ(chart->SetYRange(2.0f, 2.0f), 0);
+  EXPECT_EQ(chart->SetXRange(10.0, 5.0), 1);
+  EXPECT_EQ(chart->xMax, 1.0);
+  EXPECT_EQ(chart->SetXRange(-100.0, 0.0), 0);
+  EXPECT_EQ(chart->xMin, -100.0);
+}
+
+TEST(ChartModel, SeriesBandChecksSeriesThenOrder) {
+  auto chart = NewChart();
+  EXPECT_EQ(chart->SetSeriesBand(2, 1.0f, 0.0f), 1);
+  EXPECT_EQ(chart->SetSeriesBand(0, 5.0f, 4.0f), 2);
+  EXPECT_EQ(chart->SetSeriesBand(1, 4.5f, 5.25f), 0);
+  EXPECT_EQ(chart->bandLow[1], 4.5f);
+  EXPECT_EQ(chart->bandHigh[1], 5.25f);
+  EXPECT_EQ(chart->bandHigh[0], 0.0f);
+}
+
+TEST(ChartModel, MaxCategoryCountOnlyGrowsOverShownSeries) {
+  auto chart = NewChart();
+  chart->SetCategoryCount(0, 121);
+  EXPECT_EQ(chart->maxCategoryCount, 0);  // series 0 not shown yet
+  EXPECT_EQ(chart->SetSeriesCount(1), 0);
+  EXPECT_EQ(chart->maxCategoryCount, 121);
+  chart->SetCategoryCount(0, 60);
+  EXPECT_EQ(chart->maxCategoryCount, 121);
+  chart->SetCategoryCount(1, 500);
+  EXPECT_EQ(chart->maxCategoryCount, 121);  // series 1 hidden
+  chart->SetSeriesCount(7);
+  EXPECT_EQ(chart->seriesCount, kMaxSeries);
+  EXPECT_EQ(chart->maxCategoryCount, 500);
+  chart->SetCategoryCount(1, -3);
+  EXPECT_EQ(chart->maxCategoryCount, 500);
+}
+
+TEST(ChartModel, TextsAreCutToTheirBuffers) {
+  auto chart = NewChart();
+  const std::wstring longText(300, L'a');
+  chart->SetTitle(longText.c_str());
+  ASSERT_NE(chart->title, nullptr);
+  EXPECT_EQ(std::wcslen(chart->title), 127u);
+  wchar_t* buffer = chart->title;
+  chart->SetTitle(L"Voltage vs. Current");
+  EXPECT_EQ(chart->title, buffer);  // reused in place
+  EXPECT_STREQ(chart->title, L"Voltage vs. Current");
+
+  chart->SetXAxisTitle(longText.c_str(), 2);
+  EXPECT_EQ(std::wcslen(chart->xAxisTitle), 127u);
+  EXPECT_EQ(chart->xTitleAlign, 2);
+  chart->SetYAxisTitle(std::wstring(127, L'v').c_str());
+  EXPECT_EQ(std::wcslen(chart->yAxisTitle), 127u);
+
+  chart->SetCategoryLabel(kMaxPoints - 1, longText.c_str());
+  EXPECT_EQ(std::wcslen(chart->categoryLabel[kMaxPoints - 1]), 127u);
+  chart->SetCategoryLabel(kMaxPoints - 1, nullptr);
+  EXPECT_STREQ(chart->categoryLabel[kMaxPoints - 1], L"");
+  chart->SetCategoryLabel(0, nullptr);
+  EXPECT_EQ(chart->categoryLabel[0], nullptr);
+}
+
+TEST(ChartModel, DivisionsAndColours) {
+  auto chart = NewChart();
+  EXPECT_EQ(chart->SetYDivisions(8), 0);
+  EXPECT_EQ(chart->SetXDivisions(37), 0);
+  EXPECT_EQ(chart->yDivisions, 8);
+  EXPECT_EQ(chart->xDivisions, 37);
+  chart->SetPlotColours(0, 0, 0);
+  EXPECT_EQ(chart->plotColour, 0u);
+  EXPECT_EQ(chart->useGradient, 0);
+}
+
+TEST(ChartModel, BackgroundImageNeedsWindows) {
+  auto chart = NewChart();
+  EXPECT_EQ(chart->SetBackgroundImage(nullptr), 1);
+  EXPECT_EQ(chart->SetBackgroundImage(L"/nonexistent.png"), 0);
+  EXPECT_EQ(chart->backgroundImage, nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,387 @@
+// Voltage window, sweep arithmetic, verdicts, regions and CSV rows.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "graphs/sweep_csv.h"
+#include "graphs/sweep_plan.h"
+#include "graphs/voltage_window.h"
+#include "shell/shared_state.h"
+
+namespace {
+
+VoltageWindowInputs Inputs(uint32_t kind, uint8_t sub, uint16_t mv, uint16_t loadMa, uint16_t measuredMa = 0,
+                           bool estimate = false, uint16_t maxLoadMa = 3000) {
+  VoltageWindowInputs in;
+  in.profileKind = kind;
+  in.profileSubKind = sub;
+  in.profileVoltageMv = mv;
+  in.loadSetpointMa = loadMa;
+  in.measuredCurrentMa = measuredMa;
+  in.estimateUpstream = estimate;
+  in.maxLoadCurrentMa = maxLoadMa;
+  return in;
+}
+
+// --- Voltage window ---------------------------------------------------------
+
+TEST(VoltageWindow, FiveVoltPortsTakeTheLoadSlopeUnlessUpstreamIsEstimated) {
+  auto sdp = ComputeVoltageWindow(Inputs(2, 0, 5000, 500));
+  ASSERT_TRUE(sdp);
+  EXPECT_NEAR(sdp->low, 4.333, 1e-5);
+  EXPECT_EQ(sdp->high, 5.25f);
+
+  auto estimated = ComputeVoltageWindow(Inputs(2, 0, 5000, 500, 0, true));
+  ASSERT_TRUE(estimated);
+  EXPECT_EQ(estimated->low, 4.75f);
+
+  // CDP and PTY follow the same rule.
+  EXPECT_EQ(ComputeVoltageWindow(Inputs(2, 1, 5000, 500))->low, sdp->low);
+  EXPECT_EQ(ComputeVoltageWindow(Inputs(1, 0, 5000, 500))->low, sdp->low);
+}
+
+TEST(VoltageWindow, DcpFloorDependsOnTheMeasuredCurrent) {
+  for (bool estimate : {false, true}) {
+    auto w = ComputeVoltageWindow(Inputs(2, 2, 5000, 1500, 600, estimate));
+    ASSERT_TRUE(w);
+    EXPECT_EQ(w->low, 2.0f);
+    EXPECT_EQ(w->high, 5.25f);
+  }
+  auto below = ComputeVoltageWindow(Inputs(2, 2, 5000, 500, 499));
+  ASSERT_TRUE(below);
+  EXPECT_NEAR(below->low, 4.333, 1e-5);
+  EXPECT_EQ(ComputeVoltageWindow(Inputs(2, 2, 5000, 500, 500))->low, 2.0f);
+}
+
+TEST(VoltageWindow, PowerDeliveryScaleFollowsTheCeiling) {
+  auto w = ComputeVoltageWindow(Inputs(5, 0, 9000, 3000, 3000, false, 3000));
+  ASSERT_TRUE(w);
+  EXPECT_NEAR(w->low, 7.80, 1e-5);
+  EXPECT_NEAR(w->high, 9.45, 1e-5);
+
+  auto wide = ComputeVoltageWindow(Inputs(5, 0, 9000, 3000, 3000, false, 3001));
+  ASSERT_TRUE(wide);
+  EXPECT_NEAR(wide->low, 8.10, 1e-5);
+
+  auto estimated = ComputeVoltageWindow(Inputs(5, 0, 9000, 3000, 3000, true, 3000));
+  EXPECT_NEAR(estimated->low, 8.55, 1e-5);
+}
+
+TEST(VoltageWindow, TypeCAndQuickCharge) {
+  auto typec = ComputeVoltageWindow(Inputs(4, 1, 5000, 0));
+  ASSERT_TRUE(typec);
+  EXPECT_EQ(typec->low, 4.75f);
+  EXPECT_EQ(typec->high, 5.5f);
+
+  auto qc = ComputeVoltageWindow(Inputs(3, 1, 9000, 1000));
+  ASSERT_TRUE(qc);
+  EXPECT_NEAR(qc->high, 9.45, 1e-5);
+  EXPECT_NEAR(qc->low, 8.55 - 0.834, 1e-5);
+}
+
+TEST(VoltageWindow, KindsWithoutWindowLeaveTheCallersValues) {
+  EXPECT_FALSE(ComputeVoltageWindow(Inputs(0, 0, 5000, 100)));
+  EXPECT_FALSE(ComputeVoltageWindow(Inputs(2, 3, 5000, 100)));
+  EXPECT_FALSE(ComputeVoltageWindow(Inputs(6, 0, 5000, 100)));
+
+  ResetSharedState();
+  live.profileKind = 0;
+  live.profileVoltageMv = 5000;
+  float low = -1.0f, high = -2.0f;
+  EXPECT_FALSE(GetVoltageWindow(low, high));
+  EXPECT_EQ(low, -1.0f);
+  EXPECT_EQ(high, -2.0f);
+
+  // The same call reads the live profile, load and settings.
+  live.profileKind = 5;
+  live.profileVoltageMv = 9000;
+  live.loadSetpointMa = 3000;
+  config.maxLoadCurrentMa = 3001;
+  EXPECT_TRUE(GetVoltageWindow(low, high));
+  EXPECT_NEAR(low, 8.10, 1e-5);
+  config.estimateUpstream = 1;
+  EXPECT_TRUE(GetVoltageWindow(low, high));
+  EXPECT_NEAR(low, 8.55, 1e-5);
+  ResetSharedState();
+}
+
+// --- Sweep arithmetic ---------------------------------------------------------
+
+TEST(SweepPlan, StepCountsAndDivisions) {
+  EXPECT_EQ(SweepStepCount(3000, 25), 121);
+  EXPECT_EQ(SweepStepCount(3010, 25), 121);
+  EXPECT_EQ(SweepStepCount(5100, 5), 1021);
+  EXPECT_EQ(SweepStepCount(0, 25), 1);
+  EXPECT_EQ(SweepStepCount(3000, 0), 1);
+  EXPECT_EQ(SweepXDivisions(3000, 25), 60);
+  EXPECT_EQ(SweepXDivisions(3000, 5), 37);
+  EXPECT_EQ(SweepXDivisions(3000, 0), 0);
+  EXPECT_EQ(SweepStepIndex(1000, 25), 40);
+  EXPECT_EQ(SweepStepIndex(1010, 25), 40);
+}
+
+TEST(SweepPlan, TablesHoldTheLargestSweepAndItsExtraEntries) {
+  // 1021 steps, four entries past the last one on a detach, one past n cleared.
+  EXPECT_GE(kSweepMaxSteps, 1021);
+  EXPECT_GE(kSweepTableSize, 1021 + 4 + 1);
+  // A tester's stored ceiling above the program's 5100 mA is cut to what fits.
+  EXPECT_EQ(SweepStepCount(65535, 5), kSweepMaxSteps);
+  const uint16_t end = BoundSweepEndMa(65535, 5);
+  EXPECT_EQ(end / 5 + 1, kSweepMaxSteps);
+  EXPECT_EQ(BoundSweepEndMa(5100, 5), 5100);
+}
+
+struct GuardedTables {
+  SweepTables tables;
+  float guard[16];
+};
+
+TEST(SweepPlan, TableWritersStayInBounds) {
+  static GuardedTables g;
+  for (float& f : g.guard) f = 123.0f;
+  ClearSweepEntries(g.tables, -5, kSweepTableSize + 50);
+  EXPECT_EQ(g.tables.volts[0], kSweepNoValue);
+  EXPECT_EQ(g.tables.plot[kSweepTableSize - 1], kSweepNoValue);
+  MarkSweepStepLost(g.tables, kSweepTableSize - 2, 3);
+  RecordSweepStep(g.tables, kSweepTableSize - 1, kSweepTableSize + 10, 5.0f, 0);
+  RecordSweepStep(g.tables, kSweepTableSize + 3, kSweepTableSize + 10, 5.0f, 0);
+  MarkSweepStepLost(g.tables, -1, 0);
+  for (float f : g.guard) EXPECT_EQ(f, 123.0f);
+  EXPECT_EQ(g.tables.volts[kSweepTableSize - 2], 0.0f);
+  EXPECT_EQ(g.tables.plot[kSweepTableSize - 2], 3.0f);
+  EXPECT_EQ(g.tables.plot[kSweepTableSize - 1], 5.0f);
+}
+
+TEST(SweepPlan, RecordedStepsRunFlatToTheStepUnderWay) {
+  static SweepTables t;
+  ClearSweepEntries(t, 0, 121);
+  RecordSweepStep(t, 10, 121, 8.2f, 7);
+  EXPECT_EQ(t.volts[10], 8.2f);
+  EXPECT_EQ(t.plot[10], 8.2f);
+  EXPECT_EQ(t.plot[11], 8.2f);
+  RecordSweepStep(t, 12, 121, 6.5f, 7);  // below the axis: plotted at its minimum
+  EXPECT_EQ(t.volts[12], 6.5f);
+  EXPECT_EQ(t.plot[12], 7.0f);
+  RecordSweepStep(t, 119, 121, 8.0f, 7);  // i = n - 2: nothing past it
+  EXPECT_EQ(t.plot[120], kSweepNoValue);
+  MarkSweepStepLost(t, 20, 7);
+  EXPECT_EQ(t.volts[20], 0.0f);
+  for (int i = 20; i <= 24; ++i) EXPECT_EQ(t.plot[i], 7.0f);
+  EXPECT_EQ(t.plot[25], kSweepNoValue);
+}
+
+// --- Verdicts -------------------------------------------------------------------
+
+TEST(SweepVerdicts, LinesAndCategories) {
+  // 5 V PD, 1000 mA, ceiling 3000: window 4.50..5.25 V.
+  auto window = ComputeVoltageWindow(Inputs(5, 0, 5000, 1000, 1000, false, 3000));
+  ASSERT_TRUE(window);
+  EXPECT_NEAR(window->low, 4.50, 1e-5);
+
+  SweepStepLine ok = JudgeSweepStep(4.70f, 1000, window);
+  EXPECT_EQ(ok.verdict, SweepVerdict::InWindow);
+  EXPECT_EQ(ok.category, 4);
+  EXPECT_STREQ(ok.text, L"V=4.70V, I=1000mA, P=4.70W");
+
+  SweepStepLine under = JudgeSweepStep(4.40f, 1000, window);
+  EXPECT_EQ(under.verdict, SweepVerdict::Under);
+  EXPECT_EQ(under.category, 3);
+  EXPECT_STREQ(under.text, L"Under Voltage, V=4.400V, I=1000mA, P=4.40W");
+
+  SweepStepLine over = JudgeSweepStep(5.30f, 1000, window);
+  EXPECT_EQ(over.verdict, SweepVerdict::Over);
+  EXPECT_EQ(over.category, 3);
+  EXPECT_STREQ(over.text, L"Over Voltage,V=5.300V, I=1000mA, P=5.30W");
+
+  SweepStepLine none = JudgeSweepStep(0.5f, 2000, std::nullopt);
+  EXPECT_EQ(none.verdict, SweepVerdict::NoWindow);
+  EXPECT_EQ(none.category, 4);
+  EXPECT_STREQ(none.text, L"V=0.50V, I=2000mA, P=1.00W");
+}
+
+// --- Regions --------------------------------------------------------------------
+
+SweepRegionInputs Region(uint32_t kind, uint8_t sub, uint16_t endMa, uint16_t ratedMa, uint16_t mv, int ymin,
+                         int ymax, bool estimate = false) {
+  SweepRegionInputs in;
+  in.profileKind = kind;
+  in.profileSubKind = sub;
+  in.sweepEndMa = endMa;
+  in.sweepRatedMa = ratedMa;
+  in.sweepProfileMv = mv;
+  in.axisMinVolts = ymin;
+  in.axisMaxVolts = ymax;
+  in.estimateUpstream = estimate;
+  return in;
+}
+
+std::vector<ShadeShape> Greys(const SweepRegions& r) {
+  std::vector<ShadeShape> out;
+  for (int i = 0; i < r.count; ++i)
+    if (r.shapes[i].colour.r == 100 && r.shapes[i].colour.g == 100 && r.shapes[i].colour.b == 100)
+      out.push_back(r.shapes[i]);
+  return out;
+}
+
+void ExpectWithinSweep(const SweepRegions& r, int endMa) {
+  for (int i = 0; i < r.count; ++i) {
+    ASSERT_GE(r.shapes[i].count, 2);
+    ASSERT_LE(r.shapes[i].count, kShadeMaxPoints);
+    for (int k = 0; k < r.shapes[i].count; ++k) {
+      EXPECT_GE(r.shapes[i].currentsMa[k], 0);
+      EXPECT_LE(r.shapes[i].currentsMa[k], endMa) << "shape " << i << " point " << k;
+    }
+  }
+}
+
+TEST(SweepRegions, DcpSweptBeyondItsRatingHasTwoGreyBands) {
+  SweepRegions r = BuildSweepRegions(Region(2, 2, 2000, 1500, 5000, 0, 6));
+  ASSERT_EQ(r.count, 5);
+  EXPECT_EQ(r.shapes[1].kind, ShadeKind::Polygon);
+  EXPECT_EQ(r.shapes[1].count, 6);
+  EXPECT_NEAR(r.shapes[1].volts[4], 4.333, 1e-6);
+  auto greys = Greys(r);
+  ASSERT_EQ(greys.size(), 2u);
+  EXPECT_EQ(greys[0].currentsMa[0], 500);
+  EXPECT_EQ(greys[0].currentsMa[1], 1500);
+  EXPECT_EQ(greys[0].volts[0], 0.0f);
+  EXPECT_EQ(greys[0].volts[1], 2.0f);
+  EXPECT_EQ(greys[1].currentsMa[0], 1500);
+  EXPECT_EQ(greys[1].currentsMa[1], 2000);
+  EXPECT_EQ(greys[1].volts[1], 5.25f);
+
+  // Within the rating a single band below 2.0 V; with the upstream estimate q = 4.75.
+  SweepRegions within = BuildSweepRegions(Region(2, 2, 1500, 1500, 5000, 0, 6, true));
+  ASSERT_EQ(Greys(within).size(), 1u);
+  EXPECT_EQ(within.shapes[1].volts[4], 4.75f);
+}
+
+TEST(SweepRegions, FiveVoltPortShapes) {
+  SweepRegions r = BuildSweepRegions(Region(2, 0, 3000, 2400, 5000, 0, 6));
+  ASSERT_EQ(r.count, 4);
+  EXPECT_EQ(r.shapes[0].kind, ShadeKind::Rect);
+  EXPECT_EQ(r.shapes[0].volts[0], 5.25f);
+  EXPECT_EQ(r.shapes[0].volts[1], 6.0f);
+  EXPECT_NEAR(r.shapes[1].volts[2], 4.75 - 3.0 * 0.834, 1e-5);  // green edge at Ie
+  EXPECT_EQ(r.shapes[2].currentsMa[1], 2400);                   // red up to the rating
+  auto greys = Greys(r);
+  ASSERT_EQ(greys.size(), 1u);
+  EXPECT_EQ(greys[0].currentsMa[0], 2400);
+
+  EXPECT_TRUE(Greys(BuildSweepRegions(Region(1, 0, 2400, 2400, 5000, 0, 6))).empty());
+}
+
+TEST(SweepRegions, RegulatedSuppliesAndTheirGreenEdge) {
+  // PD 9 V within its rating: no inverted grey band, green with 4 points.
+  SweepRegions pd = BuildSweepRegions(Region(5, 0, 3000, 3000, 9000, 7, 11));
+  EXPECT_TRUE(Greys(pd).empty());
+  ASSERT_EQ(pd.count, 3);
+  EXPECT_EQ(pd.shapes[1].count, 4);
+  EXPECT_NEAR(pd.shapes[1].volts[2], 7.80, 1e-5);
+
+  SweepRegions over = BuildSweepRegions(Region(5, 0, 3600, 3000, 9000, 7, 11));
+  ASSERT_EQ(Greys(over).size(), 1u);
+  EXPECT_EQ(Greys(over)[0].currentsMa[0], 3000);
+  EXPECT_EQ(Greys(over)[0].volts[0], 7.0f);
+
+  // QC 5 V swept to 3000 mA: the lower bound meets the axis (3 V) near 2098 mA,
+  // so the green shape takes 5 points and stays within the sweep.
+  SweepRegions qc = BuildSweepRegions(Region(3, 0, 3000, 3000, 5000, 3, 7));
+  ASSERT_GE(qc.count, 3);
+  EXPECT_EQ(qc.shapes[1].count, 5);
+  EXPECT_NEAR(qc.shapes[1].currentsMa[3], 2098, 1);
+  ExpectWithinSweep(qc, 3000);
+  // Its under-voltage triangle ends where the bound meets the axis.
+  EXPECT_EQ(qc.shapes[2].count, 3);
+  ExpectWithinSweep(BuildSweepRegions(Region(3, 0, 2500, 2000, 12000, 10, 14)), 2500);
+}
+
+TEST(SweepRegions, NoneForKindsWithoutWindowAndNothingPastAShortSweep) {
+  EXPECT_EQ(BuildSweepRegions(Region(0, 0, 3000, 3000, 5000, 0, 6)).count, 0);
+  EXPECT_EQ(BuildSweepRegions(Region(2, 3, 3000, 3000, 5000, 0, 6)).count, 0);
+  SweepRegions shortDcp = BuildSweepRegions(Region(2, 2, 0, 1500, 5000, 0, 6));
+  EXPECT_GT(shortDcp.count, 0);
+  ExpectWithinSweep(shortDcp, 0);
+}
+
+// --- CSV --------------------------------------------------------------------------
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) {
+      out.push_back(text.substr(start) + "<no CRLF>");
+      break;
+    }
+    out.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return out;
+}
+
+TEST(SweepCsv, DefaultSweepRows) {
+  static SweepTables t;
+  ClearSweepEntries(t, 0, kSweepTableSize - 1);
+  for (int i = 0; i < 121; ++i) t.volts[i] = 5.1f;
+  const std::string csv = BuildSweepCsv(t.volts, kSweepTableSize, 25, 3000);
+  auto lines = Lines(csv);
+  ASSERT_EQ(lines.size(), 122u);
+  EXPECT_EQ(lines[0], "Voltage (V), Current (mA), Power (W)");
+  EXPECT_EQ(lines[1], "5.10,0,0.00");
+  EXPECT_EQ(lines[2], "5.10,25,0.13");
+  EXPECT_EQ(lines[121], "5.10,3000,15.30");
+  EXPECT_EQ(csv.find('\n'), csv.find("\r\n") + 1);  // every line ends CR LF
+}
+
+TEST(SweepCsv, StopsAtTheFirstUnmeasuredStepOrTheLoweredCeiling) {
+  static SweepTables t;
+  ClearSweepEntries(t, 0, kSweepTableSize - 1);
+  t.volts[0] = 9.02f;
+  t.volts[1] = 8.964f;
+  t.volts[2] = 0.0f;  // detached during this step
+  t.volts[4] = 9.0f;  // never reached: the gap ends the file
+  auto lines = Lines(BuildSweepCsv(t.volts, kSweepTableSize, 25, 3000));
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[1], "9.02,0,0.00");
+  EXPECT_EQ(lines[2], "8.96,25,0.22");
+  EXPECT_EQ(lines[3], "0.00,50,0.00");
+
+  for (int i = 0; i < 121; ++i) t.volts[i] = 5.0f;
+  EXPECT_EQ(Lines(BuildSweepCsv(t.volts, kSweepTableSize, 25, 60)).size(), 4u);  // steps 0, 25, 50
+  EXPECT_EQ(Lines(BuildSweepCsv(t.volts, 2, 25, 3000)).size(), 3u);              // never past the table
+  EXPECT_EQ(Lines(BuildSweepCsv(t.volts, kSweepTableSize, 0, 3000)).size(), 1u);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+TEST(SweepCsv, WriterReportsWhatWentWrong) {
+  static SweepTables t;
+  ClearSweepEntries(t, 0, kSweepTableSize - 1);
+  t.volts[0] = 5.0f;
+  char dir[] = "/tmp/rules_csv_XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string path = std::string(dir) + "/sweep.csv";
+  EXPECT_EQ(WriteSweepCsv(Wide(path).c_str(), t.volts, kSweepTableSize, 25, 3000), FileWriteResult::Ok);
+  EXPECT_EQ(ReadFile(path), "Voltage (V), Current (mA), Power (W)\r\n5.00,0,0.00\r\n");
+  EXPECT_EQ(WriteSweepCsv(Wide(std::string(dir) + "/missing/sweep.csv").c_str(), t.volts, kSweepTableSize, 25, 3000),
+            FileWriteResult::OpenFailed);
+  EXPECT_EQ(WriteSweepCsv(L"/dev/full", t.volts, kSweepTableSize, 25, 3000), FileWriteResult::WriteFailed);
+  std::remove(path.c_str());
+  rmdir(dir);
+}
+
+}  // namespace

@@ -1,0 +1,251 @@
+// Calibration rules and the profile texts, version check and request voltage.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "link/calibration_math.h"
+#include "link/profile_text.h"
+
+namespace {
+
+const CalibrationChannel& Vbus() { return *GetCalibrationChannel(0); }
+const CalibrationChannel& Current() { return *GetCalibrationChannel(1); }
+
+std::wstring Message(const CalibrationValidation& v) {
+  wchar_t text[200];
+  FormatCalibrationMessage(v, text, 200);
+  return text;
+}
+
+TEST(CalibrationChannels, Table) {
+  EXPECT_STREQ(Vbus().listText, L"VBUS");
+  EXPECT_EQ(Vbus().defaultPoint1, 4000);
+  EXPECT_EQ(Vbus().defaultPoint2, 20000);
+  EXPECT_EQ(Vbus().minSeparation, 10000);
+  EXPECT_STREQ(Vbus().appliedHeader, L"Power Supply");
+  EXPECT_STREQ(Vbus().measuredHeader, L"KT-60");
+  EXPECT_TRUE(Vbus().readButtonsEnabled);
+  EXPECT_STREQ(Current().listText, L"Current");
+  EXPECT_EQ(Current().code, 1);
+  EXPECT_EQ(Current().defaultPoint1, 500);
+  EXPECT_EQ(Current().defaultPoint2, 3000);
+  EXPECT_STREQ(Current().appliedHeader, L"KT-60");
+  EXPECT_STREQ(Current().measuredHeader, L"Multimeter");
+  EXPECT_FALSE(Current().readButtonsEnabled);
+  EXPECT_EQ(GetCalibrationChannel(2), nullptr);
+  EXPECT_EQ(GetCalibrationChannel(-1), nullptr);
+}
+
+TEST(CalibrationIntegers, OptionalMinusThenDigits) {
+  int32_t v = 99;
+  EXPECT_TRUE(ParseCalibrationInteger(L"-", &v));
+  EXPECT_EQ(v, 0);
+  EXPECT_TRUE(ParseCalibrationInteger(L"-12", &v));
+  EXPECT_EQ(v, -12);
+  EXPECT_TRUE(ParseCalibrationInteger(L"20000", &v));
+  EXPECT_EQ(v, 20000);
+  for (const wchar_t* bad : {L"", L"12a", L"+5", L" 5", L"5 ", L"--1", L"1-"})
+    EXPECT_FALSE(ParseCalibrationInteger(bad, &v)) << std::wstring(bad).size();
+  EXPECT_FALSE(ParseCalibrationInteger(nullptr, &v));
+}
+
+TEST(CalibrationValidation, VbusBounds) {
+  EXPECT_EQ(ValidateCalibrationPoints(Vbus(), L"3800", L"21000", false).check, CalibrationCheck::Ok);
+  CalibrationValidation low = ValidateCalibrationPoints(Vbus(), L"3799", L"21000", false);
+  EXPECT_EQ(low.check, CalibrationCheck::Point1TooLow);
+  EXPECT_EQ(Message(low), L"Invalid calibration point. Point 1 should be equal or greater than 3800.");
+  CalibrationValidation high = ValidateCalibrationPoints(Vbus(), L"13000", L"22000", false);
+  EXPECT_EQ(high.check, CalibrationCheck::Point2TooHigh);
+  EXPECT_EQ(Message(high), L"Invalid calibration point. Point 2 should be equal or less than 21000.");
+  CalibrationValidation close = ValidateCalibrationPoints(Vbus(), L"4000", L"13999", false);
+  EXPECT_EQ(close.check, CalibrationCheck::TooClose);
+  EXPECT_EQ(Message(close), L"Invalid calibration point. point 1 and point 2 should be at least 10000 apart.");
+  EXPECT_EQ(ValidateCalibrationPoints(Vbus(), L"4000", L"14000", false).check, CalibrationCheck::Ok);
+  // A huge point 1 cannot wrap the separation check.
+  EXPECT_EQ(ValidateCalibrationPoints(Vbus(), L"99999999999", L"20000", false).check, CalibrationCheck::TooClose);
+}
+
+TEST(CalibrationValidation, TextChecksAndPointOneOnly) {
+  CalibrationValidation dash = ValidateCalibrationPoints(Vbus(), L"-", L"20000", false);
+  EXPECT_EQ(dash.check, CalibrationCheck::Point1TooLow);
+  EXPECT_EQ(dash.limit, 3800);
+  CalibrationValidation text1 = ValidateCalibrationPoints(Vbus(), L"4k", L"20000", false);
+  EXPECT_EQ(Message(text1), L"\"To be applied value\" for point 1 is incorrect");
+  CalibrationValidation text2 = ValidateCalibrationPoints(Vbus(), L"4000", L"", false);
+  EXPECT_EQ(Message(text2), L"\"To be applied value\" for point 2 is incorrect");
+  // Read point 1 checks point 1 only.
+  EXPECT_EQ(ValidateCalibrationPoints(Vbus(), L"4000", L"junk", true).check, CalibrationCheck::Ok);
+  EXPECT_EQ(Message(ValidateCalibrationPoints(Vbus(), L"4000", L"20000", false)), L"");
+}
+
+TEST(CalibrationValidation, CurrentBounds) {
+  EXPECT_EQ(CalibrationPoint1Minimum(Current()), 475);
+  EXPECT_EQ(CalibrationPoint2Maximum(Current()), 3150);
+  EXPECT_EQ(ValidateCalibrationPoints(Current(), L"475", L"3150", false).check, CalibrationCheck::Ok);
+  EXPECT_EQ(ValidateCalibrationPoints(Current(), L"474", L"3000", false).limit, 475);
+  EXPECT_EQ(ValidateCalibrationPoints(Current(), L"500", L"3151", false).limit, 3150);
+  EXPECT_EQ(ValidateCalibrationPoints(Current(), L"1200", L"3000", false).limit, 2000);
+}
+
+TEST(CalibrationReading, AveragingAndDeviation) {
+  // VBUS: each addition is single precision and truncated to an integer.
+  EXPECT_EQ(AddVbusSample(0, 4.9999f), 4999);
+  EXPECT_EQ(AddVbusSample(4999, 4.9999f), 9998);
+  int64_t total = 0;
+  for (int i = 0; i < kCalibrationSamples; ++i) total = AddVbusSample(total, 20.0f);
+  EXPECT_EQ(AverageReading(total, kCalibrationSamples), 20000);
+  total = 0;
+  for (int i = 0; i < kCalibrationSamples; ++i) total = AddCurrentSample(total, static_cast<uint16_t>(1000 + i));
+  EXPECT_EQ(AverageReading(total, kCalibrationSamples), 1014);
+  EXPECT_EQ(AverageReading(100, 0), 0);
+
+  EXPECT_FALSE(ReadingDeviates(16001, 20000));  // 19 %
+  EXPECT_TRUE(ReadingDeviates(15000, 20000));   // 25 %
+  EXPECT_FALSE(ReadingDeviates(24000, 20000));  // 20 %
+  EXPECT_TRUE(ReadingDeviates(24200, 20000));   // 21 %
+  EXPECT_TRUE(ReadingDeviates(5, 0));
+}
+
+TEST(CalibrationLine, GainAndOffsetOfBothChannels) {
+  // VBUS: the supply applied 4000/20000 mV, the tester read 3990/20050.
+  CalibrationPoints vbus = MakeCalibrationPoints(0, 4000, 20000, 3990, 20050);
+  EXPECT_EQ(vbus.refPoint1, 4000);
+  EXPECT_EQ(vbus.testerPoint1, 3990);
+  EXPECT_EQ(vbus.refPoint2, 20000);
+  EXPECT_EQ(vbus.testerPoint2, 20050);
+  float gain = 0, offset = 0;
+  ASSERT_TRUE(CalibrationLine(vbus, &gain, &offset));
+  EXPECT_FLOAT_EQ(gain, 16000.0f / 16060.0f);
+  EXPECT_NEAR(offset, 4000.0 - 3990.0 * 16000.0 / 16060.0, 1e-3);
+
+  // Current: the tester applied 500/3000 mA, the multimeter read 510/2990.
+  CalibrationPoints current = MakeCalibrationPoints(1, 500, 3000, 510, 2990);
+  EXPECT_EQ(current.refPoint1, 510);
+  EXPECT_EQ(current.testerPoint1, 500);
+  EXPECT_EQ(current.refPoint2, 2990);
+  EXPECT_EQ(current.testerPoint2, 3000);
+  ASSERT_TRUE(CalibrationLine(current, &gain, &offset));
+  EXPECT_FLOAT_EQ(gain, 0.992f);
+  EXPECT_NEAR(offset, 14.0, 1e-4);
+
+  wchar_t text[32];
+  FormatCalibrationValue(gain, text, 32);
+  EXPECT_STREQ(text, L"0.992000");
+  FormatCalibrationDate(2021, 3, text, 32);
+  EXPECT_STREQ(text, L"2021/03");
+
+  CalibrationPoints flat;
+  flat.testerPoint1 = flat.testerPoint2 = 700;
+  gain = 5;
+  EXPECT_FALSE(CalibrationLine(flat, &gain, &offset));
+  EXPECT_EQ(gain, 5);
+}
+
+TEST(CalibrationLine, MeasuredPointsMustMakeALine) {
+  int32_t m1 = 0, m2 = 0;
+  EXPECT_EQ(CheckMeasuredPoints(L"", L"20000", &m1, &m2), MeasuredCheck::Point1Missing);
+  EXPECT_STREQ(MeasuredCheckMessage(MeasuredCheck::Point1Missing), L"Please carry out the measurement for point 1");
+  EXPECT_EQ(CheckMeasuredPoints(L"4000", L"x", &m1, &m2), MeasuredCheck::Point2Missing);
+  EXPECT_STREQ(MeasuredCheckMessage(MeasuredCheck::Point2Missing), L"Please carry out the measurement for point 2");
+  EXPECT_EQ(CheckMeasuredPoints(L"40000", L"20000", &m1, &m2), MeasuredCheck::Point1OutOfRange);
+  EXPECT_EQ(CheckMeasuredPoints(L"4000", L"-40000", &m1, &m2), MeasuredCheck::Point2OutOfRange);
+  EXPECT_EQ(CheckMeasuredPoints(L"5000", L"5000", &m1, &m2), MeasuredCheck::PointsEqual);
+  EXPECT_EQ(CheckMeasuredPoints(L"3990", L"20050", &m1, &m2), MeasuredCheck::Ok);
+  EXPECT_EQ(m1, 3990);
+  EXPECT_EQ(m2, 20050);
+  EXPECT_EQ(MeasuredCheckMessage(MeasuredCheck::Ok), nullptr);
+}
+
+// --- Profiles ----------------------------------------------------------------------
+
+PdoEntry Entry(int position, int kind, int sub, uint16_t minMv, uint16_t maxMv, uint16_t ma) {
+  PdoEntry e;
+  e.typeWord = MakeTypeWord(position, kind, sub);
+  e.minMv = minMv;
+  e.maxMv = maxMv;
+  e.maxCurrentMa = ma;
+  return e;
+}
+
+std::wstring ListText(const PdoEntry& e, int hw) {
+  wchar_t t[kProfileTextChars];
+  FormatProfileListText(e, hw, t, kProfileTextChars);
+  return t;
+}
+std::wstring DetailText(const PdoEntry& e, int hw) {
+  wchar_t t[kProfileTextChars];
+  FormatProfileDetailText(e, hw, t, kProfileTextChars);
+  return t;
+}
+
+TEST(ProfileTexts, FixedAndProgrammableEntries) {
+  const PdoEntry fixed = Entry(2, 5, 0, 9000, 9000, 3000);
+  EXPECT_EQ(ListText(fixed, 10), L"PD-FIX 9.00V");
+  EXPECT_EQ(DetailText(fixed, 20), L"PD-FIX Voltage:9.00V Max Current:3000mA");
+
+  const PdoEntry apdo = Entry(4, 5, 3, 3300, 21000, 3000);
+  EXPECT_EQ(ListText(apdo, 20), L"PD-APDO 3.30V-21.00V");
+  EXPECT_EQ(DetailText(apdo, 20), L"PD-APDO Voltage:3.30V-21.00V Max Current:3000mA");
+  EXPECT_EQ(ListText(apdo, 10), L"Unknown profile");
+  EXPECT_EQ(DetailText(apdo, 10), L"Unknown profile");
+
+  const PdoEntry qc = Entry(1, 3, 2, 3600, 12000, 2000);
+  EXPECT_EQ(ListText(qc, 20), L"QC3 3.60V-12.00V");
+  EXPECT_EQ(ListText(Entry(1, 2, 2, 5000, 5000, 1500), 10), L"BC-DCP 5.00V");
+  EXPECT_EQ(ListText(Entry(1, 7, 0, 5000, 5000, 1500), 20), L"UNKNOWN 5.00V");
+
+  wchar_t t[kProfileTextChars];
+  FormatActiveEntryText(apdo, true, t, kProfileTextChars);
+  EXPECT_STREQ(t, L"Voltage:3.30V-21.00V Max Current:3000mA");
+  FormatActiveEntryText(fixed, false, t, kProfileTextChars);
+  EXPECT_STREQ(t, L"Voltage:9.00V Max Current:3000mA");
+  FormatActiveEntryText(PdoEntry{}, false, t, kProfileTextChars);
+  EXPECT_STREQ(t, L"Voltage:0.00V Max Current:0mA");
+  // A short buffer is cut, never overrun.
+  wchar_t small[8];
+  FormatProfileDetailText(fixed, 20, small, 8);
+  EXPECT_EQ(std::wstring(small).size(), 7u);
+}
+
+TEST(ProfileTexts, ProgrammableActiveProfile) {
+  EXPECT_TRUE(IsProgrammableProfile(5, 3));
+  EXPECT_TRUE(IsProgrammableProfile(3, 0));
+  EXPECT_FALSE(IsProgrammableProfile(5, 0));
+  EXPECT_FALSE(IsProgrammableProfile(2, 3));
+}
+
+TEST(TesterVersions, AcceptanceTable) {
+  EXPECT_STREQ(TesterVersionMessage(10, 26), L"Please update the device firmware");
+  EXPECT_EQ(TesterVersionMessage(10, 27), nullptr);
+  EXPECT_STREQ(TesterVersionMessage(20, 29), L"Please update the device firmware");
+  EXPECT_EQ(TesterVersionMessage(20, 30), nullptr);
+  EXPECT_STREQ(TesterVersionMessage(21, 99), L"Please update the test application");
+  EXPECT_EQ(TesterVersionMessage(15, 0), nullptr);
+  EXPECT_EQ(TesterVersionMessage(9, 0), nullptr);
+}
+
+TEST(ProfileRequest, VoltageSentWithARow) {
+  PdoList list;
+  list.count = 3;
+  list.entries[0] = Entry(1, 5, 0, 5000, 5000, 3000);
+  list.entries[1] = Entry(2, 5, 0, 9000, 9000, 3000);
+  list.entries[2] = Entry(4, 5, 3, 3300, 21000, 3000);
+  uint8_t position = 0;
+  uint16_t mv = 0;
+  ASSERT_TRUE(ProfileRequestFor(list, 2, 5, 0, 20, &position, &mv));  // active PD-FIX
+  EXPECT_EQ(position, 4);
+  EXPECT_EQ(mv, 5000);
+  ASSERT_TRUE(ProfileRequestFor(list, 2, 5, 3, 20, &position, &mv));  // active PD-APDO on a KT-60
+  EXPECT_EQ(mv, 5000);
+  ASSERT_TRUE(ProfileRequestFor(list, 1, 5, 3, 10, &position, &mv));  // ... on a KT-40
+  EXPECT_EQ(mv, 9000);
+  ASSERT_TRUE(ProfileRequestFor(list, 2, 3, 2, 20, &position, &mv));  // active QC
+  EXPECT_EQ(mv, 21000);
+  EXPECT_FALSE(ProfileRequestFor(list, 3, 5, 0, 20, &position, &mv));
+  EXPECT_FALSE(ProfileRequestFor(list, -1, 5, 0, 20, &position, &mv));
+  list.count = 200;  // a corrupt count never reaches past the entries
+  EXPECT_FALSE(ProfileRequestFor(list, 7, 5, 0, 20, &position, &mv));
+  EXPECT_TRUE(ProfileRequestFor(list, 6, 5, 0, 20, &position, &mv));
+}
+
+}  // namespace

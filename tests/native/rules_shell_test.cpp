@@ -1,0 +1,310 @@
+// Log file lines, the shared tester registry and device paths.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include "shell/device_path.h"
+#include "shell/log_file.h"
+#include "shell/logger.h"
+#include "shell/registry_slots.h"
+
+namespace {
+
+// --- Log file -------------------------------------------------------------------
+
+bool UtcTime(int64_t seconds, std::tm* out) {
+  const std::time_t t = static_cast<std::time_t>(seconds);
+  return gmtime_r(&t, out) != nullptr;
+}
+bool NoTime(int64_t, std::tm*) { return false; }
+
+constexpr int64_t kSatDec5 = 1796450857;  // Sat Dec 05 06:07:37 2026 UTC
+int64_t clockNow = kSatDec5;
+int64_t TestClock() { return clockNow; }
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+class LogFileTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { log = new Logger(); }
+  static void TearDownTestSuite() {
+    delete log;
+    log = nullptr;
+  }
+  void SetUp() override {
+    log->Clear();
+    SetLogClock(TestClock);
+    clockNow = kSatDec5;
+    std::strcpy(dir, "/tmp/rules_log_XXXXXX");
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    path = std::string(dir) + "/LoadpostLog.txt";
+  }
+  void TearDown() override {
+    SetLogClock(nullptr);
+    std::remove(path.c_str());
+    rmdir(dir);
+  }
+  static Logger* log;
+  char dir[64];
+  std::string path;
+};
+Logger* LogFileTest::log = nullptr;
+
+TEST_F(LogFileTest, HeaderAndRecordLines) {
+  log->AddRecord(L"Loadpost started", LogInformation);
+  clockNow = 1799539145;  // Sat Jan 09 23:59:05 2027
+  log->AddRecord(L"Under  voltage   detected", LogError);
+  log->AddRecord(L"odd category", 42);
+  log->AddRecord(L"caf\u00e9 5\u20ac \U0001F600 end", LogDiagnostics);
+
+  ASSERT_EQ(SaveLogFile(*log, Wide(path).c_str(), UtcTime), FileWriteResult::Ok);
+  EXPECT_EQ(ReadFile(path),
+            "TREVANE Loadpost tester Log file\r\n"
+            "===========================================\r\n"
+            "Number of records logged: 4\r\n"
+            "\r\n"
+            "Sat Dec 05 06:07:37 2026: Information- Loadpost started\r\n"
+            "Sat Jan 09 23:59:05 2027: ERROR      - Under voltage detected\r\n"
+            "Sat Jan 09 23:59:05 2027: ERROR      - odd category\r\n"
+            "Sat Jan 09 23:59:05 2027: Diagnostics- caf\xe9 5? ? end\r\n");
+}
+
+TEST_F(LogFileTest, EmptyLogHasTheHeaderOnly) {
+  ASSERT_EQ(SaveLogFile(*log, Wide(path).c_str(), UtcTime), FileWriteResult::Ok);
+  EXPECT_EQ(ReadFile(path),
+            "TREVANE Loadpost tester Log file\r\n"
+            "===========================================\r\n"
+            "Number of records logged: 0\r\n\r\n");
+}
+
+TEST_F(LogFileTest, FullLogWritesEveryRecord) {
+  for (int i = 0; i < 100005; ++i) log->AddRecord(i == 100004 ? L"last" : L"record", LogResults);
+  ASSERT_EQ(SaveLogFile(*log, Wide(path).c_str(), UtcTime), FileWriteResult::Ok);
+  const std::string text = ReadFile(path);
+  size_t lines = 0;
+  for (char c : text) lines += c == '\n';
+  EXPECT_EQ(lines, 4u + 100000u);
+  EXPECT_NE(text.find("Number of records logged: 100000\r\n"), std::string::npos);
+  const std::string tail = "Results    - last\r\n";
+  EXPECT_EQ(text.compare(text.size() - tail.size(), tail.size(), tail), 0);
+}
+
+TEST_F(LogFileTest, FailuresAreReported) {
+  log->AddRecord(L"x", LogInformation);
+  EXPECT_EQ(SaveLogFile(*log, Wide(std::string(dir) + "/missing/log.txt").c_str(), UtcTime),
+            FileWriteResult::OpenFailed);
+  EXPECT_EQ(SaveLogFile(*log, L"", UtcTime), FileWriteResult::OpenFailed);
+  EXPECT_EQ(SaveLogFile(*log, L"/dev/full", UtcTime), FileWriteResult::WriteFailed);
+}
+
+TEST(LogTimestamp, LocalTimeLayout) {
+  char out[64];
+  FormatLogTimestamp(kSatDec5, out, sizeof out, UtcTime);
+  EXPECT_STREQ(out, "Sat Dec 05 06:07:37 2026");
+  FormatLogTimestamp(kSatDec5, out, sizeof out, NoTime);
+  EXPECT_STREQ(out, "??? ??? ?? ??:??:?? ????");
+  EXPECT_EQ(FormatLogTimestamp(kSatDec5, out, 11, UtcTime), 10u);
+  EXPECT_STREQ(out, "Sat Dec 05");
+
+  // The system conversion follows the local zone.
+  const char* old = std::getenv("TZ");
+  const std::string saved = old ? old : "";
+  setenv("TZ", "EET-2", 1);
+  tzset();
+  FormatLogTimestamp(kSatDec5, out, sizeof out, SystemLocalTime);
+  EXPECT_STREQ(out, "Sat Dec 05 08:07:37 2026");
+  if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+  tzset();
+}
+
+TEST(LogRecordLine, CategoryLabelsAndOneByteText) {
+  EXPECT_EQ(FormatLogRecordLine(kSatDec5, LogPass, L"ok", UtcTime), "Sat Dec 05 06:07:37 2026: PASS       - ok");
+  EXPECT_EQ(FormatLogRecordLine(kSatDec5, -1, L"x", UtcTime), "Sat Dec 05 06:07:37 2026: ERROR      - x");
+  std::string s;
+  const wchar_t pair[] = {L'a', static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00), L'b', 0};
+  AppendOneByteText(s, pair);
+  EXPECT_EQ(s, "a?b");  // a surrogate pair is one character
+  s.clear();
+  AppendOneByteText(s, L"\u0085\u00a0\u00ff\u0100\t");
+  EXPECT_EQ(s, "?\xa0\xff? ");
+}
+
+TEST(SavePaths, AppendOnlyWhenItFits) {
+  wchar_t buf[12] = L"C:\\Docs";
+  EXPECT_TRUE(AppendPathText(buf, 12, L"\\a.txt"));  // 11 characters + terminator
+  EXPECT_STREQ(buf, L"C:\\Docs\\a.txt");
+  EXPECT_FALSE(AppendPathText(buf, 12, L"x"));
+  EXPECT_STREQ(buf, L"C:\\Docs\\a.txt");
+  wchar_t title[kSaveFileTitleChars];
+  EXPECT_TRUE(CopyPathText(title, kSaveFileTitleChars, kDefaultLogFileTitle));
+  EXPECT_STREQ(title, L"\\LoadpostLog.txt");
+  const std::wstring longName(kSaveFileTitleChars, L'n');
+  EXPECT_FALSE(CopyPathText(title, kSaveFileTitleChars, longName.c_str()));
+  EXPECT_STREQ(title, L"\\LoadpostLog.txt");
+}
+
+// --- Registry -----------------------------------------------------------------------
+
+using Registry = std::array<uint8_t, kRegistryBytes>;
+
+int32_t PidOf(const Registry& r, int slot) {
+  int32_t pid = -1;
+  ReadRegistrySlot(r.data(), slot, &pid, nullptr);
+  return pid;
+}
+std::wstring SerialOf(const Registry& r, int slot) {
+  wchar_t serial[kRegistrySerialUnits];
+  ReadRegistrySlot(r.data(), slot, nullptr, serial);
+  return serial;
+}
+
+TEST(Registry, ClaimMoveAndRelease) {
+  Registry r{};
+  ClaimOutcome a = ClaimTesterSlot(r.data(), L"VXPD0001", 100);
+  EXPECT_EQ(a.result, ClaimResult::NotInUse);
+  EXPECT_EQ(a.slot, 0);
+  // Layout: UTF-16 little-endian serial, process ID little-endian at offset 40.
+  EXPECT_EQ(r[0], 'V');
+  EXPECT_EQ(r[1], 0);
+  EXPECT_EQ(r[14], '1');
+  EXPECT_EQ(r[16], 0);
+  EXPECT_EQ(r[40], 100);
+  EXPECT_EQ(r[41], 0);
+
+  EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0009", 200).slot, 1);
+  // Copy 100 switches to another tester: its one slot moves, the first is free again.
+  ClaimOutcome moved = ClaimTesterSlot(r.data(), L"VXPD0002", 100);
+  EXPECT_EQ(moved.slot, 0);
+  EXPECT_EQ(SerialOf(r, 0), L"VXPD0002");
+  EXPECT_EQ(r[16], 0);
+  EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0001", 300).result, ClaimResult::NotInUse);
+
+  // Re-selecting its own tester is not "in use".
+  EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0009", 200).result, ClaimResult::NotInUse);
+
+  ReleaseTesterSlots(r.data(), 100);
+  EXPECT_EQ(PidOf(r, 0), 0);
+  EXPECT_EQ(SerialOf(r, 0), L"");
+  EXPECT_EQ(PidOf(r, 1), 200);
+  EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0002", 400).slot, 0);
+}
+
+TEST(Registry, InUseByAnotherCopyChangesNothing) {
+  Registry r{};
+  ClaimTesterSlot(r.data(), L"VXPD0001", 100);
+  ClaimTesterSlot(r.data(), L"VXPD0002", 200);
+  const Registry before = r;
+  EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0001", 200).result, ClaimResult::InUse);
+  EXPECT_EQ(r, before);
+  EXPECT_EQ(ClaimTesterSlot(r.data(), L"vxpd0001", 300).result, ClaimResult::NotInUse);  // case-sensitive
+  EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD000", 400).result, ClaimResult::NotInUse);   // whole serial only
+}
+
+TEST(Registry, ThirtyThirdCopyClaimsNothing) {
+  Registry r{};
+  for (int i = 0; i < kRegistrySlots; ++i) {
+    const std::wstring serial = L"VXPD" + std::to_wstring(1000 + i);
+    ASSERT_EQ(ClaimTesterSlot(r.data(), serial.c_str(), 10 + i).slot, i);
+  }
+  const Registry before = r;
+  ClaimOutcome late = ClaimTesterSlot(r.data(), L"VXPD9999", 999);
+  EXPECT_EQ(late.result, ClaimResult::NotInUse);
+  EXPECT_EQ(late.slot, -1);
+  EXPECT_EQ(r, before);
+}
+
+bool OnlyEvenPidsAlive(int32_t pid, void*) { return pid % 2 == 0; }
+
+TEST(Registry, SlotsOfEndedCopiesCountAsFree) {
+  Registry r{};
+  ClaimTesterSlot(r.data(), L"VXPD0001", 101);  // this copy has ended since
+  ClaimTesterSlot(r.data(), L"VXPD0002", 200);
+  ClaimOutcome c = ClaimTesterSlot(r.data(), L"VXPD0001", 300, OnlyEvenPidsAlive, nullptr);
+  EXPECT_EQ(c.result, ClaimResult::NotInUse);
+  EXPECT_EQ(c.slot, 0);  // the ended copy's slot was cleared and reused
+  EXPECT_EQ(PidOf(r, 0), 300);
+  EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0002", 400, OnlyEvenPidsAlive, nullptr).result, ClaimResult::InUse);
+  // Without a liveness check the old behaviour stays: a slot is held until released.
+  ClaimTesterSlot(r.data(), L"VXPD0003", 501);
+  EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0003", 600).result, ClaimResult::InUse);
+}
+
+TEST(Registry, LongOrEmptySerialsAreRefusedCleanly) {
+  Registry r{};
+  const Registry before = r;
+  EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0123456789ABCDEF", 100).result, ClaimResult::SerialTooLong);  // 20
+  EXPECT_EQ(ClaimTesterSlot(r.data(), L"", 100).result, ClaimResult::SerialEmpty);
+  EXPECT_EQ(r, before);
+  ClaimOutcome fits = ClaimTesterSlot(r.data(), L"VXPD0123456789ABCDE", 100);  // 19
+  EXPECT_EQ(fits.slot, 0);
+  EXPECT_EQ(SerialOf(r, 0), L"VXPD0123456789ABCDE");
+  EXPECT_EQ(r[38], 0);  // terminator in the last unit
+  EXPECT_EQ(r[39], 0);
+}
+
+TEST(Registry, SlotWithoutTerminatorIsNeverReadPast) {
+  Registry r{};
+  for (int i = 0; i < kRegistrySerialUnits; ++i) r[2 * i] = 'A';
+  r[40] = 7;
+  EXPECT_EQ(ClaimTesterSlot(r.data(), L"AAAAAAAAAAAAAAAAAAA", 100).result, ClaimResult::NotInUse);
+  EXPECT_EQ(SerialOf(r, 0).size(), static_cast<size_t>(kRegistrySerialUnits - 1));
+}
+
+// --- Device paths -------------------------------------------------------------------
+
+TEST(DevicePath, SerialOfTheBridge) {
+  wchar_t serial[kDevicePathSerialChars + 1];
+  EXPECT_EQ(ParseTesterDevicePath(L"\\\\?\\USB#VID_0403&PID_6015#VXPD1234#{a5dcbf10-6530-11d2-901f-00c04fb951ed}",
+                                  serial, kDevicePathSerialChars + 1),
+            DevicePathResult::Serial);
+  EXPECT_STREQ(serial, L"VXPD1234");
+  EXPECT_EQ(ParseTesterDevicePath(L"\\\\?\\usb#vid_0403&pid_6015#VXPD77#{guid}", serial, kDevicePathSerialChars + 1),
+            DevicePathResult::Serial);
+  EXPECT_STREQ(serial, L"VXPD77");
+}
+
+TEST(DevicePath, OtherDevicesAndBrokenPaths) {
+  wchar_t serial[kDevicePathSerialChars + 1];
+  EXPECT_EQ(ParseTesterDevicePath(L"\\\\?\\USB#VID_046D&PID_C52B#5&1234#{guid}", serial, kDevicePathSerialChars + 1),
+            DevicePathResult::OtherDevice);
+  EXPECT_EQ(ParseTesterDevicePath(L"\\\\?\\USB#VID_0403&PID_6015#VXPD1234", serial, kDevicePathSerialChars + 1),
+            DevicePathResult::NoSerial);
+  EXPECT_STREQ(serial, L"");
+  EXPECT_EQ(ParseTesterDevicePath(L"\\\\?\\USB#VID_0403&PID_6015##{guid}", serial, kDevicePathSerialChars + 1),
+            DevicePathResult::NoSerial);
+  // A path shorter than the prefix is never read past its end.
+  auto shortPath = std::make_unique<wchar_t[]>(8);
+  std::wcscpy(shortPath.get(), L"\\\\?\\USB");
+  EXPECT_EQ(ParseTesterDevicePath(shortPath.get(), serial, kDevicePathSerialChars + 1), DevicePathResult::OtherDevice);
+  EXPECT_EQ(ParseTesterDevicePath(nullptr, serial, kDevicePathSerialChars + 1), DevicePathResult::OtherDevice);
+}
+
+TEST(DevicePath, SerialLengthLimit) {
+  wchar_t serial[kDevicePathSerialChars + 1];
+  const std::wstring prefix = L"\\\\?\\USB#VID_0403&PID_6015#";
+  const std::wstring longest = prefix + std::wstring(63, L'S') + L"#{guid}";
+  EXPECT_EQ(ParseTesterDevicePath(longest.c_str(), serial, kDevicePathSerialChars + 1), DevicePathResult::Serial);
+  EXPECT_EQ(std::wstring(serial), std::wstring(63, L'S'));
+  const std::wstring tooLong = prefix + std::wstring(64, L'S') + L"#{guid}";
+  EXPECT_EQ(ParseTesterDevicePath(tooLong.c_str(), serial, kDevicePathSerialChars + 1),
+            DevicePathResult::SerialTooLong);
+  wchar_t small[8];
+  EXPECT_EQ(ParseTesterDevicePath((prefix + L"VXPD12345#x").c_str(), small, 8), DevicePathResult::SerialTooLong);
+}
+
+}  // namespace

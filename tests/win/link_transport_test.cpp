@@ -1,0 +1,634 @@
+// TesterLink and SerialTransport over an in-process fake D2XX device, which
+// lets the tests spoil single replies, writes and timings at will; and the
+// D2XX loader's behaviour when the library or its entry points are missing.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "d2xx/d2xx.h"
+#include "d2xx/d2xx_api.h"
+#include "link/frame.h"
+#include "link/tester_commands.h"
+#include "link/tester_link_win.h"
+#include "shell/log_event.h"
+#include "shell/logger.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Frame(uint8_t command, Bytes data = {}) {
+  uint8_t out[kFrameBufferBytes];
+  const size_t n = BuildFrame(command, data.data(), data.size(), out, sizeof out);
+  return Bytes(out, out + n);
+}
+
+// ---------------------------------------------------------------------------
+// The fake device: bytes written by the host go to `respond`, which returns
+// what the device sends back and after how long. A pump thread delivers
+// scheduled bytes and completes the outstanding overlapped read once it can
+// be filled whole, as the real library does within its read time-out.
+struct Delivery {
+  DWORD delayMs;
+  Bytes bytes;
+};
+
+struct FakeDevice {
+  std::mutex m;
+  std::condition_variable cv;
+  std::vector<std::string> serials{"VXPD0001", "FT123456", "VXPD0002"};
+  std::string openSerial;
+  bool open = false;
+  DWORD createFlags = 0;
+  ULONG baud = 0;
+  UCHAR bits = 0, stop = 9, parity = 9;
+  ULONG readTimeout = 0, writeTimeout = 0;
+  ULONG failSetting = 0;  // 1: baud, 2: characteristics, 3: time-outs
+  std::deque<uint8_t> rx;
+  OVERLAPPED* readOv = nullptr;
+  uint8_t* readBuffer = nullptr;
+  DWORD readWant = 0;
+  std::multimap<ULONGLONG, Bytes> scheduled;
+  std::vector<Bytes> written;
+  int failWrites = 0;   // next writes complete with a failure
+  int stallWrites = 0;  // next writes never complete
+  std::function<std::vector<Delivery>(const Bytes&)> respond;
+  std::thread pump;
+  bool quit = false;
+
+  void Start() {
+    quit = false;
+    pump = std::thread([this] { Pump(); });
+  }
+  void Finish() {
+    {
+      std::lock_guard<std::mutex> g(m);
+      quit = true;
+    }
+    cv.notify_all();
+    if (pump.joinable()) pump.join();
+  }
+  void Schedule(DWORD delayMs, Bytes bytes) {
+    {
+      std::lock_guard<std::mutex> g(m);
+      scheduled.emplace(GetTickCount64() + delayMs, std::move(bytes));
+    }
+    cv.notify_all();
+  }
+  // Called with m held.
+  void CompleteReadLocked() {
+    if (!readOv || rx.size() < readWant) return;
+    for (DWORD i = 0; i < readWant; ++i) {
+      readBuffer[i] = rx.front();
+      rx.pop_front();
+    }
+    readOv->Internal = 0;
+    readOv->InternalHigh = readWant;
+    HANDLE e = readOv->hEvent;
+    readOv = nullptr;
+    SetEvent(e);
+  }
+  void Pump() {
+    std::unique_lock<std::mutex> g(m);
+    while (!quit) {
+      const ULONGLONG now = GetTickCount64();
+      while (!scheduled.empty() && scheduled.begin()->first <= now) {
+        for (uint8_t b : scheduled.begin()->second) rx.push_back(b);
+        scheduled.erase(scheduled.begin());
+      }
+      CompleteReadLocked();
+      if (scheduled.empty()) {
+        cv.wait_for(g, std::chrono::milliseconds(50));
+      } else {
+        const ULONGLONG due = scheduled.begin()->first;
+        cv.wait_for(g, std::chrono::milliseconds(due > now ? due - now : 0));
+      }
+    }
+  }
+};
+
+FakeDevice* device = nullptr;
+FT_HANDLE const kFakeHandle = reinterpret_cast<FT_HANDLE>(0x5150);
+
+FT_STATUS WINAPI FakeListDevices(PVOID arg1, PVOID arg2, DWORD flags) {
+  std::lock_guard<std::mutex> g(device->m);
+  if (flags == FT_LIST_NUMBER_ONLY) {
+    *static_cast<DWORD*>(arg1) = static_cast<DWORD>(device->serials.size());
+    return FT_OK;
+  }
+  if (flags == (FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER)) {
+    const size_t i = reinterpret_cast<uintptr_t>(arg1);
+    if (i >= device->serials.size()) return FT_DEVICE_NOT_FOUND;
+    std::strncpy(static_cast<char*>(arg2), device->serials[i].c_str(), 63);
+    return FT_OK;
+  }
+  return FT_INVALID_PARAMETER;
+}
+
+FT_HANDLE WINAPI FakeCreateFile(const char* name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD flags, HANDLE) {
+  std::lock_guard<std::mutex> g(device->m);
+  device->createFlags = flags;
+  if (device->open || !name || name != std::string("VXPD0001")) return INVALID_HANDLE_VALUE;
+  device->open = true;
+  device->openSerial = name;
+  return kFakeHandle;
+}
+
+FT_STATUS WINAPI FakeSetBaudRate(FT_HANDLE, ULONG baud) {
+  device->baud = baud;
+  return device->failSetting == 1 ? FT_INVALID_BAUD_RATE : FT_OK;
+}
+
+FT_STATUS WINAPI FakeSetDataCharacteristics(FT_HANDLE, UCHAR bits, UCHAR stop, UCHAR parity) {
+  device->bits = bits;
+  device->stop = stop;
+  device->parity = parity;
+  return device->failSetting == 2 ? FT_INVALID_PARAMETER : FT_OK;
+}
+
+FT_STATUS WINAPI FakeSetTimeouts(FT_HANDLE, ULONG readMs, ULONG writeMs) {
+  device->readTimeout = readMs;
+  device->writeTimeout = writeMs;
+  return device->failSetting == 3 ? FT_INVALID_PARAMETER : FT_OK;
+}
+
+BOOL WINAPI FakeReadFile(FT_HANDLE, LPVOID buffer, DWORD want, LPDWORD, LPOVERLAPPED ov) {
+  std::lock_guard<std::mutex> g(device->m);
+  ResetEvent(ov->hEvent);
+  device->readOv = ov;
+  device->readBuffer = static_cast<uint8_t*>(buffer);
+  device->readWant = want;
+  device->CompleteReadLocked();
+  return FALSE;
+}
+
+BOOL WINAPI FakeWriteFile(FT_HANDLE, LPVOID buffer, DWORD length, LPDWORD, LPOVERLAPPED ov) {
+  Bytes frame(static_cast<uint8_t*>(buffer), static_cast<uint8_t*>(buffer) + length);
+  std::vector<Delivery> replies;
+  bool fail = false, stall = false;
+  {
+    std::lock_guard<std::mutex> g(device->m);
+    device->written.push_back(frame);
+    if (device->stallWrites > 0) {
+      --device->stallWrites;
+      stall = true;
+    } else if (device->failWrites > 0) {
+      --device->failWrites;
+      fail = true;
+    }
+  }
+  if (stall) return FALSE;
+  ResetEvent(ov->hEvent);
+  ov->Internal = fail ? 0xC0000001 : 0;
+  ov->InternalHigh = fail ? 0 : length;
+  SetEvent(ov->hEvent);
+  if (!fail && device->respond) replies = device->respond(frame);
+  for (Delivery& d : replies) device->Schedule(d.delayMs, std::move(d.bytes));
+  return FALSE;
+}
+
+BOOL WINAPI FakeGetOverlappedResult(FT_HANDLE, LPOVERLAPPED ov, LPDWORD n, BOOL) {
+  *n = static_cast<DWORD>(ov->InternalHigh);
+  return ov->Internal == 0;
+}
+
+FT_STATUS WINAPI FakeClose(FT_HANDLE) {
+  std::lock_guard<std::mutex> g(device->m);
+  device->open = false;
+  device->readOv = nullptr;
+  return FT_OK;
+}
+
+const D2xxApi kFakeApi = {FakeListDevices, FakeCreateFile,  FakeSetBaudRate,         FakeSetDataCharacteristics,
+                          FakeSetTimeouts, FakeReadFile,    FakeWriteFile,           FakeGetOverlappedResult,
+                          FakeClose};
+
+// ---------------------------------------------------------------------------
+// A well-behaved tester answering every command; `spoil` may change the
+// answers to one request (return true when it handled the frame itself).
+struct FakeTester {
+  uint8_t settingsStore[5][2] = {{1, 0}, {0, 0}, {0x84, 0x03}, {1, 0}, {0x50, 0x00}};
+  uint16_t vbusMv = 5000;
+  int measurementRounds = 0;
+  Bytes calibration[2] = {Bytes(11, 0), Bytes(11, 0)};
+  std::function<bool(const Bytes& frame, std::vector<Delivery>& out)> spoil;
+
+  std::vector<Delivery> Answer(const Bytes& f) {
+    std::vector<Delivery> out;
+    if (spoil && spoil(f, out)) return out;
+    const uint8_t cmd = f[2];
+    switch (cmd) {
+      case 0x01: out.push_back({1, Frame(0x01, {20, 30})}); break;
+      case 0x0A: out.push_back({1, Frame(0x0A, {1, 0, 5, 0, 0x88, 0x13, 0xB8, 0x0B, 1, 2, 3, 4})}); break;
+      case 0x0B: {
+        Bytes d(58, 0);
+        d[0] = 2;
+        d[2] = 0x51;  // position 1, PD fixed
+        d[4] = 0x88, d[5] = 0x13, d[6] = 0x88, d[7] = 0x13, d[8] = 0xB8, d[9] = 0x0B;
+        d[10] = 0x52;
+        d[12] = 0x28, d[13] = 0x23, d[14] = 0x28, d[15] = 0x23, d[16] = 0xB8, d[17] = 0x0B;
+        out.push_back({1, Frame(0x0B, d)});
+        break;
+      }
+      case 0x0C: {
+        ++measurementRounds;
+        const uint16_t v = static_cast<uint16_t>(vbusMv + measurementRounds);
+        out.push_back({1, Frame(0x0C, {0, 33, uint8_t(v & 0xFF), uint8_t(v >> 8), 0xF4, 0x01, 0xF0, 0x01, 0, 0})});
+        break;
+      }
+      case 0x0D:
+      case 0x10:
+      case 0xE5:
+        out.push_back({1, Frame(cmd)});
+        break;
+      case 0xE0:
+        if (f[3] < 5) std::memcpy(settingsStore[f[3]], &f[4], f[1] >= 4 ? 2 : 1);
+        out.push_back({1, Frame(0xE0)});
+        break;
+      case 0xE1: {
+        const uint8_t i = f[3] < 5 ? f[3] : 0;
+        if (i == 2 || i == 4) {
+          out.push_back({1, Frame(0xE1, {settingsStore[i][0], settingsStore[i][1]})});
+        } else {
+          out.push_back({1, Frame(0xE1, {settingsStore[i][0]})});
+        }
+        break;
+      }
+      case 0xE3: {
+        Bytes rec(f.begin() + 4, f.begin() + 4 + 10);
+        rec.insert(rec.begin(), 1);
+        calibration[f[3] & 1] = rec;
+        out.push_back({1, Frame(0xE3)});
+        break;
+      }
+      case 0xE4:
+        out.push_back({1, Frame(0xE4, calibration[f[3] & 1])});
+        break;
+      default:
+        break;
+    }
+    return out;
+  }
+};
+
+class LinkOverFakeDevice : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!eventLog) eventLog = new Logger();
+  }
+  void SetUp() override {
+    device = &dev;
+    dev.respond = [this](const Bytes& f) { return tester.Answer(f); };
+    dev.Start();
+    D2xxUseApiForTesting(&kFakeApi);
+    notices.clear();
+  }
+  void TearDown() override {
+    link.Close();
+    D2xxUseApiForTesting(nullptr);
+    dev.Finish();
+    device = nullptr;
+  }
+  static void OnNotice(int n) {
+    std::lock_guard<std::mutex> g(noticeLock);
+    notices.push_back(n);
+  }
+  static std::vector<int> Notices() {
+    std::lock_guard<std::mutex> g(noticeLock);
+    return notices;
+  }
+  uint16_t MeasureVbus(int* ok) {
+    uint8_t temp = 0;
+    uint16_t vbus = 0, set = 0, cur = 0, loop = 0;
+    *ok = link.GetMeasurements(&temp, &vbus, &set, &cur, &loop);
+    return vbus;
+  }
+  int PortStatus(uint16_t* mv) {
+    uint32_t attach = 0, kind = 0, extra = 0;
+    uint8_t index = 0, sub = 0;
+    uint16_t ma = 0;
+    return link.GetPortStatus(&attach, &index, &kind, &sub, mv, &ma, &extra);
+  }
+
+  FakeDevice dev;
+  FakeTester tester;
+  TesterLink link;
+  static std::mutex noticeLock;
+  static std::vector<int> notices;
+};
+std::mutex LinkOverFakeDevice::noticeLock;
+std::vector<int> LinkOverFakeDevice::notices;
+
+TEST_F(LinkOverFakeDevice, ListingGivesSerialsInOrder) {
+  EXPECT_EQ(D2xxDeviceCount(), 3);
+  char serial[32];
+  ASSERT_TRUE(D2xxSerialAt(2, serial, sizeof serial));
+  EXPECT_STREQ(serial, "VXPD0002");
+  char small[5];
+  ASSERT_TRUE(D2xxSerialAt(0, small, sizeof small));
+  EXPECT_STREQ(small, "VXPD");
+  EXPECT_FALSE(D2xxSerialAt(3, serial, sizeof serial));
+  EXPECT_STREQ(serial, "");
+  EXPECT_FALSE(D2xxSerialAt(-1, serial, sizeof serial));
+}
+
+TEST_F(LinkOverFakeDevice, OpenConfiguresTheLineAndReadsVersionAndSettings) {
+  ASSERT_EQ(link.Open("VXPD0001", &OnNotice), 1);
+  EXPECT_EQ(dev.createFlags, 0x40000081u);
+  EXPECT_EQ(dev.baud, 115200u);
+  EXPECT_EQ(dev.bits, 8);
+  EXPECT_EQ(dev.stop, 0);
+  EXPECT_EQ(dev.parity, 0);
+  EXPECT_EQ(dev.readTimeout, 10000u);
+  EXPECT_EQ(dev.writeTimeout, 10000u);
+  EXPECT_EQ(link.hardwareRevision, 20);
+  EXPECT_EQ(link.firmwareVersion, 30);
+  EXPECT_EQ(link.settings.loopbackEnabled, 1);
+  EXPECT_EQ(link.settings.standardPortLimitMa, 900);
+  EXPECT_EQ(link.settings.estimateUpstream, 1);
+  EXPECT_EQ(link.settings.cableResistanceMohm, 80);
+  ASSERT_GE(dev.written.size(), 5u);
+  EXPECT_EQ(dev.written[0], (Bytes{0x02, 0x01, 0x01, 0x01, 0x03}));
+
+  link.Close();
+  EXPECT_FALSE(dev.open);
+  // Reopening works and creates a fresh transport.
+  ASSERT_EQ(link.Open("VXPD0001", &OnNotice), 1);
+  EXPECT_TRUE(dev.open);
+}
+
+TEST_F(LinkOverFakeDevice, OpenFailures) {
+  EXPECT_EQ(link.Open("VXPD9999", &OnNotice), 0);
+  for (ULONG which : {1u, 2u, 3u}) {
+    dev.failSetting = which;
+    EXPECT_EQ(link.Open("VXPD0001", &OnNotice), 0) << which;
+    EXPECT_FALSE(dev.open) << which;  // the handle was closed again
+  }
+  dev.failSetting = 0;
+  // The version request is taken but never answered: 10 and 0 are stored, the
+  // open fails and the device is not left open.
+  tester.spoil = [](const Bytes& f, std::vector<Delivery>&) { return f[2] == 0x01; };
+  link.hardwareRevision = 20;
+  link.firmwareVersion = 30;
+  EXPECT_EQ(link.Open("VXPD0001", &OnNotice), 0);
+  EXPECT_EQ(link.hardwareRevision, 10);
+  EXPECT_EQ(link.firmwareVersion, 0);
+  EXPECT_FALSE(dev.open);
+  EXPECT_FALSE(link.IsOpen());
+  uint16_t mv = 0;
+  EXPECT_EQ(PortStatus(&mv), 0);
+}
+
+TEST_F(LinkOverFakeDevice, EveryCommandRoundTrip) {
+  ASSERT_EQ(link.Open("VXPD0001", &OnNotice), 1);
+  uint32_t attach = 0, kind = 0, extra = 0;
+  uint8_t index = 9, sub = 0;
+  uint16_t mv = 0, ma = 0;
+  ASSERT_EQ(link.GetPortStatus(&attach, &index, &kind, &sub, &mv, &ma, &extra), 1);
+  EXPECT_EQ(attach, 1u);
+  EXPECT_EQ(kind, 5u);
+  EXPECT_EQ(mv, 5000);
+  EXPECT_EQ(ma, 3000);
+  EXPECT_EQ(extra, 0x04030201u);
+
+  PdoList list;
+  ASSERT_EQ(link.GetSourceCapabilities(&list), 1);
+  EXPECT_EQ(list.count, 2);
+  EXPECT_EQ(list.entries[1].minMv, 9000);
+  EXPECT_EQ(list.entries[1].ObjectPosition(), 2);
+
+  int ok = 0;
+  EXPECT_EQ(MeasureVbus(&ok), 5001);
+  EXPECT_EQ(ok, 1);
+  EXPECT_EQ(link.RequestProfile(2, 9000), 1);
+  EXPECT_EQ(link.SetLoadCurrent(500), 1);
+  EXPECT_EQ(dev.written.back(), (Bytes{0x02, 0x03, 0x10, 0xF4, 0x01, 0xE7, 0x03}));
+
+  link.settings.loopbackEnabled = 0;
+  link.settings.limitMode = 2;
+  link.settings.maxLoadCurrentMa = 3000;
+  link.settings.standardPortLimitMa = 500;
+  link.settings.estimateUpstream = 0;
+  link.settings.cableResistanceMohm = 120;
+  EXPECT_EQ(link.WriteTesterSettings(), 1);
+  EXPECT_EQ(dev.written[dev.written.size() - 4], (Bytes{0x02, 0x05, 0xE0, 0x01, 0x02, 0xB8, 0x0B, 0x54, 0x03}));
+  link.settings = TesterSettings{};
+  EXPECT_EQ(link.ReadTesterSettings(), 1);
+  EXPECT_EQ(link.settings.standardPortLimitMa, 500);
+  EXPECT_EQ(link.settings.cableResistanceMohm, 120);
+  EXPECT_EQ(link.settings.loopbackEnabled, 0);
+
+  EXPECT_EQ(link.WriteCalibration(0, 2021, 3, 4000, 3990, 20000, 19950), 1);
+  uint32_t cal = 0, year = 0, month = 0;
+  int32_t r1 = 0, t1 = 0, r2 = 0, t2 = 0;
+  ASSERT_EQ(link.ReadCalibration(0, &cal, &year, &month, &r1, &t1, &r2, &t2), 1);
+  EXPECT_EQ(cal, 1u);
+  EXPECT_EQ(year, 2021u);
+  EXPECT_EQ(month, 3u);
+  EXPECT_EQ(t1, 3990);
+  EXPECT_EQ(r2, 20000);
+  EXPECT_EQ(link.ResetCalibration(0), 1);
+}
+
+TEST_F(LinkOverFakeDevice, DroppedReplyFailsAndTheNextCommandWorks) {
+  ASSERT_EQ(link.Open("VXPD0001", &OnNotice), 1);
+  tester.spoil = [](const Bytes& f, std::vector<Delivery>&) { return f[2] == 0x10; };
+  EXPECT_EQ(link.SetLoadCurrent(1000), 0);
+  tester.spoil = nullptr;
+  EXPECT_EQ(link.SetLoadCurrent(1000), 1);
+}
+
+TEST_F(LinkOverFakeDevice, LateReplyIsNeverTakenByTheNextCommand) {
+  ASSERT_EQ(link.Open("VXPD0001", &OnNotice), 1);
+  // The first measurement is answered 700 ms late, after its time-out.
+  int spoiled = 0;
+  tester.spoil = [&](const Bytes& f, std::vector<Delivery>& out) {
+    if (f[2] != 0x0C || spoiled++ > 0) return false;
+    out.push_back({700, Frame(0x0C, {0, 33, 0x0F, 0x27, 0, 0, 0, 0, 0, 0})});  // 9999 mV
+    return true;
+  };
+  int ok = 0;
+  MeasureVbus(&ok);
+  EXPECT_EQ(ok, 0);
+  Sleep(400);  // the late reply has now arrived and sits in the link
+  // Same command: the answer is this round's, not the stale 9999 mV.
+  const uint16_t vbus = MeasureVbus(&ok);
+  EXPECT_EQ(ok, 1);
+  EXPECT_EQ(vbus, 5001);
+  EXPECT_EQ(tester.measurementRounds, 1);
+
+  // Another command after a late reply of a different command also succeeds.
+  spoiled = 0;
+  MeasureVbus(&ok);
+  EXPECT_EQ(ok, 0);
+  Sleep(400);
+  uint16_t mv = 0;
+  EXPECT_EQ(PortStatus(&mv), 1);
+  EXPECT_EQ(mv, 5000);
+}
+
+TEST_F(LinkOverFakeDevice, MalformedRepliesFailAndReceptionRecovers) {
+  ASSERT_EQ(link.Open("VXPD0001", &OnNotice), 1);
+  const Bytes good = Frame(0x10);
+  int mode = 0;
+  tester.spoil = [&](const Bytes& f, std::vector<Delivery>& out) {
+    if (f[2] != 0x10) return false;
+    Bytes b = good;
+    switch (mode) {
+      case 0: b.insert(b.begin(), {0xFF, 0x55, 0xAA, 0x03}); break;  // noise first
+      case 1: b.back() = 0x04; break;                                // bad ETX
+      case 2: b[1] = 0x85; break;                                    // LEN too large
+      case 3: b[3] ^= 0x40; break;                                   // bad checksum
+      case 4: b = Frame(0x0C, Bytes(10, 0)); break;                  // wrong command
+    }
+    out.push_back({1, b});
+    return true;
+  };
+  const int expected[] = {1, 0, 0, 1, 0};
+  for (mode = 0; mode < 5; ++mode) {
+    EXPECT_EQ(link.SetLoadCurrent(100), expected[mode]) << mode;
+    // Whatever happened, the link answers the next, unspoiled command.
+    uint16_t mv = 0;
+    EXPECT_EQ(PortStatus(&mv), 1) << mode;
+  }
+}
+
+TEST_F(LinkOverFakeDevice, NoticesReachTheCallbackWithoutDisturbingReplies) {
+  ASSERT_EQ(link.Open("VXPD0001", &OnNotice), 1);
+  dev.Schedule(0, Frame(0x20));
+  dev.Schedule(0, Frame(0x21));
+  dev.Schedule(0, Frame(0x22));
+  dev.Schedule(0, Frame(0x23));
+  for (int i = 0; i < 100 && Notices().size() < 4; ++i) Sleep(10);
+  EXPECT_EQ(Notices(), (std::vector<int>{1, 2, 3, 4}));
+
+  // A notice that arrives between a request and its reply.
+  tester.spoil = [](const Bytes& f, std::vector<Delivery>& out) {
+    if (f[2] != 0x0A) return false;
+    out.push_back({1, Frame(0x21)});
+    out.push_back({30, Frame(0x0A, {1, 3, 5, 0, 0x28, 0x23, 0xB8, 0x0B, 0, 0, 0, 0})});
+    return true;
+  };
+  uint16_t mv = 0;
+  EXPECT_EQ(PortStatus(&mv), 1);
+  EXPECT_EQ(mv, 9000);
+  for (int i = 0; i < 100 && Notices().size() < 5; ++i) Sleep(10);
+  EXPECT_EQ(Notices().back(), 2);
+}
+
+TEST_F(LinkOverFakeDevice, FailedWriteDoesNotKillTheLink) {
+  ASSERT_EQ(link.Open("VXPD0001", &OnNotice), 1);
+  dev.failWrites = 1;
+  EXPECT_EQ(link.SetLoadCurrent(200), 0);
+  EXPECT_EQ(link.SetLoadCurrent(200), 1);
+
+  // A failed write in the settings sequence ends it, and the pauses are kept.
+  const size_t before = dev.written.size();
+  dev.failWrites = 1;
+  EXPECT_EQ(link.WriteTesterSettings(), 0);
+  EXPECT_EQ(dev.written.size(), before + 1);
+  EXPECT_EQ(link.SetLoadCurrent(200), 1);
+}
+
+TEST_F(LinkOverFakeDevice, WriteThatNeverCompletesFailsTheCommand) {
+  ASSERT_EQ(link.Open("VXPD0001", &OnNotice), 1);
+  dev.stallWrites = 1;
+  uint16_t mv = 0;
+  EXPECT_EQ(PortStatus(&mv), 0);
+  // The write is still in flight: the next request cannot be queued.
+  const size_t before = dev.written.size();
+  EXPECT_EQ(PortStatus(&mv), 0);
+  EXPECT_EQ(dev.written.size(), before);
+}
+
+TEST_F(LinkOverFakeDevice, ConcurrentCommandsAreSerialised) {
+  ASSERT_EQ(link.Open("VXPD0001", &OnNotice), 1);
+  std::atomic<int> failures{0};
+  auto worker = [&](bool measure) {
+    for (int i = 0; i < 20; ++i) {
+      if (measure) {
+        int ok = 0;
+        MeasureVbus(&ok);
+        if (!ok) ++failures;
+      } else {
+        uint16_t mv = 0;
+        if (!PortStatus(&mv) || mv != 5000) ++failures;
+      }
+    }
+  };
+  std::thread a(worker, true), b(worker, false);
+  a.join();
+  b.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(tester.measurementRounds, 20);
+}
+
+// ---------------------------------------------------------------------------
+// Without a usable library: no crash, no devices, and one ERROR record.
+int ErrorRecordsWith(const wchar_t* text) {
+  int found = 0;
+  wchar_t buffer[kLogTextChars];
+  int32_t category = 0;
+  int64_t time = 0;
+  for (int32_t i = 0; i < eventLog->RecordCount(); ++i) {
+    if (eventLog->GetRecord(i, buffer, &category, &time) && category == LogError && std::wcsstr(buffer, text)) {
+      ++found;
+    }
+  }
+  return found;
+}
+
+TEST(D2xxLoader, MissingLibraryIsLoggedOnceAndEverythingFailsCleanly) {
+  if (!eventLog) eventLog = new Logger();
+  eventLog->Clear();
+  D2xxSetLibraryName(L"no_such_ftd2xx.dll");
+  EXPECT_FALSE(D2xxAvailable());
+  EXPECT_EQ(D2xxDeviceCount(), 0);
+  char serial[20] = "junk";
+  EXPECT_FALSE(D2xxSerialAt(0, serial, sizeof serial));
+  EXPECT_STREQ(serial, "");
+  TesterLink link;
+  EXPECT_EQ(link.Open("VXPD0001", nullptr), 0);
+  EXPECT_EQ(link.SetLoadCurrent(100), 0);
+  EXPECT_EQ(D2xxDeviceCount(), 0);
+  EXPECT_EQ(ErrorRecordsWith(L"D2XX library no_such_ftd2xx.dll not found"), 1);
+  EXPECT_EQ(eventLog->RecordCount(), 1);
+  D2xxSetLibraryName(nullptr);
+}
+
+TEST(D2xxLoader, LibraryWithoutTheEntryPointsIsRefused) {
+  if (!eventLog) eventLog = new Logger();
+  eventLog->Clear();
+  // A system library that exists but exports none of the calls.
+  D2xxSetLibraryName(L"version.dll");
+  EXPECT_EQ(D2xxDeviceCount(), 0);
+  EXPECT_FALSE(D2xxAvailable());
+  EXPECT_EQ(eventLog->RecordCount(), 1);
+  EXPECT_EQ(ErrorRecordsWith(L"D2XX library version.dll lacks FT_ListDevices, FT_W32_CreateFile"), 1);
+  EXPECT_EQ(ErrorRecordsWith(L"FT_Close"), 1);
+  D2xxSetLibraryName(nullptr);
+}
+
+TEST(D2xxLoader, LoadsOnceFromManyThreads) {
+  if (!eventLog) eventLog = new Logger();
+  eventLog->Clear();
+  D2xxSetLibraryName(L"no_such_ftd2xx.dll");
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; ++i) threads.emplace_back([] { D2xxDeviceCount(); });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(eventLog->RecordCount(), 1);
+  D2xxSetLibraryName(nullptr);
+}
+
+}  // namespace
