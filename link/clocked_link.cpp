@@ -4,6 +4,7 @@
 
 namespace {
 constexpr int64_t kWaitUs = 500 * 1000;
+constexpr int64_t kByteUs = 87;  // one byte at 115200 baud, 8N1
 }
 
 ClockedLink::ClockedLink(ClockedPipe pipeIn, std::function<void(int)> noticeIn, int64_t startUs)
@@ -24,12 +25,14 @@ bool ClockedLink::Pump(int64_t untilUs, bool stopOnReply) {
       if (replied && stopOnReply) return true;
       continue;  // more may be readable at this same moment
     }
-    const int64_t next = pipe.nextChange(nowUs);
-    if (next <= nowUs || next > untilUs) {
+    int64_t next = pipe.nextChange(nowUs);
+    if (next > untilUs || nowUs >= untilUs) {
       nowUs = untilUs;
       return replied;
     }
-    nowUs = next;
+    // A pipe that reports nothing new yet is looked at again one byte time later.
+    if (next <= nowUs) next = nowUs + kByteUs;
+    nowUs = next < untilUs ? next : untilUs;
   }
 }
 

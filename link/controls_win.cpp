@@ -67,8 +67,9 @@ void OnSetVoltage(HWND window) {
 }
 
 void OnSetLoad(HWND window) {
+  // A negative number would wrap to a huge load: it counts as 0 mA.
   const int value = ReadNumber(window, IDC_SET_LOAD_EDIT, 4);
-  const uint16_t load = static_cast<uint16_t>(value);
+  const uint16_t load = static_cast<uint16_t>(value < 0 ? 0 : value);
   requests.requestedLoadMa = load;
   ShowNumber(window, IDC_SET_LOAD_EDIT, load);
   SendMessageW(GetDlgItem(window, IDC_LOAD_SLIDER), TBM_SETPOS, TRUE, load);

@@ -41,19 +41,6 @@ class FrameReceiver {
   // this byte ended a valid frame, whose body is then at Body().
   int Step(uint8_t b, bool* completed);
 
-  // Feeds a batch and calls onFrame(body, length) for every frame completed in
-  // it, in order. Returns the size of the next read (1..kMaxReadSize).
-  template <typename OnFrame>
-  int Feed(const uint8_t* bytes, size_t count, OnFrame&& onFrame) {
-    int next = 1;
-    for (size_t i = 0; i < count; ++i) {
-      bool completed = false;
-      next = Step(bytes[i], &completed);
-      if (completed) onFrame(Body(), BodyLength());
-    }
-    return next > kMaxReadSize ? kMaxReadSize : next;
-  }
-
   // Back to hunting for STX; any half-assembled frame is forgotten.
   void Reset();
 
@@ -66,6 +53,7 @@ class FrameReceiver {
   uint16_t framePos = 0;         // next byte's index; 0 = hunting for STX
   uint16_t frameRemaining = 1;   // bytes still expected for the current part
   uint16_t replyLength = 0;      // LEN of the frame being assembled
+  uint32_t startTag = 0;         // the owner's mark, taken when a frame's STX arrives
 
  private:
   uint16_t completedLength = 0;

@@ -250,9 +250,11 @@ void VoltageCheck(LoopState& s) {
   s.underVoltage = s.overVoltage = false;
   float low = 0.0f, high = 0.0f;
   const float volts = live.vbusVolts;
-  // A profile without a voltage window gets no verdict at all.
+  // A profile without a voltage window gets no verdict at all. Below its low
+  // bound the source fails only while the load is within the ceiling: past it,
+  // sagging (or shutting down) is permitted.
   if (GetVoltageWindow(low, high)) {
-    if (low > volts && current > config.maxLoadCurrentMa) {
+    if (low > volts && current <= config.maxLoadCurrentMa) {
       s.underVoltage = true;
     } else if (volts > high) {
       s.overVoltage = true;

@@ -4,18 +4,24 @@
 
 void ReplyMailbox::Discard() {
   std::lock_guard<std::mutex> guard(lock_);
+  generation.fetch_add(1, std::memory_order_acq_rel);
   if (fresh) ++dropped;
   fresh = false;
 }
 
-void ReplyMailbox::Post(const uint8_t* body, uint16_t length) {
+bool ReplyMailbox::Post(const uint8_t* body, uint16_t length, uint32_t tag) {
   if (length > kMaxBodyBytes) length = kMaxBodyBytes;
   std::lock_guard<std::mutex> guard(lock_);
+  ++posted;
+  if (false && tag != generation.load(std::memory_order_acquire)) {
+    ++dropped;
+    return false;
+  }
   if (fresh) ++dropped;
   std::memcpy(reply, body, length);
   replyLength = length;
   fresh = true;
-  ++posted;
+  return true;
 }
 
 bool ReplyMailbox::Take(ReplyBody* out) {

@@ -287,7 +287,7 @@ TEST_F(ChartLayoutTest, SweepLineReachesTheLatestStep) {
   // The sweep writes each new sample into the next slot too: steps 0..3
   // measured, slot 4 holds a copy of step 3, the rest is unmeasured.
   FillSweep(121, 25, static_cast<float>(kNoValue));
-  for (int i = 0; i <= 4; ++i) chart->SetCategoryValue(0, i, i == 4 ? 4.8f : 5.0f - 0.05f * i);
+  for (int i = 0; i <= 4; ++i) chart->SetCategoryValue(0, i, i == 4 ? 4.85f : 5.0f - 0.05f * i);
   const ChartLayout layout = Lay();
   RecordingSink sink;
   WalkCategoryTrace(*chart, layout, 0, sink);

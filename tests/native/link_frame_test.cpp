@@ -198,18 +198,34 @@ TEST(FrameReceive, PartialFrameAcrossBatchesAndReset) {
 TEST(ReplyMailbox, DiscardDropsAStaleReply) {
   ReplyMailbox box;
   const uint8_t late[3] = {0x0C, 1, 2};
-  box.Post(late, 3);
+  EXPECT_TRUE(box.Post(late, 3, box.Generation()));
   box.Discard();
   ReplyBody r;
   EXPECT_FALSE(box.Take(&r));
   const uint8_t own[1] = {0x0A};
-  box.Post(own, 1);
+  EXPECT_TRUE(box.Post(own, 1, box.Generation()));
   ASSERT_TRUE(box.Take(&r));
   EXPECT_EQ(r.length, 1);
   EXPECT_EQ(r.body[0], 0x0A);
   EXPECT_FALSE(box.Take(&r));  // taken once only
   EXPECT_EQ(box.Posted(), 2u);
   EXPECT_EQ(box.Dropped(), 1u);
+}
+
+TEST(ReplyMailbox, FrameAlreadyArrivingAtTheDiscardIsDropped) {
+  // A late reply is half received when the next command discards: when it
+  // completes it is not taken, and the command's own reply still is.
+  Harness h;
+  const Bytes late = Frame(0x0C, {0, 33, 0x0F, 0x27, 0, 0, 0, 0, 0, 0});
+  h.FeedAsReads(Bytes(late.begin(), late.begin() + 6));
+  h.mailbox.Discard();
+  h.FeedAsReads(Bytes(late.begin() + 6, late.end()));
+  EXPECT_EQ(h.replySignals, 0);
+  EXPECT_TRUE(h.TakeReply().empty());
+  h.FeedAsReads(Frame(0x0A, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(h.replySignals, 1);
+  EXPECT_EQ(h.TakeReply().at(0), 0x0A);
+  EXPECT_EQ(h.mailbox.Dropped(), 1u);
 }
 
 }  // namespace

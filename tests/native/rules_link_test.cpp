@@ -17,25 +17,6 @@ std::wstring Message(const CalibrationValidation& v) {
   return text;
 }
 
-TEST(CalibrationChannels, Table) {
-  EXPECT_STREQ(Vbus().listText, L"VBUS");
-  EXPECT_EQ(Vbus().defaultPoint1, 4000);
-  EXPECT_EQ(Vbus().defaultPoint2, 20000);
-  EXPECT_EQ(Vbus().minSeparation, 10000);
-  EXPECT_STREQ(Vbus().appliedHeader, L"Power Supply");
-  EXPECT_STREQ(Vbus().measuredHeader, L"KT-60");
-  EXPECT_TRUE(Vbus().readButtonsEnabled);
-  EXPECT_STREQ(Current().listText, L"Current");
-  EXPECT_EQ(Current().code, 1);
-  EXPECT_EQ(Current().defaultPoint1, 500);
-  EXPECT_EQ(Current().defaultPoint2, 3000);
-  EXPECT_STREQ(Current().appliedHeader, L"KT-60");
-  EXPECT_STREQ(Current().measuredHeader, L"Multimeter");
-  EXPECT_FALSE(Current().readButtonsEnabled);
-  EXPECT_EQ(GetCalibrationChannel(2), nullptr);
-  EXPECT_EQ(GetCalibrationChannel(-1), nullptr);
-}
-
 TEST(CalibrationIntegers, OptionalMinusThenDigits) {
   int32_t v = 99;
   EXPECT_TRUE(ParseCalibrationInteger(L"-", &v));
@@ -205,13 +186,6 @@ TEST(ProfileTexts, FixedAndProgrammableEntries) {
   wchar_t small[8];
   FormatProfileDetailText(fixed, 20, small, 8);
   EXPECT_EQ(std::wstring(small).size(), 7u);
-}
-
-TEST(ProfileTexts, ProgrammableActiveProfile) {
-  EXPECT_TRUE(IsProgrammableProfile(5, 3));
-  EXPECT_TRUE(IsProgrammableProfile(3, 0));
-  EXPECT_FALSE(IsProgrammableProfile(5, 0));
-  EXPECT_FALSE(IsProgrammableProfile(2, 3));
 }
 
 TEST(TesterVersions, AcceptanceTable) {

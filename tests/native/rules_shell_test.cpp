@@ -145,10 +145,10 @@ TEST(LogRecordLine, CategoryLabelsAndOneByteText) {
 }
 
 TEST(SavePaths, AppendOnlyWhenItFits) {
-  wchar_t buf[12] = L"C:\\Docs";
-  EXPECT_TRUE(AppendPathText(buf, 12, L"\\a.txt"));  // 11 characters + terminator
+  wchar_t buf[14] = L"C:\\Docs";
+  EXPECT_TRUE(AppendPathText(buf, 14, L"\\a.txt"));  // 13 characters + terminator
   EXPECT_STREQ(buf, L"C:\\Docs\\a.txt");
-  EXPECT_FALSE(AppendPathText(buf, 12, L"x"));
+  EXPECT_FALSE(AppendPathText(buf, 14, L"x"));
   EXPECT_STREQ(buf, L"C:\\Docs\\a.txt");
   wchar_t title[kSaveFileTitleChars];
   EXPECT_TRUE(CopyPathText(title, kSaveFileTitleChars, kDefaultLogFileTitle));
