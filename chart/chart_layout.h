@@ -234,12 +234,17 @@ void WalkCategoryTrace(const LineChart& chart, const ChartLayout& layout, int s,
 // moves are only made when a line follows, and a run of line ends within one
 // pixel column is cut to its first, lowest, highest and last point (the run
 // covers exactly the column between its lowest and highest point). Lines are
-// handed over in batches. Out has Move(x, y), Lines(const ChartPixel*, int n)
-// and Dot(x, y). Call Finish() at the end.
+// handed over in batches of at most `batch` points (up to kMaxBatch): one
+// batch for thin lines; wide pens draw much faster in short batches, as some
+// systems build one region for a whole wide polyline. Out has Move(x, y),
+// Lines(const ChartPixel*, int n) and Dot(x, y). Call Finish() at the end.
 template <typename Out>
 class ChartTraceReducer {
  public:
-  explicit ChartTraceReducer(Out& out) : out_(out) {}
+  static constexpr int kMaxBatch = 1024;
+
+  explicit ChartTraceReducer(Out& out, int batch = kMaxBatch)
+      : out_(out), batch_(batch < 1 ? 1 : (batch > kMaxBatch ? kMaxBatch : batch)) {}
 
   void MoveTo(int x, int y) {
     EndRun();
@@ -278,11 +283,9 @@ class ChartTraceReducer {
   }
 
  private:
-  static constexpr int kBatch = 1024;
-
   void Add(ChartPixel p) {
     if (count_ > 0 && buffer_[count_ - 1].x == p.x && buffer_[count_ - 1].y == p.y) return;
-    if (count_ == kBatch) Flush();
+    if (count_ == batch_) Flush();
     buffer_[count_++] = p;
   }
 
@@ -312,12 +315,13 @@ class ChartTraceReducer {
   }
 
   Out& out_;
+  const int batch_;
   ChartPixel pen_{0, 0};
   bool moved_ = false;
   bool inRun_ = false;
   ChartPixel runFirst_{0, 0}, runMin_{0, 0}, runMax_{0, 0}, runLast_{0, 0};
   int order_ = 0, minOrder_ = 0, maxOrder_ = 0;
-  ChartPixel buffer_[kBatch];
+  ChartPixel buffer_[kMaxBatch];
   int count_ = 0;
 };
 

@@ -26,6 +26,8 @@ constexpr COLORREF kAxisColour = 0x808080;
 constexpr ARGB kGridColour = 0x7F7F7F7F;
 constexpr ARGB kBandColour = 0x4000FF00;
 constexpr COLORREF kPictureKeyColour = 0xFFFFFF;
+// Points per polyline call with a pen wider than a pixel (see ChartTraceReducer).
+constexpr int kWidePenBatch = 32;
 
 HFONT CreateChartFont(int height, int escapement) {
   LOGFONTW font{};
@@ -48,16 +50,6 @@ struct GdiMeasure {
   HFONT fonts[4];
   int selected;  // role whose font is selected, -1 = none yet
 };
-
-HFONT FontFor(const LineChart& chart, ChartFont font) {
-  switch (font) {
-    case ChartFont::Axis: return chart.axisFont;
-    case ChartFont::Vertical: return chart.verticalFont;
-    case ChartFont::Title: return chart.titleFont;
-    case ChartFont::XTitle: return chart.xTitleFont;
-  }
-  return chart.axisFont;
-}
 
 ChartTextSize MeasureWithDc(void* context, ChartFont font, const wchar_t* text, int length) {
   GdiMeasure* m = static_cast<GdiMeasure*>(context);
@@ -115,6 +107,39 @@ void FillTranslucentRect(HDC dc, ARGB colour, int x, int y, int w, int h) {
   GdipDeleteGraphics(graphics);
 }
 
+// Copies a picture into a 24-bit DIB section. Without an alpha byte, the white
+// key colour of TransparentBlt matches the white pixels everywhere (Wine
+// compares the whole 32-bit pixel of a 32-bit source, alpha included).
+HBITMAP ToOpaqueBitmap(HBITMAP source, int w, int h) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = h;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP copy = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (!copy) return nullptr;
+  HDC from = CreateCompatibleDC(nullptr);
+  HDC to = CreateCompatibleDC(nullptr);
+  bool copied = false;
+  if (from && to) {
+    HGDIOBJ oldFrom = SelectObject(from, source);
+    HGDIOBJ oldTo = SelectObject(to, copy);
+    copied = BitBlt(to, 0, 0, w, h, from, 0, 0, SRCCOPY) != 0;
+    SelectObject(from, oldFrom);
+    SelectObject(to, oldTo);
+  }
+  if (from) DeleteDC(from);
+  if (to) DeleteDC(to);
+  if (!copied) {
+    DeleteObject(copy);
+    return nullptr;
+  }
+  return copy;
+}
+
 }  // namespace
 
 LineChart::LineChart() {
@@ -145,9 +170,13 @@ int LineChart::SetBackgroundImage(const wchar_t* path) {
   GdipGetImageWidth(reinterpret_cast<GpImage*>(picture), &w);
   GdipGetImageHeight(reinterpret_cast<GpImage*>(picture), &h);
   HBITMAP bitmap = nullptr;
-  if (w > 0 && h > 0) {
+  if (w > 0 && h > 0 && w <= 0x7FFFFFFF && h <= 0x7FFFFFFF) {
     // Transparent parts of the picture become opaque white.
-    if (GdipCreateHBITMAPFromBitmap(picture, &bitmap, 0xFFFFFFFF) != Gdiplus::Ok) bitmap = nullptr;
+    HBITMAP composed = nullptr;
+    if (GdipCreateHBITMAPFromBitmap(picture, &composed, 0xFFFFFFFF) == Gdiplus::Ok && composed) {
+      bitmap = ToOpaqueBitmap(composed, static_cast<int>(w), static_cast<int>(h));
+      DeleteObject(composed);
+    }
   }
   GdipDisposeImage(reinterpret_cast<GpImage*>(picture));
   if (!bitmap) return 0;
@@ -337,7 +366,7 @@ int LineChart::Draw(HDC dc, int left, int top) {
     HPEN tracePen = CreatePen(PS_SOLID, lineWidth[s], seriesColour[s]);
     SelectObject(dc, tracePen);
     GdiTraceOut out{dc};
-    ChartTraceReducer<GdiTraceOut> reducer(out);
+    ChartTraceReducer<GdiTraceOut> reducer(out, lineWidth[s] > 1 ? kWidePenBatch : ChartTraceReducer<GdiTraceOut>::kMaxBatch);
     if (layout.category) {
       WalkCategoryTrace(*this, layout, s, reducer);
     } else {

@@ -13,7 +13,7 @@ bool ReplyMailbox::Post(const uint8_t* body, uint16_t length, uint32_t tag) {
   if (length > kMaxBodyBytes) length = kMaxBodyBytes;
   std::lock_guard<std::mutex> guard(lock_);
   ++posted;
-  if (false && tag != generation.load(std::memory_order_acquire)) {
+  if (tag != generation.load(std::memory_order_acquire)) {
     ++dropped;
     return false;
   }

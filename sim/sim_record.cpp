@@ -42,6 +42,12 @@ bool FrameRecorder::AppendToFile(const std::string& path) {
   return file_ != nullptr;
 }
 
+void FrameRecorder::UseFile(FILE* file) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (file_) std::fclose(file_);
+  file_ = file;
+}
+
 void FrameRecorder::CloseFile() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (file_) std::fclose(file_);

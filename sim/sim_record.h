@@ -36,6 +36,8 @@ class FrameRecorder {
   void KeepLines(bool keep);
   // Appends every later line to the file; false when it cannot be opened.
   bool AppendToFile(const std::string& path);
+  // Same with a file the caller opened (for wide paths); the recorder closes it.
+  void UseFile(FILE* file);
   void CloseFile();
 
   void Frame(SimTime t, const std::string& serial, RecordKind kind, const uint8_t* bytes, size_t count);

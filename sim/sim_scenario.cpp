@@ -393,11 +393,16 @@ class Parser {
   // "name" or an inline description "fixed 5V 3A; pps 3.3-11V 3A; resistance 40".
   bool ChargerRef(const Tokens& t, size_t from, ChargerSpec* out) {
     if (from >= t.size()) return Fail("a charger name or description is missing");
-    if (from + 1 == t.size() && !FindProfileType(Lower(t[from]))) {
-      const ChargerSpec* c = FindCharger(t[from]);
-      if (!c) return Fail("unknown charger '" + t[from] + "' (built in: " + BuiltInNames() + ")");
-      *out = *c;
-      return true;
+    // A single word names a charger (several built-in chargers share their
+    // names with profile types); failing that, it is a one-profile description.
+    if (from + 1 == t.size()) {
+      if (const ChargerSpec* c = FindCharger(t[from])) {
+        *out = *c;
+        return true;
+      }
+      if (!FindProfileType(Lower(t[from]))) {
+        return Fail("unknown charger '" + t[from] + "' (built in: " + BuiltInNames() + ")");
+      }
     }
     ChargerSpec c;
     c.name = "inline";
@@ -647,9 +652,10 @@ bool ParseChargerBlocks(const std::vector<Line>& lines, Parser& p, std::vector<C
     const Tokens& t = lines[i].tokens;
     const std::string key = Lower(t[0]);
     if (key == "tester") {
-      // Skip the tester block; its lines are read in the second pass.
-      while (i + 1 < lines.size() && Lower(lines[i + 1].tokens[0]) != "end" &&
-             Lower(lines[i + 1].tokens[0]) != "tester" && Lower(lines[i + 1].tokens[0]) != "charger") {
+      // Skip the tester block (its "charger" lines included); the second pass reads it.
+      while (i + 1 < lines.size()) {
+        const std::string next = Lower(lines[i + 1].tokens[0]);
+        if (next == "end" || next == "tester" || next == "ftdi" || next == "at" || next == "option") break;
         ++i;
       }
       continue;
@@ -755,7 +761,7 @@ bool TesterLine(const Tokens& t, Parser& p, DeviceSpec* d) {
     return t.size() == 3 || p.Real(t[3], -5000, 5000, "offset", &d->offset[c]);
   }
   if (key == "calibration") {
-    if (t.size() != 9) return p.Fail("usage: calibration <vbus|current> <year> <month> <ref1> <tester1> <ref2> <tester2>");
+    if (t.size() != 8) return p.Fail("usage: calibration <vbus|current> <year> <month> <ref1> <tester1> <ref2> <tester2>");
     const std::string ch = Lower(t[1]);
     if (ch != "vbus" && ch != "current") return p.Fail("calibration channel is 'vbus' or 'current'");
     CalibrationRecord& r = d->calibration[ch == "vbus" ? 0 : 1];

@@ -558,6 +558,11 @@ bool TesterModel::ApplyProfileRequest(int position, uint16_t mv, SimTime t, bool
 
 bool TesterModel::Attach(SimTime t, const ChargerSpec* charger) {
   Advance(t);
+  if (charger && attached_) {
+    // Plugging another charger in means pulling the present one out first.
+    SwapCharger(*charger, now_);
+    return true;
+  }
   if (charger) source_ = std::make_unique<PowerSource>(*charger);
   return DoAttach(now_);
 }

@@ -79,7 +79,8 @@ class TesterModel {
 
   // --- the source -------------------------------------------------------------
   // Connects the charger (the one given, or the one the tester had) and sends
-  // 0x20. False when there is no charger at all.
+  // 0x20. False when there is no charger at all. Given another charger while
+  // one is attached, it works as SwapCharger.
   bool Attach(SimTime t, const ChargerSpec* charger = nullptr);
   // Disconnects the source and sends 0x21.
   void Detach(SimTime t);

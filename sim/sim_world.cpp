@@ -32,6 +32,7 @@ void SimWorld::Load(const Scenario& scenario) {
   for (const DeviceSpec& d : scenario.devices) {
     Slot slot;
     slot.model = std::make_unique<TesterModel>(d, recorder_, seed_ + slots_.size());
+    slot.model->SetHostOpen(false, 0);  // nobody listens until the device is opened
     slot.generation = nextGeneration_++;
     slots_.push_back(std::move(slot));
   }

@@ -405,12 +405,13 @@ TEST(ChartTraceReducer, KeepsEveryPixelWithFewerCalls) {
   auto chart = std::make_unique<LineChart>();
   chart->SetSeriesCount(1);
   chart->SetYRange(4.0f, 6.0f);
-  chart->SetXRange(0.0, kMaxPoints - 1.0);
+  const int samples = 40000;
+  chart->SetXRange(0.0, samples - 1.0);
   chart->showDots[0] = 1;
   std::mt19937 random(7);
   std::normal_distribution<double> noise(0.0, 0.05);
   double v = 5.0;
-  for (int i = 0; i < kMaxPoints; ++i) {
+  for (int i = 0; i < samples; ++i) {
     v += noise(random);
     if (v < 3.9 || v > 6.1) v = 5.0;
     chart->AddPoint(0, (i % 5000 == 17) ? -1.0 : i, v);  // a few samples left of xMin
@@ -419,12 +420,16 @@ TEST(ChartTraceReducer, KeepsEveryPixelWithFewerCalls) {
 
   PixelOut full;
   WalkXyTrace(*chart, layout, 0, full);
-  PixelOut reduced;
-  ChartTraceReducer<PixelOut> reducer(reduced);
-  WalkXyTrace(*chart, layout, 0, reducer);
-  reducer.Finish();
-  EXPECT_EQ(reduced.pixels, full.pixels);
-  EXPECT_LT(reduced.calls * 20, full.calls);
+  for (int batch : {ChartTraceReducer<PixelOut>::kMaxBatch, 3}) {
+    PixelOut reduced;
+    ChartTraceReducer<PixelOut> reducer(reduced, batch);
+    WalkXyTrace(*chart, layout, 0, reducer);
+    reducer.Finish();
+    EXPECT_EQ(reduced.pixels, full.pixels) << batch;
+    if (batch > 3) {
+      EXPECT_LT(reduced.calls * 20, full.calls);
+    }
+  }
 }
 
 }  // namespace

@@ -157,7 +157,7 @@ TEST(LiveTester, DetachAndReattachAndCapabilityChange) {
 
 TEST(TesterSelection, TwoTestersAndAnotherFtdiDeviceAreListedInOrder) {
   ui::LoadpostApp app;
-  ASSERT_TRUE(app.Start(ui::Scenario(L"two_testers")));
+  ASSERT_TRUE(app.Start(ui::Scenario(L"two-testers")));
   ASSERT_TRUE(ui::WaitUntil([&] { return app.ComboItems(app.Main(), IDC_DEVICE_LIST).size() == 2; }));
   EXPECT_EQ(app.ComboItems(app.Main(), IDC_DEVICE_LIST), (std::vector<std::wstring>{L"VXPD0001", L"VXPD0002"}));
   EXPECT_EQ(app.ComboSelection(app.Main(), IDC_DEVICE_LIST), 0);
@@ -176,7 +176,7 @@ TEST(TesterSelection, TwoTestersAndAnotherFtdiDeviceAreListedInOrder) {
 TEST(TesterSelection, OldFirmwareAndNewerHardwareAreRefused) {
   {
     ui::LoadpostApp app;
-    ASSERT_TRUE(app.Start(ui::Scenario(L"kt40_old_firmware")));
+    ASSERT_TRUE(app.Start(ui::Scenario(L"kt40-fw26")));
     EXPECT_EQ(app.TakeMessageBox(L"Loadpost: Error"), L"Please update the device firmware");
     Sleep(500);
     EXPECT_EQ(app.Text(IDC_PROFILE_TYPE), L"");  // not connected: nothing is read
@@ -184,7 +184,7 @@ TEST(TesterSelection, OldFirmwareAndNewerHardwareAreRefused) {
   }
   {
     ui::LoadpostApp app;
-    ASSERT_TRUE(app.Start(ui::Scenario(L"future_hardware")));
+    ASSERT_TRUE(app.Start(ui::Scenario(L"hw21")));
     EXPECT_EQ(app.TakeMessageBox(L"Loadpost: Error"), L"Please update the test application");
     ASSERT_TRUE(app.Click(IDC_CONFIGURE));
     EXPECT_EQ(app.TakeMessageBox(L"Loadpost: Error"), L"No Loadpost device selected.");
@@ -194,7 +194,7 @@ TEST(TesterSelection, OldFirmwareAndNewerHardwareAreRefused) {
 
 TEST(TesterSelection, NoDeviceAtAllIsReported) {
   ui::LoadpostApp app;
-  ASSERT_TRUE(app.Start(ui::Scenario(L"no_devices")));
+  ASSERT_TRUE(app.Start(ui::Scenario(L"no-devices")));
   EXPECT_EQ(app.TakeMessageBox(L"Loadpost: Error"),
             L"No Trevane Loadpost device detected.\nYou may need to plug in (or install) USB devices.\n");
   EXPECT_TRUE(app.ComboItems(app.Main(), IDC_DEVICE_LIST).empty());

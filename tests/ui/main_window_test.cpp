@@ -11,7 +11,7 @@ constexpr COLORREF kInformationRow = RGB(255, 255, 128);
 
 std::wstring QuietScenario() {
   // A tester with nothing plugged into it keeps the log quiet.
-  std::wstring path = ui::Scenario(L"no_source");
+  std::wstring path = ui::Scenario(L"no-source");
   return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES ? L"" : path;
 }
 

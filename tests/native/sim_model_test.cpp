@@ -1,0 +1,603 @@
+// The simulated tester seen from the host: reply layouts (decoded by hand here),
+// stored settings and calibration, profile switching, the load model, wire
+// timing, fault injection and the frame record.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/sim_pipe.h"
+#include "sim/sim_scenario.h"
+#include "sim/sim_tester.h"
+
+namespace {
+
+using sim::Bytes;
+using sim::SimTime;
+
+constexpr SimTime kMs = 1000;
+
+uint16_t U16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b.at(at) | (b.at(at + 1) << 8)); }
+
+sim::ChargerSpec Charger(const std::string& name) {
+  for (const sim::ChargerSpec& c : sim::BuiltInChargers()) {
+    if (c.name == name) return c;
+  }
+  ADD_FAILURE() << "no built-in charger " << name;
+  return {};
+}
+
+sim::DeviceSpec Kt60(const std::string& charger = "pd65") {
+  sim::DeviceSpec d;
+  d.serial = "VXPD0001";
+  d.hasCharger = !charger.empty();
+  if (d.hasCharger) d.charger = Charger(charger);
+  return d;
+}
+
+// A tester with a clock that moves on by itself between exchanges.
+struct Bench {
+  explicit Bench(const sim::DeviceSpec& spec) : tester(spec, &record) {}
+
+  sim::ExchangeResult Ask(uint8_t cmd, const Bytes& data = {}) {
+    auto r = sim::RunExchange(tester, sim::BuildFrame(cmd, data), now);
+    now = r.doneAt + 1 * kMs;
+    return r;
+  }
+  Bytes Body(uint8_t cmd, const Bytes& data = {}) {
+    auto r = Ask(cmd, data);
+    EXPECT_TRUE(r.ok) << "no reply to " << int(cmd);
+    return r.body;
+  }
+  std::vector<uint8_t> Wait(SimTime us) {
+    auto notices = sim::CollectNotices(tester, now, now + us);
+    now += us;
+    return notices;
+  }
+
+  sim::FrameRecorder record;
+  sim::TesterModel tester;
+  SimTime now = 0;
+};
+
+TEST(SimFrames, BuildsTheFramesOfTheProtocol) {
+  EXPECT_EQ(sim::HexString(sim::BuildFrame(0x0A)), "02 01 0A 0A 03");
+  EXPECT_EQ(sim::HexString(sim::BuildFrame(0xE1, {0x00})), "02 02 E1 00 E2 03");
+  EXPECT_EQ(sim::HexString(sim::BuildFrame(0x10, {0xF4, 0x01})), "02 03 10 F4 01 E7 03");
+  EXPECT_EQ(sim::HexString(sim::BuildFrame(0xE0, {0x01, 0x02, 0xB8, 0x0B})), "02 05 E0 01 02 B8 0B 54 03");
+  EXPECT_TRUE(sim::BuildFrame(Bytes(0x80, 0x01)).empty());
+}
+
+TEST(SimReplies, VersionReplyCarriesHardwareAndFirmware) {
+  Bench b(Kt60());
+  auto r = b.Ask(0x01);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(sim::HexString(r.frame), "02 03 01 14 1E 09 03");
+
+  sim::DeviceSpec old = Kt60();
+  old.hardwareRevision = 10;
+  old.firmwareVersion = 26;
+  Bench kt40(old);
+  EXPECT_EQ(kt40.Body(0x01), (Bytes{0x01, 10, 26}));
+}
+
+TEST(SimReplies, PortStatusOfAttachedAndDetachedPort) {
+  Bench b(Kt60());
+  Bytes s = b.Body(0x0A);
+  ASSERT_EQ(s.size(), 13u);
+  EXPECT_EQ(s[0], 0x0A);
+  EXPECT_EQ(s[1], 1);   // attached
+  EXPECT_EQ(s[2], 0);   // first entry
+  EXPECT_EQ(s[3], 5);   // PD
+  EXPECT_EQ(s[4], 0);   // fixed
+  EXPECT_EQ(U16(s, 5), 5000);
+  EXPECT_EQ(U16(s, 7), 3000);
+
+  b.tester.Detach(b.now);
+  b.Wait(10 * kMs);
+  s = b.Body(0x0A);
+  ASSERT_EQ(s.size(), 13u);
+  EXPECT_EQ(s[1], 0);
+  EXPECT_EQ(U16(s, 5), 0);
+}
+
+TEST(SimReplies, CapabilityListIs58BytesOfEntries) {
+  Bench b(Kt60());
+  Bytes c = b.Body(0x0B);
+  ASSERT_EQ(c.size(), 59u);
+  EXPECT_EQ(c[1], 5);  // count
+  struct Want {
+    int pos, kind, sub;
+    uint16_t minMv, maxMv, ma;
+  } want[] = {{1, 5, 0, 5000, 5000, 3000},
+              {2, 5, 0, 9000, 9000, 3000},
+              {3, 5, 0, 15000, 15000, 3000},
+              {4, 5, 0, 20000, 20000, 3250},
+              {5, 5, 3, 3300, 21000, 3000}};
+  for (int i = 0; i < 5; ++i) {
+    const size_t e = 1 + 2 + 8 * i;
+    const uint16_t type = U16(c, e);
+    EXPECT_EQ(type & 0x0F, want[i].pos) << i;
+    EXPECT_EQ((type >> 4) & 0x0F, want[i].kind) << i;
+    EXPECT_EQ((type >> 8) & 0x07, want[i].sub) << i;
+    EXPECT_EQ(U16(c, e + 2), want[i].minMv) << i;
+    EXPECT_EQ(U16(c, e + 4), want[i].maxMv) << i;
+    EXPECT_EQ(U16(c, e + 6), want[i].ma) << i;
+  }
+  for (size_t i = 1 + 2 + 8 * 5; i < c.size(); ++i) EXPECT_EQ(c[i], 0) << i;
+
+  b.tester.Detach(b.now);
+  c = b.Body(0x0B);
+  ASSERT_EQ(c.size(), 59u);
+  EXPECT_EQ(c[1], 0);
+}
+
+TEST(SimReplies, NonPdPortsListOneEntryOfTheirKind) {
+  struct Case {
+    const char* charger;
+    int kind, sub;
+    uint16_t ratedMa;
+  } cases[] = {{"sdp", 2, 0, 500},       {"cdp", 2, 1, 1500},   {"dcp", 2, 2, 1500}, {"typec3", 4, 1, 3000},
+               {"typec1.5", 4, 0, 1500}, {"legacy", 0, 0, 500}, {"pty", 1, 0, 2400}};
+  for (const Case& k : cases) {
+    Bench b(Kt60(k.charger));
+    Bytes c = b.Body(0x0B);
+    ASSERT_EQ(c.size(), 59u);
+    EXPECT_EQ(c[1], 1) << k.charger;
+    EXPECT_EQ((U16(c, 3) >> 4) & 0x0F, k.kind) << k.charger;
+    Bytes s = b.Body(0x0A);
+    EXPECT_EQ(s[3], k.kind) << k.charger;
+    EXPECT_EQ(s[4], k.sub) << k.charger;
+    EXPECT_EQ(U16(s, 5), 5000) << k.charger;
+    EXPECT_EQ(U16(s, 7), k.ratedMa) << k.charger;
+  }
+}
+
+TEST(SimReplies, MeasurementsFollowTheLoadSetPoint) {
+  Bench b(Kt60());
+  Bytes m = b.Body(0x0C);
+  ASSERT_EQ(m.size(), 11u);
+  EXPECT_EQ(m[2], 25);              // ambient temperature at rest
+  EXPECT_EQ(U16(m, 3), 5000);       // no load, no drop
+  EXPECT_EQ(U16(m, 5), 0);
+  EXPECT_EQ(U16(m, 7), 0);
+  EXPECT_EQ(U16(m, 9), 0);
+
+  EXPECT_EQ(b.Body(0x10, {0xB8, 0x0B}), Bytes{0x10});  // 3000 mA
+  m = b.Body(0x0C);
+  EXPECT_EQ(U16(m, 5), 3000);
+  EXPECT_EQ(U16(m, 7), 3000);
+  // 30 mOhm in the charger + 80 mOhm of cable at 3 A.
+  EXPECT_EQ(U16(m, 3), 5000 - 330);
+
+  b.tester.Detach(b.now);
+  m = b.Body(0x0C);
+  EXPECT_EQ(U16(m, 3), 0);
+  EXPECT_EQ(U16(m, 7), 0);
+}
+
+TEST(SimSettings, WritesAreStoredAndReadBack) {
+  Bench b(Kt60());
+  EXPECT_EQ(b.Body(0xE0, {0x00, 0x01}), Bytes{0xE0});
+  EXPECT_EQ(b.Body(0xE0, {0x01, 0x02, 0xB8, 0x0B}), Bytes{0xE0});
+  EXPECT_EQ(b.Body(0xE0, {0x02, 0x84, 0x03}), Bytes{0xE0});  // 900 mA
+  EXPECT_EQ(b.Body(0xE0, {0x03, 0x01}), Bytes{0xE0});
+  EXPECT_EQ(b.Body(0xE0, {0x04, 0xE8, 0x03}), Bytes{0xE0});  // 1000 mOhm
+
+  const sim::StoredSettings& s = b.tester.Settings();
+  EXPECT_EQ(s.loopbackEnabled, 1);
+  EXPECT_EQ(s.limitMode, 2);
+  EXPECT_EQ(s.maxLoadCurrentMa, 3000);
+  EXPECT_EQ(s.standardPortLimitMa, 900);
+  EXPECT_EQ(s.estimateUpstream, 1);
+  EXPECT_EQ(s.cableResistanceMohm, 1000);
+
+  EXPECT_EQ(b.Body(0xE1, {0x00}), (Bytes{0xE1, 0x01}));
+  EXPECT_EQ(b.Body(0xE1, {0x02}), (Bytes{0xE1, 0x84, 0x03}));
+  EXPECT_EQ(b.Body(0xE1, {0x03}), (Bytes{0xE1, 0x01}));
+  EXPECT_EQ(b.Body(0xE1, {0x04}), (Bytes{0xE1, 0xE8, 0x03}));
+
+  // A mode other than 2 keeps the stored ceiling; a short frame is not answered.
+  EXPECT_EQ(b.Body(0xE0, {0x01, 0x01}), Bytes{0xE0});
+  EXPECT_EQ(b.tester.Settings().limitMode, 1);
+  EXPECT_EQ(b.tester.Settings().maxLoadCurrentMa, 3000);
+  EXPECT_FALSE(b.Ask(0xE0, {0x02, 0x05}).ok);
+}
+
+TEST(SimSettings, LimitModeDecidesWhatTheLoadMayDraw) {
+  Bench b(Kt60());
+  b.Body(0x10, {0xA0, 0x0F});  // 4000 mA, enforce: held to the 3 A rating
+  EXPECT_EQ(b.tester.AppliedLoadMa(), 3000);
+  b.Body(0xE0, {0x01, 0x01});  // allow over limit
+  b.Body(0x10, {0xA0, 0x0F});
+  EXPECT_EQ(b.tester.AppliedLoadMa(), 4000);
+  b.Body(0x10, {0xD0, 0x1B});  // 7120 mA: the tester's own ceiling
+  EXPECT_EQ(b.tester.AppliedLoadMa(), sim::kTesterMaxLoadMa);
+  b.Body(0xE0, {0x01, 0x02, 0xDC, 0x05});  // forced ceiling 1500 mA lowers the load at once
+  EXPECT_EQ(b.tester.AppliedLoadMa(), 1500);
+  Bytes m = b.Body(0x0C);
+  EXPECT_EQ(U16(m, 5), 1500);
+}
+
+TEST(SimSettings, SdpRatingIsTheStandardPortLimit) {
+  Bench b(Kt60("sdp"));
+  EXPECT_EQ(U16(b.Body(0x0A), 7), 500);
+  b.Body(0xE0, {0x02, 0x84, 0x03});
+  EXPECT_EQ(U16(b.Body(0x0A), 7), 900);
+}
+
+TEST(SimSettings, LoopbackAndUpstreamEstimateShowInMeasurements) {
+  sim::DeviceSpec d = Kt60();
+  d.loopbackMa = 250;
+  Bench b(d);
+  EXPECT_EQ(U16(b.Body(0x0C), 9), 0);
+  b.Body(0xE0, {0x00, 0x01});
+  Bytes m = b.Body(0x0C);
+  EXPECT_EQ(U16(m, 9), 250);
+  const uint16_t downstream = U16(m, 3);
+  EXPECT_EQ(downstream, 4973);                // 27.5 mV lost in charger and cable
+  b.Body(0xE0, {0x03, 0x01});                 // estimate upstream with 80 mOhm
+  EXPECT_EQ(U16(b.Body(0x0C), 3), 4993);      // the 20 mV of the cable added back
+}
+
+TEST(SimCalibration, StoresEachChannelWithItsYearByte) {
+  Bench b(Kt60());
+  // Year 2021 travels as 1; values are signed.
+  Bytes write{0x00, 0x01, 0x05, 0xA0, 0x0F, 0x96, 0x0F, 0x20, 0x4E, 0x0C, 0x4E};
+  EXPECT_EQ(b.Body(0xE3, write), Bytes{0xE3});
+  Bytes neg{0x01, 0x06, 0x0C, 0xF4, 0x01, 0xF0, 0x01, 0xB8, 0x0B, 0x38, 0xF4};
+  EXPECT_EQ(b.Body(0xE3, neg), Bytes{0xE3});
+
+  Bytes r = b.Body(0xE4, {0x00});
+  ASSERT_EQ(r.size(), 12u);
+  EXPECT_NE(r[1], 0);
+  EXPECT_EQ(r[2], 1);
+  EXPECT_EQ(r[3], 5);
+  EXPECT_EQ(static_cast<int16_t>(U16(r, 4)), 4000);
+  EXPECT_EQ(static_cast<int16_t>(U16(r, 6)), 3990);
+  EXPECT_EQ(static_cast<int16_t>(U16(r, 8)), 20000);
+  EXPECT_EQ(static_cast<int16_t>(U16(r, 10)), 19980);
+
+  r = b.Body(0xE4, {0x01});
+  EXPECT_EQ(r[2], 6);
+  EXPECT_EQ(r[3], 12);
+  EXPECT_EQ(static_cast<int16_t>(U16(r, 10)), -3016);
+
+  EXPECT_EQ(b.Body(0xE5, {0x00}), Bytes{0xE5});
+  r = b.Body(0xE4, {0x00});
+  EXPECT_EQ(r, (Bytes{0xE4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(b.tester.Calibration(1).yearByte, 6);  // the other channel is kept
+}
+
+TEST(SimCalibration, CalibrationCorrectsTheVbusReading) {
+  sim::DeviceSpec d = Kt60();
+  d.gain[0] = 0.99;  // this tester reads 1 % low
+  Bench b(d);
+  EXPECT_EQ(U16(b.Body(0x0C), 3), 4950);
+  // 5000 mV applied read as 4950, 20000 as 19800.
+  b.Body(0xE3, {0x00, 0x05, 0x01, 0x88, 0x13, 0x56, 0x13, 0x20, 0x4E, 0x58, 0x4D});
+  EXPECT_EQ(U16(b.Body(0x0C), 3), 5000);
+}
+
+TEST(SimCalibration, Kt40HasNoCalibrationCommands) {
+  sim::DeviceSpec d = Kt60();
+  d.hardwareRevision = 10;
+  d.firmwareVersion = 27;
+  Bench b(d);
+  EXPECT_FALSE(b.Ask(0xE4, {0x00}).ok);
+}
+
+TEST(SimProfiles, RequestSwitchesAfterTheDelayWithNotice) {
+  Bench b(Kt60());
+  const SimTime asked = b.now;
+  EXPECT_EQ(b.Body(0x0D, {0x02, 0x28, 0x23}), Bytes{0x0D});  // position 2 (9 V)
+
+  // Straight after the request the entry is the new one but the contract is not.
+  Bytes s = b.Body(0x0A);
+  EXPECT_EQ(s[2], 1);
+  EXPECT_EQ(U16(s, 5), 5000);
+  EXPECT_EQ(U16(s, 7), 3000);
+
+  auto r = sim::RunExchange(b.tester, sim::BuildFrame(0x0C), b.now, 1000 * kMs);
+  ASSERT_TRUE(r.ok);
+  b.now = r.doneAt;
+  const auto notices = b.Wait(300 * kMs);
+  ASSERT_EQ(notices, std::vector<uint8_t>{0x22});
+  const auto& lines = b.record.Lines();
+  SimTime noticeAt = -1;
+  for (const std::string& line : lines) {
+    if (line.find(" TX 02 01 22 22 03") != std::string::npos) noticeAt = static_cast<SimTime>(std::stod(line) * 1e6 + 0.5);
+  }
+  EXPECT_GE(noticeAt - asked, 200 * kMs);
+  EXPECT_LT(noticeAt - asked, 210 * kMs);
+
+  s = b.Body(0x0A);
+  EXPECT_EQ(U16(s, 5), 9000);
+  EXPECT_EQ(U16(b.Body(0x0C), 3), 9000);
+}
+
+TEST(SimProfiles, ProgrammableVoltageIsClampedAndStepped) {
+  Bench b(Kt60());
+  b.Body(0x0D, {0x05, 0x3A, 0x1F});  // PPS at 7994 mV: 20 mV steps
+  b.Wait(300 * kMs);
+  Bytes s = b.Body(0x0A);
+  EXPECT_EQ(s[2], 4);
+  EXPECT_EQ(s[4], 3);
+  EXPECT_EQ(U16(s, 5), 8000);
+  b.Body(0x0D, {0x05, 0x10, 0x27});  // 10000 mV
+  b.Wait(300 * kMs);
+  EXPECT_EQ(U16(b.Body(0x0A), 5), 10000);
+  b.Body(0x0D, {0x05, 0xE8, 0x03});  // 1000 mV: held at the bottom of the range
+  b.Wait(300 * kMs);
+  EXPECT_EQ(U16(b.Body(0x0A), 5), 3300);
+}
+
+TEST(SimProfiles, QuickChargeLevels) {
+  Bench b(Kt60("qc3"));
+  Bytes s = b.Body(0x0A);
+  EXPECT_EQ(s[3], 3);
+  EXPECT_EQ(s[4], 2);
+  EXPECT_EQ(U16(s, 5), 5000);
+  b.Body(0x0D, {0x02, 0x6C, 0x20});  // QC3 8300 mV: 200 mV steps give 8400
+  b.Wait(300 * kMs);
+  EXPECT_EQ(U16(b.Body(0x0A), 5), 8400);
+  b.Body(0x0D, {0x01, 0xE0, 0x2E});  // QC2 12000 mV
+  b.Wait(300 * kMs);
+  EXPECT_EQ(U16(b.Body(0x0A), 5), 12000);
+  b.Body(0x0D, {0x01, 0x10, 0x27});  // QC2 has no 10 V: the nearest level is 9 V
+  b.Wait(300 * kMs);
+  EXPECT_EQ(U16(b.Body(0x0A), 5), 9000);
+}
+
+TEST(SimProfiles, UnknownPositionIsRejectedWithoutNotice) {
+  Bench b(Kt60());
+  EXPECT_EQ(b.Body(0x0D, {0x07, 0x88, 0x13}), Bytes{0x0D});
+  EXPECT_TRUE(b.Wait(500 * kMs).empty());
+  EXPECT_EQ(b.Body(0x0A)[2], 0);
+}
+
+TEST(SimSource, NoticesForAttachDetachCapabilityChangeAndNewProfile) {
+  Bench b(Kt60());
+  b.tester.Detach(b.now);
+  b.tester.Attach(b.now + 10 * kMs);
+  b.tester.ChangeCapabilities(b.now + 20 * kMs, nullptr);
+  b.tester.SourceNewProfile(b.now + 30 * kMs, 3, 0);
+  EXPECT_EQ(b.Wait(50 * kMs), (std::vector<uint8_t>{0x21, 0x20, 0x23, 0x22}));
+  EXPECT_EQ(U16(b.Body(0x0A), 5), 15000);
+
+  // Another charger: out, then in after the replug time, with its own list.
+  const sim::ChargerSpec dcp = Charger("dcp");
+  b.tester.SwapCharger(dcp, b.now, 300);
+  EXPECT_EQ(b.Wait(400 * kMs), (std::vector<uint8_t>{0x21, 0x20}));
+  Bytes s = b.Body(0x0A);
+  EXPECT_EQ(s[3], 2);
+  EXPECT_EQ(s[4], 2);
+}
+
+TEST(SimLoad, VbusFallsWithLoadAndTheSourceShutsDownPastItsRating) {
+  sim::DeviceSpec d = Kt60();
+  d.settings.limitMode = 1;  // the tester lets the load go past the rating
+  Bench b(d);
+  uint16_t last = 0xFFFF;
+  for (uint16_t ma : {0, 1000, 2000, 3000}) {
+    b.Body(0x10, {static_cast<uint8_t>(ma & 0xFF), static_cast<uint8_t>(ma >> 8)});
+    const uint16_t v = U16(b.Body(0x0C), 3);
+    EXPECT_LT(v, last) << ma;
+    last = v;
+  }
+  // 125 % is tolerated for as long as it lasts; past 130 % the charger trips.
+  b.Body(0x10, {0xA6, 0x0E});  // 3750 mA
+  EXPECT_TRUE(b.Wait(2000 * kMs).empty());
+  EXPECT_TRUE(b.tester.Attached());
+  const uint16_t folded = U16(b.Body(0x0C), 3);
+  EXPECT_LT(folded, last - 700);  // steeper droop above the rating
+
+  b.Body(0x10, {0x3C, 0x0F});  // 3900 mA = 130 %: still no trip
+  EXPECT_TRUE(b.Wait(1000 * kMs).empty());
+  b.Body(0x10, {0xA0, 0x0F});  // 4000 mA
+  EXPECT_TRUE(b.Wait(400 * kMs).empty());
+  EXPECT_EQ(b.Wait(200 * kMs), std::vector<uint8_t>{0x21});
+  EXPECT_FALSE(b.tester.Attached());
+  Bytes m = b.Body(0x0C);
+  EXPECT_EQ(U16(m, 3), 0);
+  EXPECT_EQ(U16(m, 5), 0);
+  EXPECT_EQ(U16(m, 7), 0);
+}
+
+TEST(SimLoad, ShortOverloadDoesNotTripAndRestartComesBack) {
+  sim::DeviceSpec d = Kt60();
+  d.settings.limitMode = 1;
+  d.charger.restartMs = 1000;
+  Bench b(d);
+  b.Body(0x10, {0xA0, 0x0F});  // 4000 mA for 300 ms only
+  b.Wait(300 * kMs);
+  b.Body(0x10, {0xE8, 0x03});
+  EXPECT_TRUE(b.Wait(1000 * kMs).empty());
+
+  b.Body(0x10, {0xA0, 0x0F});
+  EXPECT_EQ(b.Wait(2000 * kMs), (std::vector<uint8_t>{0x21, 0x20}));
+  EXPECT_TRUE(b.tester.Attached());
+  EXPECT_EQ(b.tester.AppliedLoadMa(), 0);  // the load went off with the source
+}
+
+TEST(SimLoad, TemperatureRisesWithPower) {
+  sim::DeviceSpec d = Kt60();
+  Bench b(d);
+  b.Body(0x0D, {0x04, 0x20, 0x4E});  // 20 V
+  b.Wait(300 * kMs);
+  b.Body(0x10, {0xB8, 0x0B});  // 3 A: about 60 W
+  const uint8_t before = b.Body(0x0C)[2];
+  b.Wait(120 * 1000 * kMs);
+  const uint8_t after = b.Body(0x0C)[2];
+  EXPECT_EQ(before, 25);
+  EXPECT_GT(after, 50);
+  EXPECT_LT(after, 70);
+}
+
+TEST(SimLoad, RippleAndNoiseAreDeterministic) {
+  sim::DeviceSpec d = Kt60();
+  d.rippleMv = 50;
+  d.rippleHz = 100;
+  d.noiseMv = 4;
+  auto readings = [&]() {
+    Bench b(d);
+    std::vector<uint16_t> v;
+    for (int i = 0; i < 20; ++i) v.push_back(U16(b.Body(0x0C), 3));
+    return v;
+  };
+  const auto first = readings();
+  EXPECT_EQ(first, readings());
+  const auto [lo, hi] = std::minmax_element(first.begin(), first.end());
+  EXPECT_GT(*hi - *lo, 40);
+  EXPECT_LE(*hi, 5054);
+  EXPECT_GE(*lo, 4946);
+}
+
+TEST(SimWire, AnExchangeTakesAtLeastItsBytesOnTheWire) {
+  Bench b(Kt60());
+  // GetMeasurements: 5 bytes out, 15 back.
+  const SimTime start = 10 * kMs;
+  auto r = sim::RunExchange(b.tester, sim::BuildFrame(0x0C), start);
+  ASSERT_TRUE(r.ok);
+  ASSERT_EQ(r.frame.size() + 5, 20u);
+  EXPECT_GE(r.doneAt - start, static_cast<SimTime>(std::ceil(20 * 86.8)));
+  EXPECT_EQ(r.writeDoneAt - start, 435);  // ceil(5 x 86.806)
+  // No byte of the reply can be read before the request has arrived and its
+  // first reply byte crossed the line.
+  sim::TesterModel t2(Kt60(), nullptr);
+  t2.HostWrite(sim::BuildFrame(0x0C), 0);
+  EXPECT_EQ(t2.HostAvailable(434 + 200 + 86), 0u);
+  EXPECT_EQ(t2.HostAvailable(435 + 200 + 87), 1u);
+  EXPECT_EQ(t2.HostAvailable(435 + 200 + 1303), 15u);
+}
+
+TEST(SimWire, BackToBackWritesQueueOnTheLine) {
+  sim::TesterModel t(Kt60(), nullptr);
+  const SimTime first = t.HostWrite(sim::BuildFrame(0x01), 0);
+  const SimTime second = t.HostWrite(sim::BuildFrame(0x01), 0);
+  EXPECT_EQ(first, 435);
+  EXPECT_EQ(second, 870);  // each burst is rounded up to the microsecond
+}
+
+TEST(SimWire, WrongLineSettingsGetNoAnswer) {
+  Bench b(Kt60());
+  b.tester.SetHostLine(9600, 8, 0, 0);
+  EXPECT_FALSE(b.Ask(0x01).ok);
+  b.tester.SetHostLine(115200, 8, 0, 0);
+  b.now += 100 * kMs;  // the receiver gives up the garbage after a pause
+  EXPECT_TRUE(b.Ask(0x01).ok);
+}
+
+TEST(SimWire, ReceiverRejectsBadFramesAndResynchronises) {
+  Bench b(Kt60());
+  // Checksum wrong, ETX wrong, LEN too large: no answers, then a good frame works.
+  b.tester.HostWrite(Bytes{0x02, 0x01, 0x01, 0x00, 0x03}, b.now);
+  b.tester.HostWrite(Bytes{0x02, 0x01, 0x01, 0x01, 0x04}, b.now);
+  b.tester.HostWrite(Bytes{0x02, 0x90, 0x01}, b.now);
+  b.tester.HostWrite(Bytes{0x55, 0xAA}, b.now);
+  auto r = sim::RunExchange(b.tester, sim::BuildFrame(0x01), b.now);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.body, (Bytes{0x01, 20, 30}));
+  EXPECT_EQ(b.record.FramesOf(sim::RecordKind::Rejected).size(), 4u);
+  EXPECT_EQ(b.record.FramesOf(sim::RecordKind::Received), std::vector<std::string>{"02 01 01 01 03"});
+}
+
+TEST(SimFaults, DropTheNextTwoRepliesToOneCommand) {
+  sim::DeviceSpec d = Kt60();
+  d.faults.push_back({sim::FaultKind::Drop, 0x0C, 2, -1, {}});
+  Bench b(d);
+  EXPECT_TRUE(b.Ask(0x0A).ok);  // other commands are not touched
+  EXPECT_FALSE(b.Ask(0x0C).ok);
+  EXPECT_FALSE(b.Ask(0x0C).ok);
+  EXPECT_TRUE(b.Ask(0x0C).ok);
+}
+
+TEST(SimFaults, LateReplyArrivesAfterTheHostGaveUp) {
+  sim::DeviceSpec d = Kt60();
+  d.faults.push_back({sim::FaultKind::Late, 0x0C, 1, -1, {}});
+  Bench b(d);
+  const SimTime start = b.now;
+  auto r = sim::RunExchange(b.tester, sim::BuildFrame(0x0C), start, 500 * kMs);
+  EXPECT_FALSE(r.ok);
+  auto next = sim::RunExchange(b.tester, sim::BuildFrame(0x0A), r.doneAt, 500 * kMs);
+  ASSERT_TRUE(next.ok);
+  EXPECT_EQ(next.body[0], 0x0A);  // the next reply is on time...
+  auto late = sim::RunExchange(b.tester, Bytes{}, next.doneAt, 500 * kMs);
+  ASSERT_TRUE(late.ok);
+  EXPECT_EQ(late.body[0], 0x0C);  // ...and the late one comes afterwards
+  EXPECT_GE(late.doneAt - start, 600 * kMs);
+}
+
+TEST(SimFaults, SpoiltReplies) {
+  struct Case {
+    sim::FaultKind kind;
+    int param;
+    const char* expect;  // the SetLoadCurrent reply as it arrives
+  } cases[] = {
+      {sim::FaultKind::WrongCmd, -1, "02 01 11 11 03"},    {sim::FaultKind::WrongCmd, 0x0C, "02 01 0C 0C 03"},
+      {sim::FaultKind::BadSum, -1, "02 01 10 4A 03"},      {sim::FaultKind::BadEtx, -1, "02 01 10 10 04"},
+      {sim::FaultKind::BadEtx, 0x00, "02 01 10 10 00"},    {sim::FaultKind::BadLen, -1, "02 85 10 10 03"},
+      {sim::FaultKind::BadLen, 0xFF, "02 FF 10 10 03"},
+  };
+  for (const Case& c : cases) {
+    Bench b(Kt60());
+    b.tester.AddFault({c.kind, 0x10, 1, c.param, {}});
+    b.tester.HostWrite(sim::BuildFrame(0x10, {0, 0}), 0);
+    EXPECT_EQ(sim::HexString(b.tester.HostReadAll(100 * kMs)), c.expect);
+    // One reply only: the next is sound.
+    b.tester.HostWrite(sim::BuildFrame(0x10, {0, 0}), 100 * kMs);
+    EXPECT_EQ(sim::HexString(b.tester.HostReadAll(200 * kMs)), "02 01 10 10 03");
+  }
+}
+
+TEST(SimFaults, NoiseGapDuplicate) {
+  Bench b(Kt60());
+  b.tester.AddFault({sim::FaultKind::Noise, sim::kAnyCommand, 1, -1, {0xFF, 0x00}});
+  b.tester.HostWrite(sim::BuildFrame(0x10, {0, 0}), 0);
+  EXPECT_EQ(sim::HexString(b.tester.HostReadAll(20 * kMs)), "FF 00 02 01 10 10 03");
+
+  b.tester.AddFault({sim::FaultKind::Gap, 0x10, 1, 30, {}});
+  b.tester.HostWrite(sim::BuildFrame(0x10, {0, 0}), 20 * kMs);
+  EXPECT_EQ(sim::HexString(b.tester.HostReadAll(40 * kMs)), "02 01");
+  EXPECT_EQ(b.tester.HostAvailable(45 * kMs), 0u);
+  EXPECT_EQ(sim::HexString(b.tester.HostReadAll(80 * kMs)), "10 10 03");
+
+  b.tester.AddFault({sim::FaultKind::Duplicate, 0x10, 1, -1, {}});
+  b.tester.HostWrite(sim::BuildFrame(0x10, {0, 0}), 100 * kMs);
+  EXPECT_EQ(sim::HexString(b.tester.HostReadAll(120 * kMs)), "02 01 10 10 03 02 01 10 10 03");
+}
+
+TEST(SimFaults, AlwaysKeepsGoingAndAnyMatchesEveryCommand) {
+  sim::DeviceSpec d = Kt60();
+  d.faults.push_back({sim::FaultKind::Drop, sim::kAnyCommand, sim::kAlways, -1, {}});
+  Bench b(d);
+  for (uint8_t cmd : {0x01, 0x0A, 0x0B, 0x0C, 0x01}) EXPECT_FALSE(b.Ask(cmd).ok);
+  b.tester.ClearFaults();
+  EXPECT_TRUE(b.Ask(0x01).ok);
+}
+
+TEST(SimFaults, UnplugInTheMiddleOfAReply) {
+  Bench b(Kt60());
+  b.tester.AddFault({sim::FaultKind::Unplug, 0x0B, 1, -1, {}});
+  auto r = b.Ask(0x0B);
+  EXPECT_FALSE(r.ok);
+  EXPECT_FALSE(b.tester.Plugged());
+  EXPECT_TRUE(b.tester.TakeUnplugRequest().has_value());
+  EXPECT_FALSE(b.Ask(0x01).ok);  // nobody listens any more
+}
+
+TEST(SimRecord, LinesAreTimeStampedHex) {
+  Bench b(Kt60());
+  b.now = 12345678;
+  b.Body(0x10, {0xE8, 0x03});
+  const auto lines = b.record.Lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "12.346286 # device VXPD0001");
+  EXPECT_EQ(lines[1], "12.346286 RX 02 03 10 E8 03 F9 03");  // when its last byte arrived
+  EXPECT_EQ(lines[2], "12.346486 TX 02 01 10 10 03");        // 200 us later
+  EXPECT_EQ(sim::FormatRecordTime(5), "0.000005");
+}
+
+}  // namespace

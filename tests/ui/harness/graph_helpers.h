@@ -1,0 +1,62 @@
+// Helpers for tests of the graph window: scenarios written on the fly, the
+// sweep settings through the configuration dialog, opening and finishing a
+// graph, saving through its Save As dialogs, and reading pictures back
+// (the window's pixels, or a PNG file decoded with GDI+).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/ui/harness/ui_harness.h"
+
+namespace ui {
+
+// Writes a scenario file into this test's scratch folder and returns its path.
+std::wstring WriteScenario(const std::wstring& name, const std::string& text);
+
+// Waits until the source's profiles are listed (the port is ready).
+bool WaitForPortReady(const LoadpostApp& app, int timeoutMs = 20000);
+
+// Sets the sweep's current and time step through the configuration dialog.
+bool ConfigureSweepSteps(const LoadpostApp& app, int currentStepMa, int timeStepMs);
+
+enum class GraphKind { RealTime, Sweep };
+// Clicks the graph button and waits for the graph window; null when none came.
+HWND OpenGraph(const LoadpostApp& app, GraphKind kind, int timeoutMs = 10000);
+// Waits until the test has ended: Close enabled and the Stop button "Repeat".
+bool WaitForGraphEnd(const LoadpostApp& app, HWND graph, int timeoutMs);
+// Presses Close and waits for the window to go.
+bool CloseGraph(const LoadpostApp& app, HWND graph, int timeoutMs = 10000);
+
+// Clicks `buttonId` in `owner`, waits for a Save As dialog titled `title`, saves
+// as `path` (answering a create or overwrite question with Yes) and waits for
+// the dialog to close.
+bool SaveThrough(const LoadpostApp& app, HWND owner, int buttonId, const std::wstring& title,
+                 const std::wstring& path, int timeoutMs = 15000);
+// Waits until a file exists and is no longer held open for writing.
+bool WaitForClosedFile(const std::wstring& path, int timeoutMs = 10000);
+
+// A PNG decoded with GDI+ (empty capture when it cannot be read).
+Capture LoadPng(const std::wstring& path);
+// The part of a capture inside a rectangle (clipped).
+Capture Crop(const Capture& image, RECT area);
+
+// Colours as the graph's translucent overlays leave them over white.
+bool IsReddish(COLORREF c);
+bool IsGreenish(COLORREF c);
+// The grey of the "Permissible shut down region" alone over white.
+bool IsShutDownGrey(COLORREF c);
+bool IsDark(COLORREF c);
+int CountPixels(const Capture& image, bool (*test)(COLORREF));
+
+// Threads of a process (for leak checks).
+int ThreadCount(DWORD processId);
+// True when the window's thread answers a message within the time-out.
+bool Responds(HWND window, int timeoutMs = 5000);
+
+// Lines of the log as Save Log writes them, text part only (after "- ").
+std::vector<std::string> SavedLogTexts(const LoadpostApp& app, const std::wstring& path);
+
+}  // namespace ui

@@ -1,0 +1,258 @@
+// The global testerLink against the simulated tester's stand-in ftd2xx.dll,
+// loaded from beside the test program as the real library would be. The test
+// writes its own scenario and drives the simulated world through its control
+// file (faults, attach and detach).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "d2xx/d2xx.h"
+#include "link/tester_link_win.h"
+#include "shell/log_event.h"
+#include "shell/logger.h"
+
+namespace {
+
+constexpr const char kScenario[] =
+    "tester VXPD0001 kt60\n"
+    "  charger pd65\n"
+    "end\n"
+    "ftdi FT7QX2LB description USB Serial Converter\n"
+    "tester VXPD0040 kt40 fw 2.7\n"
+    "  charger pd65\n"
+    "end\n";
+
+std::wstring controlPath;
+std::atomic<int> noticeMask{0};
+std::atomic<int> noticeCount{0};
+
+void OnNotice(int n) {
+  noticeMask |= 1 << n;
+  ++noticeCount;
+}
+
+bool WriteFileText(const std::wstring& path, const char* text, bool append) {
+  HANDLE f = CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const BOOL ok = WriteFile(f, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+  CloseHandle(f);
+  return ok != 0;
+}
+
+// Hands a control line to the simulated world and waits until it has been
+// taken up (the world looks at its control file every 50 ms).
+void Control(const char* line) {
+  std::string text = std::string(line) + "\n";
+  ASSERT_TRUE(WriteFileText(controlPath, text.c_str(), true));
+  Sleep(250);
+}
+
+// Points the stand-in DLL at this test's scenario and control file before the
+// first D2XX call loads it.
+class SimEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring base = std::wstring(temp) + L"link_sim_dll_test_" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring scenario = base + L".sim";
+    controlPath = base + L".control";
+    ASSERT_TRUE(WriteFileText(scenario, kScenario, false));
+    ASSERT_TRUE(WriteFileText(controlPath, "", false));
+    SetEnvironmentVariableW(L"LOADPOST_SIM_SCENARIO", scenario.c_str());
+    SetEnvironmentVariableW(L"LOADPOST_SIM_CONTROL", controlPath.c_str());
+    if (!eventLog) eventLog = new Logger();
+  }
+  void TearDown() override { testerLink.Close(); }
+};
+const auto* const registered = ::testing::AddGlobalTestEnvironment(new SimEnvironment);
+
+int Measure(uint16_t* vbus, uint16_t* current = nullptr) {
+  uint8_t temp = 0;
+  uint16_t setpoint = 0, c = 0, loopback = 0;
+  const int ok = testerLink.GetMeasurements(&temp, vbus, &setpoint, &c, &loopback);
+  if (current) *current = c;
+  return ok;
+}
+
+int Status(uint32_t* attach, uint16_t* mv) {
+  uint8_t index = 0, sub = 0;
+  uint32_t kind = 0, extra = 0;
+  uint16_t ma = 0;
+  return testerLink.GetPortStatus(attach, &index, &kind, &sub, mv, &ma, &extra);
+}
+
+class LinkThroughStandIn : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(testerLink.Open("VXPD0001", &OnNotice), 1);
+    Control("nofaults");
+  }
+  void TearDown() override { testerLink.Close(); }
+};
+
+TEST(StandInListing, TestersAndOtherDevicesInOrder) {
+  ASSERT_TRUE(D2xxAvailable());
+  ASSERT_EQ(D2xxDeviceCount(), 3);
+  char serial[20];
+  ASSERT_TRUE(D2xxSerialAt(0, serial, sizeof serial));
+  EXPECT_STREQ(serial, "VXPD0001");
+  ASSERT_TRUE(D2xxSerialAt(1, serial, sizeof serial));
+  EXPECT_STREQ(serial, "FT7QX2LB");
+  ASSERT_TRUE(D2xxSerialAt(2, serial, sizeof serial));
+  EXPECT_STREQ(serial, "VXPD0040");
+}
+
+TEST(StandInOpen, VersionsOfEachTesterAndRefusals) {
+  ASSERT_EQ(testerLink.Open("VXPD0040", &OnNotice), 1);
+  EXPECT_EQ(testerLink.hardwareRevision, 10);
+  EXPECT_EQ(testerLink.firmwareVersion, 27);
+  testerLink.Close();
+  ASSERT_EQ(testerLink.Open("VXPD0001", &OnNotice), 1);
+  EXPECT_EQ(testerLink.hardwareRevision, 20);
+  EXPECT_EQ(testerLink.firmwareVersion, 30);
+  testerLink.Close();
+
+  EXPECT_EQ(testerLink.Open("VXPD7777", &OnNotice), 0);
+  EXPECT_FALSE(testerLink.IsOpen());
+  // An FTDI device that is not a tester takes the request and never answers.
+  EXPECT_EQ(testerLink.Open("FT7QX2LB", &OnNotice), 0);
+  EXPECT_EQ(testerLink.hardwareRevision, 10);
+  EXPECT_EQ(testerLink.firmwareVersion, 0);
+  // Its handle was given back: a second open of it is not refused as busy.
+  EXPECT_EQ(testerLink.Open("FT7QX2LB", &OnNotice), 0);
+  EXPECT_EQ(testerLink.hardwareRevision, 10);
+}
+
+TEST_F(LinkThroughStandIn, SettingsWrittenAreReadBack) {
+  TesterSettings wanted;
+  wanted.loopbackEnabled = 1;
+  wanted.limitMode = 2;
+  wanted.maxLoadCurrentMa = 2500;
+  wanted.standardPortLimitMa = 900;
+  wanted.estimateUpstream = 1;
+  wanted.cableResistanceMohm = 150;
+  testerLink.settings = wanted;
+  ASSERT_EQ(testerLink.WriteTesterSettings(), 1);
+  testerLink.settings = TesterSettings{};
+  ASSERT_EQ(testerLink.ReadTesterSettings(), 1);
+  EXPECT_EQ(testerLink.settings.loopbackEnabled, 1);
+  EXPECT_EQ(testerLink.settings.standardPortLimitMa, 900);
+  EXPECT_EQ(testerLink.settings.estimateUpstream, 1);
+  EXPECT_EQ(testerLink.settings.cableResistanceMohm, 150);
+  // The next open reads them as the tester's own.
+  testerLink.Close();
+  ASSERT_EQ(testerLink.Open("VXPD0001", &OnNotice), 1);
+  EXPECT_EQ(testerLink.settings.cableResistanceMohm, 150);
+  EXPECT_EQ(testerLink.settings.standardPortLimitMa, 900);
+  testerLink.settings = TesterSettings{};
+  testerLink.settings.standardPortLimitMa = 500;
+  testerLink.settings.cableResistanceMohm = 80;
+  EXPECT_EQ(testerLink.WriteTesterSettings(), 1);
+}
+
+TEST_F(LinkThroughStandIn, EveryCommandRoundTrip) {
+  uint32_t attach = 0;
+  uint16_t mv = 0;
+  ASSERT_EQ(Status(&attach, &mv), 1);
+  EXPECT_EQ(attach, 1u);
+  EXPECT_EQ(mv, 5000);
+
+  PdoList list;
+  ASSERT_EQ(testerLink.GetSourceCapabilities(&list), 1);
+  ASSERT_GE(list.count, 2);
+  EXPECT_EQ(list.entries[0].minMv, 5000);
+
+  ASSERT_EQ(testerLink.SetLoadCurrent(1000), 1);
+  Sleep(100);
+  uint16_t vbus = 0, current = 0;
+  ASSERT_EQ(Measure(&vbus, &current), 1);
+  EXPECT_NEAR(current, 1000, 50);
+  EXPECT_GT(vbus, 4500);
+  ASSERT_EQ(testerLink.SetLoadCurrent(0), 1);
+
+  ASSERT_EQ(testerLink.RequestProfile(static_cast<uint8_t>(list.entries[1].ObjectPosition()), list.entries[1].maxMv), 1);
+  for (int i = 0; i < 50 && mv != list.entries[1].minMv; ++i) {
+    Sleep(50);
+    Status(&attach, &mv);
+  }
+  EXPECT_EQ(mv, list.entries[1].minMv);
+
+  ASSERT_EQ(testerLink.WriteCalibration(1, 2021, 6, 1000, 995, 3000, 2990), 1);
+  uint32_t cal = 0, year = 0, month = 0;
+  int32_t r1 = 0, t1 = 0, r2 = 0, t2 = 0;
+  ASSERT_EQ(testerLink.ReadCalibration(1, &cal, &year, &month, &r1, &t1, &r2, &t2), 1);
+  EXPECT_NE(cal, 0u);
+  EXPECT_EQ(year, 2021u);
+  EXPECT_EQ(month, 6u);
+  EXPECT_EQ(t2, 2990);
+  ASSERT_EQ(testerLink.ResetCalibration(1), 1);
+  ASSERT_EQ(testerLink.ReadCalibration(1, &cal, &year, &month, &r1, &t1, &r2, &t2), 1);
+  EXPECT_EQ(cal, 0u);
+}
+
+TEST_F(LinkThroughStandIn, DroppedReplyTimesOutAndTheNextCommandWorks) {
+  Control("fault drop 0C 1");
+  uint16_t vbus = 0;
+  EXPECT_EQ(Measure(&vbus), 0);
+  EXPECT_EQ(Measure(&vbus), 1);
+  EXPECT_GT(vbus, 4000);
+}
+
+TEST_F(LinkThroughStandIn, LateReplyIsDroppedAndTheNextCommandGetsItsOwn) {
+  Control("fault late 0A 1 700ms");
+  uint32_t attach = 0;
+  uint16_t mv = 0;
+  EXPECT_EQ(Status(&attach, &mv), 0);
+  Sleep(400);  // the late status reply has arrived by now
+  uint16_t vbus = 0;
+  EXPECT_EQ(Measure(&vbus), 1);
+  EXPECT_GT(vbus, 4000);
+  EXPECT_EQ(Status(&attach, &mv), 1);
+  EXPECT_EQ(attach, 1u);
+}
+
+TEST_F(LinkThroughStandIn, NoiseAndBrokenFrames) {
+  uint16_t vbus = 0;
+  Control("fault noise 0C 1 FF 00 55 03");
+  EXPECT_EQ(Measure(&vbus), 1);
+  Control("fault badsum 0C 1");
+  EXPECT_EQ(Measure(&vbus), 1);
+  Control("fault badetx 0C 1");
+  EXPECT_EQ(Measure(&vbus), 0);
+  EXPECT_EQ(Measure(&vbus), 1);
+  Control("fault badlen 0C 1 85");
+  EXPECT_EQ(Measure(&vbus), 0);
+  EXPECT_EQ(Measure(&vbus), 1);
+  Control("fault wrongcmd 0C 1 0A");
+  EXPECT_EQ(Measure(&vbus), 0);
+  EXPECT_EQ(Measure(&vbus), 1);
+  Control("fault gap 0C 1 30ms");
+  EXPECT_EQ(Measure(&vbus), 1);
+  EXPECT_GT(vbus, 4000);
+}
+
+TEST_F(LinkThroughStandIn, NoticesReachTheCallback) {
+  noticeMask = 0;
+  noticeCount = 0;
+  Control("detach");
+  Control("attach");
+  Control("capchange");
+  Control("newprofile 2");
+  for (int i = 0; i < 100 && noticeCount < 4; ++i) Sleep(20);
+  EXPECT_EQ(noticeMask.load(), (1 << 1) | (1 << 2) | (1 << 3) | (1 << 4));
+  // Commands still work after the notices.
+  uint32_t attach = 0;
+  uint16_t mv = 0;
+  EXPECT_EQ(Status(&attach, &mv), 1);
+  EXPECT_EQ(attach, 1u);
+}
+
+}  // namespace
