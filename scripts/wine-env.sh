@@ -10,21 +10,22 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 loadpost_start_xvfb() {
-  local n
-  for n in $(seq 90 120); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-      LOADPOST_XVFB_PID=$!
-      export DISPLAY=":$n"
-      local i
-      for i in $(seq 1 50); do
-        [ -e "/tmp/.X11-unix/X$n" ] && return 0
-        sleep 0.1
-      done
+  # Xvfb picks a free display number itself and writes it to the given fd.
+  local numfile
+  numfile="$(mktemp)"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
+  LOADPOST_XVFB_PID=$!
+  local i
+  for i in $(seq 1 100); do
+    if [ -s "$numfile" ]; then
+      export DISPLAY=":$(head -1 "$numfile" | tr -d '[:space:]')"
+      rm -f "$numfile"
       return 0
     fi
+    sleep 0.1
   done
-  echo "No free display number for Xvfb" >&2
+  rm -f "$numfile"
+  echo "Xvfb did not start" >&2
   return 1
 }
 

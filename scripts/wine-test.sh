@@ -8,7 +8,9 @@ source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 
 exe="$1"
 shift
-if [ -z "${DISPLAY:-}" ]; then loadpost_start_xvfb; fi
+# UI tests read pixels off the screen: each gets a display of its own so that
+# tests running side by side never overlap.
+if [ -z "${DISPLAY:-}" ] || [ "${LOADPOST_UI_TEST:-0}" = "1" ]; then loadpost_start_xvfb; fi
 if [ -z "${LOADPOST_WINE_TEMPLATE:-}" ]; then
   LOADPOST_BUILD="$(cd "$(dirname "$exe")/.." && pwd)"
   loadpost_make_template

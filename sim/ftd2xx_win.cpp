@@ -210,18 +210,19 @@ __declspec(dllexport) FT_HANDLE WINAPI FT_W32_CreateFile(const char* name, DWORD
   h->generation = generation;
   h->overlapped = (flags & FILE_FLAG_OVERLAPPED) != 0;
   h->wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  ApplyLine(h, world.Opened(serial, generation));
-  handles.insert(h);
-  simhost::SetWakeAll(WakeAllHandles);
-  h->thread = CreateThread(nullptr, 0, HandleWorker, h, 0, nullptr);
-  if (!h->wake || !h->thread) {
-    handles.erase(h);
+  if (h->wake) h->thread = CreateThread(nullptr, 0, HandleWorker, h, 0, nullptr);
+  if (!h->thread) {
     world.Close(serial, generation, now);
     if (h->wake) CloseHandle(h->wake);
     delete h;
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return INVALID_HANDLE_VALUE;
   }
+  // The worker needs the lock before it looks at the handle, so it is safe to
+  // finish setting up here.
+  ApplyLine(h, world.Opened(serial, generation));
+  handles.insert(h);
+  simhost::SetWakeAll(WakeAllHandles);
   return h;
 }
 

@@ -109,12 +109,9 @@ Bytes TesterModel::HostReadAll(SimTime t) {
 
 size_t TesterModel::HostAvailable(SimTime t) {
   Advance(t);
-  size_t n = 0;
-  for (const Timed& b : outbound_) {
-    if (b.at > now_) break;
-    ++n;
-  }
-  return n;
+  return static_cast<size_t>(std::upper_bound(outbound_.begin(), outbound_.end(), now_,
+                                              [](SimTime at, const Timed& b) { return at < b.at; }) -
+                             outbound_.begin());
 }
 
 void TesterModel::SetHostOpen(bool open, SimTime t) {
@@ -158,12 +155,10 @@ SimTime TesterModel::NextEventTime() const {
   SimTime next = kNever;
   if (!inbound_.empty()) next = std::min(next, inbound_.front().at);
   if (!events_.empty()) next = std::min(next, events_.front().at);
-  for (const Timed& b : outbound_) {
-    if (b.at > now_) {
-      next = std::min(next, b.at);
-      break;
-    }
-  }
+  // Bytes are queued in time order: the first one still on the line.
+  const auto onLine = std::upper_bound(outbound_.begin(), outbound_.end(), now_,
+                                       [](SimTime t, const Timed& b) { return t < b.at; });
+  if (onLine != outbound_.end()) next = std::min(next, onLine->at);
   return next == kNever ? kNever : std::max(next, now_);
 }
 

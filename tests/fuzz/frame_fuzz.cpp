@@ -62,8 +62,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static FrameReceiver receiver;  // kept across inputs, as the link keeps it across reads
   static ReplyMailbox mailbox;
   if (size == 0) return 0;
-  // First byte: 0 = batches follow the receiver's read sizes, else fixed size.
-  const size_t fixedBatch = data[0];
+  // First byte: bits 0-6 give the batch size (0 = the receiver's read sizes);
+  // with bit 7 set, a command starts (the mailbox discards) after every batch
+  // that begins with an odd byte.
+  const size_t fixedBatch = data[0] & 0x7F;
+  const bool discards = (data[0] & 0x80) != 0;
   ++data;
   --size;
   int nextRead = 1;
@@ -81,7 +84,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         [] {});
     Check(nextRead >= 1 && nextRead <= kMaxReadSize);
     Check(receiver.framePos < kFrameBufferBytes && receiver.framePos + receiver.frameRemaining <= kMaxBodyBytes + 4);
+    const bool discard = discards && (data[pos] & 1);
     pos += n;
+    if (discard) mailbox.Discard();
     ReplyBody reply;
     if (mailbox.Take(&reply)) {
       Check(reply.length >= 1 && reply.length <= kMaxBodyBytes);

@@ -2,6 +2,7 @@
 // file's layout read back, the remembered name, and files that cannot be written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -57,6 +58,7 @@ TEST(SaveLog, DialogOffersTheDefaultFolderAndTheFileHoldsTheWholeLog) {
   ASSERT_TRUE(app.Click(IDC_SAVE_LOG));
   HWND dialog = app.WaitForDialog(kDialogTitle);
   ASSERT_NE(dialog, nullptr) << "the Save As dialog did not appear";
+  Sleep(700);  // let it finish painting
   app.Screenshot(L"save_log_dialog", dialog);
   // The default folder exists now, and the dialog offers the default name in it.
   EXPECT_TRUE(ui::FolderExists(ui::DefaultSaveFolder()));
@@ -115,15 +117,76 @@ TEST(SaveLog, FileThatCannotBeWrittenIsReported) {
   HWND dialog = app.WaitForDialog(kDialogTitle);
   ASSERT_NE(dialog, nullptr);
   ASSERT_TRUE(ui::SaveDialogEnter(app, dialog, path));
-  Sleep(2000);
-  for (HWND w : app.TopWindows()) fprintf(stderr, "DBG window '%s' class '%s' msg '%s'\n", ui::Narrow(ui::WindowText(w)).c_str(), ui::Narrow(ui::ClassName(w)).c_str(), ui::Narrow(app.MessageText(w)).c_str());
   // The file exists, so the dialog asks before replacing it.
-  HWND confirm = app.WaitForDialog(L"Confirm Save As", 5000);
-  if (confirm) app.Answer(confirm, IDYES);
+  HWND replace = ui::WaitForReplaceQuestion(app, kDialogTitle);
+  ASSERT_NE(replace, nullptr);
+  EXPECT_NE(app.MessageText(replace).find(L"replace"), std::wstring::npos);
+  app.Answer(replace, IDYES);
   const std::wstring message = app.TakeMessageBox(L"Loadpost: Error");
   EXPECT_EQ(message.rfind(L"Unable to create the log file ", 0), 0u) << ui::Narrow(message);
   EXPECT_NE(message.find(L"locked.txt"), std::wstring::npos);
   CloseHandle(locked);
+  EXPECT_TRUE(app.Running());
+  EXPECT_EQ(app.Exit(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Points the user's Documents folder somewhere else for as long as it lives.
+class DocumentsRedirect {
+ public:
+  explicit DocumentsRedirect(const std::wstring& folder) {
+    RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key_, nullptr);
+    DWORD size = sizeof(saved_);
+    DWORD type = 0;
+    hadValue_ = RegQueryValueExW(key_, L"Personal", nullptr, &type, reinterpret_cast<BYTE*>(saved_), &size) ==
+                ERROR_SUCCESS;
+    savedType_ = type;
+    Set(folder.c_str(), REG_SZ);
+  }
+  ~DocumentsRedirect() {
+    if (hadValue_) {
+      RegSetValueExW(key_, L"Personal", 0, savedType_, reinterpret_cast<const BYTE*>(saved_),
+                     static_cast<DWORD>((wcslen(saved_) + 1) * sizeof(wchar_t)));
+    } else {
+      RegDeleteValueW(key_, L"Personal");
+    }
+    RegCloseKey(key_);
+  }
+
+ private:
+  void Set(const wchar_t* value, DWORD type) {
+    RegSetValueExW(key_, L"Personal", 0, type, reinterpret_cast<const BYTE*>(value),
+                   static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+  }
+  static constexpr const wchar_t* kKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+  HKEY key_ = nullptr;
+  wchar_t saved_[1024] = L"";
+  bool hadValue_ = false;
+  DWORD savedType_ = REG_SZ;
+};
+
+TEST(SaveLog, DefaultPathTooLongForTheDialogIsRefusedWithAMessage) {
+  // A Documents folder so deep that the default path no longer fits the 260
+  // characters the dialog is given.
+  std::wstring deep = ui::ScratchFolder();
+  for (wchar_t c = L'a'; deep.size() < 240; ++c) {
+    deep += L"\\" + std::wstring(std::min<size_t>(70, 240 - deep.size()), c);
+    ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  }
+  ASSERT_GT(deep.size() + std::wstring(L"\\Trevane\\Loadpost tester\\LoadpostLog.txt").size(), 259u);
+  ASSERT_LT(deep.size(), static_cast<size_t>(MAX_PATH));
+  DocumentsRedirect redirect(deep);
+  ASSERT_EQ(ui::DocumentsFolder(), deep);
+
+  ui::LoadpostApp app;
+  ASSERT_TRUE(app.Start(ui::Scenario(L"no-source")));
+  ASSERT_TRUE(app.Click(IDC_SAVE_LOG));
+  const std::wstring message = app.TakeMessageBox(L"Loadpost: Error");
+  EXPECT_EQ(message.rfind(L"The file path is too long", 0), 0u) << ui::Narrow(message);
+  EXPECT_TRUE(ui::NoBoxAppears(app, kDialogTitle, 500));
   EXPECT_TRUE(app.Running());
   EXPECT_EQ(app.Exit(), 0);
 }

@@ -49,10 +49,18 @@ bool WaitForPortReady(const LoadpostApp& app, int timeoutMs) {
          WaitUntil([&] { return app.Text(IDC_VBUS).find(L" V") != std::wstring::npos; }, timeoutMs);
 }
 
-bool ConfigureSweepSteps(const LoadpostApp& app, int currentStepMa, int timeStepMs) {
+bool ConfigureSweepSteps(const LoadpostApp& app, int currentStepMa, int timeStepMs, bool allowOverLimit) {
   if (!app.Click(IDC_CONFIGURE)) return false;
   HWND dialog = app.WaitForDialog(L"Test configuration");
   if (!dialog) return false;
+  if (allowOverLimit) {
+    if (!app.Click(dialog, IDC_CONF_OVER_LIMIT)) return false;
+    HWND danger = app.WaitForDialog(L"Danger");
+    if (!danger) return false;
+    app.SetText(danger, 1097, L"confirm");
+    if (!app.Click(danger, IDOK)) return false;
+    if (!WaitUntil([danger] { return !IsWindow(danger); }, 10000)) return false;
+  }
   app.SetText(dialog, IDC_CONF_CURRENT_STEP, std::to_wstring(currentStepMa));
   app.SetText(dialog, IDC_CONF_TIME_STEP, std::to_wstring(timeStepMs));
   if (!app.Click(dialog, IDOK)) return false;

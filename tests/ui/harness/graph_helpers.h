@@ -19,8 +19,9 @@ std::wstring WriteScenario(const std::wstring& name, const std::string& text);
 // Waits until the source's profiles are listed (the port is ready).
 bool WaitForPortReady(const LoadpostApp& app, int timeoutMs = 20000);
 
-// Sets the sweep's current and time step through the configuration dialog.
-bool ConfigureSweepSteps(const LoadpostApp& app, int currentStepMa, int timeStepMs);
+// Sets the sweep's current and time step through the configuration dialog;
+// with `allowOverLimit` also picks "Allow 20% over limit" and confirms the risk.
+bool ConfigureSweepSteps(const LoadpostApp& app, int currentStepMa, int timeStepMs, bool allowOverLimit = false);
 
 enum class GraphKind { RealTime, Sweep };
 // Clicks the graph button and waits for the graph window; null when none came.

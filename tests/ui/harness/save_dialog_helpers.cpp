@@ -73,6 +73,22 @@ bool SaveDialogSaveAs(const LoadpostApp& app, HWND dialog, const std::wstring& p
   return WaitUntil([dialog] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, timeoutMs);
 }
 
+HWND WaitForReplaceQuestion(const LoadpostApp& app, const std::wstring& dialogTitle, int timeoutMs) {
+  HWND found = nullptr;
+  WaitUntil(
+      [&] {
+        for (HWND w : app.TopWindows()) {
+          if (ClassName(w) == L"#32770" && WindowText(w) == dialogTitle && !LoadpostApp::MessageText(w).empty()) {
+            found = w;
+            return true;
+          }
+        }
+        return false;
+      },
+      timeoutMs);
+  return found;
+}
+
 bool SaveDialogCancel(const LoadpostApp& app, HWND dialog, int timeoutMs) {
   if (!app.Click(dialog, IDCANCEL)) return false;
   return WaitUntil([dialog] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, timeoutMs);

@@ -29,6 +29,9 @@ std::wstring SaveDialogFileName(HWND dialog);
 bool SaveDialogEnter(const LoadpostApp& app, HWND dialog, const std::wstring& path);
 // The same, then waits until the dialog closed; true when it did.
 bool SaveDialogSaveAs(const LoadpostApp& app, HWND dialog, const std::wstring& path, int timeoutMs = 10000);
+// The question the dialog asks before replacing an existing file: a message
+// box with the dialog's own title. Null when none came.
+HWND WaitForReplaceQuestion(const LoadpostApp& app, const std::wstring& dialogTitle, int timeoutMs = 5000);
 // Presses Cancel; true when the dialog closed.
 bool SaveDialogCancel(const LoadpostApp& app, HWND dialog, int timeoutMs = 10000);
 

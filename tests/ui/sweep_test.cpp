@@ -1,0 +1,275 @@
+// The voltage-versus-current sweep against the simulated tester: a whole sweep
+// with its log lines, load frames, regions and exports; the two grey bands of a
+// dedicated charging port; and a source detached in the middle of a sweep.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "resources/resource_ids.h"
+#include "tests/ui/harness/graph_helpers.h"
+#include "tests/ui/harness/live_helpers.h"
+#include "tests/ui/harness/save_dialog_helpers.h"
+#include "tests/ui/harness/ui_harness.h"
+
+namespace {
+
+using ui::FrameHex;
+using ui::Hi;
+using ui::Lo;
+
+const std::string kZeroLoad = FrameHex(0x10, {0x00, 0x00});
+
+
+std::string LoadFrame(int ma) { return FrameHex(0x10, {Lo(static_cast<uint16_t>(ma)), Hi(static_cast<uint16_t>(ma))}); }
+
+// Where the last record line with `hex` sent by the program starts (npos: none).
+size_t LastSent(const std::string& record, const std::string& hex) { return record.rfind("RX " + hex); }
+
+// The load frames of a record, for failure messages.
+std::string LoadLines(const std::string& record) {
+  std::string out;
+  size_t pos = 0;
+  while ((pos = record.find("02 03 10 ", pos)) != std::string::npos) {
+    const size_t lineStart = record.rfind('\n', pos);
+    const size_t lineEnd = record.find('\n', pos);
+    out += record.substr(lineStart == std::string::npos ? 0 : lineStart + 1,
+                         (lineEnd == std::string::npos ? record.size() : lineEnd) -
+                             (lineStart == std::string::npos ? 0 : lineStart + 1)) + "\n";
+    pos = lineEnd == std::string::npos ? record.size() : lineEnd;
+  }
+  return out;
+}
+
+RECT ClientRectOf(HWND window) {
+  RECT r{};
+  GetWindowRect(window, &r);
+  return RECT{0, 0, r.right - r.left, r.bottom - r.top};
+}
+
+struct CsvRow {
+  double volts;
+  int currentMa;
+  double watts;
+};
+
+std::vector<CsvRow> CsvRows(const std::vector<std::string>& lines) {
+  std::vector<CsvRow> rows;
+  for (size_t i = 1; i < lines.size(); ++i) {
+    CsvRow row{};
+    if (std::sscanf(lines[i].c_str(), "%lf,%d,%lf", &row.volts, &row.currentMa, &row.watts) == 3) rows.push_back(row);
+  }
+  return rows;
+}
+
+TEST(Sweep, RunsToTheCeilingLogsEachStepAndExports) {
+  ui::LoadpostApp app;
+  ASSERT_TRUE(app.Start(ui::Scenario(L"default")));
+  ASSERT_TRUE(ui::WaitForPortReady(app));
+  // "Allow 20% over limit" takes the sweep 600 mA past the 3000 mA rating,
+  // into the region where the source may shut down.
+  ASSERT_TRUE(ui::ConfigureSweepSteps(app, 500, 700, true));
+  ASSERT_TRUE(ui::WaitUntil([&] { return app.Text(IDC_LOAD_MAX_LABEL) == L"3600mA"; })) << ui::Narrow(app.Text(IDC_LOAD_MAX_LABEL));
+
+  HWND graph = ui::OpenGraph(app, ui::GraphKind::Sweep);
+  ASSERT_NE(graph, nullptr);
+  EXPECT_EQ(app.Text(graph, IDC_GRAPH_STOP), L"Stop");
+  EXPECT_FALSE(app.IsEnabled(graph, IDOK));
+  EXPECT_FALSE(app.IsEnabled(graph, IDC_GRAPH_SAVE));
+  EXPECT_FALSE(app.IsEnabled(graph, IDC_GRAPH_CSV));
+  EXPECT_FALSE(IsWindowEnabled(app.Main()));  // modal
+
+  // 0, 500, ..., 3500 mA: eight steps of 700 ms.
+  ASSERT_TRUE(ui::WaitForGraphEnd(app, graph, 40000));
+  EXPECT_TRUE(app.IsEnabled(graph, IDC_GRAPH_SAVE));
+  EXPECT_TRUE(app.IsEnabled(graph, IDC_GRAPH_CSV));
+  const std::wstring status = app.Text(graph, IDC_GRAPH_STATUS);
+  float minV = 0, maxV = 0;
+  ASSERT_EQ(swscanf(status.c_str(), L"Minimum:%fV   Maximum:%fV", &minV, &maxV), 2) << ui::Narrow(status);
+  EXPECT_EQ(status.find(L"Ripple"), std::wstring::npos);
+  EXPECT_LT(minV, maxV);
+  EXPECT_GT(minV, 3.0f);
+  EXPECT_LT(maxV, 5.4f);
+
+  // Every step's load reached the tester, and after the last one 0 mA.
+  ASSERT_TRUE(ui::WaitUntil([&] {
+    const std::string record = app.FrameRecord();
+    const size_t last = LastSent(record, LoadFrame(3500));
+    const size_t zero = LastSent(record, kZeroLoad);
+    return last != std::string::npos && zero != std::string::npos && zero > last;
+  }, 5000)) << LoadLines(app.FrameRecord());
+  for (int ma = 500; ma <= 3500; ma += 500) EXPECT_GE(app.CountFrames("RX", LoadFrame(ma)), 1) << ma;
+  EXPECT_EQ(app.CountFrames("RX", LoadFrame(4000)), 0);
+
+  // The curve over the red, green and grey regions, with the legend below.
+  app.Screenshot(L"sweep_graph", graph);
+  HWND control = GetDlgItem(graph, IDC_GRAPH);
+  const ui::Capture picture = ui::CaptureWindow(control);
+  ASSERT_GT(picture.width, 600);
+  const ui::Capture plot = ui::Crop(picture, RECT{0, 0, picture.width, picture.height - 30});
+  EXPECT_GT(ui::CountPixels(plot, ui::IsReddish), 2000);
+  EXPECT_GT(ui::CountPixels(plot, ui::IsGreenish), 2000);
+  EXPECT_GT(ui::CountPixels(plot, ui::IsShutDownGrey), 300);
+  EXPECT_GT(ui::CountPixels(plot, ui::IsDark), 200);  // the curve, labels and titles
+  const ui::Capture legend = ui::Crop(picture, RECT{20, picture.height - 30, 320, picture.height});
+  EXPECT_GT(ui::CountPixels(legend, ui::IsGreenish), 200);
+  EXPECT_GT(ui::CountPixels(legend, ui::IsReddish), 200);
+  EXPECT_GT(ui::CountPixels(legend, ui::IsShutDownGrey), 200);
+
+  // Export CSV through the real dialog.
+  const std::wstring csvPath = ui::ScratchFolder() + L"\\sweep.csv";
+  ASSERT_TRUE(ui::SaveThrough(app, graph, IDC_GRAPH_CSV, L"Select a csv file name", csvPath));
+  ASSERT_TRUE(ui::WaitForClosedFile(csvPath));
+  int bare = 0;
+  const std::vector<std::string> lines = ui::SplitCrLf(ui::ReadFileBytes(csvPath), &bare);
+  EXPECT_EQ(bare, 0);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], "Voltage (V), Current (mA), Power (W)");
+  const std::vector<CsvRow> rows = CsvRows(lines);
+  ASSERT_EQ(rows.size(), 8u);
+  ASSERT_EQ(lines.size(), 9u);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i].currentMa, static_cast<int>(i) * 500);
+    EXPECT_GT(rows[i].volts, 3.0);
+    EXPECT_LT(rows[i].volts, 5.4);
+    // Power comes from the unrounded voltage.
+    EXPECT_NEAR(rows[i].watts, rows[i].volts * rows[i].currentMa / 1000.0, 0.0051 * rows[i].currentMa / 1000.0 + 0.0051);
+  }
+  EXPECT_LT(rows[7].volts, rows[0].volts);  // the source sags under load
+
+  // Save Graph through the real dialog: a PNG of the control's size + 5.
+  const std::wstring pngPath = ui::ScratchFolder() + L"\\sweep.png";
+  ASSERT_TRUE(ui::SaveThrough(app, graph, IDC_GRAPH_SAVE, L"Save As", pngPath));
+  EXPECT_EQ(app.TakeMessageBox(L"Loadpost"), L"Graph was successfully saved to image file: " + pngPath);
+  const ui::Capture png = ui::LoadPng(pngPath);
+  const RECT controlSize = ClientRectOf(control);
+  EXPECT_EQ(png.width, controlSize.right + 5);
+  EXPECT_EQ(png.height, controlSize.bottom + 5);
+  EXPECT_GT(ui::CountPixels(png, ui::IsReddish), 2000);
+  EXPECT_GT(ui::CountPixels(png, ui::IsGreenish), 2000);
+  EXPECT_GT(ui::CountPixels(png, ui::IsDark), 200);
+
+  ASSERT_TRUE(ui::CloseGraph(app, graph));
+  EXPECT_TRUE(IsWindowEnabled(app.Main()));
+
+  // The log: the start line, one line per step in order, the end line.
+  const std::vector<std::string> texts = ui::SavedLogTexts(app, ui::ScratchFolder() + L"\\log.txt");
+  size_t start = texts.size(), end = texts.size();
+  for (size_t i = 0; i < texts.size(); ++i) {
+    if (texts[i] == "Start Voltage vs. Current Test") start = i;
+    if (texts[i] == "End Voltage vs. Current Test") end = i;
+  }
+  ASSERT_LT(start, end);
+  std::vector<std::string> steps(texts.begin() + static_cast<long>(start) + 1, texts.begin() + static_cast<long>(end));
+  // The monitor loop may log between them too; keep the step lines.
+  std::vector<std::string> stepLines;
+  for (const std::string& s : steps) {
+    if (s.find("V=") != std::string::npos && s.find(", P=") != std::string::npos) stepLines.push_back(s);
+  }
+  ASSERT_EQ(stepLines.size(), 8u);
+  for (size_t i = 0; i < stepLines.size(); ++i) {
+    EXPECT_NE(stepLines[i].find(", I=" + std::to_string(i * 500) + "mA, P="), std::string::npos) << stepLines[i];
+  }
+  EXPECT_EQ(stepLines[0].rfind("V=", 0), 0u) << stepLines[0];  // in the window at 0 mA
+  EXPECT_EQ(app.Exit(), 0);
+}
+
+TEST(Sweep, DedicatedChargingPortShowsTwoGreyBands) {
+  ui::LoadpostApp app;
+  ASSERT_TRUE(app.Start(ui::Scenario(L"dcp")));
+  ASSERT_TRUE(ui::WaitForPortReady(app));
+  ASSERT_TRUE(ui::ConfigureSweepSteps(app, 300, 400, true));
+  ASSERT_TRUE(ui::WaitUntil([&] { return app.Text(IDC_LOAD_MAX_LABEL) == L"1800mA"; }));
+  HWND graph = ui::OpenGraph(app, ui::GraphKind::Sweep);
+  ASSERT_NE(graph, nullptr);
+  ASSERT_TRUE(ui::WaitForGraphEnd(app, graph, 30000));
+  Sleep(100);
+  app.Screenshot(L"sweep_graph_dcp", graph);
+
+  // Grey alone lies in two bands: under 2.0 V from 500 mA to the 1500 mA rating,
+  // and under 5.25 V from the rating to the 1800 mA ceiling. The topmost grey
+  // pixel of each column tells them apart.
+  const ui::Capture picture = ui::CaptureWindow(GetDlgItem(graph, IDC_GRAPH));
+  const int plotBottomLimit = picture.height - 30;  // above the legend
+  int lowBandRight = -1, highBandLeft = picture.width, lowTop = -1, highTop = picture.height;
+  std::vector<int> tops(picture.width, -1);
+  for (int x = 0; x < picture.width; ++x) {
+    for (int y = 0; y < plotBottomLimit; ++y) {
+      if (ui::IsShutDownGrey(picture.At(x, y))) {
+        tops[x] = y;
+        break;
+      }
+    }
+  }
+  int minTop = picture.height, maxTop = -1;
+  for (int t : tops) {
+    if (t < 0) continue;
+    if (t < minTop) minTop = t;
+    if (t > maxTop) maxTop = t;
+  }
+  ASSERT_GE(maxTop, 0) << "no grey region";
+  ASSERT_GT(maxTop - minTop, 60) << "one band only";
+  const int split = (minTop + maxTop) / 2;
+  int lowColumns = 0, highColumns = 0;
+  for (int x = 0; x < picture.width; ++x) {
+    if (tops[x] < 0) continue;
+    if (tops[x] > split) {
+      ++lowColumns;
+      lowBandRight = x > lowBandRight ? x : lowBandRight;
+      lowTop = tops[x];
+    } else {
+      ++highColumns;
+      highBandLeft = x < highBandLeft ? x : highBandLeft;
+      highTop = tops[x];
+    }
+  }
+  EXPECT_GT(lowColumns, 50);
+  EXPECT_GT(highColumns, 30);
+  // The band up to 5.25 V starts where the 2.0 V band ends.
+  EXPECT_LE(std::abs(highBandLeft - lowBandRight), 3);
+  EXPECT_LT(highTop, lowTop);
+  ASSERT_TRUE(ui::CloseGraph(app, graph));
+  EXPECT_EQ(app.Exit(), 0);
+}
+
+TEST(Sweep, DetachedSourceEndsTheSweep) {
+  ui::LoadpostApp app;
+  ASSERT_TRUE(app.Start(ui::Scenario(L"default")));
+  ASSERT_TRUE(ui::WaitForPortReady(app));
+  ASSERT_TRUE(ui::ConfigureSweepSteps(app, 500, 700));
+  HWND graph = ui::OpenGraph(app, ui::GraphKind::Sweep);
+  ASSERT_NE(graph, nullptr);
+  // The first step has been measured once the status line shows it.
+  ASSERT_TRUE(ui::WaitUntil([&] { return !app.Text(graph, IDC_GRAPH_STATUS).empty(); }, 10000));
+  app.SimCommand("detach");
+  ASSERT_TRUE(ui::WaitForGraphEnd(app, graph, 8000));
+  EXPECT_TRUE(app.IsEnabled(graph, IDC_GRAPH_CSV));
+  EXPECT_EQ(app.CountFrames("RX", LoadFrame(3000)), 0);  // the sweep did not go on
+  EXPECT_TRUE(ui::Responds(graph));
+
+  // The lost step ends the CSV with 0.00 V.
+  const std::wstring csvPath = ui::ScratchFolder() + L"\\detached.csv";
+  ASSERT_TRUE(ui::SaveThrough(app, graph, IDC_GRAPH_CSV, L"Select a csv file name", csvPath));
+  ASSERT_TRUE(ui::WaitForClosedFile(csvPath));
+  const std::vector<CsvRow> rows = CsvRows(ui::SplitCrLf(ui::ReadFileBytes(csvPath)));
+  ASSERT_GE(rows.size(), 2u);
+  EXPECT_LT(rows.size(), 7u);
+  EXPECT_EQ(rows.back().volts, 0.0);
+  EXPECT_EQ(rows.back().watts, 0.0);
+  ASSERT_TRUE(ui::CloseGraph(app, graph));
+
+  const std::vector<std::string> texts = ui::SavedLogTexts(app, ui::ScratchFolder() + L"\\log.txt");
+  bool started = false, detached = false, ended = false;
+  for (const std::string& t : texts) {
+    if (t == "Start Voltage vs. Current Test") started = true;
+    if (started && t == "Port detached") detached = true;
+    if (started && t == "End Voltage vs. Current Test") ended = true;
+  }
+  EXPECT_TRUE(detached);
+  EXPECT_TRUE(ended);
+  EXPECT_EQ(app.Exit(), 0);
+}
+
+}  // namespace
