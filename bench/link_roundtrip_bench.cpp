@@ -14,8 +14,8 @@ namespace {
 // 10 bits per byte at 115200 baud.
 constexpr double kByteUs = 10.0 * 1e6 / 115200.0;
 
-sim::DeviceSpec Tester() {
-  sim::DeviceSpec spec;
+sim::DeviceSetup Tester() {
+  sim::DeviceSetup spec;
   spec.serial = "VXPD0001";
   spec.hasCharger = true;
   spec.charger.profiles = {{5, 0, 5000, 5000, 3000}, {5, 0, 9000, 9000, 3000}, {5, 3, 3300, 11000, 5000}};

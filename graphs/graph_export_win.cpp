@@ -173,16 +173,26 @@ void SaveGraphImage(HWND dialog) {
 }
 
 void ExportSweepCsv(HWND dialog) {
+  // The dialog opens in the default folder: the separator after it makes the
+  // folder the place to save in rather than a file name to offer.
   MakeDefaultSaveFolder(savePath, kSavePathChars);
+  if (savePath[0]) AppendPathText(savePath, kSavePathChars, L"\\");
   if (!PromptSaveFile(dialog, savePath, saveFileTitle, L"CSV Files (*.CSV)\0*.csv\0", L"csv",
                       L"Select a csv file name", kErrorCaption)) {
     return;
   }
   // The test thread has ended (the button is enabled only then): the table is stable.
-  const FileWriteResult result = WriteSweepCsv(savePath, graphSession.tables->volts, kSweepTableSize,
-                                               config.currentStepMa, config.maxLoadCurrentMa);
-  if (result != FileWriteResult::Ok) {
-    ShowError(dialog,
-              L"Could not save to CSV file.\nCheck that the appropriate permissions are set for the file/directory.");
+  wchar_t text[kSavePathChars + 64] = L"";
+  switch (WriteSweepCsv(savePath, graphSession.tables->volts, kSweepTableSize, config.currentStepMa,
+                        config.maxLoadCurrentMa)) {
+    case FileWriteResult::Ok:
+      return;
+    case FileWriteResult::OpenFailed:
+      std::swprintf(text, kSavePathChars + 64, L"Unable to create the CSV file %ls", savePath);
+      break;
+    case FileWriteResult::WriteFailed:
+      std::swprintf(text, kSavePathChars + 64, L"Unable to write the whole CSV file %ls", savePath);
+      break;
   }
+  ShowError(dialog, text);
 }

@@ -142,7 +142,7 @@ void CopyText(const std::string& text, char* out) {
 
 extern "C" {
 
-__declspec(dllexport) FT_STATUS WINAPI FT_ListDevices(PVOID arg1, PVOID arg2, DWORD flags) {
+FT_STATUS WINAPI FT_ListDevices(PVOID arg1, PVOID arg2, DWORD flags) {
   simhost::EnsureStarted();
   simhost::Guard guard;
   sim::SimWorld& world = simhost::World();
@@ -158,7 +158,7 @@ __declspec(dllexport) FT_STATUS WINAPI FT_ListDevices(PVOID arg1, PVOID arg2, DW
     sim::TesterModel* device = world.PluggedAt(index);
     if (!device) return FT_DEVICE_NOT_FOUND;
     if (!arg2) return FT_INVALID_PARAMETER;
-    CopyText(byDescription ? device->Spec().description : device->Serial(), static_cast<char*>(arg2));
+    CopyText(byDescription ? device->Setup().description : device->Serial(), static_cast<char*>(arg2));
     return FT_OK;
   }
   if (flags & FT_LIST_ALL) {
@@ -167,7 +167,7 @@ __declspec(dllexport) FT_STATUS WINAPI FT_ListDevices(PVOID arg1, PVOID arg2, DW
     const int count = world.PluggedCount();
     for (int i = 0; i < count && buffers[i]; ++i) {
       sim::TesterModel* device = world.PluggedAt(i);
-      CopyText(byDescription ? device->Spec().description : device->Serial(), buffers[i]);
+      CopyText(byDescription ? device->Setup().description : device->Serial(), buffers[i]);
     }
     *static_cast<DWORD*>(arg2) = static_cast<DWORD>(count);
     return FT_OK;
@@ -175,7 +175,7 @@ __declspec(dllexport) FT_STATUS WINAPI FT_ListDevices(PVOID arg1, PVOID arg2, DW
   return FT_INVALID_PARAMETER;
 }
 
-__declspec(dllexport) FT_HANDLE WINAPI FT_W32_CreateFile(const char* name, DWORD access, DWORD shareMode,
+FT_HANDLE WINAPI FT_W32_CreateFile(const char* name, DWORD access, DWORD shareMode,
                                                          LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags,
                                                          HANDLE templateFile) {
   simhost::EnsureStarted();
@@ -191,7 +191,7 @@ __declspec(dllexport) FT_HANDLE WINAPI FT_W32_CreateFile(const char* name, DWORD
   if (!(flags & FT_OPEN_BY_SERIAL_NUMBER)) {
     serial.clear();
     for (int i = 0; sim::TesterModel* device = world.PluggedAt(i); ++i) {
-      if (device->Spec().description == name) {
+      if (device->Setup().description == name) {
         serial = device->Serial();
         break;
       }
@@ -226,7 +226,7 @@ __declspec(dllexport) FT_HANDLE WINAPI FT_W32_CreateFile(const char* name, DWORD
   return h;
 }
 
-__declspec(dllexport) FT_STATUS WINAPI FT_SetBaudRate(FT_HANDLE handle, ULONG baudRate) {
+FT_STATUS WINAPI FT_SetBaudRate(FT_HANDLE handle, ULONG baudRate) {
   simhost::EnsureStarted();
   simhost::Guard guard;
   DeviceHandle* h = Find(handle);
@@ -239,7 +239,7 @@ __declspec(dllexport) FT_STATUS WINAPI FT_SetBaudRate(FT_HANDLE handle, ULONG ba
   return FT_OK;
 }
 
-__declspec(dllexport) FT_STATUS WINAPI FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits,
+FT_STATUS WINAPI FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits,
                                                                  UCHAR parity) {
   simhost::EnsureStarted();
   simhost::Guard guard;
@@ -257,7 +257,7 @@ __declspec(dllexport) FT_STATUS WINAPI FT_SetDataCharacteristics(FT_HANDLE handl
   return FT_OK;
 }
 
-__declspec(dllexport) FT_STATUS WINAPI FT_SetTimeouts(FT_HANDLE handle, ULONG readTimeoutMs, ULONG writeTimeoutMs) {
+FT_STATUS WINAPI FT_SetTimeouts(FT_HANDLE handle, ULONG readTimeoutMs, ULONG writeTimeoutMs) {
   simhost::EnsureStarted();
   simhost::Guard guard;
   DeviceHandle* h = Find(handle);
@@ -267,7 +267,7 @@ __declspec(dllexport) FT_STATUS WINAPI FT_SetTimeouts(FT_HANDLE handle, ULONG re
   return FT_OK;
 }
 
-__declspec(dllexport) BOOL WINAPI FT_W32_ReadFile(FT_HANDLE handle, LPVOID buffer, DWORD bytesToRead,
+BOOL WINAPI FT_W32_ReadFile(FT_HANDLE handle, LPVOID buffer, DWORD bytesToRead,
                                                   LPDWORD bytesRead, LPOVERLAPPED overlapped) {
   simhost::EnsureStarted();
   OVERLAPPED own{};
@@ -335,7 +335,7 @@ __declspec(dllexport) BOOL WINAPI FT_W32_ReadFile(FT_HANDLE handle, LPVOID buffe
   return TRUE;
 }
 
-__declspec(dllexport) BOOL WINAPI FT_W32_WriteFile(FT_HANDLE handle, LPVOID buffer, DWORD bytesToWrite,
+BOOL WINAPI FT_W32_WriteFile(FT_HANDLE handle, LPVOID buffer, DWORD bytesToWrite,
                                                    LPDWORD bytesWritten, LPOVERLAPPED overlapped) {
   simhost::EnsureStarted();
   OVERLAPPED own{};
@@ -391,7 +391,7 @@ __declspec(dllexport) BOOL WINAPI FT_W32_WriteFile(FT_HANDLE handle, LPVOID buff
   return TRUE;
 }
 
-__declspec(dllexport) BOOL WINAPI FT_W32_GetOverlappedResult(FT_HANDLE handle, LPOVERLAPPED overlapped,
+BOOL WINAPI FT_W32_GetOverlappedResult(FT_HANDLE handle, LPOVERLAPPED overlapped,
                                                              LPDWORD bytesTransferred, BOOL wait) {
   if (!overlapped) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -418,7 +418,7 @@ __declspec(dllexport) BOOL WINAPI FT_W32_GetOverlappedResult(FT_HANDLE handle, L
   return TRUE;
 }
 
-__declspec(dllexport) FT_STATUS WINAPI FT_Close(FT_HANDLE handle) {
+FT_STATUS WINAPI FT_Close(FT_HANDLE handle) {
   simhost::EnsureStarted();
   DeviceHandle* h = nullptr;
   {

@@ -2,7 +2,7 @@
 // tester model in simulated time, and a helper that runs one request/reply
 // exchange to its end.
 //
-//   sim::TesterModel tester(spec, &recorder);
+//   sim::TesterModel tester(setup, &recorder);
 //   sim::SimPipe pipe(tester);
 //   pipe.Write(sim::BuildFrame(0x01), 0);           // host sends GetVersion at t = 0
 //   sim::Bytes got = pipe.Read(2000);              // what has arrived by t = 2 ms

@@ -163,14 +163,10 @@ bool SplitUnit(const std::string& text, double* value, std::string* unit) {
   return ParseNumber(text.substr(0, end), value);
 }
 
-struct Failure {
-  std::string message;
-};
-
 // Parser state for one text; every helper returns false after setting error_.
 class Parser {
  public:
-  Parser(const std::string& origin, const std::vector<ChargerSpec>* extraChargers)
+  Parser(const std::string& origin, const std::vector<ChargerSetup>* extraChargers)
       : origin_(origin), extra_(extraChargers) {}
 
   bool Fail(int line, const std::string& message) {
@@ -290,7 +286,7 @@ class Parser {
   }
 
   // One line of a charger description: a profile or an option.
-  bool ChargerLine(const Tokens& t, ChargerSpec* charger) {
+  bool ChargerLine(const Tokens& t, ChargerSetup* charger) {
     const std::string key = Lower(t[0]);
     if (const ProfileTypeInfo* type = FindProfileType(key)) {
       if (charger->profiles.size() >= 7) return Fail("a charger advertises at most 7 profiles");
@@ -369,7 +365,7 @@ class Parser {
                 "typec3, legacy, pty; or resistance, foldback, trip, restart, active, start)");
   }
 
-  bool FinishCharger(ChargerSpec* charger, int line) {
+  bool FinishCharger(ChargerSetup* charger, int line) {
     if (charger->profiles.empty()) return Fail(line, "charger '" + charger->name + "' has no profiles");
     if (charger->activeIndex >= static_cast<int>(charger->profiles.size())) {
       return Fail(line, "charger '" + charger->name + "': active position " + std::to_string(charger->activeIndex + 1) +
@@ -378,25 +374,25 @@ class Parser {
     return true;
   }
 
-  const ChargerSpec* FindCharger(const std::string& name) const {
+  const ChargerSetup* FindCharger(const std::string& name) const {
     if (extra_) {
-      for (const ChargerSpec& c : *extra_) {
+      for (const ChargerSetup& c : *extra_) {
         if (c.name == name) return &c;
       }
     }
-    for (const ChargerSpec& c : BuiltInChargers()) {
+    for (const ChargerSetup& c : BuiltInChargers()) {
       if (c.name == name) return &c;
     }
     return nullptr;
   }
 
   // "name" or an inline description "fixed 5V 3A; pps 3.3-11V 3A; resistance 40".
-  bool ChargerRef(const Tokens& t, size_t from, ChargerSpec* out) {
+  bool ChargerRef(const Tokens& t, size_t from, ChargerSetup* out) {
     if (from >= t.size()) return Fail("a charger name or description is missing");
     // A single word names a charger (several built-in chargers share their
     // names with profile types); failing that, it is a one-profile description.
     if (from + 1 == t.size()) {
-      if (const ChargerSpec* c = FindCharger(t[from])) {
+      if (const ChargerSetup* c = FindCharger(t[from])) {
         *out = *c;
         return true;
       }
@@ -404,7 +400,7 @@ class Parser {
         return Fail("unknown charger '" + t[from] + "' (built in: " + BuiltInNames() + ")");
       }
     }
-    ChargerSpec c;
+    ChargerSetup c;
     c.name = "inline";
     Tokens part;
     for (size_t i = from; i <= t.size(); ++i) {
@@ -422,7 +418,7 @@ class Parser {
 
   static std::string BuiltInNames() {
     std::string names;
-    for (const ChargerSpec& c : BuiltInChargers()) names += (names.empty() ? "" : ", ") + c.name;
+    for (const ChargerSetup& c : BuiltInChargers()) names += (names.empty() ? "" : ", ") + c.name;
     return names;
   }
 
@@ -598,7 +594,7 @@ class Parser {
   }
 
   // "kt40", "kt60", "ftdi", "hw <n>", "fw <n>" in any order.
-  bool DeviceModel(const Tokens& t, size_t from, DeviceSpec* d) {
+  bool DeviceModel(const Tokens& t, size_t from, DeviceSetup* d) {
     for (size_t i = from; i < t.size(); ++i) {
       const std::string key = Lower(t[i]);
       if (key == "kt40" || key == "kt-40") {
@@ -622,7 +618,7 @@ class Parser {
 
  private:
   std::string origin_;
-  const std::vector<ChargerSpec>* extra_;
+  const std::vector<ChargerSetup>* extra_;
   std::string error_;
   int line_ = 0;
 };
@@ -647,7 +643,7 @@ std::vector<Line> SplitLines(const std::string& text) {
   return lines;
 }
 
-bool ParseChargerBlocks(const std::vector<Line>& lines, Parser& p, std::vector<ChargerSpec>* chargers) {
+bool ParseChargerBlocks(const std::vector<Line>& lines, Parser& p, std::vector<ChargerSetup>* chargers) {
   for (size_t i = 0; i < lines.size(); ++i) {
     const Tokens& t = lines[i].tokens;
     const std::string key = Lower(t[0]);
@@ -663,10 +659,10 @@ bool ParseChargerBlocks(const std::vector<Line>& lines, Parser& p, std::vector<C
     if (key != "charger") continue;
     p.SetLine(lines[i].number);
     if (t.size() != 2) return p.Fail("usage: charger <name>, then its profiles, then 'end'");
-    for (const ChargerSpec& c : *chargers) {
+    for (const ChargerSetup& c : *chargers) {
       if (c.name == t[1]) return p.Fail("charger '" + t[1] + "' is defined twice");
     }
-    ChargerSpec charger;
+    ChargerSetup charger;
     charger.name = t[1];
     const int start = lines[i].number;
     bool closed = false;
@@ -691,7 +687,7 @@ bool ParseChargerBlocks(const std::vector<Line>& lines, Parser& p, std::vector<C
   return true;
 }
 
-bool TesterLine(const Tokens& t, Parser& p, DeviceSpec* d) {
+bool TesterLine(const Tokens& t, Parser& p, DeviceSetup* d) {
   const std::string key = Lower(t[0]);
   auto expect = [&](size_t n, const char* usage) -> bool {
     if (t.size() != n + 1) return p.Fail(std::string("usage: ") + usage);
@@ -817,9 +813,9 @@ bool TesterLine(const Tokens& t, Parser& p, DeviceSpec* d) {
 
 }  // namespace
 
-const std::vector<ChargerSpec>& BuiltInChargers() {
-  static const std::vector<ChargerSpec> chargers = [] {
-    std::vector<ChargerSpec> list;
+const std::vector<ChargerSetup>& BuiltInChargers() {
+  static const std::vector<ChargerSetup> chargers = [] {
+    std::vector<ChargerSetup> list;
     Parser p("built-in chargers", nullptr);
     ParseChargerBlocks(SplitLines(kBuiltInChargers), p, &list);
     return list;
@@ -829,7 +825,7 @@ const std::vector<ChargerSpec>& BuiltInChargers() {
 
 const char* DefaultScenarioText() { return kDefaultScenario; }
 
-bool ParseControlCommand(const std::string& line, const std::vector<ChargerSpec>& chargers, ControlCommand* out,
+bool ParseControlCommand(const std::string& line, const std::vector<ChargerSetup>& chargers, ControlCommand* out,
                          std::string* error) {
   Parser p("control", &chargers);
   p.SetLine(1);
@@ -852,9 +848,9 @@ bool ParseScenario(const std::string& text, const std::string& origin, Scenario*
   };
   if (!ParseChargerBlocks(lines, p, &s.chargers)) return failed();
 
-  DeviceSpec defaults;  // option lines change the defaults of later testers
+  DeviceSetup defaults;  // option lines change the defaults of later testers
   std::vector<int> deviceLines;
-  auto addDevice = [&](const DeviceSpec& d, int line) -> bool {
+  auto addDevice = [&](const DeviceSetup& d, int line) -> bool {
     for (size_t k = 0; k < s.devices.size(); ++k) {
       if (s.devices[k].serial == d.serial) {
         return p.Fail(line, "serial '" + d.serial + "' is already used on line " + std::to_string(deviceLines[k]));
@@ -875,7 +871,7 @@ bool ParseScenario(const std::string& text, const std::string& origin, Scenario*
     }
     if (key == "tester") {
       if (t.size() < 2) return p.Fail("usage: tester <serial> [kt40 | kt60 | hw <n> fw <n>], then its lines, then 'end'"), failed();
-      DeviceSpec d = defaults;
+      DeviceSetup d = defaults;
       d.serial = t[1];
       if (!p.Serial(d.serial) || !p.DeviceModel(t, 2, &d)) return failed();
       if (!d.isTester) return p.Fail("'ftdi' devices are declared with their own line: ftdi <serial>"), failed();
@@ -903,7 +899,7 @@ bool ParseScenario(const std::string& text, const std::string& origin, Scenario*
     }
     if (key == "ftdi") {
       if (t.size() < 2) return p.Fail("usage: ftdi <serial> [unplugged] [failopen [count]] [description <text>]"), failed();
-      DeviceSpec d;
+      DeviceSetup d;
       d.serial = t[1];
       d.isTester = false;
       d.description = "USB Serial Converter";
@@ -966,7 +962,7 @@ bool ParseScenario(const std::string& text, const std::string& origin, Scenario*
                    [](const TimelineEvent& a, const TimelineEvent& b) { return a.at < b.at; });
   std::vector<std::string> known;
   bool anyTester = false;
-  for (const DeviceSpec& d : s.devices) {
+  for (const DeviceSetup& d : s.devices) {
     known.push_back(d.serial);
     anyTester = anyTester || d.isTester;
   }

@@ -33,8 +33,8 @@ struct ControlCommand {
   Kind kind = Kind::Note;
   std::string target;   // "@serial" prefix without the "@"; empty = the first tester
   bool hasCharger = false;
-  ChargerSpec charger;  // Attach, Charger, CapChange
-  DeviceSpec device;    // Plug: serial and model
+  ChargerSetup charger;  // Attach, Charger, CapChange
+  DeviceSetup device;    // Plug: serial and model
   bool deviceModelGiven = false;
   FaultRule fault;      // Fault
   int position = 0;     // NewProfile
@@ -51,8 +51,8 @@ struct TimelineEvent {
 
 struct Scenario {
   std::string origin;
-  std::vector<ChargerSpec> chargers;  // declared in the file
-  std::vector<DeviceSpec> devices;    // in bus order
+  std::vector<ChargerSetup> chargers;  // declared in the file
+  std::vector<DeviceSetup> devices;    // in bus order
   std::vector<TimelineEvent> timeline;  // sorted by time (stable)
   uint64_t seed = 1;
 };
@@ -66,11 +66,11 @@ bool LoadScenarioFile(const std::string& path, Scenario* out, std::string* error
 const char* DefaultScenarioText();
 // The chargers every scenario and control command may name: pd65, pd20, pd100,
 // pdall, qc2, qc3, sdp, cdp, dcp, typec1.5, typec3, legacy, pty.
-const std::vector<ChargerSpec>& BuiltInChargers();
+const std::vector<ChargerSetup>& BuiltInChargers();
 
 // Parses one control line. `chargers` are the scenario's own chargers (looked
 // up before the built-in ones).
-bool ParseControlCommand(const std::string& line, const std::vector<ChargerSpec>& chargers, ControlCommand* out,
+bool ParseControlCommand(const std::string& line, const std::vector<ChargerSetup>& chargers, ControlCommand* out,
                          std::string* error);
 
 }  // namespace sim

@@ -47,22 +47,22 @@ const ProfileTypeInfo* ProfileTypeOf(int kind, int subKind) {
 
 bool IsProgrammable(const SourceProfile& p) { return p.kind == 3 || (p.kind == 5 && p.subKind == 3); }
 
-PowerSource::PowerSource(const ChargerSpec& spec) : spec_(spec) {
-  if (spec_.profiles.empty()) spec_.profiles.push_back(SourceProfile{0, 0, 5000, 5000, 500});
+PowerSource::PowerSource(const ChargerSetup& setup) : setup_(setup) {
+  if (setup_.profiles.empty()) setup_.profiles.push_back(SourceProfile{0, 0, 5000, 5000, 500});
   ResetToStart();
 }
 
 void PowerSource::ResetToStart() {
-  const int start = std::clamp(spec_.activeIndex, 0, ProfileCount() - 1);
+  const int start = std::clamp(setup_.activeIndex, 0, ProfileCount() - 1);
   int index = 0;
   uint16_t mv = 0;
-  Resolve(start + 1, spec_.startMv, &index, &mv);
+  Resolve(start + 1, setup_.startMv, &index, &mv);
   SetActive(index, mv);
 }
 
 bool PowerSource::Resolve(int position, uint16_t requestMv, int* index, uint16_t* mv) const {
   if (position < 1 || position > ProfileCount()) return false;
-  const SourceProfile& p = spec_.profiles[position - 1];
+  const SourceProfile& p = setup_.profiles[position - 1];
   *index = position - 1;
   if (p.kind == 5 && p.subKind == 3) {
     *mv = RoundToStep(requestMv, 20, p);
@@ -98,7 +98,7 @@ PdoList PowerSource::Capabilities() const {
   PdoList list;
   list.count = static_cast<uint8_t>(std::min(ProfileCount(), kMaxPdoEntries));
   for (int i = 0; i < list.count; ++i) {
-    const SourceProfile& p = spec_.profiles[i];
+    const SourceProfile& p = setup_.profiles[i];
     list.entries[i].typeWord = MakeTypeWord(i + 1, p.kind, p.subKind);
     list.entries[i].minMv = p.minMv;
     list.entries[i].maxMv = p.maxMv;
@@ -109,15 +109,15 @@ PdoList PowerSource::Capabilities() const {
 
 double PowerSource::OutputMv(double contractMv, double loadMa) const {
   // mA x mOhm = uV.
-  double mv = contractMv - loadMa * spec_.resistanceMohm / 1000.0;
+  double mv = contractMv - loadMa * setup_.resistanceMohm / 1000.0;
   const double rating = Active().maxMa;
-  if (loadMa > rating) mv -= (loadMa - rating) * spec_.foldbackMohm / 1000.0;
+  if (loadMa > rating) mv -= (loadMa - rating) * setup_.foldbackMohm / 1000.0;
   return std::max(0.0, mv);
 }
 
 double PowerSource::TripThresholdMa() const {
-  if (spec_.tripPercent <= 0) return 0.0;
-  return Active().maxMa * spec_.tripPercent / 100.0;
+  if (setup_.tripPercent <= 0) return 0.0;
+  return Active().maxMa * setup_.tripPercent / 100.0;
 }
 
 }  // namespace sim

@@ -25,15 +25,15 @@ bool IsProgrammable(const SourceProfile& p);
 
 class PowerSource {
  public:
-  explicit PowerSource(const ChargerSpec& spec);
+  explicit PowerSource(const ChargerSetup& setup);
 
-  const ChargerSpec& Spec() const { return spec_; }
-  int ProfileCount() const { return static_cast<int>(spec_.profiles.size()); }
-  const SourceProfile& Profile(int index) const { return spec_.profiles[index]; }
+  const ChargerSetup& Setup() const { return setup_; }
+  int ProfileCount() const { return static_cast<int>(setup_.profiles.size()); }
+  const SourceProfile& Profile(int index) const { return setup_.profiles[index]; }
 
   int ActiveIndex() const { return activeIndex_; }
   uint16_t ActiveMv() const { return activeMv_; }
-  const SourceProfile& Active() const { return spec_.profiles[activeIndex_]; }
+  const SourceProfile& Active() const { return setup_.profiles[activeIndex_]; }
 
   // Works out what a request for object position `position` (1-based) at
   // `requestMv` would give. Fixed entries ignore the voltage; programmable ones
@@ -50,11 +50,11 @@ class PowerSource {
   // Voltage at the source's own output (mV) while `loadMa` flows, supplying
   // `contractMv`: the output resistance, and a steeper droop above the rating.
   double OutputMv(double contractMv, double loadMa) const;
-  // The load above which the source shuts down (after Spec().tripMs); 0 = never.
+  // The load above which the source shuts down (after Setup().tripMs); 0 = never.
   double TripThresholdMa() const;
 
  private:
-  ChargerSpec spec_;
+  ChargerSetup setup_;
   int activeIndex_ = 0;
   uint16_t activeMv_ = 5000;
 };

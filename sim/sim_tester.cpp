@@ -55,19 +55,19 @@ SimTime ByteDoneAt(SimTime start, size_t n) {
   return start + (bits + kBaudRate - 1) / kBaudRate;
 }
 
-TesterModel::TesterModel(const DeviceSpec& spec, FrameRecorder* recorder, uint64_t seed)
-    : spec_(spec),
+TesterModel::TesterModel(const DeviceSetup& setup, FrameRecorder* recorder, uint64_t seed)
+    : setup_(setup),
       recorder_(recorder),
       noiseState_(seed * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull),
-      plugged_(spec.plugged),
-      settings_(spec.settings),
-      faults_(spec.faults),
-      temperatureC_(spec.ambientC) {
-  calibration_[0] = spec.calibration[0];
-  calibration_[1] = spec.calibration[1];
-  if (spec_.hasCharger) {
-    source_ = std::make_unique<PowerSource>(spec_.charger);
-    attached_ = spec_.attached;
+      plugged_(setup.plugged),
+      settings_(setup.settings),
+      faults_(setup.faults),
+      temperatureC_(setup.ambientC) {
+  calibration_[0] = setup.calibration[0];
+  calibration_[1] = setup.calibration[1];
+  if (setup_.hasCharger) {
+    source_ = std::make_unique<PowerSource>(setup_.charger);
+    attached_ = setup_.attached;
   }
 }
 
@@ -185,8 +185,8 @@ void TesterModel::HandleEvent(const Event& e) {
         tripPending_ = false;
         tripped_ = true;
         DisconnectSource(e.at, "shut down by overload");
-        if (source_ && source_->Spec().restartMs > 0) {
-          Schedule({e.at + static_cast<SimTime>(source_->Spec().restartMs) * 1000, 0, EventType::Restart, {}, 0, 0, {}});
+        if (source_ && source_->Setup().restartMs > 0) {
+          Schedule({e.at + static_cast<SimTime>(source_->Setup().restartMs) * 1000, 0, EventType::Restart, {}, 0, 0, {}});
         }
       }
       break;
@@ -267,7 +267,7 @@ void TesterModel::ReceiveByte(uint8_t byte, SimTime t) {
       break;
     case FrameReceiver::Result::Frame:
       if (recorder_) recorder_->Frame(t, Serial(), RecordKind::Received, frame);
-      if (spec_.isTester) Schedule({t + spec_.replyDelayUs, 0, EventType::Command, frame, 0, 0, {}});
+      if (setup_.isTester) Schedule({t + setup_.replyDelayUs, 0, EventType::Command, frame, 0, 0, {}});
       break;
   }
 }
@@ -344,7 +344,7 @@ void TesterModel::HandleCommand(const Bytes& frame, SimTime t) {
 
   switch (cmd) {
     case 0x01:
-      Reply(cmd, {0x01, spec_.hardwareRevision, spec_.firmwareVersion}, t);
+      Reply(cmd, {0x01, setup_.hardwareRevision, setup_.firmwareVersion}, t);
       return;
     case 0x0A:
       Reply(cmd, PortStatusBody(), t);
@@ -417,7 +417,7 @@ void TesterModel::HandleCommand(const Bytes& frame, SimTime t) {
     case 0xE3:
     case 0xE4:
     case 0xE5: {
-      if (spec_.hardwareRevision < 20) {
+      if (setup_.hardwareRevision < 20) {
         Note(t, Serial() + " has no calibration; ignored command " + Hex2(cmd));
         return;
       }
@@ -505,7 +505,7 @@ void TesterModel::ApplyLoad(uint16_t requestedMa, SimTime t) {
 
 double TesterModel::SourceLoadMa() const {
   if (!attached_ || !source_) return 0.0;
-  return appliedLoadMa_ + (settings_.loopbackEnabled ? spec_.loopbackMa : 0);
+  return appliedLoadMa_ + (settings_.loopbackEnabled ? setup_.loopbackMa : 0);
 }
 
 void TesterModel::LoadChanged(SimTime t) {
@@ -514,7 +514,7 @@ void TesterModel::LoadChanged(SimTime t) {
   if (over && !tripPending_) {
     tripPending_ = true;
     ++tripToken_;
-    Schedule({t + static_cast<SimTime>(source_->Spec().tripMs) * 1000, 0, EventType::Trip, {}, tripToken_, 0, {}});
+    Schedule({t + static_cast<SimTime>(source_->Setup().tripMs) * 1000, 0, EventType::Trip, {}, tripToken_, 0, {}});
   } else if (!over && tripPending_) {
     tripPending_ = false;
     ++tripToken_;
@@ -546,12 +546,12 @@ bool TesterModel::ApplyProfileRequest(int position, uint16_t mv, SimTime t, bool
   switching_ = true;
   switchFromMv_ = from;
   switchStart_ = t;
-  switchEnd_ = t + static_cast<SimTime>(spec_.profileDelayMs) * 1000;
+  switchEnd_ = t + static_cast<SimTime>(setup_.profileDelayMs) * 1000;
   Schedule({switchEnd_, 0, EventType::ProfileDone, {}, switchToken_, 0, {}});
   return true;
 }
 
-bool TesterModel::Attach(SimTime t, const ChargerSpec* charger) {
+bool TesterModel::Attach(SimTime t, const ChargerSetup* charger) {
   Advance(t);
   if (charger && attached_) {
     // Plugging another charger in means pulling the present one out first.
@@ -571,7 +571,7 @@ bool TesterModel::DoAttach(SimTime t) {
   tripped_ = false;
   switching_ = false;
   ++switchToken_;
-  Note(t, Serial() + " source attached (" + source_->Spec().name + ")");
+  Note(t, Serial() + " source attached (" + source_->Setup().name + ")");
   SendNotice(kNoticeAttached, t);
   LoadChanged(t);
   return true;
@@ -595,7 +595,7 @@ void TesterModel::Detach(SimTime t) {
   if (attached_) DisconnectSource(now_, "detached");
 }
 
-void TesterModel::SwapCharger(const ChargerSpec& charger, SimTime t, int replugMs) {
+void TesterModel::SwapCharger(const ChargerSetup& charger, SimTime t, int replugMs) {
   Advance(t);
   if (!attached_) {
     source_ = std::make_unique<PowerSource>(charger);
@@ -605,10 +605,10 @@ void TesterModel::SwapCharger(const ChargerSpec& charger, SimTime t, int replugM
   }
   DisconnectSource(now_, "unplugged for another charger");
   Schedule({now_ + static_cast<SimTime>(replugMs) * 1000, 0, EventType::Reattach, {}, 0, 0,
-            std::make_shared<ChargerSpec>(charger)});
+            std::make_shared<ChargerSetup>(charger)});
 }
 
-bool TesterModel::ChangeCapabilities(SimTime t, const ChargerSpec* charger) {
+bool TesterModel::ChangeCapabilities(SimTime t, const ChargerSetup* charger) {
   Advance(t);
   t = now_;
   if (!attached_ || !source_) return false;
@@ -621,7 +621,7 @@ bool TesterModel::ChangeCapabilities(SimTime t, const ChargerSpec* charger) {
   switching_ = false;
   ++switchToken_;
   appliedLoadMa_ = std::min(appliedLoadMa_, LoadLimitMa());
-  Note(t, Serial() + " source capabilities changed (" + source_->Spec().name + ")");
+  Note(t, Serial() + " source capabilities changed (" + source_->Setup().name + ")");
   SendNotice(kNoticeCapabilitiesChanged, t);
   LoadChanged(t);
   return true;
@@ -638,20 +638,20 @@ bool TesterModel::SourceNewProfile(SimTime t, int position, uint16_t mv) {
 void TesterModel::SetCable(SimTime t, int mohm) {
   Advance(t);
   UpdateThermal(now_);
-  spec_.cableMohm = mohm;
+  setup_.cableMohm = mohm;
 }
 
 void TesterModel::SetLoopbackLoad(SimTime t, uint16_t ma) {
   Advance(t);
   UpdateThermal(now_);
-  spec_.loopbackMa = ma;
+  setup_.loopbackMa = ma;
   LoadChanged(now_);
 }
 
 void TesterModel::SetAmbient(SimTime t, double c) {
   Advance(t);
   UpdateThermal(now_);
-  spec_.ambientC = c;
+  setup_.ambientC = c;
 }
 
 // --- measurements ----------------------------------------------------------------------
@@ -668,7 +668,7 @@ double TesterModel::ContractMvAt(SimTime t) const {
 double TesterModel::TesterVbusMv(SimTime t) const {
   if (!attached_ || !source_) return 0.0;
   const double load = SourceLoadMa();
-  const double mv = source_->OutputMv(ContractMvAt(t), load) - load * spec_.cableMohm / 1000.0;
+  const double mv = source_->OutputMv(ContractMvAt(t), load) - load * setup_.cableMohm / 1000.0;
   return std::max(0.0, mv);
 }
 
@@ -676,7 +676,7 @@ void TesterModel::UpdateThermal(SimTime t) {
   if (t <= thermalAt_) return;
   const double dt = static_cast<double>(t - thermalAt_) / 1e6;
   const double watts = TesterVbusMv(thermalAt_) * appliedLoadMa_ / 1e6;
-  const double target = spec_.ambientC + watts * kThermalCPerW;
+  const double target = setup_.ambientC + watts * kThermalCPerW;
   temperatureC_ = target + (temperatureC_ - target) * std::exp(-dt / kThermalTauSec);
   thermalAt_ = t;
 }
@@ -708,18 +708,18 @@ Measurement TesterModel::ReadMeasurement(SimTime t) {
   double vbus = TesterVbusMv(t);
   double current = vbus > kLoadDropoutMv ? appliedLoadMa_ : 0.0;
   if (vbus > 0.0) {
-    if (spec_.rippleMv > 0.0 && spec_.rippleHz > 0.0) {
-      vbus += spec_.rippleMv * std::sin(2.0 * kPi * spec_.rippleHz * static_cast<double>(t) / 1e6);
+    if (setup_.rippleMv > 0.0 && setup_.rippleHz > 0.0) {
+      vbus += setup_.rippleMv * std::sin(2.0 * kPi * setup_.rippleHz * static_cast<double>(t) / 1e6);
     }
-    vbus += Noise(spec_.noiseMv);
+    vbus += Noise(setup_.noiseMv);
   }
-  if (current > 0.0) current += Noise(spec_.noiseMa);
+  if (current > 0.0) current += Noise(setup_.noiseMa);
   // The tester can add back what the cable loses, from its stored resistance.
   if (settings_.estimateUpstream) vbus += load * settings_.cableResistanceMohm / 1000.0;
 
   double readings[2] = {vbus, current};
   for (int ch = 0; ch < 2; ++ch) {
-    double raw = readings[ch] * spec_.gain[ch] + spec_.offset[ch];
+    double raw = readings[ch] * setup_.gain[ch] + setup_.offset[ch];
     const CalibrationRecord& c = calibration_[ch];
     if (c.isCalibrated && c.testerPoint2 != c.testerPoint1) {
       raw = c.refPoint1 + (raw - c.testerPoint1) * static_cast<double>(c.refPoint2 - c.refPoint1) /
@@ -729,7 +729,7 @@ Measurement TesterModel::ReadMeasurement(SimTime t) {
   }
   m.vbusMv = ClampU16(readings[0]);
   m.currentMa = current > 0.0 ? ClampU16(readings[1]) : 0;
-  m.loopbackMa = settings_.loopbackEnabled ? spec_.loopbackMa : 0;
+  m.loopbackMa = settings_.loopbackEnabled ? setup_.loopbackMa : 0;
   return m;
 }
 

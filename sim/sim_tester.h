@@ -36,11 +36,11 @@ struct Measurement {
 class TesterModel {
  public:
   // `recorder` may be null. `seed` drives the deterministic noise.
-  TesterModel(const DeviceSpec& spec, FrameRecorder* recorder, uint64_t seed = 1);
+  TesterModel(const DeviceSetup& setup, FrameRecorder* recorder, uint64_t seed = 1);
 
-  const DeviceSpec& Spec() const { return spec_; }
-  const std::string& Serial() const { return spec_.serial; }
-  bool IsTester() const { return spec_.isTester; }
+  const DeviceSetup& Setup() const { return setup_; }
+  const std::string& Serial() const { return setup_.serial; }
+  bool IsTester() const { return setup_.isTester; }
 
   // --- host side of the serial line -----------------------------------------
   // Puts bytes on the line at time t (after any bytes still being sent); returns
@@ -81,15 +81,15 @@ class TesterModel {
   // Connects the charger (the one given, or the one the tester had) and sends
   // 0x20. False when there is no charger at all. Given another charger while
   // one is attached, it works as SwapCharger.
-  bool Attach(SimTime t, const ChargerSpec* charger = nullptr);
+  bool Attach(SimTime t, const ChargerSetup* charger = nullptr);
   // Disconnects the source and sends 0x21.
   void Detach(SimTime t);
   // Another charger is plugged in instead: 0x21 (when one was attached), then
   // after `replugMs` the new one attaches with 0x20.
-  void SwapCharger(const ChargerSpec& charger, SimTime t, int replugMs = 300);
+  void SwapCharger(const ChargerSetup& charger, SimTime t, int replugMs = 300);
   // The attached source advertises new capabilities (its own again, or those of
   // `charger`) and restarts at its start profile; sends 0x23.
-  bool ChangeCapabilities(SimTime t, const ChargerSpec* charger = nullptr);
+  bool ChangeCapabilities(SimTime t, const ChargerSetup* charger = nullptr);
   // The source moves on its own to object position `position` (0: the next one)
   // at `mv` (0: 5 V or the entry's voltage); sends 0x22.
   bool SourceNewProfile(SimTime t, int position = 0, uint16_t mv = 0);
@@ -97,8 +97,8 @@ class TesterModel {
   // --- scenario knobs -----------------------------------------------------------
   void AddFault(const FaultRule& rule) { faults_.push_back(rule); }
   void ClearFaults() { faults_.clear(); }
-  void SetRipple(double mv, double hz) { spec_.rippleMv = mv; spec_.rippleHz = hz; }
-  void SetNoise(double mv, double ma) { spec_.noiseMv = mv; spec_.noiseMa = ma; }
+  void SetRipple(double mv, double hz) { setup_.rippleMv = mv; setup_.rippleHz = hz; }
+  void SetNoise(double mv, double ma) { setup_.noiseMv = mv; setup_.noiseMa = ma; }
   void SetCable(SimTime t, int mohm);
   void SetLoopbackLoad(SimTime t, uint16_t ma);
   void SetAmbient(SimTime t, double c);
@@ -125,7 +125,7 @@ class TesterModel {
     Bytes bytes;
     int a = 0;
     int b = 0;
-    std::shared_ptr<ChargerSpec> charger;
+    std::shared_ptr<ChargerSetup> charger;
   };
   struct Timed {
     uint8_t byte;
@@ -157,7 +157,7 @@ class TesterModel {
   double Noise(double amplitude);
   uint16_t ReportedRatedMa() const;
 
-  DeviceSpec spec_;
+  DeviceSetup setup_;
   FrameRecorder* recorder_;
   uint64_t noiseState_;
   SimTime now_ = 0;

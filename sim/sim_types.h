@@ -30,7 +30,7 @@ struct SourceProfile {
 };
 
 // A charger (or any USB port) that can sit behind the tester.
-struct ChargerSpec {
+struct ChargerSetup {
   std::string name;
   std::vector<SourceProfile> profiles;  // at most 7
   int resistanceMohm = 30;              // output resistance of the source itself
@@ -63,7 +63,7 @@ struct FaultRule {
   FaultKind kind = FaultKind::Drop;
   int command = kAnyCommand;  // command code the rule applies to, or kAnyCommand
   int remaining = 1;          // replies (or opens) still to spoil; kAlways = no end
-  int param = -1;             // kind-specific; -1 = the kind's default
+  int param = -1;             // depends on the kind; -1 = the kind's default
   Bytes bytes;                // Noise: the bytes to send
 };
 
@@ -90,7 +90,7 @@ struct CalibrationRecord {
 
 // A device on the USB bus behind an FTDI bridge: a tester, or some other FTDI
 // device that never answers.
-struct DeviceSpec {
+struct DeviceSetup {
   std::string serial;
   std::string description;
   bool isTester = true;
@@ -98,7 +98,7 @@ struct DeviceSpec {
   uint8_t firmwareVersion = 30;   // x10
   bool plugged = true;
   bool hasCharger = false;
-  ChargerSpec charger;
+  ChargerSetup charger;
   bool attached = true;  // the charger is connected at start
   int cableMohm = 80;    // cable between source and tester
   double rippleMv = 0.0; // amplitude of a sine on VBUS

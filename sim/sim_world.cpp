@@ -29,7 +29,7 @@ void SimWorld::Load(const Scenario& scenario) {
   plugEvents_.clear();
   seed_ = scenario.seed;
   now_ = 0;
-  for (const DeviceSpec& d : scenario.devices) {
+  for (const DeviceSetup& d : scenario.devices) {
     Slot slot;
     slot.model = std::make_unique<TesterModel>(d, recorder_, seed_ + slots_.size());
     slot.model->SetHostOpen(false, 0);  // nobody listens until the device is opened
@@ -176,7 +176,7 @@ bool SimWorld::Apply(const ControlCommand& c, SimTime t, std::string* error) {
     case Kind::Plug: {
       Slot* s = FindSlot(c.device.serial);
       if (!s) {
-        DeviceSpec d = c.device;
+        DeviceSetup d = c.device;
         d.plugged = false;
         if (d.description.empty()) {
           d.description = !d.isTester ? "USB Serial Converter"

@@ -58,7 +58,7 @@ class SimWorld {
   std::vector<PlugEvent> TakePlugEvents();
 
   FrameRecorder* Recorder() const { return recorder_; }
-  const std::vector<ChargerSpec>& Chargers() const { return chargers_; }
+  const std::vector<ChargerSetup>& Chargers() const { return chargers_; }
 
  private:
   struct Slot {
@@ -74,7 +74,7 @@ class SimWorld {
 
   FrameRecorder* recorder_;
   std::vector<Slot> slots_;  // listing order: scenario order, later arrivals at the end
-  std::vector<ChargerSpec> chargers_;
+  std::vector<ChargerSetup> chargers_;
   std::vector<TimelineEvent> timeline_;
   size_t nextTimeline_ = 0;
   std::vector<PlugEvent> plugEvents_;

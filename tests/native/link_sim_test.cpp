@@ -11,8 +11,8 @@
 
 namespace {
 
-sim::DeviceSpec Kt60WithCharger() {
-  sim::DeviceSpec spec;
+sim::DeviceSetup Kt60WithCharger() {
+  sim::DeviceSetup spec;
   spec.serial = "VXPD0001";
   spec.hardwareRevision = 20;
   spec.firmwareVersion = 31;
@@ -28,7 +28,7 @@ sim::DeviceSpec Kt60WithCharger() {
 }
 
 struct SimBench {
-  explicit SimBench(const sim::DeviceSpec& spec) : model(spec, nullptr), link(Pipe(), [this](int n) { notices.push_back(n); }) {}
+  explicit SimBench(const sim::DeviceSetup& spec) : model(spec, nullptr), link(Pipe(), [this](int n) { notices.push_back(n); }) {}
 
   ClockedPipe Pipe() {
     ClockedPipe p;
@@ -217,7 +217,7 @@ TEST(LinkAgainstSimulator, WriteSettingsStopsAtAMissingReply) {
 }
 
 TEST(LinkAgainstSimulator, NoticesArriveBetweenCommands) {
-  sim::DeviceSpec spec = Kt60WithCharger();
+  sim::DeviceSetup spec = Kt60WithCharger();
   spec.attached = false;
   SimBench b(spec);
   uint32_t attach = 9;

@@ -21,16 +21,16 @@ constexpr SimTime kMs = 1000;
 
 uint16_t U16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b.at(at) | (b.at(at + 1) << 8)); }
 
-sim::ChargerSpec Charger(const std::string& name) {
-  for (const sim::ChargerSpec& c : sim::BuiltInChargers()) {
+sim::ChargerSetup Charger(const std::string& name) {
+  for (const sim::ChargerSetup& c : sim::BuiltInChargers()) {
     if (c.name == name) return c;
   }
   ADD_FAILURE() << "no built-in charger " << name;
   return {};
 }
 
-sim::DeviceSpec Kt60(const std::string& charger = "pd65") {
-  sim::DeviceSpec d;
+sim::DeviceSetup Kt60(const std::string& charger = "pd65") {
+  sim::DeviceSetup d;
   d.serial = "VXPD0001";
   d.hasCharger = !charger.empty();
   if (d.hasCharger) d.charger = Charger(charger);
@@ -39,7 +39,7 @@ sim::DeviceSpec Kt60(const std::string& charger = "pd65") {
 
 // A tester with a clock that moves on by itself between exchanges.
 struct Bench {
-  explicit Bench(const sim::DeviceSpec& spec) : tester(spec, &record) {}
+  explicit Bench(const sim::DeviceSetup& setup) : tester(setup, &record) {}
 
   sim::ExchangeResult Ask(uint8_t cmd, const Bytes& data = {}) {
     auto r = sim::RunExchange(tester, sim::BuildFrame(cmd, data), now);
@@ -76,7 +76,7 @@ TEST(SimReplies, VersionReplyCarriesHardwareAndFirmware) {
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(sim::HexString(r.frame), "02 03 01 14 1E 09 03");
 
-  sim::DeviceSpec old = Kt60();
+  sim::DeviceSetup old = Kt60();
   old.hardwareRevision = 10;
   old.firmwareVersion = 26;
   Bench kt40(old);
@@ -229,7 +229,7 @@ TEST(SimSettings, SdpRatingIsTheStandardPortLimit) {
 }
 
 TEST(SimSettings, LoopbackAndUpstreamEstimateShowInMeasurements) {
-  sim::DeviceSpec d = Kt60();
+  sim::DeviceSetup d = Kt60();
   d.loopbackMa = 250;
   Bench b(d);
   EXPECT_EQ(U16(b.Body(0x0C), 9), 0);
@@ -272,7 +272,7 @@ TEST(SimCalibration, StoresEachChannelWithItsYearByte) {
 }
 
 TEST(SimCalibration, CalibrationCorrectsTheVbusReading) {
-  sim::DeviceSpec d = Kt60();
+  sim::DeviceSetup d = Kt60();
   d.gain[0] = 0.99;  // this tester reads 1 % low
   Bench b(d);
   EXPECT_EQ(U16(b.Body(0x0C), 3), 4950);
@@ -282,7 +282,7 @@ TEST(SimCalibration, CalibrationCorrectsTheVbusReading) {
 }
 
 TEST(SimCalibration, Kt40HasNoCalibrationCommands) {
-  sim::DeviceSpec d = Kt60();
+  sim::DeviceSetup d = Kt60();
   d.hardwareRevision = 10;
   d.firmwareVersion = 27;
   Bench b(d);
@@ -368,7 +368,7 @@ TEST(SimSource, NoticesForAttachDetachCapabilityChangeAndNewProfile) {
   EXPECT_EQ(U16(b.Body(0x0A), 5), 15000);
 
   // Another charger: out, then in after the replug time, with its own list.
-  const sim::ChargerSpec dcp = Charger("dcp");
+  const sim::ChargerSetup dcp = Charger("dcp");
   b.tester.SwapCharger(dcp, b.now, 300);
   EXPECT_EQ(b.Wait(400 * kMs), (std::vector<uint8_t>{0x21, 0x20}));
   Bytes s = b.Body(0x0A);
@@ -377,7 +377,7 @@ TEST(SimSource, NoticesForAttachDetachCapabilityChangeAndNewProfile) {
 }
 
 TEST(SimLoad, VbusFallsWithLoadAndTheSourceShutsDownPastItsRating) {
-  sim::DeviceSpec d = Kt60();
+  sim::DeviceSetup d = Kt60();
   d.settings.limitMode = 1;  // the tester lets the load go past the rating
   Bench b(d);
   uint16_t last = 0xFFFF;
@@ -407,7 +407,7 @@ TEST(SimLoad, VbusFallsWithLoadAndTheSourceShutsDownPastItsRating) {
 }
 
 TEST(SimLoad, ShortOverloadDoesNotTripAndRestartComesBack) {
-  sim::DeviceSpec d = Kt60();
+  sim::DeviceSetup d = Kt60();
   d.settings.limitMode = 1;
   d.charger.restartMs = 1000;
   Bench b(d);
@@ -423,7 +423,7 @@ TEST(SimLoad, ShortOverloadDoesNotTripAndRestartComesBack) {
 }
 
 TEST(SimLoad, TemperatureRisesWithPower) {
-  sim::DeviceSpec d = Kt60();
+  sim::DeviceSetup d = Kt60();
   Bench b(d);
   b.Body(0x0D, {0x04, 0x20, 0x4E});  // 20 V
   b.Wait(300 * kMs);
@@ -437,7 +437,7 @@ TEST(SimLoad, TemperatureRisesWithPower) {
 }
 
 TEST(SimLoad, RippleAndNoiseAreDeterministic) {
-  sim::DeviceSpec d = Kt60();
+  sim::DeviceSetup d = Kt60();
   d.rippleMv = 50;
   d.rippleHz = 100;
   d.noiseMv = 4;
@@ -505,7 +505,7 @@ TEST(SimWire, ReceiverRejectsBadFramesAndResynchronises) {
 }
 
 TEST(SimFaults, DropTheNextTwoRepliesToOneCommand) {
-  sim::DeviceSpec d = Kt60();
+  sim::DeviceSetup d = Kt60();
   d.faults.push_back({sim::FaultKind::Drop, 0x0C, 2, -1, {}});
   Bench b(d);
   EXPECT_TRUE(b.Ask(0x0A).ok);  // other commands are not touched
@@ -515,7 +515,7 @@ TEST(SimFaults, DropTheNextTwoRepliesToOneCommand) {
 }
 
 TEST(SimFaults, LateReplyArrivesAfterTheHostGaveUp) {
-  sim::DeviceSpec d = Kt60();
+  sim::DeviceSetup d = Kt60();
   d.faults.push_back({sim::FaultKind::Late, 0x0C, 1, -1, {}});
   Bench b(d);
   const SimTime start = b.now;
@@ -570,7 +570,7 @@ TEST(SimFaults, NoiseGapDuplicate) {
 }
 
 TEST(SimFaults, AlwaysKeepsGoingAndAnyMatchesEveryCommand) {
-  sim::DeviceSpec d = Kt60();
+  sim::DeviceSetup d = Kt60();
   d.faults.push_back({sim::FaultKind::Drop, sim::kAnyCommand, sim::kAlways, -1, {}});
   Bench b(d);
   for (uint8_t cmd : {0x01, 0x0A, 0x0B, 0x0C, 0x01}) EXPECT_FALSE(b.Ask(cmd).ok);

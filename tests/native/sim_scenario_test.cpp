@@ -44,7 +44,7 @@ TEST(SimScenario, DefaultFileMatchesTheBuiltInDefault) {
   ASSERT_EQ(file.devices.size(), 1u);
   ASSERT_EQ(builtIn.devices.size(), 1u);
   for (const Scenario* s : {&file, &builtIn}) {
-    const sim::DeviceSpec& d = s->devices[0];
+    const sim::DeviceSetup& d = s->devices[0];
     EXPECT_EQ(d.serial, "VXPD0001");
     EXPECT_EQ(d.hardwareRevision, 20);
     EXPECT_EQ(d.firmwareVersion, 30);
@@ -78,8 +78,8 @@ TEST(SimScenario, EveryShippedScenarioLoads) {
     ASSERT_EQ(s.devices.size(), w.devices);
     if (!w.devices) continue;
     sim::TesterModel t(s.devices[0], nullptr);
-    EXPECT_EQ(t.Spec().hardwareRevision, w.firstHw);
-    EXPECT_EQ(t.Spec().firmwareVersion, w.firstFw);
+    EXPECT_EQ(t.Setup().hardwareRevision, w.firstHw);
+    EXPECT_EQ(t.Setup().firmwareVersion, w.firstFw);
     if (w.kind < 0) {
       EXPECT_FALSE(t.Attached());
       continue;
@@ -124,13 +124,13 @@ at 1.5s @VXPD1 detach
 at 500 attach
 )");
   EXPECT_EQ(s.seed, 42u);
-  const sim::DeviceSpec& d = s.devices.at(0);
+  const sim::DeviceSetup& d = s.devices.at(0);
   EXPECT_EQ(d.hardwareRevision, 10);
   EXPECT_EQ(d.firmwareVersion, 26);
   EXPECT_EQ(d.profileDelayMs, 250);
   EXPECT_EQ(d.replyDelayUs, 1000);
   EXPECT_EQ(d.cableMohm, 120);
-  const sim::ChargerSpec& c = d.charger;
+  const sim::ChargerSetup& c = d.charger;
   ASSERT_EQ(c.profiles.size(), 3u);
   EXPECT_EQ(c.profiles[1].minMv, 3300);
   EXPECT_EQ(c.profiles[1].maxMv, 11000);
@@ -279,7 +279,7 @@ TEST(SimWorld, PlugAndUnplugChangeTheListAndEndOpenHandles) {
   std::string error;
   ASSERT_TRUE(world.Execute("plug VXPD0002 kt40", 5 * kMs, &error)) << error;
   EXPECT_EQ(world.PluggedCount(), 2);
-  EXPECT_EQ(world.PluggedAt(1)->Spec().hardwareRevision, 10);
+  EXPECT_EQ(world.PluggedAt(1)->Setup().hardwareRevision, 10);
   ASSERT_TRUE(world.Execute("unplug VXPD0001", 6 * kMs, &error)) << error;
   EXPECT_EQ(world.PluggedCount(), 1);
   EXPECT_EQ(world.Opened("VXPD0001", gen), nullptr);
@@ -313,13 +313,13 @@ TEST(SimWorld, TimelineRunsInTimeOrder) {
   world.Advance(9500 * kMs);
   EXPECT_EQ(sim::CollectNotices(*t, 9500 * kMs, 9500 * kMs),
             (std::vector<uint8_t>{0x20, 0x22, 0x23, 0x21, 0x20}));
-  EXPECT_EQ(t->Source()->Spec().name, "pd20");
+  EXPECT_EQ(t->Source()->Setup().name, "pd20");
   EXPECT_EQ(world.PluggedCount(), 1);
   world.Advance(10 * 1000 * kMs);
   EXPECT_EQ(world.PluggedCount(), 2);
   world.Advance(16 * 1000 * kMs);
   EXPECT_EQ(world.PluggedCount(), 1);
-  EXPECT_EQ(t->Source()->Spec().name, "qc3");
+  EXPECT_EQ(t->Source()->Setup().name, "qc3");
   EXPECT_EQ(world.TakePlugEvents().size(), 2u);
 }
 

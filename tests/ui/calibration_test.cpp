@@ -244,8 +244,11 @@ TEST(Calibration, PointsAreCheckedBeforeAnythingIsMeasuredOrWritten) {
     DWORD t2 = GetTickCount();
     EXPECT_EQ(tx, c.message);
     // A refused reading gives the button back at once and measures nothing.
+    DWORD w0 = GetTickCount();
     EXPECT_TRUE(ui::WaitForControlText(app, dialog, c.button, L"Read", 2000));
+    DWORD w1 = GetTickCount();
     EXPECT_TRUE(ui::WaitUntil([&] { return app.IsEnabled(dialog, c.button); }, 2000));
+    printf("w %lu %lu\n", w1-w0, GetTickCount()-w1);
     printf("box %lu answer %lu restore %lu\n", t1-t0, t2-t1, GetTickCount()-t2);
     for (int k = 0; k < 3; ++k) { DWORD q = GetTickCount(); std::wstring tt = app.Text(dialog, c.button); printf("  text '%ls' en %d took %lu\n", tt.c_str(), (int)app.IsEnabled(dialog, c.button), GetTickCount()-q); }
     EXPECT_EQ(app.Text(dialog, IDC_CAL_MEASURED1), L"");

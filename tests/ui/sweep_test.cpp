@@ -120,7 +120,11 @@ TEST(Sweep, RunsToTheCeilingLogsEachStepAndExports) {
 
   // Export CSV through the real dialog.
   const std::wstring csvPath = ui::ScratchFolder() + L"\\sweep.csv";
-  ASSERT_TRUE(ui::SaveThrough(app, graph, IDC_GRAPH_CSV, L"Select a csv file name", csvPath));
+  std::wstring offered = L"?";
+  ASSERT_TRUE(ui::SaveThrough(app, graph, IDC_GRAPH_CSV, L"Select a csv file name", csvPath, &offered));
+  // The dialog opened in the default folder (made for it) with no name offered.
+  EXPECT_EQ(offered, L"");
+  EXPECT_TRUE(ui::FolderExists(ui::DefaultSaveFolder()));
   ASSERT_TRUE(ui::WaitForClosedFile(csvPath));
   int bare = 0;
   const std::vector<std::string> lines = ui::SplitCrLf(ui::ReadFileBytes(csvPath), &bare);

@@ -70,8 +70,15 @@ bool ConfigureSweepSteps(const LoadpostApp& app, int currentStepMa, int timeStep
 HWND OpenGraph(const LoadpostApp& app, GraphKind kind, int timeoutMs) {
   const bool sweep = kind == GraphKind::Sweep;
   if (!app.Click(sweep ? IDC_SWEEP_GRAPH : IDC_REALTIME_GRAPH)) return nullptr;
-  return app.WaitForDialog(sweep ? L"Graph - Voltage vs. Current sweep" : L"Graph - Real time voltage & ripple",
-                           timeoutMs);
+  HWND graph = app.WaitForDialog(sweep ? L"Graph - Voltage vs. Current sweep" : L"Graph - Real time voltage & ripple",
+                                 timeoutMs);
+  if (!graph) return nullptr;
+  RECT r;
+  GetWindowRect(graph, &r);
+  const int screenW = GetSystemMetrics(SM_CXSCREEN);
+  const int width = r.right - r.left < screenW ? r.right - r.left : screenW - 40;
+  SetWindowPos(graph, nullptr, 0, 0, width, r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  return graph;
 }
 
 bool WaitForGraphEnd(const LoadpostApp& app, HWND graph, int timeoutMs) {
@@ -85,12 +92,13 @@ bool CloseGraph(const LoadpostApp& app, HWND graph, int timeoutMs) {
 }
 
 bool SaveThrough(const LoadpostApp& app, HWND owner, int buttonId, const std::wstring& title,
-                 const std::wstring& path, int timeoutMs) {
+                 const std::wstring& path, std::wstring* offeredName, int timeoutMs) {
   if (!app.Click(owner, buttonId)) return false;
   HWND dialog = app.WaitForDialog(title, timeoutMs);
   if (!dialog) return false;
   HWND edit = SaveDialogNameEdit(dialog);
   if (!edit) return false;
+  if (offeredName) *offeredName = WindowText(edit);
   DWORD_PTR result = 0;
   SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_ABORTIFHUNG, 5000, &result);
   if (!app.Click(dialog, IDOK)) return false;

@@ -25,6 +25,8 @@ bool ConfigureSweepSteps(const LoadpostApp& app, int currentStepMa, int timeStep
 
 enum class GraphKind { RealTime, Sweep };
 // Clicks the graph button and waits for the graph window; null when none came.
+// The window (wider than the test screen at its template size) is then moved
+// to the screen's top left and narrowed to fit it, so that screenshots see it.
 HWND OpenGraph(const LoadpostApp& app, GraphKind kind, int timeoutMs = 10000);
 // Waits until the test has ended: Close enabled and the Stop button "Repeat".
 bool WaitForGraphEnd(const LoadpostApp& app, HWND graph, int timeoutMs);
@@ -33,9 +35,10 @@ bool CloseGraph(const LoadpostApp& app, HWND graph, int timeoutMs = 10000);
 
 // Clicks `buttonId` in `owner`, waits for a Save As dialog titled `title`, saves
 // as `path` (answering a create or overwrite question with Yes) and waits for
-// the dialog to close.
+// the dialog to close. `offeredName` (if given) receives the file name the
+// dialog offered.
 bool SaveThrough(const LoadpostApp& app, HWND owner, int buttonId, const std::wstring& title,
-                 const std::wstring& path, int timeoutMs = 15000);
+                 const std::wstring& path, std::wstring* offeredName = nullptr, int timeoutMs = 15000);
 // Waits until a file exists and is no longer held open for writing.
 bool WaitForClosedFile(const std::wstring& path, int timeoutMs = 10000);
 
