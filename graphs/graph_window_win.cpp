@@ -90,7 +90,7 @@ void BeginRun(void* context) {
   if (stopEvent) ResetEvent(stopEvent);
   if (portDetachedEvent) ResetEvent(portDetachedEvent);
   // Invalidate only: the window thread paints it; the thread never waits for it.
-  InvalidateRect(c->dialog, nullptr, TRUE);
+  if (c->dialog) InvalidateRect(c->dialog, nullptr, TRUE);
 }
 
 void StartClock(void* context) {
@@ -111,7 +111,7 @@ void LogLine(void*, const wchar_t* text, int32_t category) { LogEvent(text, cate
 void ShowStatus(void* context, const wchar_t* text) {
   auto* c = static_cast<ThreadContext*>(context);
   PutStatus(text);
-  PostMessageW(c->dialog, kMsgGraphStatus, c->run, 0);
+  if (c->dialog) PostMessageW(c->dialog, kMsgGraphStatus, c->run, 0);
 }
 
 // --- Drawing --------------------------------------------------------------------
@@ -381,7 +381,7 @@ DWORD WINAPI TestThread(LPVOID dialog) {
   if (realtime) timeBeginPeriod(1);
   RunGraphTest(graphSession, host);
   if (realtime) timeEndPeriod(1);
-  PostMessageW(context.dialog, kMsgGraphTestEnded, context.run, 0);
+  if (context.dialog) PostMessageW(context.dialog, kMsgGraphTestEnded, context.run, 0);
   return 0;
 }
 

@@ -140,7 +140,8 @@ void RegisterUsbNotifications(HWND window) {
 void OnDeviceChange(HWND window, WPARAM event, LPARAM data) {
   if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return;
   const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
-  if (!header || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return;
+  if (!header || header->dbch_size < sizeof(DEV_BROADCAST_HDR)) return;
+  if (header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return;
   constexpr size_t kNameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
   if (header->dbch_size <= kNameOffset) return;
   const wchar_t* name = reinterpret_cast<const wchar_t*>(reinterpret_cast<const uint8_t*>(data) + kNameOffset);

@@ -78,7 +78,7 @@ TEST(Config, OkStoresTheSettingsAndWritesThemToTheTesterOnce) {
   EXPECT_EQ(app.SliderRange(app.Main(), IDC_LOAD_SLIDER), std::make_pair(0, 3000));
   // The settings reach the tester once more, and only once.
   ASSERT_TRUE(ui::WaitUntil([&] { return app.CountFrames("RX", FrameHex(0xE0, {0x04, 120, 0})) >= 1; }));
-  Sleep(3000);
+  Sleep(2000);
   EXPECT_EQ(ui::CountSettingsWrites(app), 2);
   EXPECT_EQ(app.CountFrames("RX", FrameHex(0xE0, {0x04, 120, 0})), 1);
   EXPECT_EQ(app.CountFrames("RX", FrameHex(0xE0, {0x02, 0x84, 0x03})), 1);  // 900 mA
@@ -105,7 +105,7 @@ TEST(Config, OkStoresTheSettingsAndWritesThemToTheTesterOnce) {
   ASSERT_TRUE(ui::CloseDialog(app, conf, IDOK));
   EXPECT_EQ(app.Text(IDC_VBUS_LABEL), L"Downstream");
   const int before = CountLines(ui::SaveLogAs(app, folder + L"\\stopped1.txt"), "Diagnostics- V=");
-  Sleep(2500);
+  Sleep(2000);
   const int after = CountLines(ui::SaveLogAs(app, folder + L"\\stopped2.txt"), "Diagnostics- V=");
   EXPECT_EQ(after, before);
   EXPECT_EQ(app.Exit(), 0);
@@ -158,7 +158,7 @@ TEST(Config, OutOfRangeValuesAreRefusedAndTheEditReset) {
 
   // Nothing was sent to the tester, but the steps checked before the cable
   // resistance were kept.
-  Sleep(1500);
+  Sleep(1000);
   EXPECT_EQ(ui::CountSettingsWrites(app), 1);
   conf = ui::OpenConfigDialog(app);
   ASSERT_NE(conf, nullptr);

@@ -147,6 +147,7 @@ TEST(Sweep, RunsToTheCeilingLogsEachStepAndExports) {
   const std::wstring pngPath = ui::ScratchFolder() + L"\\sweep.png";
   ASSERT_TRUE(ui::SaveThrough(app, graph, IDC_GRAPH_SAVE, L"Save As", pngPath));
   EXPECT_EQ(app.TakeMessageBox(L"Loadpost"), L"Graph was successfully saved to image file: " + pngPath);
+  CopyFileW(pngPath.c_str(), (ui::ArtifactFolder() + L"\\sweep_graph_saved.png").c_str(), FALSE);
   const ui::Capture png = ui::LoadPng(pngPath);
   const RECT controlSize = ClientRectOf(control);
   EXPECT_EQ(png.width, controlSize.right + 5);
@@ -192,48 +193,44 @@ TEST(Sweep, DedicatedChargingPortShowsTwoGreyBands) {
   Sleep(100);
   app.Screenshot(L"sweep_graph_dcp", graph);
 
-  // Grey alone lies in two bands: under 2.0 V from 500 mA to the 1500 mA rating,
-  // and under 5.25 V from the rating to the 1800 mA ceiling. The topmost grey
-  // pixel of each column tells them apart.
+  // Two grey bands: under 2.0 V from 500 mA to the 1500 mA rating, and under
+  // 5.25 V from the rating to the 1800 mA ceiling, where the green range lies
+  // over it. Column by column: grey alone, and green over grey.
   const ui::Capture picture = ui::CaptureWindow(GetDlgItem(graph, IDC_GRAPH));
   const int plotBottomLimit = picture.height - 30;  // above the legend
-  int lowBandRight = -1, highBandLeft = picture.width, lowTop = -1, highTop = picture.height;
-  std::vector<int> tops(picture.width, -1);
+  // The grey at alpha 0x40 over the green over white: about (168, 216, 168).
+  auto greyOverGreen = [](COLORREF c) {
+    return std::abs(GetRValue(c) - 168) <= 6 && std::abs(GetGValue(c) - 216) <= 6 && std::abs(GetBValue(c) - 168) <= 6;
+  };
+  int greyOnlyRight = -1, sharedLeft = picture.width, sharedRight = -1, greyColumns = 0, sharedColumns = 0;
+  int plainGreenTop = picture.height, sharedGreenTop = picture.height;
   for (int x = 0; x < picture.width; ++x) {
+    int grey = 0, shared = 0;
     for (int y = 0; y < plotBottomLimit; ++y) {
-      if (ui::IsShutDownGrey(picture.At(x, y))) {
-        tops[x] = y;
-        break;
+      const COLORREF c = picture.At(x, y);
+      if (ui::IsShutDownGrey(c)) ++grey;
+      if (greyOverGreen(c)) {
+        ++shared;
+        if (y < sharedGreenTop) sharedGreenTop = y;
+      } else if (ui::IsGreenish(c) && y < plainGreenTop) {
+        plainGreenTop = y;
       }
     }
-  }
-  int minTop = picture.height, maxTop = -1;
-  for (int t : tops) {
-    if (t < 0) continue;
-    if (t < minTop) minTop = t;
-    if (t > maxTop) maxTop = t;
-  }
-  ASSERT_GE(maxTop, 0) << "no grey region";
-  ASSERT_GT(maxTop - minTop, 60) << "one band only";
-  const int split = (minTop + maxTop) / 2;
-  int lowColumns = 0, highColumns = 0;
-  for (int x = 0; x < picture.width; ++x) {
-    if (tops[x] < 0) continue;
-    if (tops[x] > split) {
-      ++lowColumns;
-      lowBandRight = x > lowBandRight ? x : lowBandRight;
-      lowTop = tops[x];
+    if (grey < 20) continue;
+    ++greyColumns;
+    if (shared >= 20) {
+      ++sharedColumns;
+      if (x < sharedLeft) sharedLeft = x;
+      if (x > sharedRight) sharedRight = x;
     } else {
-      ++highColumns;
-      highBandLeft = x < highBandLeft ? x : highBandLeft;
-      highTop = tops[x];
+      greyOnlyRight = x;
     }
   }
-  EXPECT_GT(lowColumns, 50);
-  EXPECT_GT(highColumns, 30);
-  // The band up to 5.25 V starts where the 2.0 V band ends.
-  EXPECT_LE(std::abs(highBandLeft - lowBandRight), 3);
-  EXPECT_LT(highTop, lowTop);
+  EXPECT_GT(greyColumns - sharedColumns, 300);  // 500..1500 mA
+  EXPECT_GT(sharedColumns, 60);                  // 1500..1800 mA
+  // The tall band starts where the low band alone ends and reaches the green's top.
+  EXPECT_LE(std::abs(sharedLeft - greyOnlyRight), 3);
+  EXPECT_LE(std::abs(sharedGreenTop - plainGreenTop), 3);
   ASSERT_TRUE(ui::CloseGraph(app, graph));
   EXPECT_EQ(app.Exit(), 0);
 }
