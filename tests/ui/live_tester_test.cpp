@@ -7,6 +7,7 @@
 
 #include "resources/resource_ids.h"
 #include "tests/ui/harness/live_helpers.h"
+#include "tests/ui/harness/save_dialog_helpers.h"
 #include "tests/ui/harness/ui_harness.h"
 
 namespace {
@@ -29,6 +30,34 @@ bool WaitForText(ui::LoadpostApp& app, int id, const std::wstring& text, int tim
 
 bool WaitForFrame(ui::LoadpostApp& app, const std::string& hex, int atLeast = 1, int timeoutMs = 10000) {
   return ui::WaitUntil([&] { return app.CountFrames("RX", hex) >= atLeast; }, timeoutMs);
+}
+
+// The texts of the log records (after the "date: label- " prefix of each line),
+// read through Save Log.
+std::vector<std::string> LogTexts(ui::LoadpostApp& app) {
+  const std::string bytes = ui::SaveLogAs(app, ui::ScratchFolder() + L"\\log.txt");
+  std::vector<std::string> texts;
+  const auto lines = ui::SplitCrLf(bytes);
+  for (size_t i = 4; i < lines.size(); ++i) {
+    const size_t dash = lines[i].find("- ");
+    if (dash != std::string::npos) texts.push_back(lines[i].substr(dash + 2));
+  }
+  return texts;
+}
+
+int CountTexts(const std::vector<std::string>& texts, const std::string& part) {
+  int n = 0;
+  for (const auto& t : texts) n += t.find(part) != std::string::npos ? 1 : 0;
+  return n;
+}
+
+std::wstring WriteScenario(const std::wstring& name, const char* text) {
+  const std::wstring path = ui::ScratchFolder() + L"\\" + name + L".sim";
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(file, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
+  CloseHandle(file);
+  return path;
 }
 
 TEST(LiveTester, DefaultChargerIsListedAndMeasuredLive) {
@@ -170,6 +199,66 @@ TEST(TesterSelection, TwoTestersAndAnotherFtdiDeviceAreListedInOrder) {
   app.ChooseComboRow(app.Main(), IDC_DEVICE_LIST, 1);
   EXPECT_TRUE(WaitForFrame(app, FrameHex(0x01), versionsBefore + 1, 15000));
   EXPECT_EQ(app.ComboSelection(app.Main(), IDC_DEVICE_LIST), 1);
+  EXPECT_EQ(app.Exit(), 0);
+}
+
+TEST(TesterSelection, TheLogRecordsTheListingTheSelectionAndTheCapabilitiesOnce) {
+  ui::LoadpostApp app;
+  ASSERT_TRUE(app.Start(ui::Scenario(L"two-testers")));
+  ASSERT_TRUE(WaitForProfiles(app, 5));
+  // Detach and attach again: the capabilities are logged again after a detach.
+  app.SimCommand("detach");
+  ASSERT_TRUE(WaitForText(app, IDC_PROFILE_TYPE, L""));
+  app.SimCommand("attach");
+  ASSERT_TRUE(WaitForText(app, IDC_PROFILE_TYPE, L"PD-FIX", 15000));
+  Sleep(1500);
+  const std::vector<std::string> texts = LogTexts(app);
+  ASSERT_GE(texts.size(), 6u);
+  EXPECT_EQ(texts[0], "Trevane Loadpost tester V1.1 1013");
+  EXPECT_EQ(texts[1], "VXPD0001 added to list");
+  EXPECT_EQ(texts[2], "VXPD0002 added to list");
+  EXPECT_EQ(texts[3], "Device VXPD0001 selected");
+  EXPECT_EQ(texts[4], "Hardware Revision: 2.0");
+  EXPECT_EQ(texts[5], "Firmware Version: 3.0");
+  EXPECT_EQ(CountTexts(texts, "Port detected capabilities:"), 2);
+  EXPECT_EQ(CountTexts(texts, "PD-FIX Voltage:9.00V Max Current:3000mA"), 2);
+  EXPECT_EQ(CountTexts(texts, "PD-APDO Voltage:3.30V-21.00V Max Current:3000mA"), 2);
+  EXPECT_EQ(CountTexts(texts, "Port detached"), 1);
+  EXPECT_EQ(app.Exit(), 0);
+}
+
+TEST(LiveTester, UnderVoltageIsLoggedOncePerEpisode) {
+  // A weak 5 V charger: 2 A pulls VBUS well under the window's low bound.
+  const std::wstring scenario = WriteScenario(L"weak", R"(
+charger weak
+  fixed 5V 3A
+  resistance 400
+  trip off
+end
+tester VXPD0001 kt60
+  charger weak
+  noise 0 0
+end
+)");
+  ui::LoadpostApp app;
+  ASSERT_TRUE(app.Start(scenario));
+  ASSERT_TRUE(WaitForProfiles(app, 1));
+  auto setLoad = [&](const wchar_t* ma) {
+    app.SetText(app.Main(), IDC_SET_LOAD_EDIT, ma);
+    ASSERT_TRUE(app.Click(IDC_SET_LOAD_BUTTON));
+  };
+  setLoad(L"2000");
+  ASSERT_TRUE(ui::WaitUntil([&] { return ui::LeadingNumber(app.Text(IDC_VBUS)) < 4.3; }));
+  Sleep(2000);  // the low voltage persists for several passes
+  setLoad(L"200");
+  ASSERT_TRUE(ui::WaitUntil([&] { return ui::LeadingNumber(app.Text(IDC_VBUS)) > 4.8; }));
+  Sleep(1000);
+  setLoad(L"2000");
+  ASSERT_TRUE(ui::WaitUntil([&] { return ui::LeadingNumber(app.Text(IDC_VBUS)) < 4.3; }));
+  Sleep(2000);
+  const std::vector<std::string> texts = LogTexts(app);
+  EXPECT_EQ(CountTexts(texts, "Under voltage detected"), 2);
+  EXPECT_EQ(CountTexts(texts, "Over voltage detected"), 0);
   EXPECT_EQ(app.Exit(), 0);
 }
 

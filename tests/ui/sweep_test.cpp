@@ -156,6 +156,22 @@ TEST(Sweep, RunsToTheCeilingLogsEachStepAndExports) {
   EXPECT_GT(ui::CountPixels(png, ui::IsGreenish), 2000);
   EXPECT_GT(ui::CountPixels(png, ui::IsDark), 200);
 
+  // A file the program cannot write is reported, for either export.
+  {
+    HANDLE lockCsv = CreateFileW(csvPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE lockPng = CreateFileW(pngPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lockCsv, INVALID_HANDLE_VALUE);
+    ASSERT_NE(lockPng, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(ui::SaveThrough(app, graph, IDC_GRAPH_CSV, L"Select a csv file name", csvPath));
+    EXPECT_EQ(app.TakeMessageBox(L"Loadpost Error"), L"Unable to create the CSV file " + csvPath);
+    ASSERT_TRUE(ui::SaveThrough(app, graph, IDC_GRAPH_SAVE, L"Save As", pngPath));
+    EXPECT_EQ(app.TakeMessageBox(L"Loadpost Error"),
+              L"Could not save to image file.\nCheck that the appropriate permissions are set for the file/directory.");
+    CloseHandle(lockCsv);
+    CloseHandle(lockPng);
+  }
+  EXPECT_EQ(ui::SplitCrLf(ui::ReadFileBytes(csvPath)).size(), 9u);  // the earlier export is intact
+
   ASSERT_TRUE(ui::CloseGraph(app, graph));
   EXPECT_TRUE(IsWindowEnabled(app.Main()));
 
@@ -250,8 +266,17 @@ TEST(Sweep, DetachedSourceEndsTheSweep) {
   EXPECT_EQ(app.CountFrames("RX", LoadFrame(3000)), 0);  // the sweep did not go on
   EXPECT_TRUE(ui::Responds(graph));
 
-  // The lost step ends the CSV with 0.00 V.
+  // Cancelling the dialog writes nothing and says nothing.
   const std::wstring csvPath = ui::ScratchFolder() + L"\\detached.csv";
+  ASSERT_TRUE(app.Click(graph, IDC_GRAPH_CSV));
+  HWND dialog = app.WaitForDialog(L"Select a csv file name");
+  ASSERT_NE(dialog, nullptr);
+  ASSERT_TRUE(ui::SaveDialogCancel(app, dialog));
+  Sleep(300);
+  EXPECT_EQ(app.TopWindows().size(), 2u);  // the main window and the graph
+  EXPECT_FALSE(ui::FileExists(csvPath));
+
+  // The lost step ends the CSV with 0.00 V.
   ASSERT_TRUE(ui::SaveThrough(app, graph, IDC_GRAPH_CSV, L"Select a csv file name", csvPath));
   ASSERT_TRUE(ui::WaitForClosedFile(csvPath));
   const std::vector<CsvRow> rows = CsvRows(ui::SplitCrLf(ui::ReadFileBytes(csvPath)));
