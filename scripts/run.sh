@@ -29,6 +29,8 @@ export WINEPREFIX="$run_dir/prefix" HOME="$run_dir/home"
 exe="$LOADPOST_BUILD/bin/Loadpost.exe"
 
 if [ "$headless" -eq 0 ]; then
+  # On a desktop the window manager frames the windows.
+  wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f >/dev/null 2>&1 || true
   wine "$exe"
   exit 0
 fi

@@ -7,12 +7,10 @@
 
 #include "resources/resource_ids.h"
 #include "shell/app_win.h"
+#include "shell/version.h"
 
 namespace {
 
-constexpr const wchar_t* kProgramName = L"Loadpost tester";
-constexpr const wchar_t* kProgramVersion = L"V1.1";
-constexpr const wchar_t* kProgramBuild = L"1013";
 constexpr const wchar_t* kLegalNotice = L"(C) 2026 Trevane. All rights reserved.";
 
 // Where the user guide lives; the same document is kept in the source tree as

@@ -11,6 +11,7 @@
 #include "shell/log_event.h"
 #include "shell/log_view.h"
 #include "shell/logger.h"
+#include "shell/version.h"
 
 namespace {
 
@@ -217,7 +218,7 @@ void ClearLog(HWND window) {
   UpdateLogScrollRange();
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
   wchar_t banner[kLogTextChars];
-  std::swprintf(banner, kLogTextChars, L"%ls %ls %ls %ls", L"Trevane", L"Loadpost tester", L"V1.1", L"1013");
+  std::swprintf(banner, kLogTextChars, L"%ls %ls %ls %ls", kMakerName, kProgramName, kProgramVersion, kProgramBuild);
   LogEvent(banner, LogInformation);
 }
 

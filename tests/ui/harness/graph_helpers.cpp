@@ -4,10 +4,12 @@
 #include <gdiplus.h>
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
 #include "resources/resource_ids.h"
+#include "tests/ui/harness/live_helpers.h"
 #include "tests/ui/harness/save_dialog_helpers.h"
 
 namespace ui {
@@ -203,6 +205,20 @@ int ThreadCount(DWORD processId) {
 bool Responds(HWND window, int timeoutMs) {
   DWORD_PTR result = 0;
   return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, static_cast<UINT>(timeoutMs), &result) != 0;
+}
+
+std::vector<SweepCsvRow> SweepCsvRows(const std::vector<std::string>& lines) {
+  std::vector<SweepCsvRow> rows;
+  for (size_t i = 1; i < lines.size(); ++i) {
+    SweepCsvRow row{};
+    if (std::sscanf(lines[i].c_str(), "%lf,%d,%lf", &row.volts, &row.currentMa, &row.watts) == 3) rows.push_back(row);
+  }
+  return rows;
+}
+
+std::string LoadFrameHex(int currentMa) {
+  const auto ma = static_cast<uint16_t>(currentMa);
+  return FrameHex(0x10, {Lo(ma), Hi(ma)});
 }
 
 std::vector<std::string> SavedLogTexts(const LoadpostApp& app, const std::wstring& path) {

@@ -60,6 +60,17 @@ int ThreadCount(DWORD processId);
 // True when the window's thread answers a message within the time-out.
 bool Responds(HWND window, int timeoutMs = 5000);
 
+// The data rows of a sweep CSV (the lines after the header).
+struct SweepCsvRow {
+  double volts;
+  int currentMa;
+  double watts;
+};
+std::vector<SweepCsvRow> SweepCsvRows(const std::vector<std::string>& lines);
+
+// The SetLoadCurrent frame for a current, as the frame record shows it.
+std::string LoadFrameHex(int currentMa);
+
 // Lines of the log as Save Log writes them, text part only (after "- ").
 std::vector<std::string> SavedLogTexts(const LoadpostApp& app, const std::wstring& path);
 
