@@ -14,6 +14,7 @@
 #include "graphs/graph_window_win.h"
 #include "graphs/sweep_csv.h"
 #include "graphs/sweep_plan.h"
+#include "resources/resource_ids.h"
 #include "shell/app_win.h"
 #include "shell/save_dialog_win.h"
 #include "shell/shared_state.h"
@@ -117,7 +118,7 @@ void SaveGraphImage(HWND dialog) {
   }
 
   RECT controlRect = {};
-  GetWindowRect(graphControl ? graphControl : GetDlgItem(dialog, 1088), &controlRect);
+  GetWindowRect(graphControl ? graphControl : GetDlgItem(dialog, IDC_GRAPH), &controlRect);
   const int width = controlRect.right - controlRect.left + 5;
   const int height = controlRect.bottom - controlRect.top + 5;
   BITMAPINFO info = {};

@@ -154,7 +154,11 @@ void RequestLoad(uint16_t currentMa) {
 class TestRun {
  public:
   TestRun(GraphSession& session, const GraphTestHost& host)
-      : s_(session), host_(host), sweep_(session.mode == Sweep), n_(session.StepCount()) {}
+      : s_(session),
+        host_(host),
+        chart_(session.chart),
+        sweep_(session.mode == Sweep),
+        n_(session.StepCount()) {}
 
   void Run() {
     Start();
@@ -186,7 +190,7 @@ class TestRun {
     s_.maxVolts = kMaxVoltsStart;
     s_.minVolts = kMinVoltsStart;
     ClearSweepEntries(*s_.tables, 0, n_ - 2);
-    if (s_.chart) LoadSweepIntoChart(*s_.chart, s_.tables->plot, n_, 0, s_.currentStepMa);
+    if (chart_) LoadSweepIntoChart(*chart_, s_.tables->plot, n_, 0, s_.currentStepMa);
     if (host_.begin) host_.begin(host_.context);
   }
 
@@ -195,7 +199,7 @@ class TestRun {
   // series. Answers how the preparation ended (Timeout = ready).
   TestWake Prepare() {
     if (!sweep_) {
-      if (s_.chart) s_.chart->SetPointCount(0, 0);
+      if (chart_) chart_->SetPointCount(0, 0);
       return TestWake::Timeout;
     }
     RequestLoad(0);
@@ -231,15 +235,15 @@ class TestRun {
         const SweepStepLine line =
             JudgeSweepStep(v, static_cast<uint16_t>(stepCurrentMa), ComputeVoltageWindow(CurrentVoltageWindowInputs()));
         Log(line.text, line.category);
-        if (s_.chart) LoadSweepIntoChart(*s_.chart, t.plot, n_, 0, s_.currentStepMa);
+        if (chart_) LoadSweepIntoChart(*chart_, t.plot, n_, 0, s_.currentStepMa);
         stepCurrentMa += s_.currentStepMa;
         if (stepCurrentMa > s_.sweepEndMa || s_.currentStepMa == 0) break;
         if (!graph.testStopped) RequestLoad(static_cast<uint16_t>(stepCurrentMa));
-      } else if (s_.chart) {
+      } else if (chart_) {
         const float elapsed = host_.elapsedMs ? static_cast<float>(host_.elapsedMs(host_.context)) : 0.0f;
-        AddRealtimeSample(*s_.chart, elapsed, live.vbusVolts);
-        s_.chart->SetXAxisTitle(kRealtimeAxisTitle, 2);
-        if (elapsed > kRealtimeSpanMs) s_.chart->SetXRange(elapsed - kRealtimeSpanMs, elapsed);
+        AddRealtimeSample(*chart_, elapsed, live.vbusVolts);
+        chart_->SetXAxisTitle(kRealtimeAxisTitle, 2);
+        if (elapsed > kRealtimeSpanMs) chart_->SetXRange(elapsed - kRealtimeSpanMs, elapsed);
       }
       if (graph.testStopped) break;
     }
@@ -270,6 +274,9 @@ class TestRun {
 
   GraphSession& s_;
   const GraphTestHost& host_;
+  // The run keeps the chart it started with: the window frees a chart only
+  // after the run has ended.
+  LineChart* const chart_;
   const bool sweep_;
   const int n_;
 };

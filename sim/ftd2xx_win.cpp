@@ -267,11 +267,49 @@ FT_STATUS WINAPI FT_SetTimeouts(FT_HANDLE handle, ULONG readTimeoutMs, ULONG wri
   return FT_OK;
 }
 
+// A request that cannot complete at once is queued for the device's worker. An
+// overlapped one returns ERROR_IO_PENDING and completes through its event; a
+// plain one gets an event of its own, which WaitQueued then waits on.
+struct QueuedIo {
+  OVERLAPPED own{};
+  HANDLE ownEvent = nullptr;
+};
+
+BOOL QueueIo(DeviceHandle* h, std::deque<PendingIo>& queue, PendingIo io, LPOVERLAPPED overlapped, bool async,
+             QueuedIo& wait, LPDWORD transferred) {
+  if (async) {
+    io.ov = overlapped;
+  } else {
+    wait.ownEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    wait.own.hEvent = wait.ownEvent;
+    io.ov = &wait.own;
+  }
+  io.ov->Internal = kStatusPending;
+  io.ov->InternalHigh = 0;
+  queue.push_back(io);
+  SetEvent(h->wake);
+  if (async) {
+    if (transferred) *transferred = 0;
+    SetLastError(ERROR_IO_PENDING);
+  }
+  return FALSE;
+}
+
+BOOL WaitQueued(QueuedIo& wait, LPDWORD transferred) {
+  WaitForSingleObject(wait.ownEvent, INFINITE);
+  CloseHandle(wait.ownEvent);
+  if (transferred) *transferred = static_cast<DWORD>(wait.own.InternalHigh);
+  if (wait.own.Internal != kStatusSuccess) {
+    SetLastError(ErrorOf(wait.own.Internal));
+    return FALSE;
+  }
+  return TRUE;
+}
+
 BOOL WINAPI FT_W32_ReadFile(FT_HANDLE handle, LPVOID buffer, DWORD bytesToRead,
                                                   LPDWORD bytesRead, LPOVERLAPPED overlapped) {
   simhost::EnsureStarted();
-  OVERLAPPED own{};
-  HANDLE ownEvent = nullptr;
+  QueuedIo wait;
   DeviceHandle* h = nullptr;
   {
     simhost::Guard guard;
@@ -307,39 +345,17 @@ BOOL WINAPI FT_W32_ReadFile(FT_HANDLE handle, LPVOID buffer, DWORD bytesToRead,
     io.buffer = static_cast<uint8_t*>(buffer);
     io.size = bytesToRead;
     io.deadline = h->readTimeoutMs ? now + static_cast<sim::SimTime>(h->readTimeoutMs) * 1000 : sim::kNever;
-    if (async) {
-      io.ov = overlapped;
-    } else {
-      ownEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-      own.hEvent = ownEvent;
-      io.ov = &own;
-    }
-    io.ov->Internal = kStatusPending;
-    io.ov->InternalHigh = 0;
-    h->reads.push_back(io);
-    SetEvent(h->wake);
-    if (async) {
-      if (bytesRead) *bytesRead = 0;
-      SetLastError(ERROR_IO_PENDING);
-      return FALSE;
-    }
+    const BOOL result = QueueIo(h, h->reads, io, overlapped, async, wait, bytesRead);
+    if (async) return result;
   }
   // A synchronous read waits here for its completion.
-  WaitForSingleObject(ownEvent, INFINITE);
-  CloseHandle(ownEvent);
-  if (bytesRead) *bytesRead = static_cast<DWORD>(own.InternalHigh);
-  if (own.Internal != kStatusSuccess) {
-    SetLastError(ErrorOf(own.Internal));
-    return FALSE;
-  }
-  return TRUE;
+  return WaitQueued(wait, bytesRead);
 }
 
 BOOL WINAPI FT_W32_WriteFile(FT_HANDLE handle, LPVOID buffer, DWORD bytesToWrite,
                                                    LPDWORD bytesWritten, LPOVERLAPPED overlapped) {
   simhost::EnsureStarted();
-  OVERLAPPED own{};
-  HANDLE ownEvent = nullptr;
+  QueuedIo wait;
   {
     simhost::Guard guard;
     DeviceHandle* h = Find(handle);
@@ -364,31 +380,10 @@ BOOL WINAPI FT_W32_WriteFile(FT_HANDLE handle, LPVOID buffer, DWORD bytesToWrite
     PendingIo io;
     io.size = bytesToWrite;
     io.doneAt = model->HostWrite(static_cast<const uint8_t*>(buffer), bytesToWrite, now);
-    if (async) {
-      io.ov = overlapped;
-    } else {
-      ownEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-      own.hEvent = ownEvent;
-      io.ov = &own;
-    }
-    io.ov->Internal = kStatusPending;
-    io.ov->InternalHigh = 0;
-    h->writes.push_back(io);
-    SetEvent(h->wake);
-    if (async) {
-      if (bytesWritten) *bytesWritten = 0;
-      SetLastError(ERROR_IO_PENDING);
-      return FALSE;
-    }
+    const BOOL result = QueueIo(h, h->writes, io, overlapped, async, wait, bytesWritten);
+    if (async) return result;
   }
-  WaitForSingleObject(ownEvent, INFINITE);
-  CloseHandle(ownEvent);
-  if (bytesWritten) *bytesWritten = static_cast<DWORD>(own.InternalHigh);
-  if (own.Internal != kStatusSuccess) {
-    SetLastError(ErrorOf(own.Internal));
-    return FALSE;
-  }
-  return TRUE;
+  return WaitQueued(wait, bytesWritten);
 }
 
 BOOL WINAPI FT_W32_GetOverlappedResult(FT_HANDLE handle, LPOVERLAPPED overlapped,

@@ -57,9 +57,9 @@ TEST(RealtimeGraph, ShowsTraceBandStatusStopsRepeatsAndSaves) {
   EXPECT_GT(first.ripple, 0.02f);
 
   // The black trace over the green acceptable band, and the legend swatch.
-  app.Screenshot(L"realtime_graph", graph);
+  ui::ScreenshotOnTop(app, L"realtime_graph", graph);
   HWND control = GetDlgItem(graph, IDC_GRAPH);
-  const ui::Capture picture = ui::CaptureWindow(control);
+  const ui::Capture picture = ui::CaptureOnTop(control);
   const ui::Capture plot = ui::Crop(picture, RECT{60, 40, picture.width - 10, picture.height - 60});
   EXPECT_GT(ui::CountPixels(plot, ui::IsGreenish), 5000);
   EXPECT_GT(ui::CountPixels(plot, ui::IsDark), 300);
@@ -104,7 +104,7 @@ TEST(RealtimeGraph, ShowsTraceBandStatusStopsRepeatsAndSaves) {
   ASSERT_TRUE(second.valid);
   EXPECT_LT(second.ripple, first.ripple);
   EXPECT_LE(second.ripple, 0.02f);
-  app.Screenshot(L"realtime_graph_repeat", graph);
+  ui::ScreenshotOnTop(app, L"realtime_graph_repeat", graph);
 
   ASSERT_TRUE(app.Click(graph, IDC_GRAPH_STOP));
   ASSERT_TRUE(ui::WaitForGraphEnd(app, graph, 5000));
@@ -177,9 +177,9 @@ TEST(GraphWindow, ResizingMovesTheButtonsAndKeepsAMinimumSize) {
   EXPECT_EQ(control1.right, control0.right - 150);
   EXPECT_EQ(control1.bottom, control0.bottom - 60);
   Sleep(200);
-  app.Screenshot(L"realtime_graph_resized", graph);
+  ui::ScreenshotOnTop(app, L"realtime_graph_resized", graph);
   // The chart follows the control: the picture still shows the band and trace.
-  const ui::Capture picture = ui::CaptureWindow(GetDlgItem(graph, IDC_GRAPH));
+  const ui::Capture picture = ui::CaptureOnTop(GetDlgItem(graph, IDC_GRAPH));
   EXPECT_GT(ui::CountPixels(picture, ui::IsGreenish), 3000);
 
   // Far too small: the window keeps at least 630 x 400 pixels.

@@ -85,9 +85,9 @@ TEST(Sweep, RunsToTheCeilingLogsEachStepAndExports) {
   EXPECT_EQ(app.CountFrames("RX", ui::LoadFrameHex(4000)), 0);
 
   // The curve over the red, green and grey regions, with the legend below.
-  app.Screenshot(L"sweep_graph", graph);
+  ui::ScreenshotOnTop(app, L"sweep_graph", graph);
   HWND control = GetDlgItem(graph, IDC_GRAPH);
-  const ui::Capture picture = ui::CaptureWindow(control);
+  const ui::Capture picture = ui::CaptureOnTop(control);
   ASSERT_GT(picture.width, 600);
   const ui::Capture plot = ui::Crop(picture, RECT{0, 0, picture.width, picture.height - 30});
   EXPECT_GT(ui::CountPixels(plot, ui::IsReddish), 2000);
@@ -172,12 +172,12 @@ TEST(Sweep, DedicatedChargingPortShowsTwoGreyBands) {
   ASSERT_NE(graph, nullptr);
   ASSERT_TRUE(ui::WaitForGraphEnd(app, graph, 30000));
   Sleep(100);
-  app.Screenshot(L"sweep_graph_dcp", graph);
+  ui::ScreenshotOnTop(app, L"sweep_graph_dcp", graph);
 
   // Two grey bands: under 2.0 V from 500 mA to the 1500 mA rating, and under
   // 5.25 V from the rating to the 1800 mA ceiling, where the green range lies
   // over it. Column by column: grey alone, and green over grey.
-  const ui::Capture picture = ui::CaptureWindow(GetDlgItem(graph, IDC_GRAPH));
+  const ui::Capture picture = ui::CaptureOnTop(GetDlgItem(graph, IDC_GRAPH));
   const int plotBottomLimit = picture.height - 30;  // above the legend
   // The grey at alpha 0x40 over the green over white: about (168, 216, 168).
   auto greyOverGreen = [](COLORREF c) {

@@ -124,6 +124,33 @@ bool WaitForClosedFile(const std::wstring& path, int timeoutMs) {
       timeoutMs);
 }
 
+namespace {
+
+// Keeps a top-level window above all others while it lives.
+class RaisedWindow {
+ public:
+  explicit RaisedWindow(HWND window) : root_(GetAncestor(window, GA_ROOT)) {
+    SetWindowPos(root_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    Sleep(200);  // the graph repaints every 10 ms; other windows uncover it
+  }
+  ~RaisedWindow() { SetWindowPos(root_, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE); }
+
+ private:
+  HWND root_;
+};
+
+}  // namespace
+
+Capture CaptureOnTop(HWND window) {
+  RaisedWindow raised(window);
+  return CaptureWindow(window);
+}
+
+std::wstring ScreenshotOnTop(const LoadpostApp& app, const std::wstring& name, HWND window) {
+  RaisedWindow raised(window);
+  return app.Screenshot(name, window);
+}
+
 Capture LoadPng(const std::wstring& path) {
   static GdiplusUser gdiplus;
   Capture out;

@@ -42,6 +42,13 @@ bool SaveThrough(const LoadpostApp& app, HWND owner, int buttonId, const std::ws
 // Waits until a file exists and is no longer held open for writing.
 bool WaitForClosedFile(const std::wstring& path, int timeoutMs = 10000);
 
+// The pixels of a window as the screen shows it, with its top-level window
+// raised above every other window first (other tests' windows may share the
+// display).
+Capture CaptureOnTop(HWND window);
+// The same for a screenshot saved into the artefact folder.
+std::wstring ScreenshotOnTop(const LoadpostApp& app, const std::wstring& name, HWND window);
+
 // A PNG decoded with GDI+ (empty capture when it cannot be read).
 Capture LoadPng(const std::wstring& path);
 // The part of a capture inside a rectangle (clipped).
