@@ -13,7 +13,7 @@ loadpost_start_xvfb() {
   # Xvfb picks a free display number itself and writes it to the given fd.
   local numfile
   numfile="$(mktemp)"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
   LOADPOST_XVFB_PID=$!
   local i
   for i in $(seq 1 100); do

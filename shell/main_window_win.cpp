@@ -295,10 +295,12 @@ void CenterWindowOver(HWND window, HWND reference) {
   ReleaseDC(window, dc);
   int x = ref.left + ((ref.right - ref.left) - w) / 2;
   int y = ref.top + ((ref.bottom - ref.top) - h) / 2;
-  if (x < 0) x = 0;
-  if (y < 0) y = 0;
   if (x + w > screenW) x = screenW - w;
   if (y + h > screenH) y = screenH - h;
+  // A window larger than the screen keeps its top-left corner (and with it the
+  // title bar) on the screen.
+  if (x < 0) x = 0;
+  if (y < 0) y = 0;
   SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 

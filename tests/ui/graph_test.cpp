@@ -132,9 +132,16 @@ TEST(GraphWindow, ClosingWhileATestRunsEndsItsThread) {
     EXPECT_TRUE(ui::Responds(app.Main()));
     EXPECT_TRUE(IsWindowEnabled(app.Main()));
   }
-  // The closed sweep still set the load back to 0 mA.
-  const std::string record = app.FrameRecord();
-  EXPECT_GT(record.rfind("RX " + ui::FrameHex(0x10, {0x00, 0x00})), record.rfind("RX " + ui::FrameHex(0x10, {0xF4, 0x01})));
+  // The closed sweep still set the load back to 0 mA: the last load frame
+  // reaching the tester is the one for 0 mA.
+  const std::string zeroLoad = "RX " + ui::LoadFrameHex(0);
+  EXPECT_TRUE(ui::WaitUntil(
+      [&] {
+        const std::string record = app.FrameRecord();
+        const size_t last = record.rfind("RX 02 03 10 ");
+        return last != std::string::npos && record.compare(last, zeroLoad.size(), zeroLoad) == 0;
+      },
+      5000));
   // No test thread is left behind.
   EXPECT_TRUE(ui::WaitUntil([&] { return ui::ThreadCount(app.ProcessId()) <= threadsBefore; }, 5000))
       << ui::ThreadCount(app.ProcessId()) << " threads, " << threadsBefore << " before";

@@ -20,7 +20,6 @@ using ui::FrameHex;
 
 const std::string kZeroLoad = FrameHex(0x10, {0x00, 0x00});
 
-
 // Where the last record line with `hex` sent by the program starts (npos: none).
 size_t LastSent(const std::string& record, const std::string& hex) { return record.rfind("RX " + hex); }
 
@@ -33,7 +32,8 @@ std::string LoadLines(const std::string& record) {
     const size_t lineEnd = record.find('\n', pos);
     out += record.substr(lineStart == std::string::npos ? 0 : lineStart + 1,
                          (lineEnd == std::string::npos ? record.size() : lineEnd) -
-                             (lineStart == std::string::npos ? 0 : lineStart + 1)) + "\n";
+                             (lineStart == std::string::npos ? 0 : lineStart + 1)) +
+           "\n";
     pos = lineEnd == std::string::npos ? record.size() : lineEnd;
   }
   return out;
@@ -52,7 +52,8 @@ TEST(Sweep, RunsToTheCeilingLogsEachStepAndExports) {
   // "Allow 20% over limit" takes the sweep 600 mA past the 3000 mA rating,
   // into the region where the source may shut down.
   ASSERT_TRUE(ui::ConfigureSweepSteps(app, 500, 700, true));
-  ASSERT_TRUE(ui::WaitUntil([&] { return app.Text(IDC_LOAD_MAX_LABEL) == L"3600mA"; })) << ui::Narrow(app.Text(IDC_LOAD_MAX_LABEL));
+  ASSERT_TRUE(ui::WaitUntil([&] { return app.Text(IDC_LOAD_MAX_LABEL) == L"3600mA"; }))
+      << ui::Narrow(app.Text(IDC_LOAD_MAX_LABEL));
 
   HWND graph = ui::OpenGraph(app, ui::GraphKind::Sweep);
   ASSERT_NE(graph, nullptr);
@@ -75,12 +76,15 @@ TEST(Sweep, RunsToTheCeilingLogsEachStepAndExports) {
   EXPECT_LT(maxV, 5.4f);
 
   // Every step's load reached the tester, and after the last one 0 mA.
-  ASSERT_TRUE(ui::WaitUntil([&] {
-    const std::string record = app.FrameRecord();
-    const size_t last = LastSent(record, ui::LoadFrameHex(3500));
-    const size_t zero = LastSent(record, kZeroLoad);
-    return last != std::string::npos && zero != std::string::npos && zero > last;
-  }, 5000)) << LoadLines(app.FrameRecord());
+  ASSERT_TRUE(ui::WaitUntil(
+      [&] {
+        const std::string record = app.FrameRecord();
+        const size_t last = LastSent(record, ui::LoadFrameHex(3500));
+        const size_t zero = LastSent(record, kZeroLoad);
+        return last != std::string::npos && zero != std::string::npos && zero > last;
+      },
+      5000))
+      << LoadLines(app.FrameRecord());
   for (int ma = 500; ma <= 3500; ma += 500) EXPECT_GE(app.CountFrames("RX", ui::LoadFrameHex(ma)), 1) << ma;
   EXPECT_EQ(app.CountFrames("RX", ui::LoadFrameHex(4000)), 0);
 
@@ -120,7 +124,8 @@ TEST(Sweep, RunsToTheCeilingLogsEachStepAndExports) {
     EXPECT_GT(rows[i].volts, 3.0);
     EXPECT_LT(rows[i].volts, 5.4);
     // Power comes from the unrounded voltage.
-    EXPECT_NEAR(rows[i].watts, rows[i].volts * rows[i].currentMa / 1000.0, 0.0051 * rows[i].currentMa / 1000.0 + 0.0051);
+    EXPECT_NEAR(rows[i].watts, rows[i].volts * rows[i].currentMa / 1000.0,
+                0.0051 * rows[i].currentMa / 1000.0 + 0.0051);
   }
   EXPECT_LT(rows[7].volts, rows[0].volts);  // the source sags under load
 
@@ -208,7 +213,7 @@ TEST(Sweep, DedicatedChargingPortShowsTwoGreyBands) {
     }
   }
   EXPECT_GT(greyColumns - sharedColumns, 300);  // 500..1500 mA
-  EXPECT_GT(sharedColumns, 60);                  // 1500..1800 mA
+  EXPECT_GT(sharedColumns, 60);                 // 1500..1800 mA
   // The tall band starts where the low band alone ends and reaches the green's top.
   EXPECT_LE(std::abs(sharedLeft - greyOnlyRight), 3);
   EXPECT_LE(std::abs(sharedGreenTop - plainGreenTop), 3);
