@@ -15,11 +15,11 @@ namespace {
 constexpr double kByteUs = 10.0 * 1e6 / 115200.0;
 
 sim::DeviceSetup Tester() {
-  sim::DeviceSetup spec;
-  spec.serial = "VXPD0001";
-  spec.hasCharger = true;
-  spec.charger.profiles = {{5, 0, 5000, 5000, 3000}, {5, 0, 9000, 9000, 3000}, {5, 3, 3300, 11000, 5000}};
-  return spec;
+  sim::DeviceSetup setup;
+  setup.serial = "VXPD0001";
+  setup.hasCharger = true;
+  setup.charger.profiles = {{5, 0, 5000, 5000, 3000}, {5, 0, 9000, 9000, 3000}, {5, 3, 3300, 11000, 5000}};
+  return setup;
 }
 
 struct Rig {

@@ -12,23 +12,23 @@
 namespace {
 
 sim::DeviceSetup Kt60WithCharger() {
-  sim::DeviceSetup spec;
-  spec.serial = "VXPD0001";
-  spec.hardwareRevision = 20;
-  spec.firmwareVersion = 31;
-  spec.hasCharger = true;
-  spec.attached = true;
-  spec.charger.name = "three fixed and a pps";
-  spec.charger.profiles = {{5, 0, 5000, 5000, 3000}, {5, 0, 9000, 9000, 3000}, {5, 0, 15000, 15000, 3000},
+  sim::DeviceSetup setup;
+  setup.serial = "VXPD0001";
+  setup.hardwareRevision = 20;
+  setup.firmwareVersion = 31;
+  setup.hasCharger = true;
+  setup.attached = true;
+  setup.charger.name = "three fixed and a pps";
+  setup.charger.profiles = {{5, 0, 5000, 5000, 3000}, {5, 0, 9000, 9000, 3000}, {5, 0, 15000, 15000, 3000},
                            {5, 3, 3300, 11000, 5000}};
-  spec.settings.standardPortLimitMa = 900;
-  spec.settings.cableResistanceMohm = 120;
-  spec.settings.estimateUpstream = 1;
-  return spec;
+  setup.settings.standardPortLimitMa = 900;
+  setup.settings.cableResistanceMohm = 120;
+  setup.settings.estimateUpstream = 1;
+  return setup;
 }
 
 struct SimBench {
-  explicit SimBench(const sim::DeviceSetup& spec) : model(spec, nullptr), link(Pipe(), [this](int n) { notices.push_back(n); }) {}
+  explicit SimBench(const sim::DeviceSetup& setup) : model(setup, nullptr), link(Pipe(), [this](int n) { notices.push_back(n); }) {}
 
   ClockedPipe Pipe() {
     ClockedPipe p;
@@ -217,9 +217,9 @@ TEST(LinkAgainstSimulator, WriteSettingsStopsAtAMissingReply) {
 }
 
 TEST(LinkAgainstSimulator, NoticesArriveBetweenCommands) {
-  sim::DeviceSetup spec = Kt60WithCharger();
-  spec.attached = false;
-  SimBench b(spec);
+  sim::DeviceSetup setup = Kt60WithCharger();
+  setup.attached = false;
+  SimBench b(setup);
   uint32_t attach = 9;
   uint16_t mv = 0;
   ASSERT_EQ(b.Status(&attach, &mv), 1);
