@@ -284,12 +284,18 @@ void VoltageCheck(LoopState& s) {
   s.prevOver = s.overVoltage;
 }
 
+// While a sweep runs, the loop measures at least every 50 ms: the sweep reads
+// VBUS one time step after asking for a new load, and a pause as long as the
+// time step would now and then let that reading predate the new load.
+constexpr DWORD kSweepRunningPauseMs = 50;
+
 void Pause() {
   const bool running = graph.testStopped == 0;
   if (graph.graphMode == RealTime) {
     Sleep(running ? 1 : 250);
   } else {
-    Sleep(config.timeStepMs);
+    const DWORD step = config.timeStepMs;
+    Sleep(running && step > kSweepRunningPauseMs ? kSweepRunningPauseMs : step);
   }
 }
 
