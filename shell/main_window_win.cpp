@@ -103,6 +103,16 @@ void InitMainWindow(HWND window) {
 
   std::wcscpy(selectedSerial, L"No Serial");
   ClearLog(window);
+
+  // The events exist before the first tester is opened, so that a notice it
+  // sends while it is being connected is not lost.
+  stopEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  portDetachedEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  portAttachedNotice = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  portDetachedNotice = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  newProfileNotice = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  capabilityChangedNotice = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
   ScanTesters(window);
 
   SetDlgItemTextW(window, IDC_PROFILE_TYPE, L"");
@@ -122,14 +132,9 @@ void InitMainWindow(HWND window) {
   SendMessageW(loadSlider, TBM_SETLINESIZE, 0, 25);
   SendMessageW(loadSlider, TBM_SETPOS, TRUE, 0);
 
-  stopEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  portDetachedEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  portAttachedNotice = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  portDetachedNotice = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  newProfileNotice = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  capabilityChangedNotice = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-
-  HANDLE monitor = CreateThread(nullptr, 2048, MonitorLoop, window, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  // 2048 bytes of initial stack; the system rounds it up and reserves the
+  // program's default stack size.
+  HANDLE monitor = CreateThread(nullptr, 2048, MonitorLoop, window, 0, nullptr);
   if (monitor) CloseHandle(monitor);
 }
 
