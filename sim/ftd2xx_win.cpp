@@ -267,6 +267,32 @@ FT_STATUS WINAPI FT_SetTimeouts(FT_HANDLE handle, ULONG readTimeoutMs, ULONG wri
   return FT_OK;
 }
 
+// Checks a read or write request (under the host lock) and brings the model up
+// to `now`: the handle must be open on a device still on the bus and the buffer
+// present. An overlapped request's event is reset here.
+bool BeginIo(FT_HANDLE handle, LPVOID buffer, DWORD size, LPOVERLAPPED overlapped, sim::SimTime now,
+             DeviceHandle** device, sim::TesterModel** model) {
+  DeviceHandle* h = Find(handle);
+  if (!h) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  sim::SimWorld& world = simhost::World();
+  world.Advance(now);
+  *model = world.Opened(h->serial, h->generation);
+  if (!*model) {
+    SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+    return false;
+  }
+  if (!buffer && size) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  if (h->overlapped && overlapped && overlapped->hEvent) ResetEvent(overlapped->hEvent);
+  *device = h;
+  return true;
+}
+
 // A request that cannot complete at once is queued for the device's worker. An
 // overlapped one returns ERROR_IO_PENDING and completes through its event; a
 // plain one gets an event of its own, which WaitQueued then waits on.
@@ -313,25 +339,10 @@ BOOL WINAPI FT_W32_ReadFile(FT_HANDLE handle, LPVOID buffer, DWORD bytesToRead,
   DeviceHandle* h = nullptr;
   {
     simhost::Guard guard;
-    h = Find(handle);
-    if (!h) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
-    sim::SimWorld& world = simhost::World();
     const sim::SimTime now = simhost::Now();
-    world.Advance(now);
-    sim::TesterModel* model = world.Opened(h->serial, h->generation);
-    if (!model) {
-      SetLastError(ERROR_DEVICE_NOT_CONNECTED);
-      return FALSE;
-    }
-    if (!buffer && bytesToRead) {
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return FALSE;
-    }
+    sim::TesterModel* model = nullptr;
+    if (!BeginIo(handle, buffer, bytesToRead, overlapped, now, &h, &model)) return FALSE;
     const bool async = h->overlapped && overlapped;
-    if (async && overlapped->hEvent) ResetEvent(overlapped->hEvent);
     // Bytes that are already there complete the read at once.
     if (h->reads.empty()) {
       const size_t n = bytesToRead ? model->HostRead(static_cast<uint8_t*>(buffer), bytesToRead, now) : 0;
@@ -358,25 +369,11 @@ BOOL WINAPI FT_W32_WriteFile(FT_HANDLE handle, LPVOID buffer, DWORD bytesToWrite
   QueuedIo wait;
   {
     simhost::Guard guard;
-    DeviceHandle* h = Find(handle);
-    if (!h) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
-    sim::SimWorld& world = simhost::World();
     const sim::SimTime now = simhost::Now();
-    world.Advance(now);
-    sim::TesterModel* model = world.Opened(h->serial, h->generation);
-    if (!model) {
-      SetLastError(ERROR_DEVICE_NOT_CONNECTED);
-      return FALSE;
-    }
-    if (!buffer && bytesToWrite) {
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return FALSE;
-    }
+    DeviceHandle* h = nullptr;
+    sim::TesterModel* model = nullptr;
+    if (!BeginIo(handle, buffer, bytesToWrite, overlapped, now, &h, &model)) return FALSE;
     const bool async = h->overlapped && overlapped;
-    if (async && overlapped->hEvent) ResetEvent(overlapped->hEvent);
     PendingIo io;
     io.size = bytesToWrite;
     io.doneAt = model->HostWrite(static_cast<const uint8_t*>(buffer), bytesToWrite, now);
