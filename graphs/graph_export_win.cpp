@@ -139,12 +139,7 @@ void SaveGraphImage(HWND dialog) {
   }
 
   HGDIOBJ oldBitmap = SelectObject(memory, image);
-  HGDIOBJ oldBrush = SelectObject(memory, GetStockObject(WHITE_BRUSH));
-  HGDIOBJ oldPen = SelectObject(memory, GetStockObject(BLACK_PEN));
-  Rectangle(memory, 0, 0, width, height);
-  SelectObject(memory, oldPen);
-  SelectObject(memory, oldBrush);
-  DrawGraph(memory);
+  DrawGraphOnWhite(memory, width, height);
   if (graphSession.mode == RealTime && graphSession.chart) WriteRealtimeSummary(memory, *graphSession.chart);
   GdiFlush();
   SelectObject(memory, oldBitmap);

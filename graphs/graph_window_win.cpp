@@ -351,6 +351,15 @@ void SetUpChart(HWND dialog, LineChart* chart) {
   SetDlgItemTextW(dialog, IDC_GRAPH_STATUS, L"");
 }
 
+void DrawGraphOnWhite(HDC dc, int width, int height) {
+  HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(WHITE_BRUSH));
+  HGDIOBJ oldPen = SelectObject(dc, GetStockObject(BLACK_PEN));
+  Rectangle(dc, 0, 0, width, height);
+  SelectObject(dc, oldPen);
+  SelectObject(dc, oldBrush);
+  DrawGraph(dc);
+}
+
 void DrawGraph(HDC dc) {
   LineChart* chart = graphSession.chart;
   if (!chart) return;
@@ -400,12 +409,7 @@ LRESULT CALLBACK GraphControlProc(HWND control, UINT message, WPARAM wParam, LPA
       HBITMAP bitmap = memory && w > 0 && h > 0 ? CreateCompatibleBitmap(dc, w, h) : nullptr;
       if (memory && bitmap) {
         HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
-        HGDIOBJ oldBrush = SelectObject(memory, GetStockObject(WHITE_BRUSH));
-        HGDIOBJ oldPen = SelectObject(memory, GetStockObject(BLACK_PEN));
-        Rectangle(memory, 0, 0, w, h);
-        SelectObject(memory, oldPen);
-        SelectObject(memory, oldBrush);
-        DrawGraph(memory);
+        DrawGraphOnWhite(memory, w, h);
         BitBlt(dc, 0, 0, w, h, memory, 0, 0, SRCCOPY);
         SelectObject(memory, oldBitmap);
       }

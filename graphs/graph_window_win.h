@@ -25,6 +25,8 @@ LRESULT CALLBACK GraphControlProc(HWND control, UINT message, WPARAM wParam, LPA
 // real-time legend and acceptable band, or the sweep's regions and legend.
 // Does nothing while no chart exists.
 void DrawGraph(HDC dc);
+// Fills (0, 0)-(width, height) white with a one-pixel black outline, then DrawGraph.
+void DrawGraphOnWhite(HDC dc, int width, int height);
 
 // Prepares the chart for a run from the shared state and empties the status line.
 void SetUpChart(HWND dialog, LineChart* chart);
