@@ -40,7 +40,9 @@ TEST(MainWindow, OpensWithTitleAndEveryControl) {
   for (const auto& c : controls) {
     HWND control = app.Control(c.id);
     ASSERT_NE(control, nullptr) << "control " << c.id;
-    if (c.text) EXPECT_EQ(ui::WindowText(control), c.text) << "control " << c.id;
+    if (c.text) {
+      EXPECT_EQ(ui::WindowText(control), c.text) << "control " << c.id;
+    }
   }
   EXPECT_EQ(ui::ClassName(app.Control(IDC_VOLTAGE_SLIDER)), L"msctls_trackbar32");
   EXPECT_EQ(ui::ClassName(app.Control(IDC_DEVICE_LIST)), L"ComboBox");
