@@ -11,7 +11,8 @@
 // otherwise queued and applied when the main window next reads its messages.
 void RunOnUiThread(std::function<void()> action);
 
-// Sets a main-window control's text (copied) on the user-interface thread.
+// Sets a main-window control's text (copied) on the user-interface thread;
+// of several texts queued for one control only the newest is applied.
 void PostControlText(int controlId, const wchar_t* text);
 
 // Applies every queued action (called by the main window for kMsgRunUiActions).
