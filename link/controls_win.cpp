@@ -54,8 +54,7 @@ void OnSetVoltage(HWND window) {
   requests.requestedVoltageMv = voltage;
   if (!ActiveProgrammable()) return;
   const PdoList pdos = GetPdoList();
-  const int active = live.activePdoIndex < kMaxPdoEntries ? static_cast<int>(live.activePdoIndex) : 0;
-  const PdoEntry& entry = pdos.entries[active];
+  const PdoEntry& entry = pdos.EntryAt(live.activePdoIndex);
   if (entry.minMv <= voltage && voltage <= entry.maxMv) {
     requests.voltageRequestPending = 1;
   } else {

@@ -209,8 +209,7 @@ void NewProfileHandling() {
     }
     SelectVoltageRow(live.activePdoIndex);
     ShowVoltageControls(list);
-    const int active = live.activePdoIndex < kMaxPdoEntries ? static_cast<int>(live.activePdoIndex) : 0;
-    FormatActiveEntryText(list.entries[active], ActiveProgrammable(), text, kProfileTextChars);
+    FormatActiveEntryText(list.EntryAt(live.activePdoIndex), ActiveProgrammable(), text, kProfileTextChars);
     LogEvent(text, LogDiagnostics);
   }
   ShowRatedAndCeiling();
@@ -358,8 +357,7 @@ void RequestStage(LoopState& s) {
   }
   if (requests.voltageRequestPending) {
     const PdoList list = GetPdoList();
-    const int active = live.activePdoIndex < kMaxPdoEntries ? static_cast<int>(live.activePdoIndex) : 0;
-    testerLink.RequestProfile(static_cast<uint8_t>(list.entries[active].ObjectPosition()),
+    testerLink.RequestProfile(static_cast<uint8_t>(list.EntryAt(live.activePdoIndex).ObjectPosition()),
                               requests.requestedVoltageMv);
     requests.voltageRequestPending = 0;
     Sleep(500);

@@ -3,6 +3,10 @@
 
 #include <cstdint>
 
+// A profile is programmable when it is PD-APDO (kind 5, sub-kind 3) or any
+// Quick Charge level (kind 3).
+inline bool IsProgrammableProfile(uint32_t kind, uint32_t subKind) { return (kind == 5 && subKind == 3) || kind == 3; }
+
 struct PdoEntry {
   uint16_t typeWord = 0;  // bits 0-3 object position, 4-7 kind, 8-10 sub-kind
   uint16_t minMv = 0;
@@ -12,8 +16,7 @@ struct PdoEntry {
   int ObjectPosition() const { return typeWord & 0x0F; }
   int Kind() const { return (typeWord >> 4) & 0x0F; }
   int SubKind() const { return (typeWord >> 8) & 0x07; }
-  // PD-APDO (kind 5, sub-kind 3) or any Quick Charge entry (kind 3).
-  bool IsProgrammable() const { return (Kind() == 5 && SubKind() == 3) || Kind() == 3; }
+  bool IsProgrammable() const { return IsProgrammableProfile(Kind(), SubKind()); }
 };
 
 constexpr int kMaxPdoEntries = 7;
@@ -23,6 +26,9 @@ struct PdoList {
   uint8_t count = 0;  // valid entries, 0..7
   uint8_t reserved = 0;
   PdoEntry entries[kMaxPdoEntries];
+
+  // Entry `index`, or entry 0 when the index lies outside the list's storage.
+  const PdoEntry& EntryAt(int index) const { return entries[index >= 0 && index < kMaxPdoEntries ? index : 0]; }
 };
 
 // Decodes the 58 bytes of a capability reply (little-endian fields); a count

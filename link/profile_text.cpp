@@ -10,8 +10,6 @@ void Terminate(wchar_t* out, size_t outChars) { out[outChars - 1] = 0; }
 
 }  // namespace
 
-bool IsProgrammableProfile(uint32_t kind, uint32_t subKind) { return (kind == 5 && subKind == 3) || kind == 3; }
-
 void FormatProfileListText(const PdoEntry& entry, int hardwareRevision, wchar_t* out, size_t outChars) {
   if (!out || outChars == 0) return;
   const wchar_t* name = ProfileNameW(entry.Kind(), entry.SubKind());

@@ -7,10 +7,6 @@
 
 #include "link/pdo.h"
 
-// The active port profile (kind and sub-kind from the port status) is
-// programmable: PD-APDO (kind 5, sub-kind 3) or any Quick Charge level (kind 3).
-bool IsProgrammableProfile(uint32_t kind, uint32_t subKind);
-
 constexpr size_t kProfileTextChars = 128;
 
 // Voltage list row of an entry (name from the profile-name table):

@@ -31,16 +31,6 @@ constexpr const char kCalibratedScenario[] =
     "  calibration current 2025 11 502 500 3010 3000\n"
     "end\n";
 
-std::wstring WriteScenario(const std::wstring& name, const char* text) {
-  const std::wstring path = ui::ScratchFolder() + L"\\" + name + L".sim";
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return L"";
-  DWORD written = 0;
-  WriteFile(file, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
-  CloseHandle(file);
-  return path;
-}
-
 HWND OpenCalibration(ui::LoadpostApp& app) {
   if (!ui::WaitForLiveVbus(app)) return nullptr;
   if (!app.Click(IDC_CALIBRATION)) return nullptr;
@@ -98,7 +88,7 @@ std::wstring DateText(const SYSTEMTIME& date) {
 
 TEST(Calibration, OpensShowingTheStoredCalibrationOfEachChannel) {
   ui::LoadpostApp app;
-  ASSERT_TRUE(app.Start(WriteScenario(L"calibrated", kCalibratedScenario)));
+  ASSERT_TRUE(app.Start(ui::WriteScenario(L"calibrated", kCalibratedScenario)));
   HWND dialog = OpenCalibration(app);
   ASSERT_NE(dialog, nullptr);
   EXPECT_FALSE(IsWindowEnabled(app.Main()));  // modal over the main window

@@ -32,32 +32,10 @@ bool WaitForFrame(ui::LoadpostApp& app, const std::string& hex, int atLeast = 1,
   return ui::WaitUntil([&] { return app.CountFrames("RX", hex) >= atLeast; }, timeoutMs);
 }
 
-// The texts of the log records (after the "date: label- " prefix of each line),
-// read through Save Log.
-std::vector<std::string> LogTexts(ui::LoadpostApp& app) {
-  const std::string bytes = ui::SaveLogAs(app, ui::ScratchFolder() + L"\\log.txt");
-  std::vector<std::string> texts;
-  const auto lines = ui::SplitCrLf(bytes);
-  for (size_t i = 4; i < lines.size(); ++i) {
-    const size_t dash = lines[i].find("- ");
-    if (dash != std::string::npos) texts.push_back(lines[i].substr(dash + 2));
-  }
-  return texts;
-}
-
 int CountTexts(const std::vector<std::string>& texts, const std::string& part) {
   int n = 0;
   for (const auto& t : texts) n += t.find(part) != std::string::npos ? 1 : 0;
   return n;
-}
-
-std::wstring WriteScenario(const std::wstring& name, const char* text) {
-  const std::wstring path = ui::ScratchFolder() + L"\\" + name + L".sim";
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written = 0;
-  WriteFile(file, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
-  CloseHandle(file);
-  return path;
 }
 
 TEST(LiveTester, DefaultChargerIsListedAndMeasuredLive) {
@@ -212,7 +190,7 @@ TEST(TesterSelection, TheLogRecordsTheListingTheSelectionAndTheCapabilitiesOnce)
   app.SimCommand("attach");
   ASSERT_TRUE(WaitForText(app, IDC_PROFILE_TYPE, L"PD-FIX", 15000));
   Sleep(1500);
-  const std::vector<std::string> texts = LogTexts(app);
+  const std::vector<std::string> texts = ui::SavedLogTexts(app, ui::ScratchFolder() + L"\\log.txt");
   ASSERT_GE(texts.size(), 6u);
   EXPECT_EQ(texts[0], "Trevane Loadpost tester V1.1 1013");
   EXPECT_EQ(texts[1], "VXPD0001 added to list");
@@ -229,7 +207,7 @@ TEST(TesterSelection, TheLogRecordsTheListingTheSelectionAndTheCapabilitiesOnce)
 
 TEST(LiveTester, UnderVoltageIsLoggedOncePerEpisode) {
   // A weak 5 V charger: 2 A pulls VBUS well under the window's low bound.
-  const std::wstring scenario = WriteScenario(L"weak", R"(
+  const std::wstring scenario = ui::WriteScenario(L"weak", R"(
 charger weak
   fixed 5V 3A
   resistance 400
@@ -256,7 +234,7 @@ end
   setLoad(L"2000");
   ASSERT_TRUE(ui::WaitUntil([&] { return ui::LeadingNumber(app.Text(IDC_VBUS)) < 4.3; }));
   Sleep(2000);
-  const std::vector<std::string> texts = LogTexts(app);
+  const std::vector<std::string> texts = ui::SavedLogTexts(app, ui::ScratchFolder() + L"\\log.txt");
   EXPECT_EQ(CountTexts(texts, "Under voltage detected"), 2);
   EXPECT_EQ(CountTexts(texts, "Over voltage detected"), 0);
   EXPECT_EQ(app.Exit(), 0);

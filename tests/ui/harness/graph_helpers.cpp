@@ -16,15 +16,6 @@ namespace ui {
 
 namespace {
 
-struct GdiplusUser {
-  ULONG_PTR token = 0;
-  GdiplusUser() {
-    Gdiplus::GdiplusStartupInput input;
-    Gdiplus::GdiplusStartup(&token, &input, nullptr);
-  }
-  ~GdiplusUser() { Gdiplus::GdiplusShutdown(token); }
-};
-
 // A question box (Yes/No) owned by `owner`, or null.
 HWND QuestionOver(const LoadpostApp& app, HWND owner) {
   for (HWND w : app.TopWindows()) {
@@ -35,16 +26,6 @@ HWND QuestionOver(const LoadpostApp& app, HWND owner) {
 }
 
 }  // namespace
-
-std::wstring WriteScenario(const std::wstring& name, const std::string& text) {
-  const std::wstring path = ScratchFolder() + L"\\" + name + L".sim";
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return L"";
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
-  return written == text.size() ? path : L"";
-}
 
 bool WaitForPortReady(const LoadpostApp& app, int timeoutMs) {
   return WaitUntil([&] { return !app.ComboItems(app.Main(), IDC_VOLTAGE_LIST).empty(); }, timeoutMs) &&
@@ -113,17 +94,6 @@ bool SaveThrough(const LoadpostApp& app, HWND owner, int buttonId, const std::ws
       timeoutMs, 100);
 }
 
-bool WaitForClosedFile(const std::wstring& path, int timeoutMs) {
-  return WaitUntil(
-      [&] {
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return false;
-        CloseHandle(file);
-        return true;
-      },
-      timeoutMs);
-}
-
 namespace {
 
 // Keeps a top-level window above all others while it lives.
@@ -152,7 +122,7 @@ std::wstring ScreenshotOnTop(const LoadpostApp& app, const std::wstring& name, H
 }
 
 Capture LoadPng(const std::wstring& path) {
-  static GdiplusUser gdiplus;
+  EnsureGdiplus();
   Capture out;
   Gdiplus::Bitmap image(path.c_str());
   if (image.GetLastStatus() != Gdiplus::Ok) return out;
@@ -246,17 +216,6 @@ std::vector<SweepCsvRow> SweepCsvRows(const std::vector<std::string>& lines) {
 std::string LoadFrameHex(int currentMa) {
   const auto ma = static_cast<uint16_t>(currentMa);
   return FrameHex(0x10, {Lo(ma), Hi(ma)});
-}
-
-std::vector<std::string> SavedLogTexts(const LoadpostApp& app, const std::wstring& path) {
-  std::vector<std::string> texts;
-  const std::vector<std::string> lines = SplitCrLf(SaveLogAs(app, path));
-  for (size_t i = 4; i < lines.size(); ++i) {
-    // "<24-character time stamp>: <11-character label>- <text>"
-    const size_t mark = lines[i].find("- ", 26);
-    texts.push_back(mark == std::string::npos ? lines[i] : lines[i].substr(mark + 2));
-  }
-  return texts;
 }
 
 }  // namespace ui

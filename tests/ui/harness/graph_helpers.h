@@ -13,8 +13,6 @@
 
 namespace ui {
 
-// Writes a scenario file into this test's scratch folder and returns its path.
-std::wstring WriteScenario(const std::wstring& name, const std::string& text);
 
 // Waits until the source's profiles are listed (the port is ready).
 bool WaitForPortReady(const LoadpostApp& app, int timeoutMs = 20000);
@@ -39,8 +37,6 @@ bool CloseGraph(const LoadpostApp& app, HWND graph, int timeoutMs = 10000);
 // dialog offered.
 bool SaveThrough(const LoadpostApp& app, HWND owner, int buttonId, const std::wstring& title,
                  const std::wstring& path, std::wstring* offeredName = nullptr, int timeoutMs = 15000);
-// Waits until a file exists and is no longer held open for writing.
-bool WaitForClosedFile(const std::wstring& path, int timeoutMs = 10000);
 
 // The pixels of a window as the screen shows it, with its top-level window
 // raised above every other window first (other tests' windows may share the
@@ -78,7 +74,5 @@ std::vector<SweepCsvRow> SweepCsvRows(const std::vector<std::string>& lines);
 // The SetLoadCurrent frame for a current, as the frame record shows it.
 std::string LoadFrameHex(int currentMa);
 
-// Lines of the log as Save Log writes them, text part only (after "- ").
-std::vector<std::string> SavedLogTexts(const LoadpostApp& app, const std::wstring& path);
 
 }  // namespace ui

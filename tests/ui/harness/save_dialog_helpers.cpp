@@ -101,15 +101,18 @@ std::string SaveLogAs(const LoadpostApp& app, const std::wstring& path, int time
   if (!dialog || !SaveDialogSaveAs(app, dialog, path, timeoutMs)) return "";
   // The file is complete once the program has closed it: until then it holds
   // it open for writing, and an open that shares only reading fails.
-  const bool closed = WaitUntil(
-      [&] {
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return false;
-        CloseHandle(file);
-        return true;
-      },
-      timeoutMs);
-  return closed ? ReadFileBytes(path) : "";
+  return WaitForClosedFile(path, timeoutMs) ? ReadFileBytes(path) : "";
+}
+
+std::vector<std::string> SavedLogTexts(const LoadpostApp& app, const std::wstring& path) {
+  std::vector<std::string> texts;
+  const std::vector<std::string> lines = SplitCrLf(SaveLogAs(app, path));
+  for (size_t i = 4; i < lines.size(); ++i) {
+    // "<24-character time stamp>: <11-character label>- <text>"
+    const size_t mark = lines[i].find("- ", 26);
+    texts.push_back(mark == std::string::npos ? lines[i] : lines[i].substr(mark + 2));
+  }
+  return texts;
 }
 
 std::vector<std::string> SplitCrLf(const std::string& bytes, int* bareLineFeeds) {

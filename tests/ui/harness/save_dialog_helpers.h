@@ -39,6 +39,9 @@ bool SaveDialogCancel(const LoadpostApp& app, HWND dialog, int timeoutMs = 10000
 // file exists. Returns the file's bytes (empty on failure).
 std::string SaveLogAs(const LoadpostApp& app, const std::wstring& path, int timeoutMs = 15000);
 
+// Lines of the log as Save Log writes them, text part only (after "- ").
+std::vector<std::string> SavedLogTexts(const LoadpostApp& app, const std::wstring& path);
+
 // The bytes of a file split at CR LF; `bareLineFeeds` counts LF characters not
 // preceded by CR (and CR not followed by LF).
 std::vector<std::string> SplitCrLf(const std::string& bytes, int* bareLineFeeds = nullptr);

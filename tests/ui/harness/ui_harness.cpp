@@ -95,6 +95,29 @@ std::wstring ScratchFolder() {
   return folder;
 }
 
+std::wstring WriteScenario(const std::wstring& name, const std::string& text) {
+  const std::wstring path = ScratchFolder() + L"\\" + name + L".sim";
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return L"";
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+  return written == text.size() ? path : L"";
+}
+
+bool WaitForClosedFile(const std::wstring& path, int timeoutMs) {
+  return WaitUntil(
+      [&] {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        CloseHandle(file);
+        return true;
+      },
+      timeoutMs);
+}
+
+void EnsureGdiplus() { static GdiplusSession session; }
+
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int pollMs) {
   const DWORD start = GetTickCount();
   for (;;) {
@@ -289,7 +312,7 @@ std::wstring LoadpostApp::TakeMessageBox(const std::wstring& caption, int timeou
 }
 
 std::wstring LoadpostApp::Screenshot(const std::wstring& name, HWND window) const {
-  static GdiplusSession session;
+  EnsureGdiplus();
   if (!window) window = main_;
   RECT rect;
   if (!window || !GetWindowRect(window, &rect)) return L"";

@@ -27,6 +27,15 @@ std::wstring ScratchFolder();
 
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 10000, int pollMs = 50);
 
+// Writes a scenario of the simulated tester into this test's scratch folder
+// and returns its path (empty on failure).
+std::wstring WriteScenario(const std::wstring& name, const std::string& text);
+// Waits until no program holds `path` open for writing (a saved file is
+// complete once the program has closed it).
+bool WaitForClosedFile(const std::wstring& path, int timeoutMs = 10000);
+// Starts GDI+ in the test process once (for reading and writing PNG files).
+void EnsureGdiplus();
+
 std::wstring WindowText(HWND window);
 std::wstring ClassName(HWND window);
 std::string Narrow(const std::wstring& text);
