@@ -90,18 +90,15 @@ void PaintInto(HDC target, bool withHeader) {
   HDC memory = CreateCompatibleDC(target);
   HBITMAP bitmap = CreateCompatibleBitmap(target, w, h);
   HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
-  if (!withHeader) BitBlt(memory, 0, 0, w, kLogHeaderHeight, target, 0, 0, SRCCOPY);
   if (withHeader) {
     RECT all = {0, 0, w, h};
     FillRect(memory, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     PaintHeader(memory);
   }
   PaintRecords(memory);
-  if (withHeader) {
-    BitBlt(target, 0, 0, w, h, memory, 0, 0, SRCCOPY);
-  } else {
-    BitBlt(target, 0, kLogHeaderHeight, w, h - kLogHeaderHeight, memory, 0, kLogHeaderHeight, SRCCOPY);
-  }
+  // Without the header only the record area below it is copied to the window.
+  const int top = withHeader ? 0 : kLogHeaderHeight;
+  BitBlt(target, 0, top, w, h - top, memory, 0, top, SRCCOPY);
   SelectObject(memory, oldBitmap);
   DeleteObject(bitmap);
   DeleteDC(memory);
