@@ -21,6 +21,7 @@
 #include "shell/log_event.h"
 #include "shell/logger.h"
 #include "shell/shared_state.h"
+#include "shell/stop_signal.h"
 #include "shell/ui_post_win.h"
 
 namespace {
@@ -391,7 +392,7 @@ void NoticeStage() {
 
 DWORD WINAPI MonitorLoop(LPVOID) {
   LoopState state;
-  for (;;) {
+  while (!StopRequested()) {
     if (!live.testerConnected) {
       live.capabilitiesLogged = 0;
       live.portReady = 0;
@@ -405,4 +406,5 @@ DWORD WINAPI MonitorLoop(LPVOID) {
     }
     NoticeStage();
   }
+  return 0;
 }
