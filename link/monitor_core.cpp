@@ -160,6 +160,8 @@ void MonitorCore::NewConnection() {
   lastIntegrated_.reset();
   droppedReported_ = 0;
   droppedReportedAtUs_ = 0;
+  attachedShown_ = false;
+  ShowSourceControls(false);  // until this tester reports a source
 }
 
 void MonitorCore::NoTester() {
