@@ -35,14 +35,10 @@ void OnVoltageListSelect(HWND window) {
   HWND list = GetDlgItem(window, IDC_VOLTAGE_LIST);
   const int row = static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0));
   if (row < 0) return;
-  const PdoList pdos = GetPdoList();
-  if (testerLink.hardwareRevision == 10 && row < kMaxPdoEntries) {
-    const PdoEntry& entry = pdos.entries[row];
-    if (entry.Kind() == 5 && entry.SubKind() == 3) {
-      MessageBoxW(window, L"PPS profiles are not supported by KT-40.", L"Loadpost: Error", MB_OK);
-      SendMessageW(list, CB_SETCURSEL, live.activePdoIndex, 0);
-      return;
-    }
+  if (const wchar_t* refusal = ProfileRowRefusal(GetPdoList(), row, testerLink.hardwareRevision)) {
+    MessageBoxW(window, refusal, L"Loadpost: Error", MB_OK);
+    SendMessageW(list, CB_SETCURSEL, live.activePdoIndex, 0);
+    return;
   }
   requests.requestedProfileRow = static_cast<uint8_t>(row);
   requests.profileRequestPending = 1;

@@ -69,3 +69,9 @@ bool ProfileRequestFor(const PdoList& list, int row, uint32_t activeKind, uint32
   if (voltageMv) *voltageMv = mv;
   return true;
 }
+
+const wchar_t* ProfileRowRefusal(const PdoList& list, int row, int hardwareRevision) {
+  if (hardwareRevision != 10 || row < 0 || row >= kMaxPdoEntries) return nullptr;
+  const PdoEntry& entry = list.entries[row];
+  return entry.Kind() == 5 && entry.SubKind() == 3 ? L"PPS profiles are not supported by KT-40." : nullptr;
+}

@@ -41,3 +41,8 @@ const wchar_t* TesterVersionMessage(int hardwareRevision, int firmwareVersion);
 // False when `row` is not an entry of the list (nothing to request).
 bool ProfileRequestFor(const PdoList& list, int row, uint32_t activeKind, uint32_t activeSubKind,
                        int hardwareRevision, uint8_t* objectPosition, uint16_t* voltageMv);
+
+// Why list row `row` may not be requested on this tester, or null: a PD-APDO
+// entry on a KT-40 (hardwareRevision 10) gives "PPS profiles are not supported
+// by KT-40.".
+const wchar_t* ProfileRowRefusal(const PdoList& list, int row, int hardwareRevision);

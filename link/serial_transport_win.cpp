@@ -13,6 +13,12 @@ constexpr DWORD kStopWaitMs = 2000;
 // device that fails every read at once does not make the worker spin.
 constexpr DWORD kFailedReadPauseMs = 10;
 
+// Whether a read or write that returned FALSE is under way after all.
+bool Pending(const D2xxApi* api, FT_HANDLE handle) {
+  const DWORD error = api->W32_GetLastError ? api->W32_GetLastError(handle) : GetLastError();
+  return error == ERROR_IO_PENDING;
+}
+
 }  // namespace
 
 SerialTransport::SerialTransport() {
@@ -75,6 +81,7 @@ bool SerialTransport::Open(const char* serialNumber) {
   ok = ok && eventsReady;
   if (ok) {
     for (HANDLE e : ioEvents) ResetEvent(e);
+    failed = false;
     running = 1;
     thread = CreateThread(nullptr, 0, &SerialTransport::WorkerEntry, this, 0, &threadId);
     ok = thread != nullptr;
@@ -85,7 +92,7 @@ bool SerialTransport::Open(const char* serialNumber) {
 }
 
 bool SerialTransport::Send(const uint8_t* bytes, uint32_t length) {
-  if (!bytes || length >= static_cast<uint32_t>(kTransportBufferBytes) || !thread) return false;
+  if (!bytes || length >= static_cast<uint32_t>(kTransportBufferBytes) || !thread || failed) return false;
   uint8_t idle = 0;
   if (!writeBusy.compare_exchange_strong(idle, 1)) return false;
   std::memcpy(writeBuffer, bytes, length);
@@ -147,7 +154,13 @@ void SerialTransport::Worker() {
           int size = readSize;
           if (size < 1) size = 1;
           if (size > kTransportBufferBytes) size = kTransportBufferBytes;
-          api->W32_ReadFile(handle, readBuffer, static_cast<DWORD>(size), &ignored, &readOv);
+          if (!api->W32_ReadFile(handle, readBuffer, static_cast<DWORD>(size), &ignored, &readOv) &&
+              !Pending(api, handle)) {
+            // Nothing will complete: no further read is asked for.
+            readPending = 0;
+            failed = true;
+            Report(TransportFailed);
+          }
         }
         break;
       case WAIT_OBJECT_0 + kWriteComplete: {
@@ -160,9 +173,20 @@ void SerialTransport::Worker() {
         break;
       }
       case WAIT_OBJECT_0 + kWriteRequest: {
-        DWORD ignored = 0;
-        api->W32_WriteFile(handle, writeBuffer, writeLength, &ignored, &writeOv);
         ResetEvent(ioEvents[kWriteRequest]);
+        if (failed) {
+          // Queued before the failure was known: never written.
+          writeBusy = 0;
+          Report(TransportWriteFailed);
+          break;
+        }
+        DWORD ignored = 0;
+        if (!api->W32_WriteFile(handle, writeBuffer, writeLength, &ignored, &writeOv) && !Pending(api, handle)) {
+          // The write never started: the device is gone.
+          writeBusy = 0;
+          failed = true;
+          Report(TransportFailed);
+        }
         break;
       }
       case WAIT_OBJECT_0 + kSpare:

@@ -52,6 +52,7 @@ constexpr DWORD kJobsStopWaitMs = 4000;
 
 bool StopWorkerThreads() {
   RequestStop();
+  StopMonitorLoop();
   if (stopEvent) SetEvent(stopEvent);
   bool stopped = StopGraphTestForExit();
   if (monitorThread) {
@@ -84,13 +85,6 @@ void LayoutStep(HWND window) {
   GetClientRect(log, &rect);
   SetLogWindowRect(rect);
   if (eventLog) UpdateLogScrollRange();
-}
-
-void IntegrateCapacity() {
-  const double current = live.measuredCurrentMa.load();
-  const double volts = live.vbusVolts.load();
-  live.capacityMah = live.capacityMah.load() + current / 3600.0;
-  live.capacityMwh = live.capacityMwh.load() + volts * current / 3600.0;
 }
 
 void ShowError(HWND owner, const wchar_t* text) { MessageBoxW(owner, text, L"Loadpost: Error", MB_OK); }
@@ -174,7 +168,6 @@ void OpenGraphWindow(HWND window) {
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
-      SetTimer(window, kCapacityTimerId, 1000, nullptr);
       break;
     case WM_SIZE:
       LayoutStep(window);
@@ -195,7 +188,6 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       }
       break;
     case WM_DESTROY:
-      KillTimer(window, kCapacityTimerId);
       KillTimer(window, kLogLineTimerId);
       // Nothing a worker thread uses is freed before it has ended. One that
       // does not end in time keeps it all, and the program ends without
@@ -287,11 +279,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       }
     }
     case WM_TIMER:
-      if (wParam == kCapacityTimerId) {
-        IntegrateCapacity();
-      } else {
-        LogMeasurementLine();
-      }
+      if (wParam == kLogLineTimerId) LogMeasurementLine();
       break;
     case WM_HSCROLL: {
       HWND from = reinterpret_cast<HWND>(lParam);

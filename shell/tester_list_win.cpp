@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "d2xx/d2xx.h"
+#include "link/monitor_core.h"
 #include "link/profile_text.h"
 #include "link/tester_link_win.h"
 #include "resources/resource_ids.h"
@@ -106,7 +107,7 @@ struct Connection {
   uint8_t hardwareRevision = 0;
   uint8_t firmwareVersion = 0;
   TesterSettings settings;
-  const wchar_t* refusal = nullptr;  // the version check's message
+  std::wstring refusal;  // the version check's message
 };
 
 // Off the window thread: closes the link (pausing 1 s when a tester was
@@ -126,9 +127,12 @@ void Connect(Connection& c, bool wasConnected) {
   } else {
     c.hardwareRevision = testerLink.hardwareRevision;
     c.firmwareVersion = testerLink.firmwareVersion;
-    c.settings = testerLink.settings;
-    c.refusal = TesterVersionMessage(c.hardwareRevision, c.firmwareVersion);
-    if (c.refusal) testerLink.Close();
+    // The version gate, then the tester's own settings into the configuration.
+    const ConnectResult checked = Monitor().CheckAndReadTester(c.hardwareRevision, c.firmwareVersion);
+    if (!checked.ok) {
+      c.refusal = checked.message;
+      testerLink.Close();
+    }
   }
   LeaveCriticalSection(&selectLock);
 }
@@ -142,22 +146,15 @@ void FinishConnect(HWND window, const Connection& c) {
     return;
   }
 
-  // The tester's own load-limit settings replace the program's.
-  config.loopbackEnabled = c.settings.loopbackEnabled;
-  config.estimateUpstream = c.settings.estimateUpstream;
-  config.standardPortLimitMa = c.settings.standardPortLimitMa;
-  config.limitMode = c.settings.limitMode;
-  config.maxLoadCurrentMa = c.settings.maxLoadCurrentMa;
-  config.cableResistanceMohm = c.settings.cableResistanceMohm;
-  SetDlgItemTextW(window, IDC_VBUS_LABEL, config.estimateUpstream ? L"Upstream" : L"Downstream");
-
-  if (c.refusal) {
+  if (!c.refusal.empty()) {
     ReleaseTesterClaim();
-    MessageBoxW(window, c.refusal, kErrorCaption, MB_OK);
+    MessageBoxW(window, c.refusal.c_str(), kErrorCaption, MB_OK);
     return;
   }
+  SetDlgItemTextW(window, IDC_VBUS_LABEL, config.estimateUpstream ? L"Upstream" : L"Downstream");
   if (FindEntry(ListEntries(DeviceList(window)), c.serial) < 0) {
     // Unplugged while it was being opened.
+    testerLink.Close();
     ReleaseTesterClaim();
     return;
   }
@@ -171,8 +168,7 @@ void FinishConnect(HWND window, const Connection& c) {
   std::swprintf(line, 64, L"Firmware Version: %0.1f", c.firmwareVersion / 10.0);
   LogEvent(line, LogInformation);
 
-  live.connectionCount = live.connectionCount + 1;
-  live.testerConnected = 1;
+  MonitorCore::MarkConnected();
 }
 
 }  // namespace
@@ -233,6 +229,8 @@ void UpdateTesterList(HWND window, int action, const wchar_t* serial) {
   const std::vector<std::wstring> rows = ListEntries(DeviceList(window));
   if (action == Removed) {
     ApplyListChange(window, MergeTesterList(rows, rows, serial ? serial : L""));
+    // The monitor ends the connection: it closes the link and tells a running test.
+    if (serial && std::wcscmp(serial, selectedSerial) == 0) testerLink.MarkLost();
   } else if (action == Arrived) {
     ApplyListChange(window, MergeTesterList(rows, ListedTesters()));
   }
