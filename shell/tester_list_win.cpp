@@ -69,9 +69,7 @@ void ScanTesters(HWND window) {
   const int count = D2xxDeviceCount();
   SendMessageW(DeviceList(window), CB_RESETCONTENT, 0, 0);
   if (count == 0) {
-    MessageBoxW(window,
-                L"No Trevane Loadpost device detected.\nYou may need to plug in (or install) USB devices.\n",
-                kErrorCaption, MB_OK);
+    MessageBoxW(window, kNoTesterText, kErrorCaption, MB_OK);
     return;
   }
   for (int i = 0; i < count; ++i) ListDevice(window, i);
@@ -90,8 +88,7 @@ void SelectTester(HWND window) {
   if (serial.empty()) return;
 
   if (ClaimTester(serial.c_str())) {
-    MessageBoxW(window, L"Another copy of Loadpost is already using that tester.\nPlease select another.",
-                L"tester already in use", MB_OK);
+    MessageBoxW(window, kTesterInUseText, L"tester already in use", MB_OK);
     SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(FindListEntry(list, selectedSerial)), 0);
     return;
   }
@@ -113,7 +110,7 @@ void SelectTester(HWND window) {
     testerLink.Close();
     live.testerConnected = 0;
     LeaveCriticalSection(&selectLock);
-    MessageBoxW(window, L"Unable to connect to selected Loadpost device", kErrorCaption, MB_OK);
+    MessageBoxW(window, kUnableToConnectText, kErrorCaption, MB_OK);
     return;
   }
 
