@@ -34,6 +34,8 @@ class CliLink {
   virtual unsigned TakeNotices() = 0;
   // The tester went away (unplugged, driver failure).
   virtual bool Gone() const = 0;
+  // Waits up to `ms`, receiving notices; returns early when a stop is requested.
+  virtual void Wait(unsigned ms) = 0;
 };
 
 enum class OpenStatus { Ok, Busy, Failed };

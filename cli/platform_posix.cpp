@@ -21,6 +21,7 @@ class PosixLink : public CliLink {
   CommandChannel Channel() override { return link.Channel(); }
   unsigned TakeNotices() override { return link.TakeNotices(); }
   bool Gone() const override { return link.Gone(); }
+  void Wait(unsigned ms) override { link.Wait(ms, true); }
   SerialLinkPosix link;
 };
 

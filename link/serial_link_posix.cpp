@@ -53,17 +53,15 @@ ExchangeStatus SerialLinkPosix::Exchange(const uint8_t* frame, size_t frameLengt
   return ExchangeStatus::NoReply;
 }
 
-void SerialLinkPosix::Sleep(uint32_t ms) {
+void SerialLinkPosix::Wait(uint32_t ms, bool wakeable) {
   const int64_t until = MonotonicUs() + static_cast<int64_t>(ms) * 1000;
-  // A wakeable read returns at the first bytes or the wake-up: go on until the
-  // time is up, unless it was the wake-up (nothing read, time left).
   while (!port_.Gone()) {
     const int64_t before = MonotonicUs();
     if (before >= until) return;
     uint8_t buffer[kMaxReadSize];
-    const size_t n = port_.Read(buffer, static_cast<size_t>(nextRead_), until - before, true);
+    const size_t n = port_.Read(buffer, static_cast<size_t>(nextRead_), until - before, wakeable);
     if (n == 0) {
-      if (MonotonicUs() < until) return;  // woken
+      if (wakeable && MonotonicUs() < until) return;  // woken
       continue;
     }
     nextRead_ = DispatchReceived(

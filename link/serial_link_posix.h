@@ -26,9 +26,11 @@ class SerialLinkPosix {
   bool Gone() const { return port_.Gone(); }
 
   ExchangeStatus Exchange(const uint8_t* frame, size_t frameLength, uint8_t expectedCommand, ReplyBody& reply);
-  // Lets `ms` pass, receiving notices meanwhile. Returns early when the wake
-  // descriptor (see SetWakeFd) becomes readable or the device goes away.
-  void Sleep(uint32_t ms);
+  // Lets `ms` pass, receiving notices meanwhile (the command set's pauses).
+  void Sleep(uint32_t ms) { Wait(ms, false); }
+  // The same, but with `wakeable` it returns early when the wake descriptor
+  // (see SetWakeFd) becomes readable; either way when the device goes away.
+  void Wait(uint32_t ms, bool wakeable);
   CommandChannel Channel();
 
   // Notices received since the last call, as a bit set: bit n - 1 for notice n
