@@ -103,6 +103,3 @@ int RunRequest(const CliOptions& options, const RequestOptions& request) {
   PrintActive(options, s, port);
   return kExitOk;
 }
-
-int RunLoad(const CliOptions&, const LoadOptions&) { return Fail("load: not yet"); }
-int RunWatch(const CliOptions&, const WatchOptions&) { return Fail("watch: not yet"); }

@@ -36,8 +36,8 @@ int ChooseTester(const CliOptions& options, TesterPlace* place) {
   }
   if (places.empty()) return Fail(FirstLine(kNoTesterText));
   if (places.size() > 1) {
-    return Fail(Format("%zu testers found (%s): choose one with --serial", places.size(),
-                       SerialList(places).c_str()));
+    return Fail(std::to_string(places.size()) + " testers found (" + SerialList(places) +
+                "): choose one with --serial");
   }
   *place = places[0];
   return kExitOk;
