@@ -1,6 +1,7 @@
 #include "cli/cli_session.h"
 
 #include "cli/cli_output.h"
+#include "link/monitor_core.h"
 #include "link/profile_text.h"
 #include "shell/tester_list.h"
 
