@@ -25,7 +25,7 @@ ListedTester Probe(const TesterPlace& place) {
     t.reason = FirstLine(kTesterInUseText);
   } else if (opened.status != OpenStatus::Ok) {
     t.reason = FirstLine(kUnableToConnectText) + " (" + opened.detail + ")";
-  } else if (!commands::GetVersion(opened.link->Channel(), &t.hw, &t.fw)) {
+  } else if (!commands::GetVersion(opened.link->Port().Channel(), &t.hw, &t.fw)) {
     t.reason = FirstLine(kUnableToConnectText) + " (no answer from the tester)";
   } else {
     t.answered = true;
