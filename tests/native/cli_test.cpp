@@ -169,6 +169,7 @@ TEST(CliCommands, AnswerLikeTheWindowForEachScenario) {
       {"two-testers", {"status"}, 2, {}, "2 testers found (VXPD0001, VXPD0002): choose one with --serial"},
       {"two-testers", {"--serial", "VXPD0002", "--json", "list"}, 0, {"\"serial\":\"VXPD0002\""}, ""},
       {"no-devices", {"list"}, 2, {}, "No Trevane Loadpost device detected."},
+      {"no-devices", {"--sim", "kt40", "list"}, 0, {"VXPD0040  KT-40  1.0       2.7       yes"}, ""},
       {kGarbledScenario, {"status"}, 2, {}, "Unable to connect to selected Loadpost device (VXPD0001: no answer"},
   };
   for (const Case& c : cases) {
