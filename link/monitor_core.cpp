@@ -282,6 +282,9 @@ void MonitorCore::IntegrateCapacity(const Reading& r) {
 void MonitorCore::ResetCapacity() {
   live.capacityMah = 0.0;
   live.capacityMwh = 0.0;
+  // The next reading starts the integral: the time before the reset is not
+  // counted again.
+  lastIntegrated_.reset();
 }
 
 void MonitorCore::MeasurementStage() {

@@ -46,3 +46,11 @@ bool ProfileRequestFor(const PdoList& list, int row, uint32_t activeKind, uint32
 // entry on a KT-40 (hardwareRevision 10) gives "PPS profiles are not supported
 // by KT-40.".
 const wchar_t* ProfileRowRefusal(const PdoList& list, int row, int hardwareRevision);
+
+// A voltage request on the active (programmable) entry: true when minMv <= mv
+// <= maxMv; otherwise false with "Please enter a number between %d-%d" (min,
+// max) in `message`.
+bool VoltageInEntryRange(const PdoEntry& entry, long long mv, wchar_t* message, size_t messageChars);
+
+// "KT-40" for hardware revision 10, "KT-60" for 20, else "unknown model".
+const char* TesterModelName(int hardwareRevision);

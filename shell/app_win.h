@@ -75,6 +75,8 @@ void OnTesterNotice(int n);
 
 // Instance registry and device notifications (shell/instance_registry_win.cpp).
 void OpenInstanceRegistry();
+// The same without a message box: false when the registry is unavailable.
+bool OpenTesterRegistry();
 // Records this copy's claim on a tester; true when another running copy uses it
 // (the claim is then not made). False as well when the registry is unavailable.
 bool ClaimTester(const wchar_t* serial);

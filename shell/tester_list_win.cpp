@@ -142,7 +142,7 @@ void FinishConnect(HWND window, const Connection& c) {
   SetConnecting(window, false);
   if (!c.opened) {
     ReleaseTesterClaim();
-    MessageBoxW(window, L"Unable to connect to selected Loadpost device", kErrorCaption, MB_OK);
+    MessageBoxW(window, kUnableToConnectText, kErrorCaption, MB_OK);
     return;
   }
 
@@ -186,9 +186,7 @@ void ScanTesters(HWND window) {
   const int count = D2xxDeviceCount();
   SendMessageW(DeviceList(window), CB_RESETCONTENT, 0, 0);
   if (count == 0) {
-    MessageBoxW(window,
-                L"No Trevane Loadpost device detected.\nYou may need to plug in (or install) USB devices.\n",
-                kErrorCaption, MB_OK);
+    MessageBoxW(window, kNoTesterText, kErrorCaption, MB_OK);
     return;
   }
   ApplyListChange(window, MergeTesterList({}, ListedTesters()));
@@ -208,8 +206,7 @@ void SelectTester(HWND window) {
   if (serial.empty()) return;
 
   if (ClaimTester(serial.c_str())) {
-    MessageBoxW(window, L"Another copy of Loadpost is already using that tester.\nPlease select another.",
-                L"tester already in use", MB_OK);
+    MessageBoxW(window, kTesterInUseText, L"tester already in use", MB_OK);
     SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(FindListEntry(list, selectedSerial)), 0);
     return;
   }

@@ -1,0 +1,77 @@
+// request: the window's rules for profile and voltage requests, through the
+// monitor core.
+#include "cli/cli_commands.h"
+#include "cli/cli_output.h"
+#include "link/monitor_core.h"
+#include "link/profile_text.h"
+#include "shell/shared_state.h"
+
+namespace {
+
+constexpr int64_t kSwitchWaitUs = 3'000'000;
+
+// Runs the monitor until the source reports `done`, or the time is up.
+template <typename Done>
+int AwaitSwitch(Session& s, Done&& done, const std::string& what) {
+  MonitorClock& clock = s.link->Clock();
+  const int64_t start = clock.NowUs();
+  while (clock.NowUs() - start < kSwitchWaitUs && !clock.Stopped()) {
+    s.core->Pass();
+    if (!live.testerConnected) return FailWith(s, kLinkLostText);
+    if (!live.portReady) return Fail(s.Name() + ": the source was detached");
+    if (done()) return kExitOk;
+  }
+  return Fail(s.Name() + ": the source did not switch to " + what);
+}
+
+void PrintActive(const CliOptions& options, Session& s) {
+  const int row = live.activePdoIndex;
+  wchar_t text[kProfileTextChars];
+  FormatProfileListText(GetPdoList().EntryAt(row), s.hardwareRevision, text, kProfileTextChars);
+  const int mv = live.profileVoltageMv;
+  if (options.json) {
+    PrintJson(stdout, {{"row", row}, {"text", Narrow(text)}, {"voltageMv", mv}});
+  } else {
+    std::printf("Active row %d: %s, %d mV\n", row, Narrow(text).c_str(), mv);
+    std::fflush(stdout);
+  }
+}
+
+}  // namespace
+
+int RunRequest(const CliOptions& options, const RequestOptions& request) {
+  if ((request.row < 0) == (request.voltageMv < 0)) return Fail("request: give a ROW or --voltage MV");
+  Session s;
+  if (const int code = ConnectTester(options, &s)) return code;
+  if (const int code = AwaitSource(s)) return code;
+  const PdoList list = GetPdoList();
+  if (request.row >= 0) {
+    const int row = request.row;
+    if (row >= list.count) {
+      return Fail(Format("row %d is not in the capability list (rows 0 to %d)", row, list.count - 1));
+    }
+    const CommandResult r = s.core->RequestProfileRow(row);
+    if (!r.ok) return FailWith(s, r.message);
+    const PdoEntry& entry = list.entries[row];
+    const auto switched = [&] {
+      return live.activePdoIndex == row && (entry.IsProgrammable() || live.profileVoltageMv == entry.minMv);
+    };
+    if (const int code = AwaitSwitch(s, switched, Format("row %d", row))) return code;
+    PrintActive(options, s);
+    return kExitOk;
+  }
+  // The range is checked on the whole number, before it is narrowed.
+  wchar_t range[kProfileTextChars];
+  if (IsProgrammableProfile(live.profileKind, live.profileSubKind) &&
+      !VoltageInEntryRange(list.EntryAt(live.activePdoIndex), request.voltageMv, range, kProfileTextChars)) {
+    return FailWith(s, range);
+  }
+  const uint16_t mv = static_cast<uint16_t>(request.voltageMv);
+  const CommandResult r = s.core->RequestVoltage(mv);
+  if (!r.ok) return FailWith(s, r.message);
+  // Quick Charge moves in 200 mV steps, PPS in 20 mV steps.
+  const auto reached = [&] { return std::abs(live.profileVoltageMv - mv) < 200; };
+  if (const int code = AwaitSwitch(s, reached, Format("%d mV", mv))) return code;
+  PrintActive(options, s);
+  return kExitOk;
+}

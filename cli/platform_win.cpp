@@ -1,0 +1,129 @@
+// Windows side of the command line: testers are found and opened through the
+// D2XX library (ftd2xx.dll from the program's folder or the system folder), and
+// claimed in the same registry as the window's, so that a command-line run and
+// a window never share a tester. Ctrl-C, Ctrl-Break and closing the console
+// ask the running command to stop.
+#include <windows.h>
+
+#include <atomic>
+
+#include "cli/cli_output.h"
+#include "cli/cli_platform.h"
+#include "d2xx/d2xx.h"
+#include "link/link_port_win.h"
+#include "link/real_clock.h"
+#include "link/tester_link_win.h"
+#include "shell/app_win.h"
+#include "shell/tester_list.h"
+
+namespace {
+
+std::atomic<unsigned> noticeBits{0};  // bit n - 1 for notice n
+std::atomic<bool> stopRequested{false};
+HANDLE consoleStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+HANDLE cleanupDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+RealClock* activeClock = nullptr;
+std::function<void()> stopCallback;  // set and cleared on the main thread
+
+void OnNotice(int n) {
+  if (n >= 1 && n <= 4) noticeBits.fetch_or(1u << (n - 1));
+}
+
+int PendingNoticeBit() {
+  const unsigned bits = noticeBits.load();
+  for (int n = 1; n <= 4; ++n) {
+    if (bits & (1u << (n - 1))) return n;
+  }
+  return 0;
+}
+
+void ClearNoticeBit(int n) {
+  if (n >= 1 && n <= 4) noticeBits.fetch_and(~(1u << (n - 1)));
+}
+
+class WinLink : public CliLink {
+ public:
+  WinLink() { activeClock = &clock; }
+  ~WinLink() override {
+    activeClock = nullptr;
+    testerLink.Close();
+    ReleaseInstanceRegistry();
+  }
+  TesterPort& Port() override { return port; }
+  MonitorClock& Clock() override { return clock; }
+
+ private:
+  LinkPort port{PendingNoticeBit, ClearNoticeBit};
+  RealClock clock;
+};
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  stopRequested.store(true);
+  SetEvent(consoleStop);
+  if (RealClock* clock = activeClock) clock->Stop();
+  if (stopCallback) stopCallback();
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+    // The process ends when this returns: give the command time to set the
+    // load back to 0 mA and close its file.
+    WaitForSingleObject(cleanupDone, 4000);
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+bool ListPlaces(const PlatformOptions&, std::vector<TesterPlace>* places, std::string* error) {
+  places->clear();
+  if (!D2xxAvailable()) {
+    *error = "the D2XX library ftd2xx.dll was not found (put it beside loadpost-cli.exe or install the D2XX driver)";
+    return false;
+  }
+  const int count = D2xxDeviceCount();
+  for (int i = 0; i < count; ++i) {
+    char serial[64];
+    if (D2xxSerialAt(i, serial, sizeof serial) && IsTesterSerial(Widen(serial).c_str())) {
+      places->push_back({serial, ""});
+    }
+  }
+  return true;
+}
+
+TesterPlace PlaceOfPort(const PlatformOptions& options) { return {"", options.port}; }
+
+OpenOutcome OpenPlace(const TesterPlace& place) {
+  OpenOutcome outcome;
+  // Without the registry (it failed to open) the tester is used unclaimed, as
+  // the window does after its warning.
+  if (OpenTesterRegistry() && ClaimTester(Widen(place.serial).c_str())) {
+    outcome.status = OpenStatus::Busy;
+    return outcome;
+  }
+  noticeBits = 0;
+  if (place.serial.size() >= 20 || !testerLink.Open(place.serial.c_str(), OnNotice)) {
+    testerLink.Close();
+    ReleaseInstanceRegistry();
+    outcome.detail = "the device could not be opened or did not answer";
+    return outcome;
+  }
+  outcome.status = OpenStatus::Ok;
+  outcome.link = std::make_unique<WinLink>();
+  return outcome;
+}
+
+void InstallStopHandlers() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+bool StopRequested() { return stopRequested.load(); }
+int StopWakeFd() { return -1; }
+void StopHandled() { SetEvent(cleanupDone); }
+void WaitOrStop(unsigned ms) { WaitForSingleObject(consoleStop, ms); }
+
+void SetStopCallback(std::function<void()> onStop) { stopCallback = std::move(onStop); }
+
+std::string ProgramFolder() {
+  wchar_t path[MAX_PATH];
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::string folder;
+  for (DWORD i = 0; i < n; ++i) folder += static_cast<char>(path[i] < 0x80 ? path[i] : '?');
+  return folder.substr(0, folder.find_last_of("\\/"));
+}
+
+void AddPlatformCommands(CLI::App&, int*) {}
