@@ -38,6 +38,12 @@ bool Resolve(const char* name, T* slot, wchar_t* missing, size_t missingChars) {
   return false;
 }
 
+template <typename T>
+T Optional(const char* name) {
+  FARPROC p = GetProcAddress(library, name);
+  return p ? reinterpret_cast<T>(reinterpret_cast<void*>(p)) : nullptr;
+}
+
 // Called with loadLock held, once per library name.
 void LoadLocked() {
   loadTried = true;
@@ -68,6 +74,10 @@ void LoadLocked() {
     library = nullptr;
     return;
   }
+  // Entry points an older library may lack: not an error.
+  api.SetLatencyTimer = Optional<FT_SetLatencyTimer_t>("FT_SetLatencyTimer");
+  api.GetLatencyTimer = Optional<FT_GetLatencyTimer_t>("FT_GetLatencyTimer");
+  api.SetChars = Optional<FT_SetChars_t>("FT_SetChars");
   table = api;
   loadedApi.store(&table, std::memory_order_release);
 }

@@ -45,7 +45,9 @@ class SerialTransport {
   void SetCallback(TransportCallback function, void* context);
   // readSize = min(n, 256), and at least 1.
   void SetReadSize(int n);
-  // Opens the device with this serial number at 115200 8N1 and starts the worker.
+  // Opens the device with this serial number at 115200 8N1, asks the bridge for
+  // low latency (link/low_latency.h; a refusal is logged, not a failure) and
+  // starts the worker.
   bool Open(const char* serialNumber);
   // Queues one frame. False (nothing queued) while a write is in flight, for a
   // missing frame, or for one of 256 bytes or more.
