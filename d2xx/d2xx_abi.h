@@ -50,4 +50,5 @@ using FT_SetLatencyTimer_t = FT_STATUS(WINAPI*)(FT_HANDLE handle, UCHAR timerMs)
 using FT_GetLatencyTimer_t = FT_STATUS(WINAPI*)(FT_HANDLE handle, PUCHAR timerMs);
 using FT_SetChars_t = FT_STATUS(WINAPI*)(FT_HANDLE handle, UCHAR eventChar, UCHAR eventCharEnabled, UCHAR errorChar,
                                          UCHAR errorCharEnabled);
+using FT_W32_GetLastError_t = DWORD(WINAPI*)(FT_HANDLE handle);
 }

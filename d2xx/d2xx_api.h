@@ -18,6 +18,9 @@ struct D2xxApi {
   FT_SetLatencyTimer_t SetLatencyTimer;
   FT_GetLatencyTimer_t GetLatencyTimer;
   FT_SetChars_t SetChars;
+  // Optional: the error of the last failed W32 call on a handle (null when the
+  // library lacks it; the thread's last error is used instead).
+  FT_W32_GetLastError_t W32_GetLastError;
 };
 
 // The loaded library's entry points, or null when it or any required entry

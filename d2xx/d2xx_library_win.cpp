@@ -74,7 +74,8 @@ void LoadLocked() {
     library = nullptr;
     return;
   }
-  // Entry points an older library may lack: not an error.
+  // Entry points a library may lack: not an error.
+  api.W32_GetLastError = Optional<FT_W32_GetLastError_t>("FT_W32_GetLastError");
   api.SetLatencyTimer = Optional<FT_SetLatencyTimer_t>("FT_SetLatencyTimer");
   api.GetLatencyTimer = Optional<FT_GetLatencyTimer_t>("FT_GetLatencyTimer");
   api.SetChars = Optional<FT_SetChars_t>("FT_SetChars");

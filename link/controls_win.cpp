@@ -36,13 +36,10 @@ void OnVoltageListSelect(HWND window) {
   const int row = static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0));
   if (row < 0) return;
   const PdoList pdos = GetPdoList();
-  if (testerLink.hardwareRevision == 10 && row < kMaxPdoEntries) {
-    const PdoEntry& entry = pdos.entries[row];
-    if (entry.Kind() == 5 && entry.SubKind() == 3) {
-      MessageBoxW(window, L"PPS profiles are not supported by KT-40.", L"Loadpost: Error", MB_OK);
-      SendMessageW(list, CB_SETCURSEL, live.activePdoIndex, 0);
-      return;
-    }
+  if (const wchar_t* refusal = ProfileRowRefusal(pdos, row, testerLink.hardwareRevision)) {
+    MessageBoxW(window, refusal, L"Loadpost: Error", MB_OK);
+    SendMessageW(list, CB_SETCURSEL, live.activePdoIndex, 0);
+    return;
   }
   requests.requestedProfileRow = static_cast<uint8_t>(row);
   requests.profileRequestPending = 1;
@@ -55,12 +52,10 @@ void OnSetVoltage(HWND window) {
   if (!ActiveProgrammable()) return;
   const PdoList pdos = GetPdoList();
   const PdoEntry& entry = pdos.EntryAt(live.activePdoIndex);
-  if (entry.minMv <= voltage && voltage <= entry.maxMv) {
+  wchar_t message[96];
+  if (VoltageInEntryRange(entry, voltage, message, 96)) {
     requests.voltageRequestPending = 1;
   } else {
-    wchar_t message[96];
-    std::swprintf(message, 96, L"Please enter a number between %d-%d", static_cast<int>(entry.minMv),
-                  static_cast<int>(entry.maxMv));
     MessageBoxW(window, message, L"Loadpost: Error", MB_OK);
   }
 }

@@ -69,3 +69,25 @@ bool ProfileRequestFor(const PdoList& list, int row, uint32_t activeKind, uint32
   if (voltageMv) *voltageMv = mv;
   return true;
 }
+
+const wchar_t* ProfileRowRefusal(const PdoList& list, int row, int hardwareRevision) {
+  if (hardwareRevision != 10 || row < 0 || row >= kMaxPdoEntries) return nullptr;
+  const PdoEntry& entry = list.entries[row];
+  return entry.Kind() == 5 && entry.SubKind() == 3 ? L"PPS profiles are not supported by KT-40." : nullptr;
+}
+
+bool VoltageInEntryRange(const PdoEntry& entry, long long mv, wchar_t* message, size_t messageChars) {
+  if (entry.minMv <= mv && mv <= entry.maxMv) return true;
+  if (message && messageChars > 0) {
+    std::swprintf(message, messageChars, L"Please enter a number between %d-%d", static_cast<int>(entry.minMv),
+                  static_cast<int>(entry.maxMv));
+    Terminate(message, messageChars);
+  }
+  return false;
+}
+
+const char* TesterModelName(int hardwareRevision) {
+  if (hardwareRevision == 10) return "KT-40";
+  if (hardwareRevision == 20) return "KT-60";
+  return "unknown model";
+}

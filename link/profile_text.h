@@ -41,3 +41,16 @@ const wchar_t* TesterVersionMessage(int hardwareRevision, int firmwareVersion);
 // False when `row` is not an entry of the list (nothing to request).
 bool ProfileRequestFor(const PdoList& list, int row, uint32_t activeKind, uint32_t activeSubKind,
                        int hardwareRevision, uint8_t* objectPosition, uint16_t* voltageMv);
+
+// Why list row `row` may not be requested on this tester, or null: a PD-APDO
+// entry on a KT-40 (hardwareRevision 10) gives "PPS profiles are not supported
+// by KT-40.".
+const wchar_t* ProfileRowRefusal(const PdoList& list, int row, int hardwareRevision);
+
+// A voltage request on the active (programmable) entry: true when minMv <= mv
+// <= maxMv; otherwise false with "Please enter a number between %d-%d" (min,
+// max) in `message`.
+bool VoltageInEntryRange(const PdoEntry& entry, long long mv, wchar_t* message, size_t messageChars);
+
+// "KT-40" for hardware revision 10, "KT-60" for 20, else "unknown model".
+const char* TesterModelName(int hardwareRevision);

@@ -40,6 +40,12 @@ void AskForLowLatency(const D2xxApi& api, FT_HANDLE handle) {
   LogEvent(wide.c_str(), LogDiagnostics);
 }
 
+// Whether a read or write that returned FALSE is under way after all.
+bool Pending(const D2xxApi* api, FT_HANDLE handle) {
+  const DWORD error = api->W32_GetLastError ? api->W32_GetLastError(handle) : GetLastError();
+  return error == ERROR_IO_PENDING;
+}
+
 }  // namespace
 
 SerialTransport::SerialTransport() {
@@ -175,7 +181,12 @@ void SerialTransport::Worker() {
           int size = readSize;
           if (size < 1) size = 1;
           if (size > kTransportBufferBytes) size = kTransportBufferBytes;
-          api->W32_ReadFile(handle, readBuffer, static_cast<DWORD>(size), &ignored, &readOv);
+          if (!api->W32_ReadFile(handle, readBuffer, static_cast<DWORD>(size), &ignored, &readOv) &&
+              !Pending(api, handle)) {
+            // Nothing will complete: no further read is asked for.
+            readPending = 0;
+            Report(TransportFailed);
+          }
         }
         break;
       case WAIT_OBJECT_0 + kWriteComplete: {
@@ -189,8 +200,13 @@ void SerialTransport::Worker() {
       }
       case WAIT_OBJECT_0 + kWriteRequest: {
         DWORD ignored = 0;
-        api->W32_WriteFile(handle, writeBuffer, writeLength, &ignored, &writeOv);
+        const BOOL started = api->W32_WriteFile(handle, writeBuffer, writeLength, &ignored, &writeOv);
         ResetEvent(ioEvents[kWriteRequest]);
+        if (!started && !Pending(api, handle)) {
+          // The write never started: the next one may be queued, and the device is gone.
+          writeBusy = 0;
+          Report(TransportFailed);
+        }
         break;
       }
       case WAIT_OBJECT_0 + kSpare:

@@ -32,7 +32,6 @@ extern HANDLE capabilityChangedNotice;
 extern HANDLE stopEvent;
 extern HANDLE portDetachedEvent;
 
-constexpr UINT_PTR kCapacityTimerId = 2;
 constexpr UINT_PTR kLogLineTimerId = 3;
 
 // Private messages of the main window.
@@ -67,6 +66,8 @@ void OnTesterNotice(int n);
 
 // Instance registry and device notifications (shell/instance_registry_win.cpp).
 void OpenInstanceRegistry();
+// The same without a message box: false when the registry is unavailable.
+bool OpenTesterRegistry();
 // Records this copy's claim on a tester; true when another running copy uses it
 // (the claim is then not made). False as well when the registry is unavailable.
 bool ClaimTester(const wchar_t* serial);
@@ -81,6 +82,9 @@ void OpenUserGuide(HWND window);
 
 // ---- Tester link and monitoring (link/) -------------------------------------
 DWORD WINAPI MonitorLoop(LPVOID mainWindowHandle);
+// The monitor core that MonitorLoop runs (connect, readings, the graph test's feed).
+class MonitorCore;
+MonitorCore& Monitor();
 void CloseTesterLink();
 uint8_t TesterHardwareRevision();
 void OnVoltageListSelect(HWND window);

@@ -85,11 +85,13 @@ void CloseRegistryObjects() {
 
 void OpenInstanceRegistry() {
   if (registryMutex || registryMapping) return;
+  if (!OpenTesterRegistry()) ShowSharedMemoryFailure();
+}
+
+bool OpenTesterRegistry() {
+  if (registryMutex || registryMapping) return RegistryAvailable();
   registryMutex = CreateMutexW(nullptr, FALSE, kRegistryMutexName);
-  if (!registryMutex) {
-    ShowSharedMemoryFailure();
-    return;
-  }
+  if (!registryMutex) return false;
   // Every copy creates-or-opens the mapping under the mutex, so a copy started
   // while the first one is still making it waits instead of failing to open it.
   {
@@ -103,8 +105,9 @@ void OpenInstanceRegistry() {
   if (!RegistryAvailable()) {
     if (registryMapping) CloseHandle(registryMapping);
     registryMapping = nullptr;
-    ShowSharedMemoryFailure();
+    return false;
   }
+  return true;
 }
 
 bool ClaimTester(const wchar_t* serial) {

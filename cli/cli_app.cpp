@@ -1,0 +1,97 @@
+// The command line's options and subcommands (CLI11) and their dispatch.
+#include "cli/cli_app.h"
+
+#include <CLI/CLI.hpp>
+
+#include "cli/cli_commands.h"
+#include "cli/cli_output.h"
+#include "cli/cli_platform.h"
+#include "shell/version.h"
+
+namespace {
+
+void AddLimitOptions(CLI::App* command, LimitOptions* limits) {
+  command->add_option("--limit-mode", limits->mode,
+                      "Current limit mode: enforce (the profile's rated current), allow (1.2 x rated) or force "
+                      "(the --limit ceiling)")
+      ->check(CLI::IsMember({"enforce", "allow", "force"}));
+  command->add_option("--limit", limits->forcedLimitMa,
+                      "Ceiling in mA for --limit-mode force: 1000 to 5000 in steps of 500");
+  command->add_flag("--accept-risk", limits->acceptRisk,
+                    "Accept drawing more than the source's rating (needed by --limit-mode allow and force)");
+}
+
+}  // namespace
+
+int RunCli(int argc, char** argv) {
+  CLI::App app{"Loadpost command line: lists Trevane KT-40/KT-60 load testers, reads them, sets their load and "
+               "records measurements.",
+               "loadpost-cli"};
+  app.set_version_flag("--version", "loadpost-cli " + Narrow(kProgramVersion) + " (build " + Narrow(kProgramBuild) + ")");
+  app.require_subcommand(1);
+  app.fallthrough();
+  app.footer("Exit codes: 0 success, 1 a test verdict of FAIL, 2 an error (bad option or value, no tester, tester "
+             "busy, link lost).");
+
+  CliOptions options;
+  int exitCode = kExitOk;
+#ifndef _WIN32
+  app.add_option("--port", options.platform.port, "Use the tester on this terminal device (e.g. /dev/ttyUSB0)");
+  app.add_option("--device-root", options.platform.deviceRoot,
+                 "Look for testers in this device tree instead of / (as printed by sim-serve); also "
+                 "LOADPOST_DEVICE_ROOT");
+#endif
+  app.add_option("--serial", options.serial, "Use the tester with this USB serial number (e.g. VXPD0001)");
+  app.add_flag("--json", options.json, "Write JSON instead of a table");
+
+  app.add_subcommand("list", "List every tester: serial number, model, hardware and firmware, whether it is usable")
+      ->callback([&] { exitCode = RunList(options); });
+  app.add_subcommand("status", "Show the source's profile, rated current, VBUS, current, loopback, power and "
+                               "temperature")
+      ->callback([&] { exitCode = RunStatus(options); });
+  app.add_subcommand("profiles", "Show the source's capability list; * marks the active row")
+      ->callback([&] { exitCode = RunProfiles(options); });
+
+  RequestOptions request;
+  CLI::App* requestCommand = app.add_subcommand("request", "Ask the source for a profile row, or for a voltage on "
+                                                           "the active programmable profile");
+  CLI::Option* rowOption = requestCommand->add_option("row", request.row, "Row of the capability list (see profiles)");
+  requestCommand->add_option("--voltage", request.voltageMv, "Voltage in mV on the active programmable profile")
+      ->excludes(rowOption);
+  requestCommand->callback([&] { exitCode = RunRequest(options, request); });
+
+  LoadOptions load;
+  CLI::App* loadCommand = app.add_subcommand(
+      "load", "Draw MA milliamperes from the source until stopped (Ctrl-C) or for --for seconds; the load goes "
+              "back to 0 mA at the end");
+  loadCommand->add_option("current", load.loadMa, "Load current in mA")->required();
+  loadCommand->add_option("--for", load.holdSeconds, "Hold the load this many seconds, then end");
+  AddLimitOptions(loadCommand, &load.limits);
+  loadCommand->callback([&] { exitCode = RunLoad(options, load); });
+
+  WatchOptions watch;
+  CLI::App* watchCommand = app.add_subcommand(
+      "watch", "Stream measurements as CSV or JSON lines; with --load and a stop condition, a capacity test");
+  watchCommand->add_option("--interval", watch.intervalMs, "Milliseconds between lines; 0 writes every reading")
+      ->capture_default_str();
+  watchCommand->add_option("--format", watch.format, "csv or json")->check(CLI::IsMember({"csv", "json"}))
+      ->capture_default_str();
+  watchCommand->add_option("--out", watch.outPath, "Write the lines to this file instead of standard output");
+  watchCommand->add_option("--duration", watch.durationSec, "Stop after this many seconds");
+  watchCommand->add_option("--load", watch.loadMa, "Draw this many mA while watching (back to 0 mA at the end)");
+  watchCommand->add_option("--stop-below", watch.stopBelowMv, "Stop when VBUS falls below this many mV");
+  watchCommand->add_option("--stop-after-mah", watch.stopAfterMah, "Stop when this many mAh have been drawn");
+  AddLimitOptions(watchCommand, &watch.limits);
+  watchCommand->callback([&] { exitCode = RunWatch(options, watch); });
+
+  AddPlatformCommands(app, &exitCode);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+    std::fprintf(stderr, "loadpost-cli: %s\nRun 'loadpost-cli --help' for the options.\n", e.what());
+    return kExitError;
+  }
+  return exitCode;
+}

@@ -1,0 +1,164 @@
+// list, status and profiles: what the testers and the source say, as a table
+// or as JSON.
+#include "cli/cli_commands.h"
+#include "cli/cli_output.h"
+#include "link/monitor_core.h"
+#include "link/profile_text.h"
+#include "shell/tester_list.h"
+
+namespace {
+
+using nlohmann::json;
+
+struct ListedTester {
+  TesterPlace place;
+  bool answered = false;
+  uint8_t hw = 0;
+  uint8_t fw = 0;
+  std::string reason;  // empty: usable
+};
+
+ListedTester Probe(const TesterPlace& place) {
+  ListedTester t{place};
+  OpenOutcome opened = OpenPlace(place);
+  if (opened.status == OpenStatus::Busy) {
+    t.reason = FirstLine(kTesterInUseText);
+  } else if (opened.status != OpenStatus::Ok) {
+    t.reason = FirstLine(kUnableToConnectText) + " (" + opened.detail + ")";
+  } else if (!commands::GetVersion(opened.link->Channel(), &t.hw, &t.fw)) {
+    t.reason = FirstLine(kUnableToConnectText) + " (no answer from the tester)";
+  } else {
+    t.answered = true;
+    if (const wchar_t* refusal = TesterVersionMessage(t.hw, t.fw)) t.reason = FirstLine(refusal);
+  }
+  return t;
+}
+
+struct SourceState {
+  uint32_t attach = 0;
+  uint8_t activeIndex = 0;
+  uint32_t kind = 0;
+  uint8_t subKind = 0;
+  uint16_t voltageMv = 0;
+  uint16_t ratedMa = 0;
+};
+
+int ReadSource(Session& s, SourceState* source) {
+  uint32_t extra = 0;
+  if (!commands::GetPortStatus(s.channel, &source->attach, &source->activeIndex, &source->kind, &source->subKind,
+                               &source->voltageMv, &source->ratedMa, &extra)) {
+    return Fail(s.Name() + ": the tester did not answer the status request");
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunList(const CliOptions& options) {
+  std::vector<TesterPlace> places;
+  std::string error;
+  if (!options.platform.port.empty()) {
+    places.push_back(PlaceOfPort(options.platform));
+  } else if (!ListPlaces(options.platform, &places, &error)) {
+    return Fail(error);
+  }
+  json rows = json::array();
+  std::vector<std::vector<std::string>> table = {{"SERIAL", "MODEL", "HARDWARE", "FIRMWARE", "USABLE", "DEVICE"}};
+  for (const TesterPlace& place : places) {
+    const ListedTester t = Probe(place);
+    json row = {{"serial", place.serial}, {"usable", t.reason.empty()}};
+    if (!place.path.empty()) row["device"] = place.path;
+    if (t.answered) {
+      row["model"] = TesterModelName(t.hw);
+      row["hardwareRevision"] = VersionText(t.hw);
+      row["firmwareVersion"] = VersionText(t.fw);
+    }
+    if (!t.reason.empty()) row["reason"] = t.reason;
+    rows.push_back(row);
+    table.push_back({place.serial.empty() ? "?" : place.serial, t.answered ? TesterModelName(t.hw) : "-",
+                     t.answered ? VersionText(t.hw) : "-", t.answered ? VersionText(t.fw) : "-",
+                     t.reason.empty() ? "yes" : "no: " + t.reason, place.path});
+  }
+  if (options.json) PrintJson(stdout, rows);
+  if (places.empty()) return Fail(FirstLine(kNoTesterText));
+  if (!options.json) PrintTable(stdout, table, true);
+  return kExitOk;
+}
+
+int RunStatus(const CliOptions& options) {
+  Session s;
+  if (const int code = ConnectTester(options, &s)) return code;
+  SourceState source;
+  if (const int code = ReadSource(s, &source)) return code;
+  Measurements m;
+  if (!commands::GetMeasurements(s.channel, &m.temperatureC, &m.vbusMv, &m.setpointMa, &m.currentMa,
+                                 &m.loopbackMa)) {
+    return Fail(s.Name() + ": the tester did not answer the measurement request");
+  }
+  const bool attached = source.attach == 1;
+  const float volts = m.vbusMv / 1000.0f;
+  const double watts = m.currentMa * volts / 1000.0f;
+  const std::string profile = attached ? ProfileName(source.kind, source.subKind) : "";
+  if (options.json) {
+    PrintJson(stdout, {{"serial", s.place.serial},
+                       {"model", TesterModelName(s.hardwareRevision)},
+                       {"attached", attached},
+                       {"profile", profile},
+                       {"ratedCurrentMa", source.ratedMa},
+                       {"vbusV", static_cast<double>(volts)},
+                       {"currentMa", m.currentMa},
+                       {"setpointMa", m.setpointMa},
+                       {"loopbackMa", m.loopbackMa},
+                       {"powerW", watts},
+                       {"temperatureC", m.temperatureC}});
+    return kExitOk;
+  }
+  PrintTable(stdout,
+             {{"Tester", s.Name() + " (" + TesterModelName(s.hardwareRevision) + ", hardware " +
+                             VersionText(s.hardwareRevision) + ", firmware " + VersionText(s.firmwareVersion) + ")"},
+              {"Source", attached ? "attached" : "not attached"},
+              {"Profile", attached ? profile : "-"},
+              {"Rated current", Format("%dmA", static_cast<int>(source.ratedMa))},
+              {"VBUS", Format("%.2f V", static_cast<double>(volts))},
+              {"Current", Format("%d mA", static_cast<int>(m.currentMa))},
+              {"Loopback", Format("%d mA", static_cast<int>(m.loopbackMa))},
+              {"Power", Format("%.2f W", watts)},
+              {"Temperature", Format("%d C", static_cast<int>(m.temperatureC))}},
+             false);
+  return kExitOk;
+}
+
+int RunProfiles(const CliOptions& options) {
+  Session s;
+  if (const int code = ConnectTester(options, &s)) return code;
+  SourceState source;
+  if (const int code = ReadSource(s, &source)) return code;
+  if (source.attach != 1) return Fail(s.Name() + ": no source is attached");
+  PdoList list;
+  if (!commands::GetSourceCapabilities(s.channel, &list)) {
+    return Fail(s.Name() + ": the tester did not answer the capability request");
+  }
+  json rows = json::array();
+  std::vector<std::vector<std::string>> table = {{"", "ROW", "PROFILE", "MAX CURRENT"}};
+  for (int i = 0; i < list.count; ++i) {
+    const PdoEntry& e = list.entries[i];
+    wchar_t text[kProfileTextChars];
+    FormatProfileListText(e, s.hardwareRevision, text, kProfileTextChars);
+    const bool active = i == source.activeIndex;
+    rows.push_back({{"row", i},
+                    {"text", Narrow(text)},
+                    {"name", ProfileName(e.Kind(), e.SubKind())},
+                    {"programmable", e.IsProgrammable()},
+                    {"minMv", e.minMv},
+                    {"maxMv", e.maxMv},
+                    {"maxCurrentMa", e.maxCurrentMa},
+                    {"active", active}});
+    table.push_back({active ? "*" : "", std::to_string(i), Narrow(text), Format("%dmA", e.maxCurrentMa)});
+  }
+  if (options.json) {
+    PrintJson(stdout, rows);
+  } else {
+    PrintTable(stdout, table, true);
+  }
+  return kExitOk;
+}

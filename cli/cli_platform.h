@@ -1,0 +1,70 @@
+// What the command line needs of the system it runs on, implemented once for
+// POSIX (terminal devices found through sysfs, flock) and once for Windows
+// (the D2XX library and the window's tester registry).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/tester_commands.h"
+
+namespace CLI {
+class App;
+}
+
+// A tester the system shows: its USB serial number and, on POSIX, its device.
+struct TesterPlace {
+  std::string serial;
+  std::string path;
+};
+
+struct PlatformOptions {
+  std::string port;        // POSIX: a device named on the command line
+  std::string deviceRoot;  // POSIX: root of the device tree (tests, simulated tester)
+};
+
+// An open link to one tester.
+class CliLink {
+ public:
+  virtual ~CliLink() = default;
+  virtual CommandChannel Channel() = 0;
+  // Notices since the last call: bit n - 1 for notice n (1 attached, 2
+  // detached, 3 new profile, 4 capabilities changed).
+  virtual unsigned TakeNotices() = 0;
+  // The tester went away (unplugged, driver failure).
+  virtual bool Gone() const = 0;
+  // Waits up to `ms`, receiving notices; returns early when a stop is requested.
+  virtual void Wait(unsigned ms) = 0;
+};
+
+enum class OpenStatus { Ok, Busy, Failed };
+
+struct OpenOutcome {
+  std::unique_ptr<CliLink> link;
+  OpenStatus status = OpenStatus::Failed;
+  std::string detail;  // the system's reason when not Ok
+};
+
+// Every tester (USB serial number beginning "VXPD"), in the system's order.
+// False with `error` when the system cannot be asked.
+bool ListPlaces(const PlatformOptions& options, std::vector<TesterPlace>* places, std::string* error);
+// The place of --port (POSIX): the device, with the serial number of the tester
+// behind it when the device tree knows it.
+TesterPlace PlaceOfPort(const PlatformOptions& options);
+// Opens and claims the tester so that no other program uses it meanwhile.
+OpenOutcome OpenPlace(const TesterPlace& place);
+
+// Ctrl-C, SIGINT and SIGTERM (Windows: the console's control events) ask the
+// running command to stop; they no longer end the process at once.
+void InstallStopHandlers();
+bool StopRequested();
+// A descriptor that becomes readable when a stop was requested (POSIX), or -1.
+int StopWakeFd();
+// Tells a console close handler (Windows) that the clean-up is done.
+void StopHandled();
+// Waits up to `ms`, returning early when a stop is requested.
+void WaitOrStop(unsigned ms);
+
+// Subcommands that exist on this system only (POSIX: sim-serve).
+void AddPlatformCommands(CLI::App& app, int* exitCode);

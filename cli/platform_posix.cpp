@@ -1,0 +1,99 @@
+// POSIX side of the command line: testers are terminal devices found through
+// sysfs, opened raw and locked; SIGINT and SIGTERM ask the command to stop.
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
+#include <unistd.h>
+
+#include "cli/cli_output.h"
+#include "cli/cli_platform.h"
+#include "link/serial_link_posix.h"
+#include "link/tester_discovery_posix.h"
+#include "shell/tester_list.h"
+
+namespace {
+
+class PosixLink : public CliLink {
+ public:
+  CommandChannel Channel() override { return link.Channel(); }
+  unsigned TakeNotices() override { return link.TakeNotices(); }
+  bool Gone() const override { return link.Gone(); }
+  void Wait(unsigned ms) override { link.Wait(ms, true); }
+  SerialLinkPosix link;
+};
+
+std::atomic<bool> stopRequested{false};
+int stopPipe[2] = {-1, -1};
+
+void OnStopSignal(int) {
+  stopRequested.store(true);
+  if (stopPipe[1] >= 0) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = write(stopPipe[1], &byte, 1);
+  }
+}
+
+std::string RootOf(const PlatformOptions& options) {
+  return options.deviceRoot.empty() ? DefaultDeviceRoot() : options.deviceRoot;
+}
+
+}  // namespace
+
+bool ListPlaces(const PlatformOptions& options, std::vector<TesterPlace>* places, std::string* error) {
+  places->clear();
+  for (const SerialDevice& d : ListBridgeDevices(RootOf(options))) {
+    if (IsTesterSerial(Widen(d.serial).c_str())) places->push_back({d.serial, d.path});
+  }
+  return true;
+}
+
+TesterPlace PlaceOfPort(const PlatformOptions& options) {
+  namespace fs = std::filesystem;
+  TesterPlace place{"", options.port};
+  std::error_code ec;
+  const fs::path wanted = fs::canonical(options.port, ec);
+  for (const SerialDevice& d : ListBridgeDevices(RootOf(options))) {
+    std::error_code other;
+    if (!ec && fs::canonical(d.path, other) == wanted && !other) place.serial = d.serial;
+  }
+  return place;
+}
+
+OpenOutcome OpenPlace(const TesterPlace& place) {
+  OpenOutcome outcome;
+  auto link = std::make_unique<PosixLink>();
+  link->link.SetWakeFd(StopWakeFd());
+  const PortOpenStatus s = link->link.Open(place.path, &outcome.detail);
+  if (s == PortOpenStatus::Ok) {
+    outcome.status = OpenStatus::Ok;
+    outcome.link = std::move(link);
+  } else {
+    outcome.status = s == PortOpenStatus::Busy ? OpenStatus::Busy : OpenStatus::Failed;
+    if (s != PortOpenStatus::Failed) outcome.detail = PortOpenStatusText(s);
+  }
+  return outcome;
+}
+
+void InstallStopHandlers() {
+  if (stopPipe[0] < 0 && pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) stopPipe[0] = stopPipe[1] = -1;
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no restart: a blocked wait returns and looks at the flag
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);  // a closed output pipe is an error to report, not a silent death
+}
+
+bool StopRequested() { return stopRequested.load(); }
+int StopWakeFd() { return stopPipe[0]; }
+void StopHandled() {}
+
+void WaitOrStop(unsigned ms) {
+  if (StopRequested()) return;
+  pollfd p{stopPipe[0], POLLIN, 0};
+  poll(&p, stopPipe[0] >= 0 ? 1 : 0, static_cast<int>(ms));
+}

@@ -1,0 +1,66 @@
+// sim-serve: the simulated tester on pseudo-terminals, for trying every command
+// without hardware and for the command line's tests.
+#include <CLI/CLI.hpp>
+
+#include <filesystem>
+#include <unistd.h>
+
+#include "cli/cli_output.h"
+#include "cli/cli_platform.h"
+#include "sim/sim_scenario.h"
+#include "sim/sim_serve_posix.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A scenario file by path, or by name from the scenarios folder beside the
+// program (or in the source tree it was built from); "default" is built in.
+bool LoadNamedScenario(const std::string& name, sim::Scenario* scenario, std::string* error) {
+  if (name.empty() || name == "default") {
+    return sim::ParseScenario(sim::DefaultScenarioText(), "default", scenario, error);
+  }
+  std::error_code ec;
+  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  std::vector<fs::path> candidates = {name};
+  for (const fs::path& dir : {exe.parent_path() / "scenarios", fs::path(LOADPOST_SCENARIO_DIR)}) {
+    candidates.push_back(dir / name);
+    candidates.push_back(dir / (name + ".sim"));
+  }
+  for (const fs::path& p : candidates) {
+    if (fs::is_regular_file(p, ec)) return sim::LoadScenarioFile(p.string(), scenario, error);
+  }
+  *error = "no scenario '" + name + "' (a file, or a name from sim/scenarios such as kt40 or two-testers)";
+  return false;
+}
+
+struct ServeArgs {
+  std::string scenario = "default";
+  sim::ServeOptions options;
+};
+
+}  // namespace
+
+void AddPlatformCommands(CLI::App& app, int* exitCode) {
+  static ServeArgs args;
+  CLI::App* serve = app.add_subcommand(
+      "sim-serve",
+      "Serve the simulated tester on a pseudo-terminal: prints '<serial> <device>' per tester and 'device-root "
+      "<folder>'; other commands then find it with --device-root (or use --port). Control commands (attach, "
+      "detach, unplug <serial>, fault ...) are read from standard input. Runs until Ctrl-C.");
+  serve->add_option("scenario", args.scenario, "Scenario file or name (default, kt40, kt40-fw26, two-testers, ...)")
+      ->capture_default_str();
+  serve->add_option("--root", args.options.root, "Make the device tree in this folder (default: a new one in /tmp)");
+  serve->add_option("--record", args.options.record, "Append the frame record to this file");
+  serve->callback([exitCode] {
+    sim::Scenario scenario;
+    std::string error;
+    if (!LoadNamedScenario(args.scenario, &scenario, &error)) {
+      *exitCode = Fail(error);
+      return;
+    }
+    args.options.controlFd = STDIN_FILENO;
+    args.options.wakeFd = StopWakeFd();
+    *exitCode = sim::ServeScenario(scenario, args.options, StopRequested, stdout, stderr);
+  });
+}

@@ -1,0 +1,31 @@
+// Finding testers on Linux: the USB bridge's driver makes each one a terminal
+// device, and sysfs tells which USB device (vendor, product, serial number)
+// stands behind each terminal. Everything is looked up below a root folder
+// ("/" on a real system), so tests and the simulated tester can lay out a tree
+// of their own.
+//
+//   <root>/sys/class/tty/<name>/device   link to the driver's port device; one of
+//                                        its ancestors holds idVendor, idProduct
+//                                        and serial (the USB device)
+//   <root>/dev/<name>                    the terminal device to open
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct SerialDevice {
+  std::string serial;   // USB serial number ("VXPD0001")
+  std::string path;     // <root>/dev/<name>
+  std::string name;     // the terminal's name ("ttyUSB0")
+  std::string product;  // USB product text, when the device gives one
+};
+
+// The FTDI bridge's USB vendor.
+constexpr const char* kBridgeVendorId = "0403";
+
+// Every terminal device behind a USB device of the bridge's vendor, in the
+// order of their names (ttyUSB2 before ttyUSB10).
+std::vector<SerialDevice> ListBridgeDevices(const std::string& root);
+
+// The root of the device tree: LOADPOST_DEVICE_ROOT when set, else "/".
+std::string DefaultDeviceRoot();

@@ -1,0 +1,39 @@
+// The simulated tester served on pseudo-terminals, in real time, so that the
+// real serial code (and any user) can talk to it as to a tester behind its USB
+// bridge. Every device of the scenario gets a pseudo-terminal while it is
+// plugged in, and a device tree like the kernel's (sysfs entries with its USB
+// vendor, product and serial number, and /dev/ttyUSBn linked to the
+// pseudo-terminal) below one root folder, which discovery is pointed at.
+//
+// Bytes from the program reach the tester model at the moment they are read;
+// the model's answers are written to the pseudo-terminal when their last bit
+// has crossed the simulated 115200 baud line. The program's line settings are
+// taken from the terminal: anything but 115200 8N1 reaches the tester garbled.
+// Unplugging a device (control command, timeline or an unplug fault) closes its
+// pseudo-terminal, so the program's next read fails as with a real bridge.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "sim/sim_scenario.h"
+
+namespace sim {
+
+struct ServeOptions {
+  std::string root;    // device tree folder; empty: a new folder under /tmp, removed at the end
+  std::string record;  // frame record file; empty: none
+  int controlFd = -1;  // control lines (see sim/README.md) are read from here, e.g. standard input
+  int wakeFd = -1;     // readable when a stop was asked for (e.g. by a signal handler)
+};
+
+// Serves until stop() returns true (asked after each wake-up). Writes "<serial> <pseudo-terminal>" for
+// every device plugged in at the start, then "device-root <folder>", then one
+// line per later plug ("plugged ...") or unplug ("unplugged <serial>") to
+// `out`, flushed. Returns 0, or 2 (with the reason on `err`) when it could
+// not start.
+int ServeScenario(const Scenario& scenario, const ServeOptions& options, const std::function<bool()>& stop,
+                  FILE* out, FILE* err);
+
+}  // namespace sim

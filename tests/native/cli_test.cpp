@@ -1,0 +1,195 @@
+// loadpost-cli end to end: the real program against the simulated tester served
+// on pseudo-terminals by `loadpost-cli sim-serve`, through the real serial code.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct Child {
+  pid_t pid = -1;
+  int in = -1;   // its standard input
+  int out = -1;  // its standard output
+  int err = -1;  // its standard error
+};
+
+Child Spawn(const std::vector<std::string>& args) {
+  int in[2], out[2], err[2];
+  if (pipe(in) || pipe(out) || pipe(err)) return {};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) posix_spawn_file_actions_addclose(&actions, fd);
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  Child c;
+  if (posix_spawn(&c.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) c.pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  c.in = in[1];
+  c.out = out[0];
+  c.err = err[0];
+  return c;
+}
+
+struct Result {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+// Reads both outputs to their end and waits for the exit code.
+Result Finish(Child c) {
+  Result r;
+  close(c.in);
+  pollfd fds[2] = {{c.out, POLLIN, 0}, {c.err, POLLIN, 0}};
+  std::string* sinks[2] = {&r.out, &r.err};
+  int open = 2;
+  while (open > 0 && poll(fds, 2, 30000) > 0) {
+    for (int i = 0; i < 2; ++i) {
+      if (!fds[i].revents) continue;
+      char buffer[4096];
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(n));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  int status = 0;
+  waitpid(c.pid, &status, 0);
+  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return r;
+}
+
+std::string ReadLine(int fd) {
+  std::string line;
+  char ch;
+  pollfd p{fd, POLLIN, 0};
+  while (poll(&p, 1, 10000) > 0 && read(fd, &ch, 1) == 1 && ch != '\n') line += ch;
+  return line;
+}
+
+// `loadpost-cli sim-serve` on a scenario (a name, or text written to a file).
+class SimServer {
+ public:
+  explicit SimServer(const std::string& scenario) {
+    std::string arg = scenario;
+    if (scenario.find('\n') != std::string::npos) {
+      arg = testing::TempDir() + "cli_scenario.sim";
+      std::ofstream(arg) << scenario;
+    }
+    child_ = Spawn({LOADPOST_CLI, "sim-serve", arg});
+    for (std::string line = ReadLine(child_.out); !line.empty(); line = ReadLine(child_.out)) {
+      const size_t space = line.find(' ');
+      if (line.compare(0, space, "device-root") == 0) {
+        root = line.substr(space + 1);
+        break;
+      }
+      devices[line.substr(0, space)] = line.substr(space + 1);
+    }
+  }
+  ~SimServer() {
+    kill(child_.pid, SIGTERM);
+    Finish(child_);
+  }
+  void Control(const std::string& line) {
+    const std::string text = line + "\n";
+    ASSERT_EQ(write(child_.in, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+  // Runs loadpost-cli with this server's device tree.
+  Result Run(std::vector<std::string> args) const {
+    args.insert(args.begin(), {LOADPOST_CLI, "--device-root", root});
+    return Finish(Spawn(args));
+  }
+  Child Start(std::vector<std::string> args) const {
+    args.insert(args.begin(), {LOADPOST_CLI, "--device-root", root});
+    return Spawn(args);
+  }
+
+  std::string root;
+  std::map<std::string, std::string> devices;  // serial -> pseudo-terminal
+
+ private:
+  Child child_;
+};
+
+constexpr const char* kGarbledScenario = "tester VXPD0001 kt60\n charger pd65\n fault badetx any always\nend\n";
+
+struct Case {
+  const char* scenario;
+  std::vector<std::string> args;
+  int code;
+  std::vector<std::string> out;  // texts standard output holds
+  std::string err;               // a text standard error holds
+};
+
+TEST(CliCommands, AnswerLikeTheWindowForEachScenario) {
+  const Case cases[] = {
+      {"default", {"list"}, 0, {"VXPD0001  KT-60  2.0       3.0       yes"}, ""},
+      {"default", {"status"}, 0, {"Profile        PD-FIX", "Rated current  3000mA", "VBUS           5.00 V"}, ""},
+      {"default", {"--json", "status"}, 0, {"\"attached\":true", "\"profile\":\"PD-FIX\"", "\"setpointMa\":0"}, ""},
+      {"default", {"profiles"}, 0, {"*  0    PD-FIX 5.00V", "   4    PD-APDO 3.30V-21.00V  3000mA"}, ""},
+      {"default", {"request", "1"}, 0, {"Active row 1: PD-FIX 9.00V, 9000 mV"}, ""},
+      {"default", {"request", "5"}, 2, {}, "row 5 is not in the capability list (rows 0 to 4)"},
+      {"default", {"request", "--voltage", "9000"}, 2, {}, "the active profile (PD-FIX) is not programmable"},
+      {"default", {"request", "x"}, 2, {}, "x"},
+      {"default", {"--serial", "VXPD9999", "status"}, 2, {}, "no tester with serial number VXPD9999 (found: VXPD0001)"},
+      {"qc3", {"request", "--voltage", "9000"}, 0, {"9000 mV"}, ""},
+      {"qc3", {"request", "--voltage", "20000"}, 2, {}, "Please enter a number between 3600-12000"},
+      {"kt40", {"profiles"}, 0, {"Unknown profile"}, ""},
+      {"kt40", {"request", "4"}, 2, {}, "PPS profiles are not supported by KT-40."},
+      {"kt40-fw26", {"list"}, 0, {"VXPD0026  KT-40  1.0       2.6       no: Please update the device firmware"}, ""},
+      {"kt40-fw26", {"status"}, 2, {}, "VXPD0026: Please update the device firmware"},
+      {"two-testers", {"status"}, 2, {}, "2 testers found (VXPD0001, VXPD0002): choose one with --serial"},
+      {"two-testers", {"--serial", "VXPD0002", "--json", "list"}, 0, {"\"serial\":\"VXPD0002\""}, ""},
+      {"no-devices", {"list"}, 2, {}, "No Trevane Loadpost device detected."},
+      {kGarbledScenario, {"status"}, 2, {}, "Unable to connect to selected Loadpost device (VXPD0001: no answer"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.scenario) + " " + c.args.back());
+    SimServer server(c.scenario);
+    const Result r = server.Run(c.args);
+    EXPECT_EQ(r.code, c.code) << r.out << r.err;
+    for (const std::string& text : c.out) EXPECT_NE(r.out.find(text), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+  }
+}
+
+TEST(CliCommands, BusyTesterIsRefusedWhileAnotherProcessHoldsIt) {
+  SimServer server("default");
+  const int fd = open(server.devices["VXPD0001"].c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+  const Result status = server.Run({"status"});
+  EXPECT_EQ(status.code, 2);
+  EXPECT_NE(status.err.find("VXPD0001: Another copy of Loadpost is already using that tester."), std::string::npos);
+  EXPECT_NE(server.Run({"list"}).out.find("no: Another copy of Loadpost is already using that tester."),
+            std::string::npos);
+  close(fd);
+  EXPECT_EQ(server.Run({"status"}).code, 0);
+}
+
+}  // namespace
