@@ -123,22 +123,12 @@ void DrawRealtimeOverlay(HDC dc, LineChart& chart) {
 
   // The band of the run's profile at the load the tester reported; a profile
   // without a window shows none.
-  const uint16_t load = graphSession.setpointMa;
-  const BandRange band = RealtimeBand(ComputeVoltageWindow(graphSession.WindowInputs(load, load)), graphSession.axis);
+  const BandRange band = RunBand(graphSession);
   chart.SetSeriesBand(0, band.low, band.high);
 }
 
 void DrawSweepOverlay(HDC dc, LineChart& chart) {
-  SweepRegionInputs in;
-  in.profileKind = graphSession.profileKind;
-  in.profileSubKind = graphSession.profileSubKind;
-  in.estimateUpstream = graphSession.estimateUpstream;
-  in.sweepEndMa = graphSession.sweepEndMa;
-  in.sweepRatedMa = graphSession.sweepRatedMa;
-  in.sweepProfileMv = graphSession.sweepProfileMv;
-  in.axisMinVolts = graphSession.axis.minVolts;
-  in.axisMaxVolts = graphSession.axis.maxVolts;
-  const SweepRegions regions = BuildSweepRegions(in);
+  const SweepRegions regions = BuildSweepRegions(RunRegionInputs(graphSession));
   for (int i = 0; i < regions.count; ++i) {
     const ShadeShape& s = regions.shapes[i];
     if (s.kind == ShadeKind::Rect) {
