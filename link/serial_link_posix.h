@@ -24,6 +24,8 @@ class SerialLinkPosix {
   bool IsOpen() const { return port_.IsOpen(); }
   // The device went away (unplugged, or its driver failed).
   bool Gone() const { return port_.Gone(); }
+  // See SerialPortPosix::LatencyRefusal.
+  const std::string& LatencyRefusal() const { return port_.LatencyRefusal(); }
 
   ExchangeStatus Exchange(const uint8_t* frame, size_t frameLength, uint8_t expectedCommand, ReplyBody& reply);
   // Lets `ms` pass, receiving notices meanwhile (the command set's pauses).

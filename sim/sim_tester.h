@@ -68,6 +68,9 @@ class TesterModel {
   // `nochars` fault makes the bridge refuse; the setting then stays as it was.
   bool SetLatencyTimer(int ms, SimTime t);
   int LatencyTimer() const { return bridge_.Latency(); }
+  // The latency timer the bridge starts with whenever the device is opened
+  // (1..255 ms; the setup's `latencyMs`).
+  void SetOpenLatency(int ms) { setup_.latencyMs = ms; }
   bool SetEventChar(uint8_t c, bool enabled, SimTime t);
   const UsbBridge& Bridge() const { return bridge_; }
 
