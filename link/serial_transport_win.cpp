@@ -22,7 +22,7 @@ constexpr DWORD kFailedReadPauseMs = 10;
 // replies reach the program with their last byte. A refusal, or a library
 // without these calls, leaves the bridge at its default: one Diagnostics
 // record, and the link carries on.
-void AskForLowLatency(const D2xxApi& api, FT_HANDLE handle) {
+std::string AskForLowLatency(const D2xxApi& api, FT_HANDLE handle) {
   std::vector<std::string> refusals;
   auto ask = [&refusals](const char* name, bool present, FT_STATUS status) {
     if (!present) {
@@ -35,9 +35,10 @@ void AskForLowLatency(const D2xxApi& api, FT_HANDLE handle) {
       api.SetLatencyTimer ? api.SetLatencyTimer(handle, static_cast<UCHAR>(kBridgeLatencyMs)) : FT_OK);
   ask("FT_SetChars", api.SetChars != nullptr, api.SetChars ? api.SetChars(handle, kBridgeEventChar, 1, 0, 0) : FT_OK);
   const std::string text = LowLatencyRefusedText(refusals);
-  if (text.empty()) return;
+  if (text.empty()) return text;
   const std::wstring wide(text.begin(), text.end());  // ASCII
   LogEvent(wide.c_str(), LogDiagnostics);
+  return text;
 }
 
 // Whether a read or write that returned FALSE is under way after all.
@@ -106,7 +107,8 @@ bool SerialTransport::Open(const char* serialNumber) {
   ok = ok && api->SetDataCharacteristics(handle, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE) == FT_OK;
   ok = ok && api->SetTimeouts(handle, kD2xxTimeoutMs, kD2xxTimeoutMs) == FT_OK;
   ok = ok && eventsReady;
-  if (ok) AskForLowLatency(*api, handle);
+  latencyRefusal.clear();
+  if (ok) latencyRefusal = AskForLowLatency(*api, handle);
   if (ok) {
     for (HANDLE e : ioEvents) ResetEvent(e);
     running = 1;

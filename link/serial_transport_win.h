@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "d2xx/d2xx_abi.h"
 
@@ -77,6 +78,9 @@ class SerialTransport {
   uint32_t writeLength = 0;
   TransportCallback callback = nullptr;
   void* callbackContext = nullptr;
+  // The Diagnostics record of the last Open when the bridge kept its default
+  // latency; empty otherwise.
+  std::string latencyRefusal;
 
  private:
   static DWORD WINAPI WorkerEntry(LPVOID self);
