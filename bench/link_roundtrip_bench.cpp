@@ -1,10 +1,13 @@
 // Round trips of the command layer against the simulated tester, on the
 // model's clock: how long a request/reply round takes in (simulated) wire time,
-// as a ratio to the time its bytes alone need at 115200 baud; and the host-side
-// cost of the receiver in real time.
+// as a ratio to the time its bytes alone need at 115200 baud, with the USB
+// bridge at its defaults (argument 0) and with the settings the program asks
+// for on opening (argument 1); and the host-side cost of the receiver in real
+// time.
 #include <benchmark/benchmark.h>
 
 #include "link/clocked_link.h"
+#include "link/low_latency.h"
 #include "link/reply_mailbox.h"
 #include "link/tester_commands.h"
 #include "sim/sim_tester.h"
@@ -23,7 +26,12 @@ sim::DeviceSetup Tester() {
 }
 
 struct Rig {
-  Rig() : model(Tester(), nullptr), link(Pipe()) {}
+  explicit Rig(bool lowLatency) : model(Tester(), nullptr), link(Pipe()) {
+    if (lowLatency) {
+      model.SetLatencyTimer(kBridgeLatencyMs, 0);
+      model.SetEventChar(kBridgeEventChar, true, 0);
+    }
+  }
   ClockedPipe Pipe() {
     ClockedPipe p;
     p.write = [this](const uint8_t* b, size_t n, int64_t t) { return model.HostWrite(b, n, t); };
@@ -42,7 +50,7 @@ struct Rig {
 // ratio to the wire time of `wireBytes` bytes.
 template <typename Round>
 void RunRounds(benchmark::State& state, size_t wireBytes, Round&& round) {
-  Rig rig;
+  Rig rig(state.range(0) != 0);
   CommandChannel channel = rig.link.Channel();
   int64_t rounds = 0, failures = 0;
   const int64_t start = rig.link.ExchangeUs();
@@ -66,7 +74,7 @@ void BM_GetMeasurementsRoundTrip(benchmark::State& state) {
     return commands::GetMeasurements(c, &temp, &vbus, &setpoint, &current, &loopback) == 1;
   });
 }
-BENCHMARK(BM_GetMeasurementsRoundTrip);
+BENCHMARK(BM_GetMeasurementsRoundTrip)->Arg(0)->Arg(1);
 
 void BM_GetSourceCapabilitiesRoundTrip(benchmark::State& state) {
   // Request 5 bytes, reply 63 bytes.
@@ -75,7 +83,7 @@ void BM_GetSourceCapabilitiesRoundTrip(benchmark::State& state) {
     return commands::GetSourceCapabilities(c, &list) == 1;
   });
 }
-BENCHMARK(BM_GetSourceCapabilitiesRoundTrip);
+BENCHMARK(BM_GetSourceCapabilitiesRoundTrip)->Arg(0)->Arg(1);
 
 void BM_SetLoadCurrentRoundTrip(benchmark::State& state) {
   // Request 7 bytes, reply 5 bytes.
@@ -85,7 +93,7 @@ void BM_SetLoadCurrentRoundTrip(benchmark::State& state) {
     return commands::SetLoadCurrent(c, ma) == 1;
   });
 }
-BENCHMARK(BM_SetLoadCurrentRoundTrip);
+BENCHMARK(BM_SetLoadCurrentRoundTrip)->Arg(0)->Arg(1);
 
 // Host-side cost of reassembling replies: bytes through the receiver per
 // second of real time, fed in the read sizes the receiver asks for.

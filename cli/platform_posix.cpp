@@ -5,6 +5,7 @@
 #include <thread>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
@@ -88,6 +89,10 @@ OpenOutcome OpenPlace(const TesterPlace& place) {
   link->link.SetWakeFd(StopWakeFd());
   const PortOpenStatus s = link->link.Open(place.path, &outcome.detail);
   if (s == PortOpenStatus::Ok) {
+    // The link works without low latency, only slower: say so, go on.
+    if (!link->link.LatencyRefusal().empty()) {
+      std::fprintf(stderr, "loadpost-cli: %s: %s\n", place.path.c_str(), link->link.LatencyRefusal().c_str());
+    }
     outcome.status = OpenStatus::Ok;
     outcome.link = std::move(link);
   } else {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
 
 #include "cli/cli_output.h"
 #include "cli/cli_platform.h"
@@ -104,6 +105,10 @@ OpenOutcome OpenPlace(const TesterPlace& place) {
     ReleaseInstanceRegistry();
     outcome.detail = "the device could not be opened or did not answer";
     return outcome;
+  }
+  // The link works without low latency, only slower: say so, go on.
+  if (testerLink.transport && !testerLink.transport->latencyRefusal.empty()) {
+    std::fprintf(stderr, "loadpost-cli: %s: %s\n", place.serial.c_str(), testerLink.transport->latencyRefusal.c_str());
   }
   outcome.status = OpenStatus::Ok;
   outcome.link = std::make_unique<WinLink>();

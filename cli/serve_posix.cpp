@@ -30,6 +30,10 @@ void AddPlatformCommands(CLI::App& app, int* exitCode) {
       ->capture_default_str();
   serve->add_option("--root", args.options.root, "Make the device tree in this folder (default: a new one in /tmp)");
   serve->add_option("--record", args.options.record, "Append the frame record to this file");
+  serve->add_option("--latency", args.options.latencyMs,
+                    "The USB bridge's latency timer in ms (1-255; default: the scenario's, 16 as the Linux driver's "
+                    "default; 1 as with its low-latency flag)")
+      ->check(CLI::Range(1, 255));
   serve->callback([exitCode] {
     sim::Scenario scenario;
     std::string error;

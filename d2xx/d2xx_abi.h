@@ -45,5 +45,10 @@ using FT_W32_WriteFile_t = BOOL(WINAPI*)(FT_HANDLE handle, LPVOID buffer, DWORD 
 using FT_W32_GetOverlappedResult_t = BOOL(WINAPI*)(FT_HANDLE handle, LPOVERLAPPED overlapped,
                                                    LPDWORD bytesTransferred, BOOL wait);
 using FT_Close_t = FT_STATUS(WINAPI*)(FT_HANDLE handle);
+// The bridge's latency timer (ms) and its special characters.
+using FT_SetLatencyTimer_t = FT_STATUS(WINAPI*)(FT_HANDLE handle, UCHAR timerMs);
+using FT_GetLatencyTimer_t = FT_STATUS(WINAPI*)(FT_HANDLE handle, PUCHAR timerMs);
+using FT_SetChars_t = FT_STATUS(WINAPI*)(FT_HANDLE handle, UCHAR eventChar, UCHAR eventCharEnabled, UCHAR errorChar,
+                                         UCHAR errorCharEnabled);
 using FT_W32_GetLastError_t = DWORD(WINAPI*)(FT_HANDLE handle);
 }

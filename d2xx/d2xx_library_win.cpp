@@ -38,6 +38,12 @@ bool Resolve(const char* name, T* slot, wchar_t* missing, size_t missingChars) {
   return false;
 }
 
+template <typename T>
+T Optional(const char* name) {
+  FARPROC p = GetProcAddress(library, name);
+  return p ? reinterpret_cast<T>(reinterpret_cast<void*>(p)) : nullptr;
+}
+
 // Called with loadLock held, once per library name.
 void LoadLocked() {
   loadTried = true;
@@ -60,8 +66,6 @@ void LoadLocked() {
   ok &= Resolve("FT_W32_WriteFile", &api.W32_WriteFile, missing, kLogTextChars);
   ok &= Resolve("FT_W32_GetOverlappedResult", &api.W32_GetOverlappedResult, missing, kLogTextChars);
   ok &= Resolve("FT_Close", &api.Close, missing, kLogTextChars);
-  api.W32_GetLastError =
-      reinterpret_cast<FT_W32_GetLastError_t>(reinterpret_cast<void*>(GetProcAddress(library, "FT_W32_GetLastError")));
   if (!ok) {
     std::swprintf(text, kLogTextChars, L"D2XX library %ls lacks %ls", libraryName, missing);
     text[kLogTextChars - 1] = 0;
@@ -70,6 +74,11 @@ void LoadLocked() {
     library = nullptr;
     return;
   }
+  // Entry points a library may lack: not an error.
+  api.W32_GetLastError = Optional<FT_W32_GetLastError_t>("FT_W32_GetLastError");
+  api.SetLatencyTimer = Optional<FT_SetLatencyTimer_t>("FT_SetLatencyTimer");
+  api.GetLatencyTimer = Optional<FT_GetLatencyTimer_t>("FT_GetLatencyTimer");
+  api.SetChars = Optional<FT_SetChars_t>("FT_SetChars");
   table = api;
   loadedApi.store(&table, std::memory_order_release);
 }

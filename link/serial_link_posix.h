@@ -31,6 +31,8 @@ class SerialLinkPosix : public TesterPort {
   uint32_t DroppedFrames() const override { return receiver_.droppedFrames - droppedAtOpen_; }
   // The device went away (unplugged, or its driver failed).
   bool Gone() const { return port_.Gone(); }
+  // See SerialPortPosix::LatencyRefusal.
+  const std::string& LatencyRefusal() const { return port_.LatencyRefusal(); }
 
   ExchangeStatus Exchange(const uint8_t* frame, size_t frameLength, uint8_t expectedCommand, ReplyBody& reply);
   // Lets `ms` pass, receiving notices meanwhile (the command set's pauses).

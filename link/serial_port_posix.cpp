@@ -1,13 +1,26 @@
 #include "link/serial_port_posix.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+
+#ifdef __linux__
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <sys/sysmacros.h>
+#endif
+
+#include "link/low_latency.h"
+#include "shell/log_event.h"
+#include "shell/logger.h"
 
 namespace {
 
@@ -38,6 +51,52 @@ bool SetLine(int fd, std::string* detail) {
   return true;
 }
 
+// The driver behind an open terminal: its latency_timer attribute (found from
+// the device number, so it is this device's and no other's) and the serial
+// low-latency flag.
+DriverLatency DriverOf(int fd) {
+  DriverLatency d;
+  std::string attribute;
+#ifdef __linux__
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && S_ISCHR(st.st_mode)) {
+    attribute = "/sys/dev/char/" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)) +
+                "/device/latency_timer";
+  }
+#endif
+  d.readTimer = [attribute]() -> std::optional<int> {
+    int ms = 0;
+    std::ifstream in(attribute);
+    if (attribute.empty() || !(in >> ms)) return std::nullopt;
+    return ms;
+  };
+  d.writeTimer = [attribute](int ms) -> std::string {
+    FILE* f = std::fopen(attribute.c_str(), "w");
+    if (!f) return std::strerror(errno);
+    const bool ok = std::fprintf(f, "%d\n", ms) > 0;
+    const int e = errno;
+    if (std::fclose(f) != 0 || !ok) return std::strerror(ok ? errno : e);
+    return "";
+  };
+  d.setLowLatencyFlag = [fd]() -> std::optional<std::string> {
+#ifdef __linux__
+    serial_struct ss{};
+    if (ioctl(fd, TIOCGSERIAL, &ss) != 0) {
+      if (errno == ENOTTY || errno == EINVAL) return std::nullopt;
+      return std::string(std::strerror(errno));
+    }
+    if (ss.flags & ASYNC_LOW_LATENCY) return std::string();
+    ss.flags |= ASYNC_LOW_LATENCY;
+    if (ioctl(fd, TIOCSSERIAL, &ss) != 0) return std::string(std::strerror(errno));
+    return std::string();
+#else
+    (void)fd;
+    return std::nullopt;
+#endif
+  };
+  return d;
+}
+
 }  // namespace
 
 SerialPortPosix::~SerialPortPosix() { Close(); }
@@ -45,6 +104,7 @@ SerialPortPosix::~SerialPortPosix() { Close(); }
 PortOpenStatus SerialPortPosix::Open(const std::string& path, std::string* detail) {
   Close();
   gone_ = false;
+  latencyRefusal_.clear();
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     const int e = errno;
@@ -71,6 +131,11 @@ PortOpenStatus SerialPortPosix::Open(const std::string& path, std::string* detai
   }
   // Bytes the tester sent before this program opened it belong to nobody.
   tcflush(fd, TCIOFLUSH);
+  latencyRefusal_ = AskDriverForLowLatency(DriverOf(fd));
+  if (!latencyRefusal_.empty()) {
+    const std::wstring text(latencyRefusal_.begin(), latencyRefusal_.end());  // ASCII
+    LogEvent(text.c_str(), LogDiagnostics);
+  }
   fd_ = fd;
   return PortOpenStatus::Ok;
 }

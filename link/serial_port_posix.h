@@ -3,6 +3,10 @@
 // no parity, 1 stop bit, no flow control, and locked so that no two programs
 // talk to one tester at once.
 //
+// Opening also asks the driver for its low-latency setting (link/low_latency.h);
+// a refusal is one Diagnostics record, not a failure. A pseudo-terminal has no
+// latency timer: there is nothing to set.
+//
 // The lock is flock(LOCK_EX) on the open device. It is held by the open file
 // and goes away with the process however it ends, so a crash never leaves a
 // tester reserved; it also binds root, which TIOCEXCL does not (root may open
@@ -44,6 +48,9 @@ class SerialPortPosix {
   size_t Read(uint8_t* out, size_t max, int64_t timeoutUs, bool wakeable = false);
   // The device was unplugged or failed: nothing more will come from it.
   bool Gone() const { return gone_; }
+  // The Diagnostics record of the last Open when the driver kept its latency
+  // high; empty otherwise.
+  const std::string& LatencyRefusal() const { return latencyRefusal_; }
 
   // A descriptor whose readability ends a wakeable Read early (a signal's pipe).
   void SetWakeFd(int fd) { wakeFd_ = fd; }
@@ -52,6 +59,7 @@ class SerialPortPosix {
   int fd_ = -1;
   int wakeFd_ = -1;
   bool gone_ = false;
+  std::string latencyRefusal_;
 };
 
 const char* PortOpenStatusText(PortOpenStatus status);

@@ -1,8 +1,13 @@
 #include "link/serial_transport_win.h"
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "d2xx/d2xx_api.h"
+#include "link/low_latency.h"
+#include "shell/log_event.h"
+#include "shell/logger.h"
 
 namespace {
 
@@ -12,6 +17,29 @@ constexpr DWORD kStopWaitMs = 2000;
 // After a failed read the next one is issued after this pause, so that a
 // device that fails every read at once does not make the worker spin.
 constexpr DWORD kFailedReadPauseMs = 10;
+
+// Asks the bridge for a short latency timer and ETX as event character, so that
+// replies reach the program with their last byte. A refusal, or a library
+// without these calls, leaves the bridge at its default: one Diagnostics
+// record, and the link carries on.
+std::string AskForLowLatency(const D2xxApi& api, FT_HANDLE handle) {
+  std::vector<std::string> refusals;
+  auto ask = [&refusals](const char* name, bool present, FT_STATUS status) {
+    if (!present) {
+      refusals.push_back(std::string(name) + ": not in the D2XX library");
+    } else if (status != FT_OK) {
+      refusals.push_back(std::string(name) + ": status " + std::to_string(status));
+    }
+  };
+  ask("FT_SetLatencyTimer", api.SetLatencyTimer != nullptr,
+      api.SetLatencyTimer ? api.SetLatencyTimer(handle, static_cast<UCHAR>(kBridgeLatencyMs)) : FT_OK);
+  ask("FT_SetChars", api.SetChars != nullptr, api.SetChars ? api.SetChars(handle, kBridgeEventChar, 1, 0, 0) : FT_OK);
+  const std::string text = LowLatencyRefusedText(refusals);
+  if (text.empty()) return text;
+  const std::wstring wide(text.begin(), text.end());  // ASCII
+  LogEvent(wide.c_str(), LogDiagnostics);
+  return text;
+}
 
 // Whether a read or write that returned FALSE is under way after all.
 bool Pending(const D2xxApi* api, FT_HANDLE handle) {
@@ -79,6 +107,8 @@ bool SerialTransport::Open(const char* serialNumber) {
   ok = ok && api->SetDataCharacteristics(handle, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE) == FT_OK;
   ok = ok && api->SetTimeouts(handle, kD2xxTimeoutMs, kD2xxTimeoutMs) == FT_OK;
   ok = ok && eventsReady;
+  latencyRefusal.clear();
+  if (ok) latencyRefusal = AskForLowLatency(*api, handle);
   if (ok) {
     for (HANDLE e : ioEvents) ResetEvent(e);
     failed = false;

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "d2xx/d2xx_abi.h"
 
@@ -46,7 +47,9 @@ class SerialTransport {
   void SetCallback(TransportCallback function, void* context);
   // readSize = min(n, 256), and at least 1.
   void SetReadSize(int n);
-  // Opens the device with this serial number at 115200 8N1 and starts the worker.
+  // Opens the device with this serial number at 115200 8N1, asks the bridge for
+  // low latency (link/low_latency.h; a refusal is logged, not a failure) and
+  // starts the worker.
   bool Open(const char* serialNumber);
   // Queues one frame. False (nothing queued) while a write is in flight, after
   // the transport failed, for a missing frame, or for one of 256 bytes or more.
@@ -77,6 +80,9 @@ class SerialTransport {
   uint32_t writeLength = 0;
   TransportCallback callback = nullptr;
   void* callbackContext = nullptr;
+  // The Diagnostics record of the last Open when the bridge kept its default
+  // latency; empty otherwise.
+  std::string latencyRefusal;
 
  private:
   static DWORD WINAPI WorkerEntry(LPVOID self);

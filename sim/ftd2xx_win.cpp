@@ -267,6 +267,50 @@ FT_STATUS WINAPI FT_SetTimeouts(FT_HANDLE handle, ULONG readTimeoutMs, ULONG wri
   return FT_OK;
 }
 
+// The bridge's latency timer: 1..255 ms (a fresh handle starts at the
+// scenario's value, 16 ms unless it says otherwise). A `nolatency` fault makes
+// the bridge refuse it.
+FT_STATUS WINAPI FT_SetLatencyTimer(FT_HANDLE handle, UCHAR timerMs) {
+  simhost::EnsureStarted();
+  simhost::Guard guard;
+  DeviceHandle* h = Find(handle);
+  if (!h) return FT_INVALID_HANDLE;
+  sim::TesterModel* model = simhost::World().Opened(h->serial, h->generation);
+  if (!model) return FT_IO_ERROR;
+  if (timerMs < sim::kMinLatencyMs) return FT_INVALID_PARAMETER;
+  if (!model->SetLatencyTimer(timerMs, simhost::Now())) return FT_IO_ERROR;
+  // What the bridge holds may now be due at another time.
+  SetEvent(h->wake);
+  return FT_OK;
+}
+
+FT_STATUS WINAPI FT_GetLatencyTimer(FT_HANDLE handle, PUCHAR timerMs) {
+  simhost::EnsureStarted();
+  simhost::Guard guard;
+  DeviceHandle* h = Find(handle);
+  if (!h) return FT_INVALID_HANDLE;
+  sim::TesterModel* model = simhost::World().Opened(h->serial, h->generation);
+  if (!model) return FT_IO_ERROR;
+  if (!timerMs) return FT_INVALID_PARAMETER;
+  *timerMs = static_cast<UCHAR>(model->LatencyTimer());
+  return FT_OK;
+}
+
+// Only the event character matters to the model: the error character is
+// inserted on line errors, which the simulated line does not have. A
+// `nochars` fault makes the bridge refuse.
+FT_STATUS WINAPI FT_SetChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventCharEnabled, UCHAR, UCHAR) {
+  simhost::EnsureStarted();
+  simhost::Guard guard;
+  DeviceHandle* h = Find(handle);
+  if (!h) return FT_INVALID_HANDLE;
+  sim::TesterModel* model = simhost::World().Opened(h->serial, h->generation);
+  if (!model) return FT_IO_ERROR;
+  if (!model->SetEventChar(eventChar, eventCharEnabled != 0, simhost::Now())) return FT_IO_ERROR;
+  SetEvent(h->wake);
+  return FT_OK;
+}
+
 // Checks a read or write request (under the host lock) and brings the model up
 // to `now`: the handle must be open on a device still on the bus and the buffer
 // present. An overlapped request's event is reset here.
@@ -443,3 +487,6 @@ static_assert(std::is_same_v<decltype(&FT_W32_ReadFile), FT_W32_ReadFile_t>);
 static_assert(std::is_same_v<decltype(&FT_W32_WriteFile), FT_W32_WriteFile_t>);
 static_assert(std::is_same_v<decltype(&FT_W32_GetOverlappedResult), FT_W32_GetOverlappedResult_t>);
 static_assert(std::is_same_v<decltype(&FT_Close), FT_Close_t>);
+static_assert(std::is_same_v<decltype(&FT_SetLatencyTimer), FT_SetLatencyTimer_t>);
+static_assert(std::is_same_v<decltype(&FT_GetLatencyTimer), FT_GetLatencyTimer_t>);
+static_assert(std::is_same_v<decltype(&FT_SetChars), FT_SetChars_t>);

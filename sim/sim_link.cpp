@@ -1,6 +1,12 @@
 #include "sim/sim_link.h"
 
 #include <chrono>
+#include <string>
+#include <vector>
+
+#include "link/low_latency.h"
+#include "shell/log_event.h"
+#include "shell/logger.h"
 
 namespace sim {
 
@@ -13,6 +19,17 @@ int64_t WallUs() {
 
 }  // namespace
 
+void SimLink::AskForLowLatency() {
+  const int64_t t = link_.NowUs();
+  std::vector<std::string> refusals;
+  if (!tester_.SetLatencyTimer(kBridgeLatencyMs, t)) refusals.push_back("latency timer: refused by the bridge");
+  if (!tester_.SetEventChar(kBridgeEventChar, true, t)) refusals.push_back("event character: refused by the bridge");
+  const std::string text = LowLatencyRefusedText(refusals);
+  if (text.empty()) return;
+  const std::wstring wide(text.begin(), text.end());  // ASCII
+  LogEvent(wide.c_str(), LogDiagnostics);
+}
+
 SimLink::SimLink(TesterModel& tester, Time time)
     : tester_(tester), time_(time), link_(Pipe(), [this](int n) {
         if (n >= 1 && n <= 4) notices_[n] = true;
@@ -24,6 +41,7 @@ SimLink::SimLink(TesterModel& tester, Time time)
     return link_.Exchange(frame, length, expected, reply);
   };
   channel_.sleep = [this](uint32_t ms) { link_.Sleep(ms); };
+  AskForLowLatency();
 }
 
 ClockedPipe SimLink::Pipe() {
@@ -67,6 +85,7 @@ void SimLink::Close() {
 void SimLink::Reopen() {
   open_ = true;
   tester_.SetHostOpen(true, link_.NowUs());
+  AskForLowLatency();
   link_.receiver.Reset();
   link_.mailbox.Discard();
   for (bool& n : notices_) n = false;

@@ -1,5 +1,7 @@
 // The simulated tester as a link for the monitor core: a TesterPort and its
-// MonitorClock over one TesterModel, in process.
+// MonitorClock over one TesterModel, in process. Like the program's own links,
+// it asks the USB bridge for low latency whenever it opens the tester
+// (link/low_latency.h); a refusal is one Diagnostics record.
 //
 // Simulated time (tests): the clock jumps; a sleep runs the model on to its
 // end, receiving notices and late replies meanwhile. Real time (a command
@@ -56,6 +58,7 @@ class SimLink : public TesterPort, public MonitorClock {
 
  private:
   ClockedPipe Pipe();
+  void AskForLowLatency();
   void WaitUntil(int64_t simUs);
   void CatchUp();
 

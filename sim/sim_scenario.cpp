@@ -14,6 +14,8 @@ namespace sim {
 
 namespace {
 
+const char kFaultKinds[] = "drop, late, wrongcmd, noise, badetx, badlen, badsum, gap, duplicate, unplug, failopen, nolatency, nochars";
+
 const char kBuiltInChargers[] = R"(
 charger pd65
   fixed 5V 3A
@@ -429,8 +431,9 @@ class Parser {
     } kKinds[] = {{"drop", FaultKind::Drop},       {"late", FaultKind::Late},     {"wrongcmd", FaultKind::WrongCmd},
                   {"noise", FaultKind::Noise},     {"badetx", FaultKind::BadEtx}, {"badlen", FaultKind::BadLen},
                   {"badsum", FaultKind::BadSum},   {"gap", FaultKind::Gap},       {"duplicate", FaultKind::Duplicate},
-                  {"unplug", FaultKind::Unplug},   {"failopen", FaultKind::FailOpen}};
-    if (from >= t.size()) return Fail("'fault' needs a kind: drop, late, wrongcmd, noise, badetx, badlen, badsum, gap, duplicate, unplug, failopen");
+                  {"unplug", FaultKind::Unplug},   {"failopen", FaultKind::FailOpen},
+                  {"nolatency", FaultKind::RefuseLatency}, {"nochars", FaultKind::RefuseChars}};
+    if (from >= t.size()) return Fail("'fault' needs a kind: " + std::string(kFaultKinds));
     const std::string name = Lower(t[from]);
     bool found = false;
     for (const auto& k : kKinds) {
@@ -439,9 +442,12 @@ class Parser {
         found = true;
       }
     }
-    if (!found) return Fail("unknown fault '" + t[from] + "' (drop, late, wrongcmd, noise, badetx, badlen, badsum, gap, duplicate, unplug, failopen)");
+    if (!found) return Fail("unknown fault '" + t[from] + "' (" + kFaultKinds + ")");
     size_t i = from + 1;
-    if (rule->kind != FaultKind::FailOpen) {
+    // Opening and the bridge's settings are not replies to a command.
+    const bool perCommand = rule->kind != FaultKind::FailOpen && rule->kind != FaultKind::RefuseLatency &&
+                            rule->kind != FaultKind::RefuseChars;
+    if (perCommand) {
       if (i >= t.size()) return Fail("fault '" + name + "' needs a command code (e.g. 0C) or 'any'");
       if (Lower(t[i]) == "any") {
         rule->command = kAnyCommand;
@@ -731,6 +737,13 @@ bool TesterLine(const Tokens& t, Parser& p, DeviceSetup* d) {
     d->faults.push_back(rule);
     return true;
   }
+  if (key == "latency") {
+    SimTime us = 0;
+    if (!expect(1, "latency <time>") || !p.Duration(t[1], "ms", &us)) return false;
+    if (us % 1000 != 0 || us < 1000 || us > 255000) return p.Fail("latency is 1 to 255 ms in whole ms");
+    d->latencyMs = static_cast<int>(us / 1000);
+    return true;
+  }
   if (key == "profile-delay" || key == "reply-delay") {
     SimTime us = 0;
     if (!expect(1, key == "profile-delay" ? "profile-delay <time>" : "reply-delay <time>") ||
@@ -808,7 +821,7 @@ bool TesterLine(const Tokens& t, Parser& p, DeviceSetup* d) {
   }
   return p.Fail("unknown tester line '" + t[0] +
                 "' (charger, attached, detached, unplugged, cable, ripple, noise, ambient, loopback, settings, "
-                "calibration, skew, fault, failopen, profile-delay, reply-delay, description)");
+                "calibration, skew, fault, failopen, profile-delay, reply-delay, latency, description)");
 }
 
 }  // namespace
@@ -940,16 +953,16 @@ bool ParseScenario(const std::string& text, const std::string& origin, Scenario*
       continue;
     }
     if (key == "option") {
-      if (t.size() != 3) return p.Fail("usage: option <seed | reply-delay | profile-delay> <value>"), failed();
+      if (t.size() != 3) return p.Fail("usage: option <seed | reply-delay | profile-delay | latency> <value>"), failed();
       const std::string k = Lower(t[1]);
       if (k == "seed") {
         long seed = 0;
         if (!p.Integer(t[2], 0, 2147483647, "seed", &seed)) return failed();
         s.seed = static_cast<uint64_t>(seed);
-      } else if (k == "reply-delay" || k == "profile-delay") {
+      } else if (k == "reply-delay" || k == "profile-delay" || k == "latency") {
         if (!TesterLine(Tokens{k, t[2]}, p, &defaults)) return failed();
       } else {
-        return p.Fail("unknown option '" + t[1] + "' (seed, reply-delay, profile-delay)"), failed();
+        return p.Fail("unknown option '" + t[1] + "' (seed, reply-delay, profile-delay, latency)"), failed();
       }
       continue;
     }

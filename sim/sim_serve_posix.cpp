@@ -149,6 +149,7 @@ class Server {
     fs::create_directory_symlink(fs::path("../../../bus/usb/devices") / usb.filename() / interface / tty,
                                  root_ / "sys/class/tty" / tty / "device", ec);
     fs::create_symlink(port.ptyPath, root_ / "dev" / tty, ec);
+    if (m && options_.latencyMs > 0) m->SetOpenLatency(options_.latencyMs);
     if (m) m->SetHostOpen(true, Now());
     ports_[serial] = port;
     return true;

@@ -6,8 +6,11 @@
 // pseudo-terminal) below one root folder, which discovery is pointed at.
 //
 // Bytes from the program reach the tester model at the moment they are read;
-// the model's answers are written to the pseudo-terminal when their last bit
-// has crossed the simulated 115200 baud line. The program's line settings are
+// the model's answers are written to the pseudo-terminal when the modelled USB
+// bridge hands them on: when 62 are waiting or its latency timer runs out (a
+// pseudo-terminal has no event character and no way to set the timer, so the
+// server's option stands for the driver's setting: 16 ms as the Linux driver's
+// default, 1 ms as with its low-latency flag). The program's line settings are
 // taken from the terminal: anything but 115200 8N1 reaches the tester garbled.
 // Unplugging a device (control command, timeline or an unplug fault) closes its
 // pseudo-terminal, so the program's next read fails as with a real bridge.
@@ -26,6 +29,7 @@ struct ServeOptions {
   std::string record;  // frame record file; empty: none
   int controlFd = -1;  // control lines (see sim/README.md) are read from here, e.g. standard input
   int wakeFd = -1;     // readable when a stop was asked for (e.g. by a signal handler)
+  int latencyMs = 0;   // the USB bridge's latency timer (1..255 ms); 0: the scenario's (16 ms unless it says)
 };
 
 // Serves until stop() returns true (asked after each wake-up). Writes "<serial> <pseudo-terminal>" for

@@ -44,6 +44,8 @@ const char* FaultName(FaultKind k) {
     case FaultKind::Duplicate: return "duplicate";
     case FaultKind::Unplug: return "unplug";
     case FaultKind::FailOpen: return "failopen";
+    case FaultKind::RefuseLatency: return "nolatency";
+    case FaultKind::RefuseChars: return "nochars";
   }
   return "?";
 }
@@ -63,6 +65,7 @@ TesterModel::TesterModel(const DeviceSetup& setup, FrameRecorder* recorder, uint
       settings_(setup.settings),
       faults_(setup.faults),
       temperatureC_(setup.ambientC) {
+  bridge_.Reset(0, setup_.latencyMs);
   calibration_[0] = setup.calibration[0];
   calibration_[1] = setup.calibration[1];
   if (setup_.hasCharger) {
@@ -93,12 +96,7 @@ SimTime TesterModel::HostWrite(const uint8_t* bytes, size_t count, SimTime t) {
 
 size_t TesterModel::HostRead(uint8_t* out, size_t max, SimTime t) {
   Advance(t);
-  size_t n = 0;
-  while (n < max && !outbound_.empty() && outbound_.front().at <= now_) {
-    out[n++] = outbound_.front().byte;
-    outbound_.pop_front();
-  }
-  return n;
+  return bridge_.Read(out, max, now_);
 }
 
 Bytes TesterModel::HostReadAll(SimTime t) {
@@ -109,15 +107,36 @@ Bytes TesterModel::HostReadAll(SimTime t) {
 
 size_t TesterModel::HostAvailable(SimTime t) {
   Advance(t);
-  return static_cast<size_t>(std::upper_bound(outbound_.begin(), outbound_.end(), now_,
-                                              [](SimTime at, const Timed& b) { return at < b.at; }) -
-                             outbound_.begin());
+  return bridge_.Available(now_);
 }
 
 void TesterModel::SetHostOpen(bool open, SimTime t) {
   Advance(t);
   hostOpen_ = open;
-  outbound_.clear();
+  bridge_.Reset(now_, setup_.latencyMs);
+}
+
+bool TesterModel::SetLatencyTimer(int ms, SimTime t) {
+  Advance(t);
+  if (ms < kMinLatencyMs || ms > kMaxLatencyMs || ConsumeFault(FaultKind::RefuseLatency)) {
+    Note(now_, Serial() + " bridge refused latency timer " + std::to_string(ms) + " ms");
+    return false;
+  }
+  bridge_.SetLatency(ms, now_);
+  Note(now_, Serial() + " bridge latency timer " + std::to_string(ms) + " ms");
+  return true;
+}
+
+bool TesterModel::SetEventChar(uint8_t c, bool enabled, SimTime t) {
+  Advance(t);
+  const std::string what = "event character " + Hex2(c) + (enabled ? " on" : " off");
+  if (ConsumeFault(FaultKind::RefuseChars)) {
+    Note(now_, Serial() + " bridge refused " + what);
+    return false;
+  }
+  bridge_.SetEventChar(c, enabled, now_);
+  Note(now_, Serial() + " bridge " + what);
+  return true;
 }
 
 // --- time ----------------------------------------------------------------------
@@ -149,16 +168,14 @@ void TesterModel::Advance(SimTime t) {
     }
   }
   now_ = t;
+  bridge_.Settle(now_);
 }
 
 SimTime TesterModel::NextEventTime() const {
   SimTime next = kNever;
   if (!inbound_.empty()) next = std::min(next, inbound_.front().at);
   if (!events_.empty()) next = std::min(next, events_.front().at);
-  // Bytes are queued in time order: the first one still on the line.
-  const auto onLine = std::upper_bound(outbound_.begin(), outbound_.end(), now_,
-                                       [](SimTime t, const Timed& b) { return t < b.at; });
-  if (onLine != outbound_.end()) next = std::min(next, onLine->at);
+  next = std::min(next, bridge_.NextRelease());
   return next == kNever ? kNever : std::max(next, now_);
 }
 
@@ -213,7 +230,7 @@ void TesterModel::DoUnplug(SimTime t) {
   plugged_ = false;
   hostOpen_ = false;
   inbound_.clear();
-  outbound_.clear();
+  bridge_.Clear();
   receiver_.Reset();
   // Replies still being worked on are lost with the tester's power; the source
   // goes on as it was.
@@ -231,6 +248,7 @@ void TesterModel::Plug(SimTime t) {
   plugged_ = true;
   hostOpen_ = false;
   hostLineFreeAt_ = testerLineFreeAt_ = now_;
+  bridge_.Reset(now_, setup_.latencyMs);
   Note(now_, Serial() + " plugged in");
 }
 
@@ -240,9 +258,11 @@ std::optional<SimTime> TesterModel::TakeUnplugRequest() {
   return r;
 }
 
-bool TesterModel::ConsumeFailOpen() {
+bool TesterModel::ConsumeFailOpen() { return ConsumeFault(FaultKind::FailOpen); }
+
+bool TesterModel::ConsumeFault(FaultKind kind) {
   for (FaultRule& rule : faults_) {
-    if (rule.kind != FaultKind::FailOpen || rule.remaining == 0) continue;
+    if (rule.kind != kind || rule.remaining == 0) continue;
     if (rule.remaining > 0) --rule.remaining;
     return true;
   }
@@ -277,7 +297,7 @@ void TesterModel::SendBytes(const Bytes& bytes, SimTime t) {
   const SimTime start = std::max(t, testerLineFreeAt_);
   if (recorder_) recorder_->Frame(start, Serial(), RecordKind::Sent, bytes);
   for (size_t i = 0; i < bytes.size(); ++i) {
-    if (hostOpen_ && outbound_.size() < kOutboundLimit) outbound_.push_back({bytes[i], ByteDoneAt(start, i + 1)});
+    if (hostOpen_ && bridge_.Held() < kOutboundLimit) bridge_.Push(bytes[i], ByteDoneAt(start, i + 1));
   }
   testerLineFreeAt_ = ByteDoneAt(start, bytes.size());
 }

@@ -5,7 +5,8 @@
 // model only moves forward. Bytes cross the serial line at 115200 baud 8N1
 // (10 bits, 86.8 us per byte) in each direction: a request is handled when its
 // last byte has arrived plus a small processing delay, and each byte of the
-// answer becomes readable only when it has crossed the line.
+// answer has crossed the line into the FTDI bridge, which hands it to the host
+// by its own rules (see sim_bridge.h).
 #pragma once
 
 #include <deque>
@@ -13,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "sim/sim_bridge.h"
 #include "sim/sim_frame.h"
 #include "sim/sim_record.h"
 #include "sim/sim_source.h"
@@ -48,18 +50,29 @@ class TesterModel {
   // device is unplugged are lost.
   SimTime HostWrite(const uint8_t* bytes, size_t count, SimTime t);
   SimTime HostWrite(const Bytes& bytes, SimTime t) { return HostWrite(bytes.data(), bytes.size(), t); }
-  // Reads up to `max` bytes that have crossed the line by time t.
+  // Reads up to `max` bytes that the bridge has handed to the host by time t.
   size_t HostRead(uint8_t* out, size_t max, SimTime t);
   Bytes HostReadAll(SimTime t);
   // Bytes readable at time t.
   size_t HostAvailable(SimTime t);
   // While the host has the device closed, what the tester sends is lost (it is
-  // still recorded). Opening also clears the host's receive buffer.
+  // still recorded). Opening also clears the host's receive buffer and starts
+  // the bridge afresh: latency timer at the setup's value, no event character.
   void SetHostOpen(bool open, SimTime t);
   bool HostOpen() const { return hostOpen_; }
   // The host's line settings; bytes sent with other settings than 115200 8N1
   // arrive garbled and the tester rejects them.
   void SetHostLine(uint32_t baud, int dataBits, int stopBits, int parity);
+  // The bridge's latency timer (1..255 ms) and event character, as the host
+  // sets them. False when the value is out of range or a `nolatency` /
+  // `nochars` fault makes the bridge refuse; the setting then stays as it was.
+  bool SetLatencyTimer(int ms, SimTime t);
+  int LatencyTimer() const { return bridge_.Latency(); }
+  // The latency timer the bridge starts with whenever the device is opened
+  // (1..255 ms; the setup's `latencyMs`).
+  void SetOpenLatency(int ms) { setup_.latencyMs = ms; }
+  bool SetEventChar(uint8_t c, bool enabled, SimTime t);
+  const UsbBridge& Bridge() const { return bridge_; }
 
   // --- time -----------------------------------------------------------------
   void Advance(SimTime t);
@@ -131,6 +144,7 @@ class TesterModel {
     uint8_t byte;
     SimTime at;
   };
+  bool ConsumeFault(FaultKind kind);
 
   void Schedule(Event e);
   void HandleEvent(const Event& e);
@@ -170,7 +184,7 @@ class TesterModel {
   SimTime hostLineFreeAt_ = 0;    // host to tester
   SimTime testerLineFreeAt_ = 0;  // tester to host
   std::deque<Timed> inbound_;     // bytes on their way to the tester
-  std::deque<Timed> outbound_;    // bytes on their way to (or waiting for) the host
+  UsbBridge bridge_;               // bytes on their way to (or waiting for) the host
   FrameReceiver receiver_;
   std::deque<Event> events_;      // sorted by (at, seq)
   std::optional<SimTime> unplugRequest_;

@@ -54,6 +54,8 @@ enum class FaultKind {
   Duplicate,  // the reply is sent twice
   Unplug,     // half the reply is sent, then the tester is unplugged
   FailOpen,   // opening the device fails (not tied to a command)
+  RefuseLatency,  // the bridge refuses a latency timer setting (not tied to a command)
+  RefuseChars,    // the bridge refuses an event character setting (not tied to a command)
 };
 
 constexpr int kAnyCommand = -1;
@@ -114,6 +116,7 @@ struct DeviceSetup {
   std::vector<FaultRule> faults;
   int replyDelayUs = 200;   // processing time between a request's last byte and its reply
   int profileDelayMs = 200; // from an accepted profile request to the new-profile notice
+  int latencyMs = 16;       // the bridge's latency timer whenever the device is opened (1..255)
 };
 
 }  // namespace sim

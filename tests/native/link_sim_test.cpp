@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "link/clocked_link.h"
+#include "link/low_latency.h"
 #include "link/tester_commands.h"
 #include "sim/sim_tester.h"
 
@@ -27,8 +28,12 @@ sim::DeviceSetup Kt60WithCharger() {
   return setup;
 }
 
+// The bridge runs with the settings the program asks for when it opens a tester.
 struct SimBench {
-  explicit SimBench(const sim::DeviceSetup& setup) : model(setup, nullptr), link(Pipe(), [this](int n) { notices.push_back(n); }) {}
+  explicit SimBench(const sim::DeviceSetup& setup) : model(setup, nullptr), link(Pipe(), [this](int n) { notices.push_back(n); }) {
+    model.SetLatencyTimer(kBridgeLatencyMs, 0);
+    model.SetEventChar(kBridgeEventChar, true, 0);
+  }
 
   ClockedPipe Pipe() {
     ClockedPipe p;

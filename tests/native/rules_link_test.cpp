@@ -1,9 +1,12 @@
-// Calibration rules and the profile texts, version check and request voltage.
+// Calibration rules and the profile texts, version check and request voltage;
+// how the link asks a Linux serial driver for low latency.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "link/calibration_math.h"
+#include "link/low_latency.h"
 #include "link/profile_text.h"
 
 namespace {
@@ -220,6 +223,52 @@ TEST(ProfileRequest, VoltageSentWithARow) {
   list.count = 200;  // a corrupt count never reaches past the entries
   EXPECT_FALSE(ProfileRequestFor(list, 7, 5, 0, 20, &position, &mv));
   EXPECT_TRUE(ProfileRequestFor(list, 6, 5, 0, 20, &position, &mv));
+}
+
+// A driver with or without a latency_timer attribute (and whether it can be
+// written), and what its low-latency flag does: the latency ends up low, or
+// one record says why not.
+TEST(DriverLatency, LowOrOneRecordSayingWhy) {
+  const std::string kTail = "): the link stays at the bridge's default latency";
+  struct Case {
+    const char* what;
+    std::optional<int> timer;  // the attribute, when there is one
+    std::string writeError;    // "" when writing it works
+    std::optional<std::string> flag;  // nullopt: not a serial driver
+    bool flagLowersTimer;
+    std::string record;  // "" when the latency ends up low or there is nothing to set
+    int timerAfter;
+  } cases[] = {
+      {"pseudo-terminal: nothing to set", std::nullopt, "", std::nullopt, false, "", 0},
+      {"flag taken, no attribute", std::nullopt, "", "", false, "", 0},
+      {"flag refused, no attribute", std::nullopt, "", "Operation not permitted", false,
+       "Low-latency setting refused (low-latency flag: Operation not permitted" + kTail, 0},
+      {"attribute already low", 2, "", "Operation not permitted", false, "", 2},
+      {"attribute written", 16, "", "Operation not permitted", false, "", 1},
+      {"attribute read-only, flag lowers it", 16, "Permission denied", "", true, "", 1},
+      {"attribute read-only, flag taken but timer kept", 16, "Permission denied", "", false,
+       "Low-latency setting refused (latency_timer: Permission denied; low-latency flag: latency_timer stays at 16 ms" +
+           kTail,
+       16},
+      {"both refused", 16, "Permission denied", "Input/output error", false,
+       "Low-latency setting refused (latency_timer: Permission denied; low-latency flag: Input/output error" + kTail, 16},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::optional<int> timer = c.timer;
+    DriverLatency driver;
+    driver.readTimer = [&] { return timer; };
+    driver.writeTimer = [&](int ms) {
+      if (c.writeError.empty()) timer = ms;
+      return c.writeError;
+    };
+    driver.setLowLatencyFlag = [&] {
+      if (c.flag && c.flag->empty() && c.flagLowersTimer) timer = 1;
+      return c.flag;
+    };
+    EXPECT_EQ(AskDriverForLowLatency(driver), c.record);
+    EXPECT_EQ(timer.value_or(0), c.timerAfter);
+  }
 }
 
 }  // namespace

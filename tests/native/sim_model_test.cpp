@@ -455,22 +455,64 @@ TEST(SimLoad, RippleAndNoiseAreDeterministic) {
   EXPECT_GE(*lo, 4946);
 }
 
-TEST(SimWire, AnExchangeTakesAtLeastItsBytesOnTheWire) {
-  Bench b(Kt60());
-  // GetMeasurements: 5 bytes out, 15 back.
-  const SimTime start = 10 * kMs;
-  auto r = sim::RunExchange(b.tester, sim::BuildFrame(0x0C), start);
-  ASSERT_TRUE(r.ok);
-  ASSERT_EQ(r.frame.size() + 5, 20u);
-  EXPECT_GE(r.doneAt - start, static_cast<SimTime>(std::ceil(20 * 86.8)));
-  EXPECT_EQ(r.writeDoneAt - start, 435);  // ceil(5 x 86.806)
-  // No byte of the reply can be read before the request has arrived and its
-  // first reply byte crossed the line.
-  sim::TesterModel t2(Kt60(), nullptr);
-  t2.HostWrite(sim::BuildFrame(0x0C), 0);
-  EXPECT_EQ(t2.HostAvailable(434 + 200 + 86), 0u);
-  EXPECT_EQ(t2.HostAvailable(435 + 200 + 87), 1u);
-  EXPECT_EQ(t2.HostAvailable(435 + 200 + 1303), 15u);
+TEST(SimBridge, RepliesReachTheHostByPacketTimerOrEventCharacter) {
+  // The request's 5 bytes cross by 435 us, the reply starts 200 us later; a
+  // GetMeasurements reply (15 bytes) is all across at 1938 us, the capability
+  // list's 62nd byte at 6017 us and its 63rd at 6104 us. The bridge was opened
+  // at 0, so its timer runs out at 16, 32, ... ms.
+  struct Step {
+    SimTime at;
+    size_t readable;
+  };
+  struct Case {
+    const char* what;
+    int latencyMs;
+    bool eventChar;
+    uint8_t command;
+    SimTime writeAt;
+    std::vector<Step> steps;
+  } cases[] = {
+      {"15 bytes wait for the default timer", 16, false, 0x0C, 0, {{15999, 0}, {16000, 15}}},
+      {"the timer keeps its pace while idle", 16, false, 0x0C, 20 * kMs, {{31999, 0}, {32000, 15}}},
+      {"the event character sends them with the last byte", 16, true, 0x0C, 0, {{1937, 0}, {1938, 15}}},
+      {"the shortest useful timer", 2, false, 0x0C, 0, {{1999, 0}, {2000, 15}}},
+      // A full packet goes at once and restarts the timer.
+      {"a full packet is not held", 16, false, 0x0B, 0, {{6016, 0}, {6017, 62}, {22016, 62}, {22017, 63}}},
+      // This list has an 03 as its 39th byte (4021 us).
+      {"an 03 inside the data sends what came before it", 16, true, 0x0B, 0, {{4020, 0}, {4021, 39}, {6103, 39}, {6104, 63}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::TesterModel t(Kt60(), nullptr);
+    ASSERT_TRUE(t.SetLatencyTimer(c.latencyMs, 0));
+    ASSERT_TRUE(t.SetEventChar(0x03, c.eventChar, 0));
+    t.HostWrite(sim::BuildFrame(c.command), c.writeAt);
+    for (const Step& s : c.steps) EXPECT_EQ(t.HostAvailable(s.at), s.readable) << "at " << s.at;
+    EXPECT_EQ(t.HostReadAll(40 * kMs).back(), 0x03);
+  }
+}
+
+TEST(SimBridge, RefusedAndOutOfRangeSettingsChangeNothingAndOpeningStartsAfresh) {
+  sim::DeviceSetup d = Kt60();
+  d.latencyMs = 255;
+  d.faults.push_back({sim::FaultKind::RefuseLatency, sim::kAnyCommand, 1, -1, {}});
+  d.faults.push_back({sim::FaultKind::RefuseChars, sim::kAnyCommand, 1, -1, {}});
+  sim::TesterModel t(d, nullptr);
+  EXPECT_EQ(t.LatencyTimer(), 255);
+  EXPECT_FALSE(t.SetLatencyTimer(2, 0));  // refused once
+  EXPECT_FALSE(t.SetLatencyTimer(0, 0));
+  EXPECT_FALSE(t.SetLatencyTimer(256, 0));
+  EXPECT_EQ(t.LatencyTimer(), 255);
+  EXPECT_TRUE(t.SetLatencyTimer(1, 0));
+  EXPECT_EQ(t.LatencyTimer(), 1);
+  EXPECT_FALSE(t.SetEventChar(0x03, true, 0));
+  EXPECT_FALSE(t.Bridge().EventCharEnabled());
+  EXPECT_TRUE(t.SetEventChar(0x03, true, 0));
+  EXPECT_TRUE(t.Bridge().EventCharEnabled());
+  t.SetHostOpen(false, 1 * kMs);
+  t.SetHostOpen(true, 2 * kMs);
+  EXPECT_EQ(t.LatencyTimer(), 255);
+  EXPECT_FALSE(t.Bridge().EventCharEnabled());
 }
 
 TEST(SimWire, BackToBackWritesQueueOnTheLine) {

@@ -71,6 +71,7 @@ TEST(SimScenario, EveryShippedScenarioLoads) {
       {"sdp.sim", 1, 20, 30, 2, 0},         {"cdp.sim", 1, 20, 30, 2, 1},     {"typec3.sim", 1, 20, 30, 4, 1},
       {"legacy.sim", 1, 20, 30, 0, 0},      {"no-source.sim", 1, 20, 30, -1, 0}, {"no-devices.sim", 0, 0, 0, 0, 0},
       {"ripple.sim", 1, 20, 30, 5, 0},      {"timeline.sim", 2, 20, 30, -1, 0}, {"faults.sim", 1, 20, 30, 5, 0},
+      {"slow-bridge.sim", 1, 20, 30, 5, 0},
   };
   for (const Want& w : wants) {
     SCOPED_TRACE(w.file);
@@ -98,6 +99,7 @@ TEST(SimScenario, UnitsAndOptionalParts) {
   const Scenario s = Parse(R"(
 option seed 42
 option profile-delay 250ms
+option latency 255
 charger mine   # a comment
   fixed 5000 3000
   pps 3300-11000mV 5A
@@ -118,6 +120,7 @@ tester VXPD1 kt40 fw 2.6
   failopen 2
   fault late 0c 3 700ms
   fault noise any always FF 00
+  fault nochars always
 end
 ftdi FT123 unplugged failopen always
 at 1.5s @VXPD1 detach
@@ -129,6 +132,7 @@ at 500 attach
   EXPECT_EQ(d.firmwareVersion, 26);
   EXPECT_EQ(d.profileDelayMs, 250);
   EXPECT_EQ(d.replyDelayUs, 1000);
+  EXPECT_EQ(d.latencyMs, 255);
   EXPECT_EQ(d.cableMohm, 120);
   const sim::ChargerSetup& c = d.charger;
   ASSERT_EQ(c.profiles.size(), 3u);
@@ -150,7 +154,7 @@ at 500 attach
   EXPECT_EQ(d.settings.cableResistanceMohm, 90);
   EXPECT_EQ(d.calibration[0].yearByte, 1);
   EXPECT_EQ(d.calibration[0].testerPoint2, 19980);
-  ASSERT_EQ(d.faults.size(), 3u);
+  ASSERT_EQ(d.faults.size(), 4u);
   EXPECT_EQ(d.faults[0].kind, sim::FaultKind::FailOpen);
   EXPECT_EQ(d.faults[0].remaining, 2);
   EXPECT_EQ(d.faults[1].command, 0x0C);
@@ -159,6 +163,8 @@ at 500 attach
   EXPECT_EQ(d.faults[2].command, sim::kAnyCommand);
   EXPECT_EQ(d.faults[2].remaining, sim::kAlways);
   EXPECT_EQ(d.faults[2].bytes, (sim::Bytes{0xFF, 0x00}));
+  EXPECT_EQ(d.faults[3].kind, sim::FaultKind::RefuseChars);
+  EXPECT_EQ(d.faults[3].remaining, sim::kAlways);
   EXPECT_FALSE(s.devices.at(1).isTester);
   EXPECT_FALSE(s.devices.at(1).plugged);
   // The timeline is in time order whatever the file order.
@@ -188,6 +194,9 @@ TEST(SimScenario, ErrorsNameTheLineAndTheProblem) {
   EXPECT_EQ(ErrorOf("tester A\n  fault dropp 0C\nend\n").rfind("bad.sim:2: unknown fault 'dropp'", 0), 0u);
   EXPECT_EQ(ErrorOf("tester A\n  fault drop\nend\n"), "bad.sim:2: fault 'drop' needs a command code (e.g. 0C) or 'any'");
   EXPECT_EQ(ErrorOf("tester A\n  fault drop XYZ\nend\n"), "bad.sim:2: 'XYZ' is not a command code (hex, e.g. 0C)");
+  EXPECT_EQ(ErrorOf("tester A\n  latency 0ms\nend\n"), "bad.sim:2: latency is 1 to 255 ms in whole ms");
+  EXPECT_EQ(ErrorOf("tester A\n  latency 256\nend\n"), "bad.sim:2: latency is 1 to 255 ms in whole ms");
+  EXPECT_EQ(ErrorOf("tester A\n  fault nolatency 0C\nend\n"), "bad.sim:2: '0C' is not a whole number (fault count)");
   EXPECT_EQ(ErrorOf("tester A hw 300\nend\n"), "bad.sim:1: version 300 does not fit one byte");
   EXPECT_EQ(ErrorOf("tester A kt50\nend\n"), "bad.sim:1: unknown model word 'kt50' (kt40, kt60, ftdi, hw <n>, fw <n>)");
   EXPECT_EQ(ErrorOf("tester A\n  calibration vbus 2021 13 1 2 3 4\nend\n"), "bad.sim:2: month 13 is outside 1..12");

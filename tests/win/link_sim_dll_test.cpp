@@ -28,6 +28,7 @@ constexpr const char kScenario[] =
     "end\n";
 
 std::wstring controlPath;
+std::wstring recordPath;
 std::atomic<int> noticeMask{0};
 std::atomic<int> noticeCount{0};
 
@@ -64,15 +65,44 @@ class SimEnvironment : public ::testing::Environment {
     const std::wstring base = std::wstring(temp) + L"link_sim_dll_test_" + std::to_wstring(GetCurrentProcessId());
     const std::wstring scenario = base + L".sim";
     controlPath = base + L".control";
+    recordPath = base + L".record";
     ASSERT_TRUE(WriteFileText(scenario, kScenario, false));
     ASSERT_TRUE(WriteFileText(controlPath, "", false));
+    ASSERT_TRUE(WriteFileText(recordPath, "", false));
     SetEnvironmentVariableW(L"LOADPOST_SIM_SCENARIO", scenario.c_str());
     SetEnvironmentVariableW(L"LOADPOST_SIM_CONTROL", controlPath.c_str());
+    SetEnvironmentVariableW(L"LOADPOST_SIM_RECORD", recordPath.c_str());
     if (!eventLog) eventLog = new Logger();
   }
   void TearDown() override { testerLink.Close(); }
 };
 const auto* const registered = ::testing::AddGlobalTestEnvironment(new SimEnvironment);
+
+// Lines of the frame record that contain `text`.
+int RecordLinesWith(const std::string& text) {
+  std::string record;
+  HANDLE f = CreateFileW(recordPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return -1;
+  char buffer[4096];
+  DWORD n = 0;
+  while (ReadFile(f, buffer, sizeof buffer, &n, nullptr) && n > 0) record.append(buffer, n);
+  CloseHandle(f);
+  int count = 0;
+  for (size_t at = record.find(text); at != std::string::npos; at = record.find(text, at + 1)) ++count;
+  return count;
+}
+
+std::vector<std::wstring> LogRecords(int32_t category) {
+  std::vector<std::wstring> records;
+  wchar_t text[kLogTextChars];
+  int32_t c = 0;
+  int64_t time = 0;
+  for (int32_t i = 0; i < eventLog->RecordCount(); ++i) {
+    if (eventLog->GetRecord(i, text, &c, &time) && c == category) records.push_back(text);
+  }
+  return records;
+}
 
 int Measure(uint16_t* vbus, uint16_t* current = nullptr) {
   uint8_t temp = 0;
@@ -129,6 +159,31 @@ TEST(StandInOpen, VersionsOfEachTesterAndRefusals) {
   // Its handle was given back: a second open of it is not refused as busy.
   EXPECT_EQ(testerLink.Open("FT7QX2LB", &OnNotice), 0);
   EXPECT_EQ(testerLink.hardwareRevision, 10);
+}
+
+TEST_F(LinkThroughStandIn, OpenAsksTheBridgeForLowLatencyAndARefusalOnlySlowsIt) {
+  // The fixture's open asked for both settings and the bridge took them.
+  EXPECT_GE(RecordLinesWith("VXPD0001 bridge latency timer 2 ms"), 1);
+  EXPECT_GE(RecordLinesWith("VXPD0001 bridge event character 03 on"), 1);
+  struct Case {
+    const char* faults;
+    const wchar_t* record;
+  } cases[] = {
+      {"fault nolatency", L"Low-latency setting refused (FT_SetLatencyTimer: status 4): the link stays at the bridge's default latency"},
+      {"fault nochars", L"Low-latency setting refused (FT_SetChars: status 4): the link stays at the bridge's default latency"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.faults);
+    testerLink.Close();
+    Control(c.faults);
+    eventLog->Clear();
+    ASSERT_EQ(testerLink.Open("VXPD0001", &OnNotice), 1);
+    EXPECT_EQ(LogRecords(LogDiagnostics), std::vector<std::wstring>{c.record});
+    EXPECT_TRUE(LogRecords(LogError).empty());
+    uint16_t vbus = 0;
+    EXPECT_EQ(Measure(&vbus), 1);
+    EXPECT_GT(vbus, 4000);
+  }
 }
 
 TEST_F(LinkThroughStandIn, SettingsWrittenAreReadBack) {

@@ -334,7 +334,18 @@ TEST_F(LinkOverFakeDevice, ListingGivesSerialsInOrder) {
 }
 
 TEST_F(LinkOverFakeDevice, OpenConfiguresTheLineAndReadsTheVersion) {
+  eventLog->Clear();
   ASSERT_EQ(link.Open("VXPD0001", &OnNotice), 1);
+  // This library has no latency timer or event character calls: the link works
+  // without them and says so once.
+  ASSERT_EQ(eventLog->RecordCount(), 1);
+  wchar_t text[kLogTextChars];
+  int32_t category = 0;
+  int64_t time = 0;
+  ASSERT_TRUE(eventLog->GetRecord(0, text, &category, &time));
+  EXPECT_EQ(category, LogDiagnostics);
+  EXPECT_STREQ(text, L"Low-latency setting refused (FT_SetLatencyTimer: not in the D2XX library; FT_SetChars: not in "
+                     L"the D2XX library): the link stays at the bridge's default latency");
   EXPECT_EQ(dev.createFlags, 0x40000081u);
   EXPECT_EQ(dev.baud, 115200u);
   EXPECT_EQ(dev.bits, 8);

@@ -43,6 +43,9 @@ struct D2xx {
   FT_W32_WriteFile_t WriteFile = nullptr;
   FT_W32_GetOverlappedResult_t GetOverlappedResult = nullptr;
   FT_Close_t Close = nullptr;
+  FT_SetLatencyTimer_t SetLatencyTimer = nullptr;
+  FT_GetLatencyTimer_t GetLatencyTimer = nullptr;
+  FT_SetChars_t SetChars = nullptr;
 };
 
 D2xx d2xx;
@@ -81,6 +84,9 @@ class SimDllEnvironment : public ::testing::Environment {
     Resolve(&d2xx.WriteFile, "FT_W32_WriteFile");
     Resolve(&d2xx.GetOverlappedResult, "FT_W32_GetOverlappedResult");
     Resolve(&d2xx.Close, "FT_Close");
+    Resolve(&d2xx.SetLatencyTimer, "FT_SetLatencyTimer");
+    Resolve(&d2xx.GetLatencyTimer, "FT_GetLatencyTimer");
+    Resolve(&d2xx.SetChars, "FT_SetChars");
   }
 };
 
@@ -139,6 +145,8 @@ struct Port {
       EXPECT_EQ(d2xx.SetBaudRate(handle, 115200), FT_OK);
       EXPECT_EQ(d2xx.SetDataCharacteristics(handle, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE), FT_OK);
       EXPECT_EQ(d2xx.SetTimeouts(handle, 10000, 10000), FT_OK);
+      EXPECT_EQ(d2xx.SetLatencyTimer(handle, 2), FT_OK);
+      EXPECT_EQ(d2xx.SetChars(handle, 0x03, 1, 0, 0), FT_OK);
     }
   }
   ~Port() {
@@ -228,6 +236,37 @@ TEST(SimDll, WithoutTheBaudRateTheTesterDoesNotUnderstand) {
   EXPECT_TRUE(port.Read(1, 300).empty());
   EXPECT_EQ(d2xx.SetBaudRate(h, 0), FT_INVALID_BAUD_RATE);
   EXPECT_EQ(d2xx.SetDataCharacteristics(h, 9, 0, 0), FT_INVALID_PARAMETER);
+}
+
+TEST(SimDll, LatencyTimerIsKeptPerOpeningAndCanBeRefused) {
+  UCHAR ms = 0;
+  {
+    Port port("VXPD0002");
+    ASSERT_TRUE(port.Open());
+    ASSERT_EQ(d2xx.GetLatencyTimer(port.handle, &ms), FT_OK);
+    EXPECT_EQ(ms, 2);
+    EXPECT_EQ(d2xx.SetLatencyTimer(port.handle, 0), FT_INVALID_PARAMETER);
+    EXPECT_EQ(d2xx.SetLatencyTimer(port.handle, 255), FT_OK);
+    ASSERT_EQ(d2xx.GetLatencyTimer(port.handle, &ms), FT_OK);
+    EXPECT_EQ(ms, 255);
+    Control("@VXPD0002 fault nolatency 1");
+    Control("@VXPD0002 fault nochars 1");
+    Sleep(200);
+    EXPECT_EQ(d2xx.SetLatencyTimer(port.handle, 2), FT_IO_ERROR);
+    EXPECT_EQ(d2xx.SetChars(port.handle, 0x03, 1, 0, 0), FT_IO_ERROR);
+    ASSERT_EQ(d2xx.GetLatencyTimer(port.handle, &ms), FT_OK);
+    EXPECT_EQ(ms, 255);
+    // The refusals left the bridge as it was: the reply still comes with its ETX.
+    ASSERT_TRUE(port.Write(kGetVersion));
+    EXPECT_EQ(port.Read(7), kVersionReply);
+  }
+  // A fresh opening starts at the bridge's default.
+  FT_HANDLE h = d2xx.CreateFile("VXPD0002", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0x40000081, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  ASSERT_EQ(d2xx.GetLatencyTimer(h, &ms), FT_OK);
+  EXPECT_EQ(ms, 16);
+  EXPECT_EQ(d2xx.Close(h), FT_OK);
+  EXPECT_EQ(d2xx.GetLatencyTimer(h, &ms), FT_INVALID_HANDLE);
 }
 
 TEST(SimDll, OpenFailsForUnknownBusyAndRefusingDevices) {
@@ -330,7 +369,8 @@ TEST(SimDll, RecordFileShowsWhatWasSent) {
 }
 
 // Not a pass/fail check on time: prints how long a GetVersion round trip takes
-// through the DLL, next to the time its 12 bytes need on the wire.
+// through the DLL with the program's bridge settings, next to the time its 12
+// bytes need on the wire.
 TEST(SimDll, GetVersionRoundTripTime) {
   Port port("VXPD0002");
   ASSERT_TRUE(port.Open());
