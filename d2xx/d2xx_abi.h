@@ -45,4 +45,5 @@ using FT_W32_WriteFile_t = BOOL(WINAPI*)(FT_HANDLE handle, LPVOID buffer, DWORD 
 using FT_W32_GetOverlappedResult_t = BOOL(WINAPI*)(FT_HANDLE handle, LPOVERLAPPED overlapped,
                                                    LPDWORD bytesTransferred, BOOL wait);
 using FT_Close_t = FT_STATUS(WINAPI*)(FT_HANDLE handle);
+using FT_W32_GetLastError_t = DWORD(WINAPI*)(FT_HANDLE handle);
 }

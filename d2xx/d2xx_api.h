@@ -13,6 +13,9 @@ struct D2xxApi {
   FT_W32_WriteFile_t W32_WriteFile;
   FT_W32_GetOverlappedResult_t W32_GetOverlappedResult;
   FT_Close_t Close;
+  // Optional: the error of the last failed W32 call on a handle (null when the
+  // library lacks it; the thread's last error is used instead).
+  FT_W32_GetLastError_t W32_GetLastError;
 };
 
 // The loaded library's entry points, or null when it or any entry point is

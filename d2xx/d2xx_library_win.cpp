@@ -60,6 +60,8 @@ void LoadLocked() {
   ok &= Resolve("FT_W32_WriteFile", &api.W32_WriteFile, missing, kLogTextChars);
   ok &= Resolve("FT_W32_GetOverlappedResult", &api.W32_GetOverlappedResult, missing, kLogTextChars);
   ok &= Resolve("FT_Close", &api.Close, missing, kLogTextChars);
+  api.W32_GetLastError =
+      reinterpret_cast<FT_W32_GetLastError_t>(reinterpret_cast<void*>(GetProcAddress(library, "FT_W32_GetLastError")));
   if (!ok) {
     std::swprintf(text, kLogTextChars, L"D2XX library %ls lacks %ls", libraryName, missing);
     text[kLogTextChars - 1] = 0;

@@ -39,7 +39,7 @@ void WriteRealtimeSummary(HDC dc, const LineChart& chart) {
   const float minV = graphSession.minVolts;
   const int x = chart.width - 120;
   wchar_t line[64];
-  std::swprintf(line, 64, L"Set Current = %dmA", static_cast<int>(live.loadSetpointMa));
+  std::swprintf(line, 64, L"Set Current = %dmA", static_cast<int>(graphSession.setpointMa));
   TextOutW(dc, x, chart.height - 100, line, static_cast<int>(std::wcslen(line)));
   std::swprintf(line, 64, L"Max Voltage = %.2fV", static_cast<double>(maxV));
   TextOutW(dc, x, chart.height - 80, line, static_cast<int>(std::wcslen(line)));
@@ -177,10 +177,11 @@ void ExportSweepCsv(HWND dialog) {
                       L"Select a csv file name", kErrorCaption)) {
     return;
   }
-  // The test thread has ended (the button is enabled only then): the table is stable.
+  // The test thread has ended (the button is enabled only then): the table is
+  // stable. Rows follow the run's own step and end, whatever changed since.
   wchar_t text[kSavePathChars + 64] = L"";
-  switch (WriteSweepCsv(savePath, graphSession.tables->volts, kSweepTableSize, config.currentStepMa,
-                        config.maxLoadCurrentMa)) {
+  switch (WriteSweepCsv(savePath, graphSession.tables->volts, kSweepTableSize, graphSession.currentStepMa,
+                        graphSession.sweepEndMa)) {
     case FileWriteResult::Ok:
       return;
     case FileWriteResult::OpenFailed:

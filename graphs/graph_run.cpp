@@ -23,6 +23,9 @@ GraphSetupInputs CurrentGraphSetupInputs() {
   GraphSetupInputs in;
   in.graphMode = graph.graphMode;
   in.profileKind = live.profileKind;
+  in.profileSubKind = live.profileSubKind;
+  in.estimateUpstream = config.estimateUpstream != 0;
+  in.loadSetpointMa = live.loadSetpointMa;
   in.maxLoadCurrentMa = config.maxLoadCurrentMa;
   in.ratedCurrentMa = live.ratedCurrentMa;
   in.profileVoltageMv = live.profileVoltageMv;
@@ -54,6 +57,12 @@ void SetUpGraphChart(GraphSession& session, LineChart& chart, const GraphSetupIn
   session.sweepEndMa = BoundSweepEndMa(in.maxLoadCurrentMa, in.currentStepMa);
   session.sweepRatedMa = in.ratedCurrentMa;
   session.sweepProfileMv = in.profileVoltageMv;
+  session.profileKind = in.profileKind;
+  session.profileSubKind = in.profileSubKind;
+  session.estimateUpstream = in.estimateUpstream;
+  session.maxLoadCurrentMa = in.maxLoadCurrentMa;
+  session.setpointMa = in.loadSetpointMa;
+  session.end = RunEnd::Running;
   session.axis = ChooseGraphAxis(in.graphMode, in.profileKind, in.profileVoltageMv);
 
   chart.SetPlotColours(0, 0, 0);
@@ -81,25 +90,57 @@ void SetUpGraphChart(GraphSession& session, LineChart& chart, const GraphSetupIn
   LoadSweepIntoChart(chart, session.tables->plot, n, 0, session.currentStepMa);
 }
 
-void FormatGraphStatus(wchar_t* out, size_t outChars, uint32_t mode, float minVolts, float maxVolts) {
+const wchar_t* RunEndRecord(RunEnd end) {
+  switch (end) {
+    case RunEnd::Detached: return L"Test ended: the source was detached";
+    case RunEnd::LinkLost: return L"Test ended: the connection to the tester was lost";
+    case RunEnd::TimedOut: return L"Test ended: no reading from the tester in time";
+    default: return nullptr;
+  }
+}
+
+namespace {
+
+const wchar_t* IncompleteText(RunEnd end) {
+  switch (end) {
+    case RunEnd::Detached: return L"Incomplete: source detached";
+    case RunEnd::LinkLost: return L"Incomplete: tester lost";
+    case RunEnd::TimedOut: return L"Incomplete: no reading in time";
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+VoltageWindowInputs GraphSession::WindowInputs(uint16_t loadMa, uint16_t measuredMa) const {
+  VoltageWindowInputs in;
+  in.profileKind = profileKind;
+  in.profileSubKind = profileSubKind;
+  in.profileVoltageMv = sweepProfileMv;
+  in.loadSetpointMa = loadMa;
+  in.measuredCurrentMa = measuredMa;
+  in.estimateUpstream = estimateUpstream;
+  in.maxLoadCurrentMa = maxLoadCurrentMa;
+  return in;
+}
+
+void FormatGraphStatus(wchar_t* out, size_t outChars, uint32_t mode, float minVolts, float maxVolts, RunEnd end) {
   if (!out || outChars == 0) return;
-  if (mode == RealTime) {
-    std::swprintf(out, outChars, L"Minimum:%.2fV   Maximum:%.2fV   Ripple:%.2fV", static_cast<double>(minVolts),
-                  static_cast<double>(maxVolts), static_cast<double>(maxVolts - minVolts));
+  const wchar_t* incomplete = IncompleteText(end);
+  if (incomplete && minVolts > maxVolts) {
+    std::swprintf(out, outChars, L"%ls", incomplete);
+  } else if (mode == RealTime) {
+    std::swprintf(out, outChars, L"Minimum:%.2fV   Maximum:%.2fV   Ripple:%.2fV%ls%ls", static_cast<double>(minVolts),
+                  static_cast<double>(maxVolts), static_cast<double>(maxVolts - minVolts), incomplete ? L"   " : L"",
+                  incomplete ? incomplete : L"");
   } else {
-    std::swprintf(out, outChars, L"Minimum:%.2fV   Maximum:%.2fV", static_cast<double>(minVolts),
-                  static_cast<double>(maxVolts));
+    std::swprintf(out, outChars, L"Minimum:%.2fV   Maximum:%.2fV%ls%ls", static_cast<double>(minVolts),
+                  static_cast<double>(maxVolts), incomplete ? L"   " : L"", incomplete ? incomplete : L"");
   }
   out[outChars - 1] = 0;
 }
 
-double CounterToMs(int64_t counter, int64_t start, int64_t frequency) {
-  if (frequency <= 0) return 0.0;
-  const int64_t scaled = (counter - start) * 1000;
-  return static_cast<double>(scaled) / static_cast<double>(frequency);
-}
-
-int AddRealtimeSample(LineChart& chart, float tMs, float volts) {
+int AddRealtimeSample(LineChart& chart, double tMs, float volts) {
   int result = chart.AddPoint(0, tMs, volts);
   if (result != 1) return result;
 
@@ -107,7 +148,7 @@ int AddRealtimeSample(LineChart& chart, float tMs, float volts) {
   int count = chart.pointCount[0];
   if (count > kMaxPoints) count = kMaxPoints;
   if (count < 0) count = 0;
-  const double threshold = static_cast<double>(tMs - kRealtimeSpanMs);
+  const double threshold = tMs - kRealtimeSpanMs;
   int kept = 0;
   for (int i = 0; i < count; ++i) {
     const ChartPoint p = chart.points[0][i];
@@ -146,39 +187,32 @@ BandRange RealtimeBand(const std::optional<VoltageWindow>& window, const GraphAx
 
 namespace {
 
-void RequestLoad(uint16_t currentMa) {
-  requests.requestedLoadMa = currentMa;
-  requests.loadRequestPending = 1;
+RunEnd EndOf(FeedEvent e) {
+  switch (e) {
+    case FeedEvent::Stop: return RunEnd::Stopped;
+    case FeedEvent::Detached: return RunEnd::Detached;
+    case FeedEvent::LinkLost: return RunEnd::LinkLost;
+    default: return RunEnd::TimedOut;
+  }
 }
 
 class TestRun {
  public:
-  TestRun(GraphSession& session, const GraphTestHost& host)
-      : s_(session),
-        host_(host),
-        chart_(session.chart),
-        sweep_(session.mode == Sweep),
+  TestRun(GraphSession& session, const GraphTestHost& host, RunLink& link)
+      : s_(session), host_(host), link_(link), chart_(session.chart), sweep_(session.mode == Sweep),
         n_(session.StepCount()) {}
 
   void Run() {
     Start();
-    const TestWake prepared = Prepare();
-    if (host_.startClock) host_.startClock(host_.context);
-    if (sweep_) Log(kSweepStartLine, 4);
-
-    SweepTables& t = *s_.tables;
-    if (prepared == TestWake::Detached) {
-      MarkSweepStepLost(t, 0, s_.axis.minVolts);
-    } else {
-      const float v = live.vbusVolts;
-      t.volts[0] = v;
-      t.plot[0] = v;
+    link_.Begin();
+    const RunEnd end = sweep_ ? RunSweep() : RunRealtime();
+    s_.end = end;
+    if (const wchar_t* record = RunEndRecord(end)) {
+      Log(record, 3);
+      ShowStatus();
     }
-
-    if (prepared == TestWake::Timeout && !graph.testStopped) Loop();
-
     if (sweep_) {
-      RequestLoad(0);
+      link_.RequestLoad(0);
       Log(kSweepEndLine, 4);
     }
     graph.testFinished = 1;
@@ -189,63 +223,79 @@ class TestRun {
   void Start() {
     s_.maxVolts = kMaxVoltsStart;
     s_.minVolts = kMinVoltsStart;
+    s_.end = RunEnd::Running;
     ClearSweepEntries(*s_.tables, 0, n_ - 2);
     if (chart_) LoadSweepIntoChart(*chart_, s_.tables->plot, n_, 0, s_.currentStepMa);
+    if (!sweep_ && chart_) chart_->SetPointCount(0, 0);
     if (host_.begin) host_.begin(host_.context);
   }
 
-  // Sweep: the load goes to 0 and the run waits until the source no longer
-  // delivers current; Stop and a detach end that wait. Real-time: an empty
-  // series. Answers how the preparation ended (Timeout = ready).
-  TestWake Prepare() {
-    if (!sweep_) {
-      if (chart_) chart_->SetPointCount(0, 0);
-      return TestWake::Timeout;
-    }
-    RequestLoad(0);
-    while (live.measuredCurrentMa > kSweepIdleCurrentMa) {
-      if (graph.testStopped) return TestWake::Stop;
-      const TestWake wake = Wait(kSweepIdlePollMs);
-      if (wake == TestWake::Stop) return wake;
-      if (wake == TestWake::Detached) {
-        graph.testStopped = 1;
-        return wake;
-      }
-    }
-    return TestWake::Timeout;
+  // The next reading, or how the wait ended (Stop also when the flag was set
+  // without a signal).
+  FeedEvent Next(int64_t untilUs, Reading* r) {
+    const int64_t left = untilUs - link_.NowUs();
+    const FeedEvent e = link_.NextReading(left > 0 ? static_cast<uint32_t>((left + 999) / 1000) : 0, r);
+    return graph.testStopped && e != FeedEvent::Detached && e != FeedEvent::LinkLost ? FeedEvent::Stop : e;
   }
 
-  void Loop() {
-    SweepTables& t = *s_.tables;
-    int stepCurrentMa = 0;
-    for (;;) {
-      const TestWake wake = Wait(sweep_ ? s_.timeStepMs : 1);
-      const float v = live.vbusVolts;
-      const int index = SweepStepIndex(static_cast<uint16_t>(stepCurrentMa), s_.currentStepMa);
-      if (wake == TestWake::Stop) break;
-      if (wake == TestWake::Timeout) {
-        if (sweep_) RecordSweepStep(t, index, n_, v, s_.axis.minVolts);
-      } else {
-        graph.testStopped = 1;
-        if (sweep_) MarkSweepStepLost(t, index, s_.axis.minVolts);
+  RunEnd RunSweep() {
+    // The source first stops delivering current at 0 mA.
+    link_.RequestLoad(0);
+    const int64_t prepareUntil = link_.NowUs() + static_cast<int64_t>(kSweepPrepareLimitMs) * 1000;
+    RunEnd prepared = RunEnd::Running;
+    for (Reading r; prepared == RunEnd::Running;) {
+      const FeedEvent e = Next(prepareUntil, &r);
+      if (e != FeedEvent::Reading) {
+        prepared = EndOf(e);
+      } else if (r.setpointMa == 0 && r.currentMa <= kSweepIdleCurrentMa) {
+        break;
       }
-      TrackExtremes(v);
+    }
+    Log(kSweepStartLine, 4);
+    if (prepared != RunEnd::Running) return prepared;
 
-      if (sweep_) {
-        const SweepStepLine line =
-            JudgeSweepStep(v, static_cast<uint16_t>(stepCurrentMa), ComputeVoltageWindow(CurrentVoltageWindowInputs()));
-        Log(line.text, line.category);
-        if (chart_) LoadSweepIntoChart(*chart_, t.plot, n_, 0, s_.currentStepMa);
-        stepCurrentMa += s_.currentStepMa;
-        if (stepCurrentMa > s_.sweepEndMa || s_.currentStepMa == 0) break;
-        if (!graph.testStopped) RequestLoad(static_cast<uint16_t>(stepCurrentMa));
-      } else if (chart_) {
-        const float elapsed = host_.elapsedMs ? static_cast<float>(host_.elapsedMs(host_.context)) : 0.0f;
-        AddRealtimeSample(*chart_, elapsed, live.vbusVolts);
-        chart_->SetXAxisTitle(kRealtimeAxisTitle, 2);
-        if (elapsed > kRealtimeSpanMs) chart_->SetXRange(elapsed - kRealtimeSpanMs, elapsed);
+    SweepTables& t = *s_.tables;
+    for (int i = 0; i < n_; ++i) {
+      const uint16_t ma = static_cast<uint16_t>(i * s_.currentStepMa);
+      if (i > 0) link_.RequestLoad(ma);
+      const int64_t heldUntil = link_.NowUs() + static_cast<int64_t>(s_.timeStepMs) * 1000;
+      const FeedEvent held = link_.Hold(s_.timeStepMs);
+      if (held != FeedEvent::None) return EndOf(held);
+      if (graph.testStopped) return RunEnd::Stopped;
+      // The step's reading: taken after its hold, with its set-point applied.
+      const int64_t readUntil = link_.NowUs() + static_cast<int64_t>(kStepReadingLimitMs) * 1000;
+      Reading r;
+      for (;;) {
+        const FeedEvent e = Next(readUntil, &r);
+        if (e != FeedEvent::Reading) return EndOf(e);
+        if (r.setpointMa == ma && r.timeUs >= heldUntil) break;
       }
-      if (graph.testStopped) break;
+      const float v = r.Volts();
+      RecordSweepStep(t, i, n_, v, s_.axis.minVolts);
+      s_.setpointMa = r.setpointMa;
+      TrackExtremes(v);
+      const SweepStepLine line = JudgeSweepStep(v, ma, ComputeVoltageWindow(s_.WindowInputs(ma, r.currentMa)));
+      Log(line.text, line.category);
+      if (chart_) LoadSweepIntoChart(*chart_, t.plot, n_, 0, s_.currentStepMa);
+    }
+    return RunEnd::Complete;
+  }
+
+  RunEnd RunRealtime() {
+    const int64_t startUs = link_.NowUs();
+    for (;;) {
+      Reading r;
+      const FeedEvent e = Next(link_.NowUs() + static_cast<int64_t>(kRealtimeReadingLimitMs) * 1000, &r);
+      if (e != FeedEvent::Reading) return EndOf(e);
+      if (r.timeUs < startUs) continue;
+      const float v = r.Volts();
+      s_.setpointMa = r.setpointMa;
+      TrackExtremes(v);
+      if (!chart_) continue;
+      const double tMs = static_cast<double>(r.timeUs - startUs) / 1000.0;
+      AddRealtimeSample(*chart_, tMs, v);
+      chart_->SetXAxisTitle(kRealtimeAxisTitle, 2);
+      if (tMs > kRealtimeSpanMs) chart_->SetXRange(tMs - kRealtimeSpanMs, tMs);
     }
   }
 
@@ -259,14 +309,15 @@ class TestRun {
       s_.minVolts = v;
       changed = true;
     }
-    if (changed && host_.showStatus) {
-      wchar_t text[kGraphStatusChars];
-      FormatGraphStatus(text, kGraphStatusChars, s_.mode, s_.minVolts, s_.maxVolts);
-      host_.showStatus(host_.context, text);
-    }
+    if (changed) ShowStatus();
   }
 
-  TestWake Wait(uint32_t ms) { return host_.wait ? host_.wait(host_.context, ms) : TestWake::Timeout; }
+  void ShowStatus() {
+    if (!host_.showStatus) return;
+    wchar_t text[kGraphStatusChars];
+    FormatGraphStatus(text, kGraphStatusChars, s_.mode, s_.minVolts, s_.maxVolts, s_.end);
+    host_.showStatus(host_.context, text);
+  }
 
   void Log(const wchar_t* text, int32_t category) {
     if (host_.log) host_.log(host_.context, text, category);
@@ -274,6 +325,7 @@ class TestRun {
 
   GraphSession& s_;
   const GraphTestHost& host_;
+  RunLink& link_;
   // The run keeps the chart it started with: the window frees a chart only
   // after the run has ended.
   LineChart* const chart_;
@@ -283,7 +335,7 @@ class TestRun {
 
 }  // namespace
 
-void RunGraphTest(GraphSession& session, const GraphTestHost& host) {
-  TestRun run(session, host);
+void RunGraphTest(GraphSession& session, const GraphTestHost& host, RunLink& link) {
+  TestRun run(session, host, link);
   run.Run();
 }

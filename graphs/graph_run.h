@@ -3,8 +3,8 @@
 // series with its compaction and acceptable band, and the test thread's body.
 //
 // The Win32 graph window (graph_window_win.cpp) owns the dialog and the thread;
-// it hands RunGraphTest a host with the waits, the clock and the display
-// callbacks, so the test's steps can also run against a scripted host.
+// it hands RunGraphTest a host with the display callbacks and a RunLink to the
+// monitor, so the same steps run for a command line and in tests.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +14,7 @@
 #include "chart/line_chart.h"
 #include "graphs/sweep_plan.h"
 #include "graphs/voltage_window.h"
+#include "link/reading_feed.h"
 #include "shell/shared_state.h"
 
 // Texts of the graph window.
@@ -50,18 +51,34 @@ struct GraphAxis {
 GraphAxis ChooseGraphAxis(uint32_t graphMode, uint32_t profileKind, uint16_t profileVoltageMv);
 
 // What a run is set up from, taken from the shared state when the chart is set
-// up (CurrentGraphSetupInputs) so that a run and its drawing keep the values
-// they started with.
+// up (CurrentGraphSetupInputs) so that a run, its drawing and its exports keep
+// the values they started with.
 struct GraphSetupInputs {
   uint32_t graphMode = RealTime;
   uint32_t profileKind = 0;
+  uint8_t profileSubKind = 0;
+  bool estimateUpstream = false;
   uint16_t maxLoadCurrentMa = 0;
   uint16_t ratedCurrentMa = 0;
   uint16_t profileVoltageMv = 0;
+  uint16_t loadSetpointMa = 0;
   uint16_t currentStepMa = 25;
   uint16_t timeStepMs = 500;
 };
 GraphSetupInputs CurrentGraphSetupInputs();
+
+// How a run ended. Anything but Complete and Stopped is an incomplete run: it
+// is logged as an ERROR and the status line says so.
+enum class RunEnd : uint8_t {
+  Running,   // not ended yet
+  Complete,  // the sweep reached its last step
+  Stopped,   // Stop (the real-time graph's normal end)
+  Detached,  // the source went away
+  LinkLost,  // the tester went away or stopped answering
+  TimedOut,  // no fitting reading came in time
+};
+// The ERROR record of an incomplete run ("Test ended: ..."), or null.
+const wchar_t* RunEndRecord(RunEnd end);
 
 // Everything one graph window run shares between its test thread and its
 // drawing. The extremes are read by the window thread (status line, PNG).
@@ -75,11 +92,21 @@ struct GraphSession {
   uint16_t sweepProfileMv = 0;  // its voltage
   uint16_t currentStepMa = 25;
   uint16_t timeStepMs = 500;
+  // The run's own profile and settings, for its verdicts, regions and band.
+  uint32_t profileKind = 0;
+  uint8_t profileSubKind = 0;
+  bool estimateUpstream = false;
+  uint16_t maxLoadCurrentMa = 0;
+  // The load set-point the tester reported during the run ("Set Current").
+  Shared<uint16_t> setpointMa{0};
   Shared<float> minVolts{kMinVoltsStart};
   Shared<float> maxVolts{kMaxVoltsStart};
+  Shared<RunEnd> end{RunEnd::Running};
 
   // Steps of the sweep: sweepEndMa / currentStepMa + 1.
   int StepCount() const { return SweepStepCount(sweepEndMa, currentStepMa); }
+  // The voltage window of the run at a load.
+  VoltageWindowInputs WindowInputs(uint16_t setpointMa, uint16_t measuredMa) const;
 };
 
 // The session of the graph window.
@@ -98,18 +125,18 @@ void SetUpGraphChart(GraphSession& session, LineChart& chart, const GraphSetupIn
 void LoadSweepIntoChart(LineChart& chart, const float* values, int count, int series, uint16_t stepMa);
 
 // The status line: "Minimum:%.2fV   Maximum:%.2fV" for the sweep, with
-// "   Ripple:%.2fV" (maximum - minimum) added for the real-time graph.
-void FormatGraphStatus(wchar_t* out, size_t outChars, uint32_t mode, float minVolts, float maxVolts);
+// "   Ripple:%.2fV" (maximum - minimum) added for the real-time graph. An
+// incomplete run adds "   Incomplete: <why>" (alone while nothing was measured).
+void FormatGraphStatus(wchar_t* out, size_t outChars, uint32_t mode, float minVolts, float maxVolts,
+                       RunEnd end = RunEnd::Running);
 
-// Milliseconds between two performance-counter readings: the tick difference
-// times 1000 as a 64-bit integer, divided by the frequency in double.
-double CounterToMs(int64_t counter, int64_t start, int64_t frequency);
-
-// Adds a real-time sample to series 0. A full series is compacted first: only
-// the samples of the last 100 ms before tMs stay, rewritten from index 0 (or,
-// should every stored sample lie within that span, the newer half). Returns the
-// chart's AddPoint result for the sample (0 = stored).
-int AddRealtimeSample(LineChart& chart, float tMs, float volts);
+// Adds a real-time sample at tMs (milliseconds since the run began, kept in
+// double so that samples a millisecond apart stay apart after days) to series
+// 0. A full series is compacted first: only the samples of the last 100 ms
+// before tMs stay, rewritten from index 0 (or, should every stored sample lie
+// within that span, the newer half). Returns the chart's AddPoint result for
+// the sample (0 = stored).
+int AddRealtimeSample(LineChart& chart, double tMs, float volts);
 
 // The acceptable band of the real-time graph, clamped to the axis. No window,
 // or a window entirely off the axis, gives the empty band (0, 0), which the
@@ -122,38 +149,57 @@ BandRange RealtimeBand(const std::optional<VoltageWindow>& window, const GraphAx
 
 // --- The test thread -----------------------------------------------------------
 
-enum class TestWake {
-  Timeout,   // the wait ran out
-  Stop,      // the Stop button (stopEvent)
-  Detached,  // the source was detached (portDetachedEvent)
+// What a run needs of the monitor: load requests, fresh readings and the
+// events that end it. ThreadedRunLink and SyncRunLink (graphs/run_link.h) are
+// the two kinds.
+class RunLink {
+ public:
+  virtual ~RunLink() = default;
+  virtual int64_t NowUs() = 0;
+  // The run starts following here: earlier readings and events do not count.
+  virtual void Begin() = 0;
+  // Asks the monitor for this load (it sends it on its next pass).
+  virtual void RequestLoad(uint16_t currentMa) = 0;
+  // Lets `ms` pass. Stop, Detached or LinkLost when one of them ended it early,
+  // None when the time passed.
+  virtual FeedEvent Hold(uint32_t ms) = 0;
+  // The next reading after the last one handed out (Reading, into *out), or
+  // the event that came first, or None when `ms` passed without either.
+  virtual FeedEvent NextReading(uint32_t ms, Reading* out) = 0;
 };
 
-// What the test thread needs from its surroundings. Every callback gets
-// `context`. None of them may wait for the window thread.
+// Bounds of a run's waits.
+constexpr uint32_t kSweepPrepareLimitMs = 10000;  // for the current to fall before the first step
+constexpr uint32_t kStepReadingLimitMs = 3000;    // for a step's reading after its hold time
+constexpr uint32_t kRealtimeReadingLimitMs = 2000;  // between two real-time readings
+
+// What the test thread needs from its surroundings for display. Every callback
+// gets `context`; none of them may wait for the window thread.
 struct GraphTestHost {
   void* context = nullptr;
-  // Waits at most `ms` for the stop or the detach signal.
-  TestWake (*wait)(void* context, uint32_t ms) = nullptr;
-  // Clears both signals and redraws the window (start of a run).
+  // Start of a run: redraw the window.
   void (*begin)(void* context) = nullptr;
-  // Starts the run's clock; elapsedMs then answers the time since.
-  void (*startClock)(void* context) = nullptr;
-  double (*elapsedMs)(void* context) = nullptr;
   void (*log)(void* context, const wchar_t* text, int32_t category) = nullptr;
   // The status line has a new text.
   void (*showStatus)(void* context, const wchar_t* text) = nullptr;
 };
 
-// The body of TestThread for the session's mode. Reads vbusVolts and
-// measuredCurrentMa from `live`, asks for loads through requests.requestedLoadMa
-// then requests.loadRequestPending, and watches graph.testStopped. Ends with
-// graph.testFinished = graph.testStopped = 1; the caller then tells the window.
+// The body of a graph run for the session's mode, over `link`. Ends with
+// graph.testFinished = graph.testStopped = 1 and session.end set; the caller
+// then tells the window.
 //
-// Sweep: asks for 0 mA and waits (in 100 ms looks, watching both signals) until
-// the measured current is at most 50 mA; logs the start line; records step 0;
-// then for each step waits timeStepMs, records and judges the reading, logs the
-// step's line, and asks for the next current until the ceiling is passed, Stop
-// is pressed or the source is detached; then asks for 0 mA and logs the end
-// line. Real-time: samples vbusVolts about every millisecond into series 0 and
-// moves the x range along with the last 100 ms until Stop or a detach.
-void RunGraphTest(GraphSession& session, const GraphTestHost& host);
+// Sweep: asks for 0 mA and waits for a reading at 0 mA with at most 50 mA
+// flowing; logs the start line; then for each step asks for its load, holds it
+// timeStepMs, and records, judges and logs the first reading that reports the
+// step's set-point and was taken after the hold. A step whose reading does not
+// come within kStepReadingLimitMs ends the run. At the end it asks for 0 mA and
+// logs the end line. Real-time: adds every reading to series 0 at its own time
+// and moves the x range along with the last 100 ms until Stop.
+// Stop ends a run at once; a detach, a lost link or a missing reading end it
+// with an ERROR record, the incomplete status line, and tables that hold only
+// the steps measured.
+//
+// A command line runs it on its own thread with a SyncRunLink (the monitor's
+// passes then run inside the waits), or beside a monitor thread with a
+// ThreadedRunLink, as the window does.
+void RunGraphTest(GraphSession& session, const GraphTestHost& host, RunLink& link);

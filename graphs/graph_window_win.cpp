@@ -11,6 +11,7 @@
 
 #include "graphs/graph_run.h"
 #include "graphs/graph_window_win.h"
+#include "graphs/run_link.h"
 #include "graphs/sweep_plan.h"
 #include "graphs/voltage_window.h"
 #include "resources/resource_ids.h"
@@ -64,46 +65,12 @@ void TakeStatus(wchar_t* out) {
 struct ThreadContext {
   HWND dialog = nullptr;
   WPARAM run = 0;
-  LARGE_INTEGER start{};
-  LARGE_INTEGER frequency{};
 };
-
-TestWake WaitForSignal(void* context, uint32_t ms) {
-  (void)context;
-  HANDLE signals[2] = {stopEvent, portDetachedEvent};
-  if (!signals[0] || !signals[1]) {
-    Sleep(ms);
-    return TestWake::Timeout;
-  }
-  switch (WaitForMultipleObjects(2, signals, FALSE, ms)) {
-    case WAIT_OBJECT_0:
-      return TestWake::Stop;
-    case WAIT_OBJECT_0 + 1:
-      return TestWake::Detached;
-    default:
-      return TestWake::Timeout;
-  }
-}
 
 void BeginRun(void* context) {
   auto* c = static_cast<ThreadContext*>(context);
-  if (stopEvent) ResetEvent(stopEvent);
-  if (portDetachedEvent) ResetEvent(portDetachedEvent);
   // Invalidate only: the window thread paints it; the thread never waits for it.
   if (c->dialog) InvalidateRect(c->dialog, nullptr, TRUE);
-}
-
-void StartClock(void* context) {
-  auto* c = static_cast<ThreadContext*>(context);
-  QueryPerformanceFrequency(&c->frequency);
-  QueryPerformanceCounter(&c->start);
-}
-
-double ElapsedMs(void* context) {
-  auto* c = static_cast<ThreadContext*>(context);
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return CounterToMs(now.QuadPart, c->start.QuadPart, c->frequency.QuadPart);
 }
 
 void LogLine(void*, const wchar_t* text, int32_t category) { LogEvent(text, category); }
@@ -154,17 +121,18 @@ void DrawRealtimeOverlay(HDC dc, LineChart& chart) {
   const int textX = 55;
   WriteTexts(dc, 14.0f, &text, &textX, 1, h + 5);
 
-  // The band follows the live profile and load from the next Draw on; a
-  // profile without a window shows none.
-  const BandRange band = RealtimeBand(ComputeVoltageWindow(CurrentVoltageWindowInputs()), graphSession.axis);
+  // The band of the run's profile at the load the tester reported; a profile
+  // without a window shows none.
+  const uint16_t load = graphSession.setpointMa;
+  const BandRange band = RealtimeBand(ComputeVoltageWindow(graphSession.WindowInputs(load, load)), graphSession.axis);
   chart.SetSeriesBand(0, band.low, band.high);
 }
 
 void DrawSweepOverlay(HDC dc, LineChart& chart) {
   SweepRegionInputs in;
-  in.profileKind = live.profileKind;
-  in.profileSubKind = live.profileSubKind;
-  in.estimateUpstream = config.estimateUpstream != 0;
+  in.profileKind = graphSession.profileKind;
+  in.profileSubKind = graphSession.profileSubKind;
+  in.estimateUpstream = graphSession.estimateUpstream;
   in.sweepEndMa = graphSession.sweepEndMa;
   in.sweepRatedMa = graphSession.sweepRatedMa;
   in.sweepProfileMv = graphSession.sweepProfileMv;
@@ -250,7 +218,7 @@ bool StopAndJoinTestThread() {
   if (WaitForSingleObject(testThread, 0) == WAIT_TIMEOUT) {
     graph.testFinished = 1;
     graph.testStopped = 1;
-    if (stopEvent) SetEvent(stopEvent);
+    Monitor().Feed().Stop();
   }
   // The thread never waits for this thread, so it ends within one step.
   if (WaitForSingleObject(testThread, 10000) == WAIT_TIMEOUT) return false;
@@ -263,7 +231,7 @@ bool StopAndJoinTestThread() {
 bool JoinTestThread() {
   if (!testThread) return true;
   if (WaitForSingleObject(testThread, 10000) == WAIT_TIMEOUT) {
-    if (stopEvent) SetEvent(stopEvent);
+    Monitor().Feed().Stop();
     if (WaitForSingleObject(testThread, 10000) == WAIT_TIMEOUT) return false;
   }
   CloseHandle(testThread);
@@ -290,7 +258,7 @@ void OnStopRepeat(HWND dialog) {
     graph.testFinished = 1;
     graph.testStopped = 1;
     SetDlgItemTextW(dialog, IDC_GRAPH_STOP, L"Repeat");
-    if (stopEvent) SetEvent(stopEvent);
+    Monitor().Feed().Stop();
     return;
   }
   // Repeat: the previous thread finishes its end steps first, so that they
@@ -377,18 +345,16 @@ DWORD WINAPI TestThread(LPVOID dialog) {
   context.run = currentRun;
   GraphTestHost host;
   host.context = &context;
-  host.wait = WaitForSignal;
   host.begin = BeginRun;
-  host.startClock = StartClock;
-  host.elapsedMs = ElapsedMs;
   host.log = LogLine;
   host.showStatus = ShowStatus;
+  ThreadedRunLink link(Monitor().Feed(), Monitor().Clock());
 
-  // The real-time graph samples every millisecond: the system timer runs at
-  // 1 ms while it does.
+  // The real-time graph takes every reading: the system timer runs at 1 ms
+  // while it does, so the monitor's 1 ms pauses are short.
   const bool realtime = graphSession.mode == RealTime;
   if (realtime) timeBeginPeriod(1);
-  RunGraphTest(graphSession, host);
+  RunGraphTest(graphSession, host, link);
   if (realtime) timeEndPeriod(1);
   if (context.dialog) PostMessageW(context.dialog, kMsgGraphTestEnded, context.run, 0);
   return 0;

@@ -27,12 +27,15 @@ bool ClockedLink::Pump(int64_t untilUs, bool stopOnReply) {
     }
     int64_t next = pipe.nextChange(nowUs);
     if (next > untilUs || nowUs >= untilUs) {
-      nowUs = untilUs;
+      if (pipe.waitUntil && untilUs > nowUs) pipe.waitUntil(untilUs);
+      if (untilUs > nowUs) nowUs = untilUs;
       return replied;
     }
     // A pipe that reports nothing new yet is looked at again one byte time later.
     if (next <= nowUs) next = nowUs + kByteUs;
-    nowUs = next < untilUs ? next : untilUs;
+    const int64_t target = next < untilUs ? next : untilUs;
+    if (pipe.waitUntil) pipe.waitUntil(target);
+    nowUs = target;
   }
 }
 
@@ -62,6 +65,10 @@ ExchangeStatus ClockedLink::Exchange(const uint8_t* frame, size_t frameLength, u
 }
 
 void ClockedLink::Sleep(uint32_t ms) { Pump(nowUs + static_cast<int64_t>(ms) * 1000, false); }
+
+void ClockedLink::AdvanceTo(int64_t us) {
+  if (us > nowUs) Pump(us, false);
+}
 
 CommandChannel ClockedLink::Channel() {
   CommandChannel c;

@@ -21,6 +21,9 @@ struct ClockedPipe {
   // The earliest time after nowUs at which more bytes may become readable
   // (anything at or before nowUs, or beyond the horizon, means "nothing due").
   std::function<int64_t(int64_t nowUs)> nextChange;
+  // Optional: called before the link's clock moves on to untilUs. A pipe that
+  // runs in real time waits there until that moment.
+  std::function<void(int64_t untilUs)> waitUntil;
 };
 
 class ClockedLink {
@@ -30,6 +33,8 @@ class ClockedLink {
   ExchangeStatus Exchange(const uint8_t* frame, size_t frameLength, uint8_t expectedCommand, ReplyBody& reply);
   // Lets `ms` pass, receiving whatever arrives meanwhile (notices, late replies).
   void Sleep(uint32_t ms);
+  // Moves the clock on to `us` (when it lies ahead), receiving meanwhile.
+  void AdvanceTo(int64_t us);
   // A channel for the command operations, bound to this link.
   CommandChannel Channel();
 

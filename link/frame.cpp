@@ -43,6 +43,7 @@ int FrameReceiver::Step(uint8_t b, bool* completed) {
   if (framePos == 1) {
     if (b == 0 || b > kMaxBodyBytes) {
       // No valid frame has this length: hunt for the next STX.
+      ++droppedFrames;
       Reset();
       return 1;
     }
@@ -56,11 +57,14 @@ int FrameReceiver::Step(uint8_t b, bool* completed) {
   --frameRemaining;
   rawFrame[framePos++] = b;
   if (frameRemaining > 0) return frameRemaining;
-  if (b == kEtx) {
+  uint8_t x = 0;
+  for (uint16_t i = 0; i < framePos; ++i) x ^= rawFrame[i];
+  if (b == kEtx && x == 0) {
     completedLength = replyLength;
     ++frameCount;
     *completed = true;
   } else {
+    ++droppedFrames;
     replyLength = 0;
   }
   framePos = 0;

@@ -29,10 +29,11 @@ void FrameChecksum(uint8_t* frame);
 size_t BuildFrame(uint8_t command, const uint8_t* data, size_t dataLength, uint8_t* out, size_t outSize);
 
 // The receive state machine. Each read asks for exactly the rest of the current
-// frame part: 1 byte for STX, 1 for LEN, then LEN + 2 (body, CHK, ETX). Only STX
-// and ETX are checked; CHK is not verified. A frame whose LEN is 0 or 0x80 and
-// above is rejected at its LEN byte, and one not ending in ETX is dropped; in
-// both cases reception hunts for the next STX.
+// frame part: 1 byte for STX, 1 for LEN, then LEN + 2 (body, CHK, ETX). A frame
+// whose LEN is 0 or 0x80 and above is rejected at its LEN byte; one not ending
+// in ETX, or whose bytes do not XOR to zero (the rule FrameChecksum writes), is
+// dropped. Either way it counts in droppedFrames and reception hunts for the
+// next STX.
 class FrameReceiver {
  public:
   FrameReceiver() { Reset(); }
@@ -49,6 +50,7 @@ class FrameReceiver {
   uint16_t BodyLength() const { return completedLength; }
 
   uint32_t frameCount = 0;       // valid frames completed since construction
+  uint32_t droppedFrames = 0;    // frames rejected since construction
   uint8_t rawFrame[kFrameBufferBytes] = {};
   uint16_t framePos = 0;         // next byte's index; 0 = hunting for STX
   uint16_t frameRemaining = 1;   // bytes still expected for the current part

@@ -13,6 +13,12 @@ constexpr DWORD kStopWaitMs = 2000;
 // device that fails every read at once does not make the worker spin.
 constexpr DWORD kFailedReadPauseMs = 10;
 
+// Whether a read or write that returned FALSE is under way after all.
+bool Pending(const D2xxApi* api, FT_HANDLE handle) {
+  const DWORD error = api->W32_GetLastError ? api->W32_GetLastError(handle) : GetLastError();
+  return error == ERROR_IO_PENDING;
+}
+
 }  // namespace
 
 SerialTransport::SerialTransport() {
@@ -147,7 +153,12 @@ void SerialTransport::Worker() {
           int size = readSize;
           if (size < 1) size = 1;
           if (size > kTransportBufferBytes) size = kTransportBufferBytes;
-          api->W32_ReadFile(handle, readBuffer, static_cast<DWORD>(size), &ignored, &readOv);
+          if (!api->W32_ReadFile(handle, readBuffer, static_cast<DWORD>(size), &ignored, &readOv) &&
+              !Pending(api, handle)) {
+            // Nothing will complete: no further read is asked for.
+            readPending = 0;
+            Report(TransportFailed);
+          }
         }
         break;
       case WAIT_OBJECT_0 + kWriteComplete: {
@@ -161,8 +172,13 @@ void SerialTransport::Worker() {
       }
       case WAIT_OBJECT_0 + kWriteRequest: {
         DWORD ignored = 0;
-        api->W32_WriteFile(handle, writeBuffer, writeLength, &ignored, &writeOv);
+        const BOOL started = api->W32_WriteFile(handle, writeBuffer, writeLength, &ignored, &writeOv);
         ResetEvent(ioEvents[kWriteRequest]);
+        if (!started && !Pending(api, handle)) {
+          // The write never started: the next one may be queued, and the device is gone.
+          writeBusy = 0;
+          Report(TransportFailed);
+        }
         break;
       }
       case WAIT_OBJECT_0 + kSpare:

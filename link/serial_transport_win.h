@@ -18,6 +18,7 @@ enum TransportEvent : int {
   TransportWriteDone = 2,     // the queued frame has been written
   TransportDataReceived = 3,  // a read completed (ReceivedCount bytes; 0 after a failed read)
   TransportWriteFailed = 4,   // the queued frame's write completed with a failure
+  TransportFailed = 5,        // a read or write could not even start: the device is gone
 };
 
 using TransportCallback = void (*)(SerialTransport* transport, void* context, int code);

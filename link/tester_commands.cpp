@@ -258,14 +258,17 @@ int WriteTesterSettings(const CommandChannel& channel, const TesterSettings& set
 
 int ReadTesterSettings(const CommandChannel& channel, TesterSettings* settings) {
   static constexpr uint8_t kSubIndices[4] = {0, 2, 3, 4};
-  for (uint8_t sub : kSubIndices) {
+  static constexpr int kMasks[4] = {kReadLoopback, kReadStandardLimit, kReadUpstream, kReadCable};
+  int read = 0;
+  for (int i = 0; i < 4; ++i) {
+    const uint8_t sub = kSubIndices[i];
     uint8_t frame[kMaxRequestFrame];
     const size_t n = EncodeReadSetting(sub, frame);
     const bool isValue = sub == 2 || sub == 4;
     ReplyBody reply;
     if (!Round(channel, frame, n, kCmdReadTesterSettings,
                isValue ? kSettingValueReplyLength : kSettingFlagReplyLength, reply)) {
-      return 0;
+      continue;
     }
     const uint8_t* b = reply.body;
     switch (sub) {
@@ -274,8 +277,9 @@ int ReadTesterSettings(const CommandChannel& channel, TesterSettings* settings) 
       case 3: settings->estimateUpstream = b[1] != 0 ? 1 : 0; break;
       case 4: settings->cableResistanceMohm = U16(b + 1); break;
     }
+    read |= kMasks[i];
   }
-  return 1;
+  return read;
 }
 
 int WriteCalibration(const CommandChannel& channel, uint8_t channelNumber, uint32_t year, uint8_t month,

@@ -131,6 +131,15 @@ size_t EncodeWriteCalibration(uint8_t channel, uint32_t year, uint8_t month, int
                               int16_t refPoint2, int16_t testerPoint2, uint8_t* frame);
 size_t EncodeChannelRequest(uint8_t command, uint8_t channel, uint8_t* frame);
 
+// Fields of TesterSettings that ReadTesterSettings reads.
+enum SettingsReadMask : int {
+  kReadLoopback = 1,
+  kReadStandardLimit = 2,
+  kReadUpstream = 4,
+  kReadCable = 8,
+  kAllSettingsRead = 15,
+};
+
 // The command operations: 1 on success, 0 on failure with the out-parameters
 // unchanged (except where noted).
 namespace commands {
@@ -146,8 +155,9 @@ int RequestProfile(const CommandChannel& channel, uint8_t objectPosition, uint16
 int SetLoadCurrent(const CommandChannel& channel, uint16_t currentMa);
 // Five frames, 100 ms after each of the first four; always 400 ms of pauses.
 int WriteTesterSettings(const CommandChannel& channel, const TesterSettings& settings);
-// Four rounds (sub-indices 0, 2, 3, 4); fields read before a failing round keep
-// their new values.
+// Four rounds (sub-indices 0, 2, 3, 4), each tried even when an earlier one
+// failed. Returns the fields read (kReadLoopback | ...; kAllSettingsRead when
+// every round succeeded); a field not read is left unchanged.
 int ReadTesterSettings(const CommandChannel& channel, TesterSettings* settings);
 int WriteCalibration(const CommandChannel& channel, uint8_t channelNumber, uint32_t year, uint8_t month,
                      int16_t refPoint1, int16_t testerPoint1, int16_t refPoint2, int16_t testerPoint2);

@@ -47,6 +47,8 @@ int TesterLink::Open(const char* serialNumber, NoticeCallback callback) {
   DropTransport();
   // Nothing from a previous tester may leak into this connection.
   receiver.Reset();
+  droppedAtOpen = receiver.droppedFrames;
+  lost = false;
   mailbox.Discard();
   ResetEvent(replyEvent);
   ResetEvent(sentEvent);
@@ -63,7 +65,6 @@ int TesterLink::Open(const char* serialNumber, NoticeCallback callback) {
     DropTransport();
     return 0;
   }
-  ReadTesterSettings();
   return 1;
 }
 
@@ -88,6 +89,14 @@ void TesterLink::HandleEvent(SerialTransport* source, int code) {
     case TransportWriteFailed:
       writeFailed = true;
       SetEvent(sentEvent);
+      break;
+    case TransportFailed:
+      // The device is gone: no more reads are asked for, and the waiting
+      // command (if any) fails at once.
+      lost = true;
+      writeFailed = true;
+      SetEvent(sentEvent);
+      SetEvent(replyEvent);
       break;
     case TransportDataReceived: {
       const uint32_t count = source->ReceivedCount();
@@ -114,7 +123,7 @@ void TesterLink::HandleEvent(SerialTransport* source, int code) {
 ExchangeStatus TesterLink::Exchange(const uint8_t* frame, size_t frameLength, uint8_t expectedCommand,
                                     ReplyBody& reply) {
   Hold hold(&lock);
-  if (!transport) return ExchangeStatus::NotSent;
+  if (!transport || lost) return ExchangeStatus::NotSent;
   // Whatever arrived for an earlier round (a reply after its time-out) is not
   // an answer to this request.
   ResetEvent(replyEvent);
@@ -128,7 +137,7 @@ ExchangeStatus TesterLink::Exchange(const uint8_t* frame, size_t frameLength, ui
   for (;;) {
     const ULONGLONG now = GetTickCount64();
     const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
-    if (WaitForSingleObject(replyEvent, left) != WAIT_OBJECT_0) return ExchangeStatus::NoReply;
+    if (WaitForSingleObject(replyEvent, left) != WAIT_OBJECT_0 || lost) return ExchangeStatus::NoReply;
     // The event may have been left by a reply that the discard above dropped.
     if (mailbox.Take(&reply)) break;
   }

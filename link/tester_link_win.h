@@ -27,11 +27,17 @@ class TesterLink {
   TesterLink(const TesterLink&) = delete;
   TesterLink& operator=(const TesterLink&) = delete;
 
-  // Opens the tester with this serial number, reads its version and settings.
-  // 1 when it answered GetVersion; 0 otherwise (the device is then closed again).
+  // Opens the tester with this serial number and asks its version. 1 when it
+  // answered GetVersion; 0 otherwise (the device is then closed again).
   int Open(const char* serialNumber, NoticeCallback callback);
   void Close();
   bool IsOpen() const { return transport != nullptr; }
+  // The device is gone (unplugged, or its transport failed): every exchange
+  // fails at once until the next Open. Safe from any thread.
+  void MarkLost() { lost = true; }
+  bool Lost() const { return lost; }
+  // Frames the receiver dropped since the last Open.
+  uint32_t DroppedFrames() const { return receiver.droppedFrames - droppedAtOpen; }
 
   // One request/reply round under the lock (see tester_commands.h).
   ExchangeStatus Exchange(const uint8_t* frame, size_t frameLength, uint8_t expectedCommand, ReplyBody& reply);
@@ -76,6 +82,8 @@ class TesterLink {
 
   CommandChannel channel;
   std::atomic<bool> writeFailed{false};
+  std::atomic<bool> lost{false};
+  uint32_t droppedAtOpen = 0;
 };
 
 extern TesterLink testerLink;

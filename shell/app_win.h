@@ -32,7 +32,6 @@ extern HANDLE capabilityChangedNotice;
 extern HANDLE stopEvent;
 extern HANDLE portDetachedEvent;
 
-constexpr UINT_PTR kCapacityTimerId = 2;
 constexpr UINT_PTR kLogLineTimerId = 3;
 
 // Private messages of the main window.
@@ -83,6 +82,9 @@ void OpenUserGuide(HWND window);
 
 // ---- Tester link and monitoring (link/) -------------------------------------
 DWORD WINAPI MonitorLoop(LPVOID mainWindowHandle);
+// The monitor core that MonitorLoop runs (connect, readings, the graph test's feed).
+class MonitorCore;
+MonitorCore& Monitor();
 void CloseTesterLink();
 uint8_t TesterHardwareRevision();
 void OnVoltageListSelect(HWND window);

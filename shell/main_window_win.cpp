@@ -62,13 +62,6 @@ void LayoutStep(HWND window) {
   if (eventLog) UpdateLogScrollRange();
 }
 
-void IntegrateCapacity() {
-  const double current = live.measuredCurrentMa.load();
-  const double volts = live.vbusVolts.load();
-  live.capacityMah = live.capacityMah.load() + current / 3600.0;
-  live.capacityMwh = live.capacityMwh.load() + volts * current / 3600.0;
-}
-
 void ShowError(HWND owner, const wchar_t* text) { MessageBoxW(owner, text, L"Loadpost: Error", MB_OK); }
 
 }  // namespace
@@ -149,7 +142,6 @@ void OpenGraphWindow(HWND window) {
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
-      SetTimer(window, kCapacityTimerId, 1000, nullptr);
       break;
     case WM_SIZE:
       LayoutStep(window);
@@ -164,7 +156,6 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_SHOWWINDOW:
       return 0;
     case WM_DESTROY:
-      KillTimer(window, kCapacityTimerId);
       KillTimer(window, kLogLineTimerId);
       CloseTesterLink();
       SetLogChangedHook(nullptr);
@@ -254,11 +245,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       }
     }
     case WM_TIMER:
-      if (wParam == kCapacityTimerId) {
-        IntegrateCapacity();
-      } else {
-        LogMeasurementLine();
-      }
+      if (wParam == kLogLineTimerId) LogMeasurementLine();
       break;
     case WM_HSCROLL: {
       HWND from = reinterpret_cast<HWND>(lParam);

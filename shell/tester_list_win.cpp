@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "d2xx/d2xx.h"
+#include "link/monitor_core.h"
 #include "link/profile_text.h"
 #include "link/tester_link_win.h"
 #include "resources/resource_ids.h"
@@ -114,24 +115,17 @@ void SelectTester(HWND window) {
     return;
   }
 
-  // The tester's own load-limit settings replace the program's.
-  const TesterSettings& settings = testerLink.settings;
-  config.loopbackEnabled = settings.loopbackEnabled;
-  config.estimateUpstream = settings.estimateUpstream;
-  config.standardPortLimitMa = settings.standardPortLimitMa;
-  config.limitMode = settings.limitMode;
-  config.maxLoadCurrentMa = settings.maxLoadCurrentMa;
-  config.cableResistanceMohm = settings.cableResistanceMohm;
-  SetDlgItemTextW(window, IDC_VBUS_LABEL, config.estimateUpstream ? L"Upstream" : L"Downstream");
-
-  const int hw = testerLink.hardwareRevision;
-  const int fw = testerLink.firmwareVersion;
-  if (const wchar_t* refusal = TesterVersionMessage(hw, fw)) {
+  // The version gate, then the tester's own settings into the configuration.
+  const ConnectResult connected = Monitor().Connect(testerLink.hardwareRevision, testerLink.firmwareVersion);
+  if (!connected.ok) {
     Disconnect();
     LeaveCriticalSection(&selectLock);
-    MessageBoxW(window, refusal, kErrorCaption, MB_OK);
+    MessageBoxW(window, connected.message.c_str(), kErrorCaption, MB_OK);
     return;
   }
+  SetDlgItemTextW(window, IDC_VBUS_LABEL, config.estimateUpstream ? L"Upstream" : L"Downstream");
+  const int hw = connected.hardwareRevision;
+  const int fw = connected.firmwareVersion;
   LeaveCriticalSection(&selectLock);
 
   std::wcsncpy(selectedSerial, serial.c_str(), 31);
@@ -142,9 +136,6 @@ void SelectTester(HWND window) {
   LogEvent(line, LogInformation);
   std::swprintf(line, 64, L"Firmware Version: %0.1f", fw / 10.0);
   LogEvent(line, LogInformation);
-
-  live.connectionCount = live.connectionCount + 1;
-  live.testerConnected = 1;
 }
 
 void UpdateTesterList(HWND window, int action, const wchar_t* serial) {
@@ -152,7 +143,8 @@ void UpdateTesterList(HWND window, int action, const wchar_t* serial) {
   if (action == Removed) {
     const int index = FindListEntry(list, serial);
     if (index >= 0) SendMessageW(list, CB_DELETESTRING, static_cast<WPARAM>(index), 0);
-    if (serial && std::wcscmp(serial, selectedSerial) == 0) live.testerConnected = 0;
+    // The monitor ends the connection: it closes the link and tells a running test.
+    if (serial && std::wcscmp(serial, selectedSerial) == 0) testerLink.MarkLost();
   } else if (action == Arrived) {
     const int count = D2xxDeviceCount();
     for (int i = 0; i < count; ++i) ListDevice(window, i);

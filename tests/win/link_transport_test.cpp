@@ -170,6 +170,7 @@ BOOL WINAPI FakeReadFile(FT_HANDLE, LPVOID buffer, DWORD want, LPDWORD, LPOVERLA
   device->readBuffer = static_cast<uint8_t*>(buffer);
   device->readWant = want;
   device->CompleteReadLocked();
+  SetLastError(ERROR_IO_PENDING);
   return FALSE;
 }
 
@@ -188,6 +189,7 @@ BOOL WINAPI FakeWriteFile(FT_HANDLE, LPVOID buffer, DWORD length, LPDWORD, LPOVE
       fail = true;
     }
   }
+  SetLastError(ERROR_IO_PENDING);
   if (stall) return FALSE;
   ResetEvent(ov->hEvent);
   ov->Internal = fail ? 0xC0000001 : 0;
@@ -195,6 +197,7 @@ BOOL WINAPI FakeWriteFile(FT_HANDLE, LPVOID buffer, DWORD length, LPDWORD, LPOVE
   SetEvent(ov->hEvent);
   if (!fail && device->respond) replies = device->respond(frame);
   for (Delivery& d : replies) device->Schedule(d.delayMs, std::move(d.bytes));
+  SetLastError(ERROR_IO_PENDING);
   return FALSE;
 }
 

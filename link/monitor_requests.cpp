@@ -1,0 +1,170 @@
+// The monitor's requests: the settings write, the load, profile and voltage
+// requests left in `requests`, and the same steps called directly.
+//
+// A request flag is cleared for good only when its command succeeded: a failed
+// command is sent again on the next passes and, after kRequestAttempts
+// failures, reported with an ERROR record. Until the tester has confirmed the
+// program's settings, no load above the stricter of the old and the new
+// ceiling is sent: such a load waits.
+#include <cwchar>
+
+#include "link/monitor_core.h"
+#include "link/profile_text.h"
+#include "shell/log_event.h"
+#include "shell/logger.h"
+#include "shell/shared_state.h"
+
+namespace {
+
+std::wstring Text(const wchar_t* format, int a, int b = 0) {
+  wchar_t text[kLogTextChars];
+  std::swprintf(text, kLogTextChars, format, a, b);
+  text[kLogTextChars - 1] = 0;
+  return text;
+}
+
+constexpr const wchar_t* kLoadFailedFormat = L"The load could not be set to %d mA";
+constexpr const wchar_t* kProfileFailedText = L"The profile request could not be sent";
+constexpr const wchar_t* kVoltageFailedFormat = L"The voltage request of %d mV could not be sent";
+constexpr const wchar_t* kLoadHeldFormat = L"A load of %d mA waits until the tester has confirmed its settings";
+constexpr const wchar_t* kRangeFormat = L"Please enter a number between %d-%d";
+constexpr const wchar_t* kNotProgrammableText = L"The active profile is not programmable";
+constexpr const wchar_t* kNoRowText = L"There is no such profile";
+constexpr uint32_t kProfilePauseMs = 500;
+
+// After a failed send: raises the flag again for another attempt, or after the
+// last attempt reports the failure. Returns true when it was reported.
+bool Retry(Shared<uint32_t>& pending, int& failures, const std::wstring& report) {
+  if (pending) return false;  // a newer request replaced it
+  if (++failures < kRequestAttempts) {
+    pending = 1;
+    return false;
+  }
+  failures = 0;
+  LogEvent(report.c_str(), LogError);
+  return true;
+}
+
+}  // namespace
+
+uint16_t MonitorCore::LoadLimitMa() const {
+  if (!settingsOwed_) return 0xFFFF;  // the tester applies its own, confirmed ceiling
+  uint16_t limit = config.maxLoadCurrentMa;
+  if (confirmed_) {
+    const uint16_t old = CeilingOfSettings(*confirmed_, live.ratedCurrentMa);
+    if (old < limit) limit = old;
+  }
+  return limit;
+}
+
+void MonitorCore::WriteSettings() {
+  if (requests.configPending.exchange(0)) settingsOwed_ = true;
+  if (!settingsOwed_ || clock_.NowUs() < nextSettingsTryUs_) return;
+  const TesterSettings wanted = SettingsFromConfig();
+  if (commands::WriteTesterSettings(channel_, wanted)) {
+    confirmed_ = wanted;
+    settingsOwed_ = requests.configPending != 0;
+    settingsFailures_ = 0;
+    nextSettingsTryUs_ = 0;
+    return;
+  }
+  ++settingsFailures_;
+  if (settingsFailures_ == kRequestAttempts) LogEvent(kSettingsNotWrittenText, LogError);
+  if (settingsFailures_ >= kRequestAttempts) {
+    nextSettingsTryUs_ = clock_.NowUs() + static_cast<int64_t>(kSettingsRetryMs) * 1000;
+  }
+}
+
+void MonitorCore::RequestStage() {
+  WriteSettings();
+  if (requests.loadRequestPending) {
+    requests.loadRequestPending = 0;
+    const uint16_t ma = requests.requestedLoadMa;
+    if (ma > LoadLimitMa()) {
+      requests.loadRequestPending = 1;  // waits for the settings
+    } else if (commands::SetLoadCurrent(channel_, ma)) {
+      loadFailures_ = 0;
+    } else {
+      Retry(requests.loadRequestPending, loadFailures_, Text(kLoadFailedFormat, ma));
+    }
+  }
+  if (requests.profileRequestPending) {
+    requests.profileRequestPending = 0;
+    uint8_t position = 0;
+    uint16_t voltage = 0;
+    const PdoList list = GetPdoList();
+    if (ProfileRequestFor(list, requests.requestedProfileRow, live.profileKind, live.profileSubKind,
+                          hardwareRevision_, &position, &voltage)) {
+      if (commands::RequestProfile(channel_, position, voltage)) {
+        profileFailures_ = 0;
+      } else {
+        Retry(requests.profileRequestPending, profileFailures_, kProfileFailedText);
+      }
+    }
+    clock_.Sleep(kProfilePauseMs);
+  }
+  if (requests.voltageRequestPending) {
+    requests.voltageRequestPending = 0;
+    const PdoList list = GetPdoList();
+    const uint16_t mv = requests.requestedVoltageMv;
+    if (commands::RequestProfile(channel_, static_cast<uint8_t>(list.EntryAt(live.activePdoIndex).ObjectPosition()),
+                                 mv)) {
+      voltageFailures_ = 0;
+    } else {
+      Retry(requests.voltageRequestPending, voltageFailures_, Text(kVoltageFailedFormat, mv));
+    }
+    clock_.Sleep(kProfilePauseMs);
+  }
+}
+
+// --- Single steps for a command line ------------------------------------------------
+
+namespace {
+
+std::optional<CommandResult> NotReady() {
+  if (!live.testerConnected) return CommandResult::Fail(kNotConnectedText);
+  if (!live.portReady) return CommandResult::Fail(kNoSourceText);
+  return std::nullopt;
+}
+
+}  // namespace
+
+CommandResult MonitorCore::SetLoad(uint16_t currentMa) {
+  if (auto refused = NotReady()) return *refused;
+  if (currentMa > LoadLimitMa()) return CommandResult::Fail(Text(kLoadHeldFormat, currentMa));
+  // Whatever the window or an earlier step left waiting is replaced by this.
+  requests.requestedLoadMa = currentMa;
+  requests.loadRequestPending = 0;
+  if (!commands::SetLoadCurrent(channel_, currentMa)) return CommandResult::Fail(Text(kLoadFailedFormat, currentMa));
+  return CommandResult::Ok();
+}
+
+CommandResult MonitorCore::RequestProfileRow(int row) {
+  if (auto refused = NotReady()) return *refused;
+  const PdoList list = GetPdoList();
+  if (row < 0 || row >= list.count) return CommandResult::Fail(kNoRowText);
+  if (const wchar_t* refusal = ProfileRowRefusal(list.entries[row], hardwareRevision_)) return CommandResult::Fail(refusal);
+  uint8_t position = 0;
+  uint16_t voltage = 0;
+  if (!ProfileRequestFor(list, row, live.profileKind, live.profileSubKind, hardwareRevision_, &position, &voltage)) {
+    return CommandResult::Fail(kNoRowText);
+  }
+  requests.profileRequestPending = 0;
+  if (!commands::RequestProfile(channel_, position, voltage)) return CommandResult::Fail(kProfileFailedText);
+  return CommandResult::Ok();
+}
+
+CommandResult MonitorCore::RequestVoltage(uint16_t voltageMv) {
+  if (auto refused = NotReady()) return *refused;
+  if (!IsProgrammableProfile(live.profileKind, live.profileSubKind)) return CommandResult::Fail(kNotProgrammableText);
+  const PdoList list = GetPdoList();
+  const PdoEntry& entry = list.EntryAt(live.activePdoIndex);
+  if (voltageMv < entry.minMv || voltageMv > entry.maxMv) {
+    return CommandResult::Fail(Text(kRangeFormat, entry.minMv, entry.maxMv));
+  }
+  requests.voltageRequestPending = 0;
+  if (!commands::RequestProfile(channel_, static_cast<uint8_t>(entry.ObjectPosition()), voltageMv)) {
+    return CommandResult::Fail(Text(kVoltageFailedFormat, voltageMv));
+  }
+  return CommandResult::Ok();
+}
