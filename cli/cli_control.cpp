@@ -64,7 +64,7 @@ int RunRequest(const CliOptions& options, const RequestOptions& request) {
     if (request.row >= port.list.count) {
       return Fail(Format("row %d is not in the capability list (rows 0 to %d)", request.row, port.list.count - 1));
     }
-    if (const wchar_t* refusal = ProfileRowRefusal(port.list.entries[request.row], s.hardwareRevision)) {
+    if (const wchar_t* refusal = ProfileRowRefusal(port.list, request.row, s.hardwareRevision)) {
       return Fail(FirstLine(refusal));
     }
     uint8_t position = 0;
@@ -103,6 +103,3 @@ int RunRequest(const CliOptions& options, const RequestOptions& request) {
   PrintActive(options, s, port);
   return kExitOk;
 }
-
-int RunLoad(const CliOptions&, const LoadOptions&) { return Fail("load: not yet"); }
-int RunWatch(const CliOptions&, const WatchOptions&) { return Fail("watch: not yet"); }

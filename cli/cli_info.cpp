@@ -2,6 +2,7 @@
 // or as JSON.
 #include "cli/cli_commands.h"
 #include "cli/cli_output.h"
+#include "link/monitor_core.h"
 #include "link/profile_text.h"
 #include "shell/tester_list.h"
 

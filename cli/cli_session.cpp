@@ -1,6 +1,7 @@
 #include "cli/cli_session.h"
 
 #include "cli/cli_output.h"
+#include "link/monitor_core.h"
 #include "link/profile_text.h"
 #include "shell/tester_list.h"
 
@@ -36,8 +37,8 @@ int ChooseTester(const CliOptions& options, TesterPlace* place) {
   }
   if (places.empty()) return Fail(FirstLine(kNoTesterText));
   if (places.size() > 1) {
-    return Fail(Format("%zu testers found (%s): choose one with --serial", places.size(),
-                       SerialList(places).c_str()));
+    return Fail(std::to_string(places.size()) + " testers found (" + SerialList(places) +
+                "): choose one with --serial");
   }
   *place = places[0];
   return kExitOk;

@@ -36,12 +36,10 @@ void OnVoltageListSelect(HWND window) {
   const int row = static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0));
   if (row < 0) return;
   const PdoList pdos = GetPdoList();
-  if (row < kMaxPdoEntries) {
-    if (const wchar_t* refusal = ProfileRowRefusal(pdos.entries[row], testerLink.hardwareRevision)) {
-      MessageBoxW(window, refusal, L"Loadpost: Error", MB_OK);
-      SendMessageW(list, CB_SETCURSEL, live.activePdoIndex, 0);
-      return;
-    }
+  if (const wchar_t* refusal = ProfileRowRefusal(pdos, row, testerLink.hardwareRevision)) {
+    MessageBoxW(window, refusal, L"Loadpost: Error", MB_OK);
+    SendMessageW(list, CB_SETCURSEL, live.activePdoIndex, 0);
+    return;
   }
   requests.requestedProfileRow = static_cast<uint8_t>(row);
   requests.profileRequestPending = 1;

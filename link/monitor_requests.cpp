@@ -27,7 +27,6 @@ constexpr const wchar_t* kLoadFailedFormat = L"The load could not be set to %d m
 constexpr const wchar_t* kProfileFailedText = L"The profile request could not be sent";
 constexpr const wchar_t* kVoltageFailedFormat = L"The voltage request of %d mV could not be sent";
 constexpr const wchar_t* kLoadHeldFormat = L"A load of %d mA waits until the tester has confirmed its settings";
-constexpr const wchar_t* kRangeFormat = L"Please enter a number between %d-%d";
 constexpr const wchar_t* kNotProgrammableText = L"The active profile is not programmable";
 constexpr const wchar_t* kNoRowText = L"There is no such profile";
 constexpr uint32_t kProfilePauseMs = 500;
@@ -143,7 +142,7 @@ CommandResult MonitorCore::RequestProfileRow(int row) {
   if (auto refused = NotReady()) return *refused;
   const PdoList list = GetPdoList();
   if (row < 0 || row >= list.count) return CommandResult::Fail(kNoRowText);
-  if (const wchar_t* refusal = ProfileRowRefusal(list.entries[row], hardwareRevision_)) return CommandResult::Fail(refusal);
+  if (const wchar_t* refusal = ProfileRowRefusal(list, row, hardwareRevision_)) return CommandResult::Fail(refusal);
   uint8_t position = 0;
   uint16_t voltage = 0;
   if (!ProfileRequestFor(list, row, live.profileKind, live.profileSubKind, hardwareRevision_, &position, &voltage)) {
@@ -159,9 +158,8 @@ CommandResult MonitorCore::RequestVoltage(uint16_t voltageMv) {
   if (!IsProgrammableProfile(live.profileKind, live.profileSubKind)) return CommandResult::Fail(kNotProgrammableText);
   const PdoList list = GetPdoList();
   const PdoEntry& entry = list.EntryAt(live.activePdoIndex);
-  if (voltageMv < entry.minMv || voltageMv > entry.maxMv) {
-    return CommandResult::Fail(Text(kRangeFormat, entry.minMv, entry.maxMv));
-  }
+  wchar_t range[kProfileTextChars];
+  if (!VoltageInEntryRange(entry, voltageMv, range, kProfileTextChars)) return CommandResult::Fail(range);
   requests.voltageRequestPending = 0;
   if (!commands::RequestProfile(channel_, static_cast<uint8_t>(entry.ObjectPosition()), voltageMv)) {
     return CommandResult::Fail(Text(kVoltageFailedFormat, voltageMv));

@@ -70,11 +70,10 @@ bool ProfileRequestFor(const PdoList& list, int row, uint32_t activeKind, uint32
   return true;
 }
 
-const wchar_t* ProfileRowRefusal(const PdoEntry& entry, int hardwareRevision) {
-  if (hardwareRevision == 10 && entry.Kind() == 5 && entry.SubKind() == 3) {
-    return L"PPS profiles are not supported by KT-40.";
-  }
-  return nullptr;
+const wchar_t* ProfileRowRefusal(const PdoList& list, int row, int hardwareRevision) {
+  if (hardwareRevision != 10 || row < 0 || row >= kMaxPdoEntries) return nullptr;
+  const PdoEntry& entry = list.entries[row];
+  return entry.Kind() == 5 && entry.SubKind() == 3 ? L"PPS profiles are not supported by KT-40." : nullptr;
 }
 
 bool VoltageInEntryRange(const PdoEntry& entry, long long mv, wchar_t* message, size_t messageChars) {

@@ -42,10 +42,10 @@ const wchar_t* TesterVersionMessage(int hardwareRevision, int firmwareVersion);
 bool ProfileRequestFor(const PdoList& list, int row, uint32_t activeKind, uint32_t activeSubKind,
                        int hardwareRevision, uint8_t* objectPosition, uint16_t* voltageMv);
 
-// A row the tester cannot be asked for: a KT-40 (hardwareRevision 10) refuses
-// PD-APDO rows with "PPS profiles are not supported by KT-40.". Null when the
-// row may be requested.
-const wchar_t* ProfileRowRefusal(const PdoEntry& entry, int hardwareRevision);
+// Why list row `row` may not be requested on this tester, or null: a PD-APDO
+// entry on a KT-40 (hardwareRevision 10) gives "PPS profiles are not supported
+// by KT-40.".
+const wchar_t* ProfileRowRefusal(const PdoList& list, int row, int hardwareRevision);
 
 // A voltage request on the active (programmable) entry: true when minMv <= mv
 // <= maxMv; otherwise false with "Please enter a number between %d-%d" (min,

@@ -40,7 +40,7 @@ std::vector<PlannedRun> PlanReport(const PdoList& list, int hardwareRevision) {
     FormatProfileListText(base.entry, hardwareRevision, text, kProfileTextChars);
     base.profileText = text;
     const PdoEntry& e = base.entry;
-    if (const wchar_t* refusal = ProfileRowRefusal(e, hardwareRevision)) {
+    if (const wchar_t* refusal = ProfileRowRefusal(list, row, hardwareRevision)) {
       base.refusal = refusal;
       Add(runs, base, RunRequest::Refused, e.minMv);
       continue;
