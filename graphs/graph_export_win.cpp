@@ -180,8 +180,7 @@ void ExportSweepCsv(HWND dialog) {
   // The test thread has ended (the button is enabled only then): the table is
   // stable. Rows follow the run's own step and end, whatever changed since.
   wchar_t text[kSavePathChars + 64] = L"";
-  switch (WriteSweepCsv(savePath, graphSession.tables->volts, kSweepTableSize, graphSession.currentStepMa,
-                        graphSession.sweepEndMa)) {
+  switch (WriteFileBytes(savePath, RunCsv(graphSession))) {
     case FileWriteResult::Ok:
       return;
     case FileWriteResult::OpenFailed:

@@ -16,21 +16,3 @@ constexpr GraphLegend kSweepLegend{kSweepItems, 3, 2, 7, 12.0f};
 }  // namespace
 
 const GraphLegend& LegendOf(uint32_t graphMode) { return graphMode == RealTime ? kRealtimeLegend : kSweepLegend; }
-
-SweepRegionInputs RegionInputsOf(const GraphSession& session) {
-  SweepRegionInputs in;
-  in.profileKind = session.profileKind;
-  in.profileSubKind = session.profileSubKind;
-  in.estimateUpstream = session.estimateUpstream;
-  in.sweepEndMa = session.sweepEndMa;
-  in.sweepRatedMa = session.sweepRatedMa;
-  in.sweepProfileMv = session.sweepProfileMv;
-  in.axisMinVolts = session.axis.minVolts;
-  in.axisMaxVolts = session.axis.maxVolts;
-  return in;
-}
-
-std::optional<VoltageWindow> RealtimeWindowOf(const GraphSession& session) {
-  const uint16_t load = session.setpointMa;
-  return ComputeVoltageWindow(session.WindowInputs(load, load));
-}

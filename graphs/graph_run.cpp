@@ -1,5 +1,7 @@
 #include "graphs/graph_run.h"
 
+#include "graphs/sweep_csv.h"
+
 #include <cwchar>
 
 GraphSession graphSession;
@@ -182,6 +184,30 @@ BandRange RealtimeBand(const std::optional<VoltageWindow>& window, const GraphAx
   band.high = high;
   return band;
 }
+
+std::string RunCsv(const GraphSession& session) {
+  return BuildSweepCsv(session.tables->volts, kSweepTableSize, session.currentStepMa, session.sweepEndMa);
+}
+
+SweepRegionInputs RunRegionInputs(const GraphSession& session) {
+  SweepRegionInputs in;
+  in.profileKind = session.profileKind;
+  in.profileSubKind = session.profileSubKind;
+  in.estimateUpstream = session.estimateUpstream;
+  in.sweepEndMa = session.sweepEndMa;
+  in.sweepRatedMa = session.sweepRatedMa;
+  in.sweepProfileMv = session.sweepProfileMv;
+  in.axisMinVolts = session.axis.minVolts;
+  in.axisMaxVolts = session.axis.maxVolts;
+  return in;
+}
+
+std::optional<VoltageWindow> RunWindow(const GraphSession& session) {
+  const uint16_t load = session.setpointMa;
+  return ComputeVoltageWindow(session.WindowInputs(load, load));
+}
+
+BandRange RunBand(const GraphSession& session) { return RealtimeBand(RunWindow(session), session.axis); }
 
 // --- The test thread -----------------------------------------------------------
 

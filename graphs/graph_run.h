@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "chart/line_chart.h"
 #include "graphs/sweep_plan.h"
@@ -146,6 +147,17 @@ struct BandRange {
   float high = 0.0f;
 };
 BandRange RealtimeBand(const std::optional<VoltageWindow>& window, const GraphAxis& axis);
+
+// What a run's exports and drawing use: the run's own values, never those of
+// the moment (a new ceiling, profile or load after the run changes nothing).
+// The CSV file of the session's sweep (its own step and end current).
+std::string RunCsv(const GraphSession& session);
+// The inputs of the sweep's regions.
+SweepRegionInputs RunRegionInputs(const GraphSession& session);
+// The voltage window of the real-time graph at the run's set-point (the
+// set-point also stands for the measured current), and its band on the axis.
+std::optional<VoltageWindow> RunWindow(const GraphSession& session);
+BandRange RunBand(const GraphSession& session);
 
 // --- The test thread -----------------------------------------------------------
 

@@ -135,12 +135,12 @@ void DrawRealtimeOverlay(HDC dc, LineChart& chart) {
   DrawLegend(dc, chart, RealTime);
   // The band of the run's profile at the load the tester reported; a profile
   // without a window shows none.
-  const BandRange band = RealtimeBand(RealtimeWindowOf(graphSession), graphSession.axis);
+  const BandRange band = RunBand(graphSession);
   chart.SetSeriesBand(0, band.low, band.high);
 }
 
 void DrawSweepOverlay(HDC dc, LineChart& chart) {
-  const SweepRegions regions = BuildSweepRegions(RegionInputsOf(graphSession));
+  const SweepRegions regions = BuildSweepRegions(RunRegionInputs(graphSession));
   for (int i = 0; i < regions.count; ++i) {
     const ShadeShape& s = regions.shapes[i];
     if (s.kind == ShadeKind::Rect) {

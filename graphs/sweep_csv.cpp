@@ -20,8 +20,3 @@ std::string BuildSweepCsv(const float* sweepVolts, int tableSize, uint16_t curre
   }
   return out;
 }
-
-FileWriteResult WriteSweepCsv(const wchar_t* path, const float* sweepVolts, int tableSize, uint16_t currentStepMa,
-                              uint16_t maxLoadCurrentMa) {
-  return WriteFileBytes(path, BuildSweepCsv(sweepVolts, tableSize, currentStepMa, maxLoadCurrentMa));
-}

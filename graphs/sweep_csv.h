@@ -4,8 +4,8 @@
 //   Voltage (V), Current (mA), Power (W)
 //   <volts %.2f>,<current mA %d>,<power W %.2f>      one line per measured step
 // Rows run from step 0 up while the step index is at most maxLoadCurrentMa /
-// currentStepMa, and stop at the first step that was not measured. A step lost
-// to a detach reads 0.00 V and 0.00 W and is the last line.
+// currentStepMa, and stop at the first step that was not measured: a run that
+// ended early holds only its measured steps.
 #pragma once
 
 #include <cstdint>
@@ -19,8 +19,3 @@ constexpr const char* kSweepCsvHeader = "Voltage (V), Current (mA), Power (W)";
 // entries; rows never read past it). Power = i x V x currentStepMa / 1000 in
 // single precision. A step of 0 gives the header alone.
 std::string BuildSweepCsv(const float* sweepVolts, int tableSize, uint16_t currentStepMa, uint16_t maxLoadCurrentMa);
-
-// Writes that text to `path`, replacing the file. OpenFailed when it cannot be
-// created, WriteFailed when a write or the close fails.
-FileWriteResult WriteSweepCsv(const wchar_t* path, const float* sweepVolts, int tableSize, uint16_t currentStepMa,
-                              uint16_t maxLoadCurrentMa);

@@ -46,12 +46,6 @@ void RecordSweepStep(SweepTables& tables, int index, int stepCount, float volts,
   if (index < stepCount - 2 && index + 1 < kSweepTableSize) tables.plot[index + 1] = p;
 }
 
-void MarkSweepStepLost(SweepTables& tables, int index, int32_t axisMinVolts) {
-  if (index < 0 || index >= kSweepTableSize) return;
-  tables.volts[index] = 0.0f;
-  for (int i = index; i <= index + 4 && i < kSweepTableSize; ++i) tables.plot[i] = static_cast<float>(axisMinVolts);
-}
-
 float SweepPowerWatts(uint16_t currentMa, float volts) {
   const float product = static_cast<float>(currentMa) * volts;
   return product / 1000.0f;

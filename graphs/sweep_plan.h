@@ -13,8 +13,7 @@
 constexpr float kSweepNoValue = -99999.0f;
 
 // Size of each sweep table. The largest sweep the settings allow is 5100 mA in
-// 5 mA steps, 1021 steps; a detach writes up to four entries past the step
-// under way, and the set-up clears one entry past the last step.
+// 5 mA steps, 1021 steps; the set-up clears one entry past the last step.
 constexpr int kSweepTableSize = 1100;
 // Most steps a sweep may have, leaving room for those extra entries.
 constexpr int kSweepMaxSteps = kSweepTableSize - 8;
@@ -39,9 +38,8 @@ int SweepXDivisions(uint16_t sweepEndMa, uint16_t currentStepMa);
 int SweepStepIndex(uint16_t stepCurrentMa, uint16_t currentStepMa);
 
 // The two tables of a sweep. volts: VBUS measured at the end of each step,
-// kSweepNoValue when not measured, 0.0 for the step during which the source was
-// detached (read by the CSV export). plot: the values handed to the chart, the
-// measurement raised to the axis minimum when below it.
+// kSweepNoValue when not measured (read by the CSV export). plot: the values
+// handed to the chart, the measurement raised to the axis minimum when below it.
 struct SweepTables {
   float volts[kSweepTableSize];
   float plot[kSweepTableSize];
@@ -60,10 +58,6 @@ void ClearSweepEntries(SweepTables& tables, int first, int last);
 // also plot[index + 1] when index < stepCount - 2 (the curve runs flat to the
 // step under way). Out-of-table indices are ignored.
 void RecordSweepStep(SweepTables& tables, int index, int stepCount, float volts, int32_t axisMinVolts);
-
-// The step during which the source was detached: volts[index] = 0.0 and plot
-// entries index..index+4 = axisMinVolts, as far as the table reaches.
-void MarkSweepStepLost(SweepTables& tables, int index, int32_t axisMinVolts);
 
 enum class SweepVerdict {
   NoWindow,  // the profile has no voltage window: logged as a plain measurement

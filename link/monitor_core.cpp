@@ -134,7 +134,8 @@ void MonitorCore::Pass() {
   if (live.portReady) {
     MeasurementStage();
     if (!live.testerConnected) return;
-    RequestStage();
+    // Requests wait while a detach notice is pending: they are meant for a source that is gone.
+    if (port_.PendingNotice() != 2) RequestStage();
   }
   NoticeStage();
   ReportDroppedFrames();
@@ -191,11 +192,11 @@ void MonitorCore::EndSource(bool detached) {
   live.loadSetpointMa = 0;
   lastIntegrated_.reset();
   // Requests meant for this source are not carried out on the next one: the
-  // next source starts at 0 mA.
+  // next source starts at 0 mA (told to the tester now when it still answers).
   requests.profileRequestPending = 0;
   requests.voltageRequestPending = 0;
   requests.requestedLoadMa = 0;
-  requests.loadRequestPending = 1;
+  requests.loadRequestPending = detached && commands::SetLoadCurrent(channel_, 0) ? 0 : 1;
   loadFailures_ = profileFailures_ = voltageFailures_ = 0;
   shownSetpointMa_ = 0;
   view_.NoSource();

@@ -178,7 +178,7 @@ class MonitorCore {
   int passSuccesses_ = 0;
 
   // Settings: owed until the tester confirmed a write.
-  bool settingsOwed_ = false;
+  bool settingsOwed_ = true;
   std::optional<TesterSettings> confirmed_;
   int settingsFailures_ = 0;
   int64_t nextSettingsTryUs_ = 0;

@@ -216,7 +216,7 @@ void DrawChart(SvgWriter& w, LineChart& chart, int left, int top) {
 
 void DrawRegions(SvgWriter& w, const GraphSession& session, const LineChart& chart) {
   const OverlayMapping m = OverlayFromChart(chart, session.currentStepMa);
-  const SweepRegions regions = BuildSweepRegions(RegionInputsOf(session));
+  const SweepRegions regions = BuildSweepRegions(RunRegionInputs(session));
   const std::string opacity = Alpha(kOverlayAlpha);
   for (int i = 0; i < regions.count; ++i) {
     const ShadeShape& s = regions.shapes[i];
@@ -301,7 +301,7 @@ std::string GraphSvgElement(const GraphSession& session, LineChart& chart, int w
   chart.width = static_cast<int>(static_cast<float>(width) - 20.0f * uiScale);
   chart.height = static_cast<int>(static_cast<float>(height) - 30.0f * uiScale);
   if (session.mode == RealTime) {
-    const BandRange band = RealtimeBand(RealtimeWindowOf(session), session.axis);
+    const BandRange band = RunBand(session);
     chart.SetSeriesBand(0, band.low, band.high);
   }
   SvgWriter w;

@@ -29,7 +29,7 @@ bool InShutDownRegion(const SweepRegions& regions, int currentMa, float volts) {
 SweepJudgement JudgeSweep(const GraphSession& session, const SweepTables& tables,
                           const std::vector<uint16_t>& measuredMa) {
   SweepJudgement j;
-  const SweepRegions regions = BuildSweepRegions(RegionInputsOf(session));
+  const SweepRegions regions = BuildSweepRegions(RunRegionInputs(session));
   const int n = session.StepCount();
   bool anyWindow = false;
   for (int i = 0; i < n && i < kSweepTableSize; ++i) {

@@ -28,7 +28,15 @@ SimLink::SimLink(TesterModel& tester, Time time)
 
 ClockedPipe SimLink::Pipe() {
   ClockedPipe p;
-  p.write = [this](const uint8_t* b, size_t n, int64_t t) { return tester_.HostWrite(b, n, t); };
+  p.write = [this](const uint8_t* b, size_t n, int64_t t) {
+    if (loseCount_ != 0 && n > 3 && b[2] == loseCommand_) {
+      if (loseCount_ > 0) --loseCount_;
+      Bytes damaged(b, b + n);
+      damaged[n - 2] ^= 0x5A;  // the checksum no longer fits
+      return tester_.HostWrite(damaged, t);
+    }
+    return tester_.HostWrite(b, n, t);
+  };
   p.read = [this](uint8_t* out, size_t max, int64_t t) { return tester_.HostRead(out, max, t); };
   p.nextChange = [this](int64_t t) {
     tester_.Advance(t);

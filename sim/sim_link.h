@@ -43,6 +43,14 @@ class SimLink : public TesterPort, public MonitorClock {
   void Restart() override;
   bool Stopped() const override;
 
+  // The next `count` requests with this command byte (-1: all of them) are
+  // damaged on their way, so the tester rejects them: never carried out, never
+  // answered, as with line noise on the request.
+  void LoseRequests(uint8_t command, int count) {
+    loseCommand_ = command;
+    loseCount_ = count;
+  }
+
   TesterModel& Tester() { return tester_; }
   ClockedLink& Link() { return link_; }
 
@@ -61,6 +69,8 @@ class SimLink : public TesterPort, public MonitorClock {
   mutable std::mutex lock_;
   std::condition_variable wake_;
   bool stopped_ = false;
+  uint8_t loseCommand_ = 0;
+  int loseCount_ = 0;
 };
 
 }  // namespace sim

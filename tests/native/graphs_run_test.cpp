@@ -1,8 +1,9 @@
 // The graph window's run without a window: chart set-up of both graphs, the
-// status line, the real-time series and band, and the test thread's steps
-// against a scripted monitor loop.
+// status line, the real-time series and band, and the runs themselves against
+// the simulated tester with faults injected.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cwchar>
 #include <functional>
@@ -13,9 +14,11 @@
 
 #include "chart/line_chart.h"
 #include "graphs/graph_run.h"
+#include "graphs/run_link.h"
 #include "graphs/sweep_csv.h"
 #include "graphs/sweep_plan.h"
 #include "shell/shared_state.h"
+#include "tests/native/monitor_rig.h"
 
 namespace {
 
@@ -171,17 +174,14 @@ TEST(GraphStatus, TextsOfBothModes) {
   EXPECT_EQ(std::wstring(text), L"Minimum:5.00V   Maximum:5.00V   Ripple:0.00V");
   FormatGraphStatus(text, kGraphStatusChars, RealTime, 4.96f, 5.04f);
   EXPECT_EQ(std::wstring(text), L"Minimum:4.96V   Maximum:5.04V   Ripple:0.08V");
+  FormatGraphStatus(text, kGraphStatusChars, Sweep, 4.5f, 5.126f, RunEnd::Detached);
+  EXPECT_EQ(std::wstring(text), L"Minimum:4.50V   Maximum:5.13V   Incomplete: source detached");
+  FormatGraphStatus(text, kGraphStatusChars, RealTime, kMinVoltsStart, kMaxVoltsStart, RunEnd::LinkLost);
+  EXPECT_EQ(std::wstring(text), L"Incomplete: tester lost");
   // A short buffer is cut, never overrun.
   wchar_t shortText[8];
   FormatGraphStatus(shortText, 8, RealTime, 5.0f, 5.0f);
   EXPECT_LT(std::wcslen(shortText), 8u);
-}
-
-TEST(GraphClock, CounterTicksToMilliseconds) {
-  EXPECT_DOUBLE_EQ(CounterToMs(10'000'000 + 15'000, 10'000'000, 10'000'000), 1.5);
-  // An hour at 10 MHz stays exact in the 64-bit product.
-  EXPECT_DOUBLE_EQ(CounterToMs(36'000'000'000LL, 0, 10'000'000), 3'600'000.0);
-  EXPECT_EQ(CounterToMs(5, 0, 0), 0.0);
 }
 
 TEST(RealtimeSeries, FullSeriesKeepsTheLastHundredMilliseconds) {
@@ -199,6 +199,13 @@ TEST(RealtimeSeries, FullSeriesKeepsTheLastHundredMilliseconds) {
   // And the series takes samples again.
   EXPECT_EQ(AddRealtimeSample(*chart, t + 1.0f, 5.0f), 0);
   EXPECT_EQ(chart->pointCount[0], 102);
+}
+
+TEST(RealtimeSeries, SamplesAMillisecondApartStayApartAfterHours) {
+  auto chart = NewChart();
+  const double nineHours = 9.0 * 3600.0 * 1000.0;
+  for (int i = 0; i < 3; ++i) AddRealtimeSample(*chart, nineHours + i, 5.0f);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(chart->points[0][i].x, nineHours + i);
 }
 
 TEST(RealtimeSeries, StandingClockStillMakesRoom) {
@@ -233,299 +240,193 @@ TEST(RealtimeBand, ClampedToTheAxisOrEmpty) {
   EXPECT_FALSE(band.low < band.high);
 }
 
-// --- The test thread against a scripted monitor loop -----------------------------
+// --- Runs against the simulated tester -------------------------------------------
 
-// Plays the monitor loop: each wait takes a pending load request, lets the
-// source settle to it, and answers what the script says for that wait.
-class Bench {
- public:
-  Bench() {
-    ResetSharedState();
-    live.portReady = 1;
-    live.profileKind = 5;
-    live.profileSubKind = 0;
-    live.profileVoltageMv = 5000;
-    live.vbusVolts = 5.0f;
-    config.maxLoadCurrentMa = 3000;
+// A graph run over the monitor core and the simulated tester, in simulated
+// time. `at` is called with each log line the run writes, to inject a fault at
+// that moment.
+struct RunRig {
+  explicit RunRig(const std::string& scenario) : m(scenario) {
+    session.tables = &tables;
+    host.context = this;
+    host.log = [](void* c, const wchar_t* text, int32_t category) {
+      auto* r = static_cast<RunRig*>(c);
+      r->logs.emplace_back(text, category);
+      if (r->at) r->at(r->logs.size() - 1, text);
+    };
+    host.showStatus = [](void* c, const wchar_t* text) { static_cast<RunRig*>(c)->status = text; };
+  }
+  void Run(uint32_t mode, uint16_t stepMa = 500, uint16_t timeStepMs = 700) {
+    graph.graphMode = mode;
+    config.currentStepMa = stepMa;
+    config.timeStepMs = timeStepMs;
+    SetUpGraphChart(session, *chart, CurrentGraphSetupInputs());
     graph.testStopped = 0;
     graph.testFinished = 0;
-    host.context = this;
-    host.wait = [](void* c, uint32_t ms) { return static_cast<Bench*>(c)->Wait(ms); };
-    host.begin = [](void* c) { static_cast<Bench*>(c)->begun++; };
-    host.startClock = [](void* c) { static_cast<Bench*>(c)->clockStartedAt = static_cast<Bench*>(c)->nowMs; };
-    host.elapsedMs = [](void* c) {
-      auto* b = static_cast<Bench*>(c);
-      return b->nowMs - b->clockStartedAt;
-    };
-    host.log = [](void* c, const wchar_t* text, int32_t category) {
-      static_cast<Bench*>(c)->logs.emplace_back(text, category);
-    };
-    host.showStatus = [](void* c, const wchar_t* text) { static_cast<Bench*>(c)->statuses.emplace_back(text); };
+    SyncRunLink link(m.core);
+    startUs = m.link.NowUs();
+    RunGraphTest(session, host, link);
   }
-  ~Bench() { ResetSharedState(); }
-
-  // VBUS at a load, and what the wait with this number (from 0) answers.
-  std::function<float(uint16_t)> source = [](uint16_t ma) { return 5.0f - ma * 0.0001f; };
-  std::function<TestWake(int)> script = [](int) { return TestWake::Timeout; };
-  // When set, each wait settles the current to the load only after this many waits.
-  int settleWaits = 0;
-
-  TestWake Wait(uint32_t ms) {
-    waitsMs.push_back(ms);
-    nowMs += ms;
-    if (requests.loadRequestPending) {
-      requests.loadRequestPending = 0;
-      const uint16_t ma = requests.requestedLoadMa;
-      sentLoads.push_back(ma);
-      live.loadSetpointMa = ma;
-      pendingSettle = settleWaits;
-    }
-    if (pendingSettle > 0) {
-      --pendingSettle;
-    } else {
-      live.measuredCurrentMa = live.loadSetpointMa.load();
-    }
-    live.vbusVolts = source(live.measuredCurrentMa);
-    return script(waitCount++);
+  int Lines(const std::wstring& part) const {
+    int n = 0;
+    for (const auto& l : logs) n += l.first.find(part) != std::wstring::npos ? 1 : 0;
+    return n;
+  }
+  int CsvRows() const {
+    const std::string csv = RunCsv(session);
+    return static_cast<int>(std::count(csv.begin(), csv.end(), '\n')) - 1;
   }
 
-  std::vector<std::wstring> LogTexts() const {
-    std::vector<std::wstring> out;
-    for (const auto& l : logs) out.push_back(l.first);
-    return out;
-  }
-
-  GraphTestHost host;
-  int waitCount = 0;
-  int begun = 0;
-  int pendingSettle = 0;
-  double nowMs = 0.0;
-  double clockStartedAt = -1.0;
-  std::vector<uint32_t> waitsMs;
-  std::vector<uint16_t> sentLoads;
-  std::vector<std::pair<std::wstring, int32_t>> logs;
-  std::vector<std::wstring> statuses;
-};
-
-struct SweepRig {
-  explicit SweepRig(uint16_t ceilingMa = 3000, uint16_t stepMa = 500, uint16_t timeStepMs = 700) {
-    session.tables = &tables;
-    config.maxLoadCurrentMa = ceilingMa;
-    SetUpGraphChart(session, *chart, RunInputs(Sweep, 5, 5000, ceilingMa, stepMa, 3000, timeStepMs));
-  }
+  rig::Monitor m;
   std::unique_ptr<LineChart> chart = NewChart();
   GraphSession session;
   SweepTables tables;
+  GraphTestHost host;
+  std::function<void(size_t, const std::wstring&)> at;
+  std::vector<std::pair<std::wstring, int32_t>> logs;
+  std::wstring status;
+  int64_t startUs = 0;
 };
 
-TEST(SweepRun, StepsFromZeroToTheCeilingAndBack) {
-  Bench bench;
-  SweepRig rig;
-  RunGraphTest(rig.session, bench.host);
+// A charger whose VBUS sags 0.38 V per ampere (300 mOhm and the 80 mOhm cable).
+constexpr const char* kWeak =
+    "charger weak\n  fixed 5V 3A\n  resistance 300\n  trip off\nend\n"
+    "tester VXPD0001 kt60\n  charger weak\n  noise 0 0\nend\n";
 
-  // 0, 500, ..., 3000 mA: seven steps between the start and the end line.
-  const std::vector<std::wstring> lines = bench.LogTexts();
-  ASSERT_EQ(lines.size(), 9u);
-  EXPECT_EQ(lines.front(), L"Start Voltage vs. Current Test");
-  EXPECT_EQ(lines.back(), L"End Voltage vs. Current Test");
-  EXPECT_EQ(lines[1], L"V=5.00V, I=0mA, P=0.00W");
-  EXPECT_EQ(lines[7], L"V=4.70V, I=3000mA, P=14.10W");
-  for (const auto& l : bench.logs) EXPECT_EQ(l.second, 4) << std::string(l.first.begin(), l.first.end());
-  // The loads asked for: 0 before the start and each step; then 0 at the end.
-  EXPECT_EQ(bench.sentLoads, (std::vector<uint16_t>{0, 500, 1000, 1500, 2000, 2500, 3000}));
-  EXPECT_EQ(requests.requestedLoadMa, 0);
-  EXPECT_EQ(requests.loadRequestPending, 1u);
-  // Each step waits the time step (the preparation needed no wait).
-  EXPECT_EQ(bench.waitsMs, std::vector<uint32_t>(7, 700u));
-  EXPECT_EQ(bench.begun, 1);
-
-  for (int i = 0; i < 7; ++i) EXPECT_NEAR(rig.tables.volts[i], 5.0f - i * 0.05f, 1e-5) << i;
-  EXPECT_EQ(rig.tables.volts[7], kSweepNoValue);
-  EXPECT_NEAR(rig.chart->categoryValue[0][6], 4.70f, 1e-5);
-  EXPECT_NEAR(rig.session.minVolts, 4.70f, 1e-5);
-  EXPECT_NEAR(rig.session.maxVolts, 5.00f, 1e-5);
-  ASSERT_FALSE(bench.statuses.empty());
-  EXPECT_EQ(bench.statuses.back(), L"Minimum:4.70V   Maximum:5.00V");
-  EXPECT_EQ(graph.testFinished, 1);
-  EXPECT_EQ(graph.testStopped, 1);
-  // What the CSV export writes from it.
-  const std::string csv = BuildSweepCsv(rig.tables.volts, kSweepTableSize, 500, 3000);
-  EXPECT_NE(csv.find("4.70,3000,14.10\r\n"), std::string::npos);
-}
-
-TEST(SweepRun, StepsOutsideTheWindowAreLoggedAsErrors) {
-  Bench bench;
-  SweepRig rig(3000, 1000);
-  // PD 5 V with a 3000 mA ceiling: the low bound is 4.75 V less 0.25 V per
-  // 1000 mA, the high bound 5.25 V.
-  bench.source = [](uint16_t ma) {
-    switch (ma) {
-      case 0: return 5.30f;
-      case 1000: return 4.70f;
-      case 2000: return 4.20f;
-      default: return 4.10f;
-    }
+// Every step records the VBUS of its own load, whatever the time step and
+// however slow the link: a step waits for a reading taken after its hold
+// with its set-point applied.
+TEST(SweepRun, EachStepRecordsTheVoltageOfItsOwnLoad) {
+  struct Case {
+    uint16_t timeStepMs;
+    int lostLoads;  // load requests lost on the way (sent again by the monitor)
+    const char* fault;
   };
-  RunGraphTest(rig.session, bench.host);
-  ASSERT_EQ(bench.logs.size(), 6u);
-  EXPECT_EQ(bench.logs[1], std::make_pair(std::wstring(L"Over Voltage,V=5.300V, I=0mA, P=0.00W"), 3));
-  EXPECT_EQ(bench.logs[2], std::make_pair(std::wstring(L"V=4.70V, I=1000mA, P=4.70W"), 4));
-  EXPECT_EQ(bench.logs[3], std::make_pair(std::wstring(L"Under Voltage, V=4.200V, I=2000mA, P=8.40W"), 3));
-  // 3000 mA: low = 4.75 - 0.75 = 4.00 V, so 4.10 V passes.
-  EXPECT_EQ(bench.logs[4], std::make_pair(std::wstring(L"V=4.10V, I=3000mA, P=12.30W"), 4));
-}
-
-TEST(SweepRun, WaitsForTheSourceToStopDeliveringCurrent) {
-  Bench bench;
-  SweepRig rig;
-  live.measuredCurrentMa = 800;
-  live.loadSetpointMa = 800;
-  bench.settleWaits = 3;  // the load takes three looks to fall to 0 mA
-  RunGraphTest(rig.session, bench.host);
-  ASSERT_GE(bench.waitsMs.size(), 4u);
-  EXPECT_EQ(bench.waitsMs[0], 100u);
-  EXPECT_EQ(bench.waitsMs[2], 100u);
-  EXPECT_EQ(bench.waitsMs[3], 100u);
-  EXPECT_EQ(bench.waitsMs[4], 700u);
-  EXPECT_EQ(bench.LogTexts().front(), L"Start Voltage vs. Current Test");
-}
-
-TEST(SweepRun, StopOrDetachEndTheWaitForTheCurrentToDrop) {
-  for (TestWake wake : {TestWake::Stop, TestWake::Detached}) {
-    Bench bench;
-    SweepRig rig;
-    live.measuredCurrentMa = 800;
-    bench.settleWaits = 1000000;  // the current never drops
-    bench.script = [wake](int n) {
-      if (n == 4 && wake == TestWake::Stop) graph.testStopped = 1;  // as the Stop button does
-      return n == 4 ? wake : TestWake::Timeout;
-    };
-    RunGraphTest(rig.session, bench.host);
-    EXPECT_EQ(bench.waitCount, 5);
-    const std::vector<std::wstring> lines = bench.LogTexts();
-    ASSERT_EQ(lines.size(), 2u);  // no step line
-    EXPECT_EQ(lines.back(), L"End Voltage vs. Current Test");
+  const Case cases[] = {{700, 0, nullptr}, {10, 0, nullptr}, {10, 0, "fault late 0C always 40ms"}, {10, 2, nullptr}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.timeStepMs);
+    RunRig r(kWeak);
+    if (c.fault) r.m.Fault(c.fault);
+    r.m.link.LoseRequests(kCmdSetLoadCurrent, c.lostLoads);
+    r.Run(Sweep, 500, c.timeStepMs);
+    EXPECT_EQ(r.session.end, RunEnd::Complete);
+    ASSERT_EQ(r.CsvRows(), 7);
+    for (int i = 0; i < 7; ++i) EXPECT_NEAR(r.tables.volts[i], 5.0f - 0.38f * i * 0.5f, 0.003f) << i;
+    EXPECT_EQ(r.logs.size(), 9u);
+    EXPECT_EQ(r.logs[7].first, L"Under Voltage, V=3.860V, I=3000mA, P=11.58W");
+    EXPECT_EQ(r.logs.back().first, kSweepEndLine);
+    EXPECT_EQ(r.status, L"Minimum:3.86V   Maximum:5.00V");
     EXPECT_EQ(requests.requestedLoadMa, 0);
-    EXPECT_EQ(requests.loadRequestPending, 1u);
-    EXPECT_EQ(graph.testFinished, 1);
-    // A detached source leaves step 0 as the lost step.
-    if (wake == TestWake::Detached) {
-      EXPECT_EQ(rig.tables.volts[0], 0.0f);
-    }
+    EXPECT_TRUE(r.m.PassUntil([&] { return r.m.model.AppliedLoadMa() == 0; }, 2000));
   }
 }
 
-TEST(SweepRun, StopDuringTheFirstWaitKeepsStepZeroOnly) {
-  Bench bench;
-  SweepRig rig;
-  live.vbusVolts = 5.01f;
-  bench.script = [](int n) {
-    if (n == 0) graph.testStopped = 1;
-    return n == 0 ? TestWake::Stop : TestWake::Timeout;
+// Whatever ends a sweep early ends it at once: an ERROR record (none for Stop),
+// the incomplete status line, only the measured steps in the tables and the
+// export, and the load back to 0 mA.
+TEST(SweepRun, AnEarlyEndKeepsOnlyTheMeasuredSteps) {
+  struct Case {
+    const char* what;
+    size_t afterLine;  // the fault comes as this log line is written (1 = step 0)
+    std::function<void(rig::Monitor&)> fault;
+    RunEnd end;
+    int measured;
   };
-  // The preparation needs no wait (0 mA already), so wait 0 is the first step's.
-  RunGraphTest(rig.session, bench.host);
-  EXPECT_EQ(bench.LogTexts(),
-            (std::vector<std::wstring>{L"Start Voltage vs. Current Test", L"End Voltage vs. Current Test"}));
-  EXPECT_EQ(rig.tables.volts[0], 5.01f);  // read before the wait
-  EXPECT_EQ(rig.tables.volts[1], kSweepNoValue);
-  EXPECT_EQ(BuildSweepCsv(rig.tables.volts, kSweepTableSize, 500, 3000),
-            "Voltage (V), Current (mA), Power (W)\r\n5.01,0,0.00\r\n");
-  EXPECT_EQ(requests.requestedLoadMa, 0);
-}
-
-TEST(SweepRun, DetachMarksTheStepLostAndEndsAfterThatPass) {
-  Bench bench;
-  SweepRig rig;
-  bench.script = [](int n) { return n == 2 ? TestWake::Detached : TestWake::Timeout; };
-  bench.source = [](uint16_t ma) { return ma >= 1000 ? 0.0f : 5.0f; };
-  RunGraphTest(rig.session, bench.host);
-  const std::vector<std::wstring> lines = bench.LogTexts();
-  // Steps 0 and 500 mA measured, 1000 mA lost: its pass still logs its line.
-  ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(bench.logs[3], std::make_pair(std::wstring(L"Under Voltage, V=0.000V, I=1000mA, P=0.00W"), 3));
-  EXPECT_EQ(lines[4], L"End Voltage vs. Current Test");
-  EXPECT_EQ(rig.tables.volts[2], 0.0f);
-  for (int i = 2; i <= 6; ++i) EXPECT_EQ(rig.tables.plot[i], 3.0f) << i;  // the axis minimum (PD 5 V: 3 V)
-  // No request for the next step; the load goes back to 0 mA.
-  EXPECT_EQ(bench.sentLoads.back(), 1000);
-  EXPECT_EQ(requests.requestedLoadMa, 0);
-  EXPECT_EQ(requests.loadRequestPending, 1u);
-  const std::string csv = BuildSweepCsv(rig.tables.volts, kSweepTableSize, 500, 3000);
-  EXPECT_EQ(csv, "Voltage (V), Current (mA), Power (W)\r\n5.00,0,0.00\r\n5.00,500,2.50\r\n0.00,1000,0.00\r\n");
-}
-
-TEST(SweepRun, RepeatStartsFromClearedTables) {
-  Bench bench;
-  SweepRig rig;
-  RunGraphTest(rig.session, bench.host);
-  ASSERT_NE(rig.tables.volts[3], kSweepNoValue);
-  // Repeat: set-up again, then a run stopped at its first wait.
-  graph.testStopped = 0;
-  graph.testFinished = 0;
-  SetUpGraphChart(rig.session, *rig.chart, RunInputs(Sweep, 5, 5000, 3000, 500));
-  Bench second;
-  second.script = [](int) {
-    graph.testStopped = 1;
-    return TestWake::Stop;
+  const Case cases[] = {
+      {"stop", 0, [](rig::Monitor& m) { m.core.Feed().Stop(); }, RunEnd::Stopped, 0},
+      {"detach", 3, [](rig::Monitor& m) { m.model.Detach(m.link.NowUs()); }, RunEnd::Detached, 3},
+      {"unplug", 3, [](rig::Monitor& m) { m.model.Unplug(m.link.NowUs()); }, RunEnd::LinkLost, 3},
+      {"silent tester", 2, [](rig::Monitor& m) { m.Fault("fault drop any always"); }, RunEnd::LinkLost, 2},
+      {"load never applied", 2, [](rig::Monitor& m) { m.link.LoseRequests(kCmdSetLoadCurrent, -1); },
+       RunEnd::TimedOut, 2},
   };
-  RunGraphTest(rig.session, second.host);
-  EXPECT_EQ(rig.tables.volts[3], kSweepNoValue);
-  // Fresh extremes, and no status line until a step is measured.
-  EXPECT_EQ(rig.session.maxVolts, 0.0f);
-  EXPECT_EQ(rig.session.minVolts, 100.0f);
-  EXPECT_TRUE(second.statuses.empty());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunRig r(kWeak);
+    int64_t faultAt = 0;
+    r.at = [&](size_t line, const std::wstring&) {
+      if (line == c.afterLine) {
+        faultAt = r.m.link.NowUs();
+        c.fault(r.m);
+      }
+    };
+    r.Run(Sweep);
+    EXPECT_EQ(r.session.end, c.end);
+    EXPECT_LT(r.m.link.NowUs() - faultAt, 5'000'000);  // at most a hold and the reading limit
+    EXPECT_EQ(r.CsvRows(), c.measured);
+    EXPECT_EQ(r.tables.volts[c.measured], kSweepNoValue);
+    const wchar_t* record = RunEndRecord(c.end);
+    EXPECT_EQ(record ? r.Lines(record) : 0, record ? 1 : 0);
+    EXPECT_EQ(r.status.find(L"Incomplete") != std::wstring::npos, record != nullptr) << Text(r.status.c_str());
+    EXPECT_EQ(r.logs.back().first, kSweepEndLine);
+    EXPECT_EQ(requests.requestedLoadMa, 0);
+    EXPECT_EQ(graph.testFinished, 1);
+  }
 }
 
-TEST(RealtimeRun, SamplesEveryMillisecondAndFollowsTheLastHundred) {
-  Bench bench;
-  auto chart = NewChart();
-  GraphSession session;
-  SweepTables tables;
-  session.tables = &tables;
-  SetUpGraphChart(session, *chart, RunInputs(RealTime, 5, 5000, 3000, 25));
-  chart->AddPoint(0, 1.0, 1.0);  // left over from an earlier run
-  int flip = 0;
-  bench.source = [&flip](uint16_t) { return (flip++ % 2) ? 5.04f : 4.96f; };
-  bench.script = [](int n) {
-    if (n == 250) graph.testStopped = 1;
-    return n == 250 ? TestWake::Stop : TestWake::Timeout;
-  };
-  requests.loadRequestPending = 0;
-  const uint16_t loadBefore = requests.requestedLoadMa;
-  RunGraphTest(session, bench.host);
-
-  EXPECT_EQ(bench.waitsMs, std::vector<uint32_t>(251, 1u));
-  EXPECT_TRUE(bench.logs.empty());
-  EXPECT_TRUE(bench.sentLoads.empty());  // the load is left as it was
-  EXPECT_EQ(requests.requestedLoadMa, loadBefore);
-  ASSERT_EQ(chart->pointCount[0], 250);
-  EXPECT_EQ(chart->points[0][0].x, 1.0);
-  EXPECT_EQ(chart->points[0][249].x, 250.0);
-  EXPECT_EQ(chart->xMin, 150.0);
-  EXPECT_EQ(chart->xMax, 250.0);
-  EXPECT_EQ(Text(chart->xAxisTitle), L"100 msecs - 1000 samples per second");
-  EXPECT_EQ(chart->xTitleAlign, 2);
-  ASSERT_FALSE(bench.statuses.empty());
-  EXPECT_EQ(bench.statuses.back(), L"Minimum:4.96V   Maximum:5.04V   Ripple:0.08V");
-  EXPECT_EQ(graph.testFinished, 1);
+// The exports and drawing of a run use the run's own values: a new ceiling,
+// step, profile or load afterwards changes nothing in them.
+TEST(SweepRun, ExportsKeepTheRunsOwnValues) {
+  RunRig r(kWeak);
+  r.Run(Sweep);
+  const std::string csv = RunCsv(r.session);
+  config.maxLoadCurrentMa = 1000;
+  config.currentStepMa = 100;
+  live.profileKind = 2;
+  live.loadSetpointMa = 2500;
+  EXPECT_EQ(RunCsv(r.session), csv);
+  EXPECT_NE(csv.find("3.86,3000,11.58\r\n"), std::string::npos);
+  EXPECT_EQ(RunRegionInputs(r.session).profileKind, 5u);
+  EXPECT_EQ(RunRegionInputs(r.session).sweepEndMa, 3000);
 }
 
-TEST(RealtimeRun, DetachEndsAfterTheSampleOfThatPass) {
-  Bench bench;
-  auto chart = NewChart();
-  GraphSession session;
-  SweepTables tables;
-  session.tables = &tables;
-  SetUpGraphChart(session, *chart, RunInputs(RealTime, 5, 5000, 3000, 25));
-  bench.script = [](int n) { return n == 40 ? TestWake::Detached : TestWake::Timeout; };
-  RunGraphTest(session, bench.host);
-  EXPECT_EQ(bench.waitCount, 41);
-  EXPECT_EQ(chart->pointCount[0], 41);
-  // Within the first 100 ms the x range stays as set up.
-  EXPECT_EQ(chart->xMin, 0.0);
-  EXPECT_EQ(chart->xMax, 3000.0);
-  EXPECT_EQ(graph.testStopped, 1);
+// The real-time graph takes each reading once, at its own time, and ends on
+// Stop; the band and "Set Current" follow the set-point the tester reported.
+TEST(RealtimeRun, EachReadingAtItsOwnTime) {
+  for (bool detach : {false, true}) {
+    SCOPED_TRACE(detach);
+    RunRig r("tester VXPD0001 kt60\n  charger pd65\n  ripple 40 120\nend\n");
+    ASSERT_TRUE(r.m.core.SetLoad(1000).ok);
+    r.m.PassFor(500);
+    // Stop (or the detach) comes 300 ms into the run.
+    struct Timed : RunLink {
+      Timed(RunRig& rig, bool detach) : rig(rig), link(rig.m.core), detach(detach) {}
+      int64_t NowUs() override { return link.NowUs(); }
+      void Begin() override { link.Begin(); }
+      void RequestLoad(uint16_t ma) override { link.RequestLoad(ma); }
+      FeedEvent Hold(uint32_t ms) override { return link.Hold(ms); }
+      FeedEvent NextReading(uint32_t ms, Reading* out) override {
+        if (!done && NowUs() - rig.startUs > 300'000) {
+          done = true;
+          if (detach) rig.m.model.Detach(NowUs());
+          else rig.m.core.Feed().Stop();
+        }
+        return link.NextReading(ms, out);
+      }
+      RunRig& rig;
+      SyncRunLink link;
+      bool detach;
+      bool done = false;
+    } link(r, detach);
+    graph.graphMode = RealTime;
+    SetUpGraphChart(r.session, *r.chart, CurrentGraphSetupInputs());
+    graph.testStopped = 0;
+    r.startUs = r.m.link.NowUs();
+    RunGraphTest(r.session, r.host, link);
+
+    EXPECT_EQ(r.session.end, detach ? RunEnd::Detached : RunEnd::Stopped);
+    const int n = r.chart->pointCount[0];
+    ASSERT_GT(n, 50);
+    for (int i = 1; i < n; ++i) ASSERT_GT(r.chart->points[0][i].x, r.chart->points[0][i - 1].x) << i;
+    EXPECT_NEAR(r.chart->points[0][n - 1].x, 300.0, 20.0);
+    EXPECT_EQ(r.chart->xMax, r.chart->points[0][n - 1].x);
+    EXPECT_NE(r.status.find(L"Ripple:0.08V"), std::wstring::npos) << Text(r.status.c_str());
+    EXPECT_EQ(r.status.find(L"Incomplete") != std::wstring::npos, detach);
+    EXPECT_EQ(r.session.setpointMa, 1000);
+    live.loadSetpointMa = 0;
+    const BandRange band = RunBand(r.session);
+    EXPECT_NEAR(band.low, 4.50f, 1e-5);  // 5 V PD at 1000 mA of a 3000 mA ceiling
+  }
 }
 
 }  // namespace

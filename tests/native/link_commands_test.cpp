@@ -261,7 +261,7 @@ TEST(Commands, ReadTesterSettingsFourRounds) {
   TesterSettings s;
   s.limitMode = 2;
   s.maxLoadCurrentMa = 4000;
-  ASSERT_EQ(commands::ReadTesterSettings(t.Channel(), &s), 1);
+  ASSERT_EQ(commands::ReadTesterSettings(t.Channel(), &s), kAllSettingsRead);
   ASSERT_EQ(t.frames.size(), 4u);
   EXPECT_EQ(t.frames[0], (Bytes{0x02, 0x02, 0xE1, 0x00, 0xE2, 0x03}));
   EXPECT_EQ(t.frames[1][3], 2);
@@ -277,20 +277,20 @@ TEST(Commands, ReadTesterSettingsFourRounds) {
   EXPECT_TRUE(t.sleeps.empty());
 }
 
-TEST(Commands, ReadTesterSettingsKeepsWhatWasReadBeforeAFailure) {
+TEST(Commands, ReadTesterSettingsSaysWhichFieldsWereRead) {
   ScriptedTester t;
   t.Reply({0xE1, 0x01});
   t.Reply({0xE1, 0xF4, 0x01});
   t.Reply({0xE0});  // wrong command on round 3
+  t.Reply({0xE1, 0x2C, 0x01});
   TesterSettings s;
   s.estimateUpstream = 1;
-  s.cableResistanceMohm = 77;
-  EXPECT_EQ(commands::ReadTesterSettings(t.Channel(), &s), 0);
-  EXPECT_EQ(t.frames.size(), 3u);
+  EXPECT_EQ(commands::ReadTesterSettings(t.Channel(), &s), kReadLoopback | kReadStandardLimit | kReadCable);
+  EXPECT_EQ(t.frames.size(), 4u);
   EXPECT_EQ(s.loopbackEnabled, 1);
   EXPECT_EQ(s.standardPortLimitMa, 500);
-  EXPECT_EQ(s.estimateUpstream, 1);
-  EXPECT_EQ(s.cableResistanceMohm, 77);
+  EXPECT_EQ(s.estimateUpstream, 1);  // not read: unchanged
+  EXPECT_EQ(s.cableResistanceMohm, 300);
 }
 
 TEST(Commands, CalibrationWriteYearByteAndReadBack) {

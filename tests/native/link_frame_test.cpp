@@ -81,7 +81,7 @@ TEST(FrameReceive, ReadSizesFollowTheFrameParts) {
   EXPECT_EQ(r.Step(0x0C, &done), 4);
   EXPECT_EQ(r.Step(0x01, &done), 3);
   EXPECT_EQ(r.Step(0x02, &done), 2);
-  EXPECT_EQ(r.Step(0x00, &done), 1);
+  EXPECT_EQ(r.Step(0x0D, &done), 1);
   EXPECT_FALSE(done);
   EXPECT_EQ(r.Step(0x03, &done), 1);
   EXPECT_TRUE(done);
@@ -102,19 +102,23 @@ TEST(FrameReceive, NoiseBeforeStxIsDiscarded) {
   EXPECT_EQ(h.receiver.frameCount, 1u);
 }
 
-TEST(FrameReceive, WrongChecksumIsAcceptedWrongEtxIsDropped) {
+TEST(FrameReceive, WrongChecksumOrEndByteIsDroppedAndCounted) {
   Harness h;
   h.FeedAsReads({0x02, 0x01, 0x0A, 0x99, 0x03});  // CHK should be 0x0A
-  EXPECT_EQ(h.replySignals, 1);
-  EXPECT_EQ(h.TakeReply(), (Bytes{0x0A}));
-
   h.FeedAsReads({0x02, 0x01, 0x0A, 0x0A, 0x04});  // ends in 0x04
-  EXPECT_EQ(h.replySignals, 1);
-  EXPECT_EQ(h.receiver.frameCount, 1u);
+  // Noise that looks like the start of a frame swallows a real reply: the XOR
+  // of the whole gives it away.
+  Bytes swallowing = {0x02, 0x0F, 0x0C, 0x55};
+  const Bytes reply = Frame(0x0C, {0, 25, 0x88, 0x13, 0, 0, 0, 0, 0, 0});
+  swallowing.insert(swallowing.end(), reply.begin(), reply.end());
+  h.FeedAsReads(swallowing);
+  EXPECT_EQ(h.replySignals, 0);
+  EXPECT_EQ(h.receiver.frameCount, 0u);
+  EXPECT_EQ(h.receiver.droppedFrames, 3u);
   EXPECT_EQ(h.receiver.framePos, 0);
   // The next STX starts a new frame.
   h.FeedAsReads(Frame(0x10, {}));
-  EXPECT_EQ(h.replySignals, 2);
+  EXPECT_EQ(h.replySignals, 1);
   EXPECT_EQ(h.TakeReply(), (Bytes{0x10}));
 }
 

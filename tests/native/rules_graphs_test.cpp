@@ -149,13 +149,10 @@ TEST(SweepPlan, TableWritersStayInBounds) {
   ClearSweepEntries(g.tables, -5, kSweepTableSize + 50);
   EXPECT_EQ(g.tables.volts[0], kSweepNoValue);
   EXPECT_EQ(g.tables.plot[kSweepTableSize - 1], kSweepNoValue);
-  MarkSweepStepLost(g.tables, kSweepTableSize - 2, 3);
   RecordSweepStep(g.tables, kSweepTableSize - 1, kSweepTableSize + 10, 5.0f, 0);
   RecordSweepStep(g.tables, kSweepTableSize + 3, kSweepTableSize + 10, 5.0f, 0);
-  MarkSweepStepLost(g.tables, -1, 0);
+  RecordSweepStep(g.tables, -1, kSweepTableSize + 10, 5.0f, 0);
   for (float f : g.guard) EXPECT_EQ(f, 123.0f);
-  EXPECT_EQ(g.tables.volts[kSweepTableSize - 2], 0.0f);
-  EXPECT_EQ(g.tables.plot[kSweepTableSize - 2], 3.0f);
   EXPECT_EQ(g.tables.plot[kSweepTableSize - 1], 5.0f);
 }
 
@@ -171,10 +168,6 @@ TEST(SweepPlan, RecordedStepsRunFlatToTheStepUnderWay) {
   EXPECT_EQ(t.plot[12], 7.0f);
   RecordSweepStep(t, 119, 121, 8.0f, 7);  // i = n - 2: nothing past it
   EXPECT_EQ(t.plot[120], kSweepNoValue);
-  MarkSweepStepLost(t, 20, 7);
-  EXPECT_EQ(t.volts[20], 0.0f);
-  for (int i = 20; i <= 24; ++i) EXPECT_EQ(t.plot[i], 7.0f);
-  EXPECT_EQ(t.plot[25], kSweepNoValue);
 }
 
 // --- Verdicts -------------------------------------------------------------------
@@ -375,11 +368,11 @@ TEST(SweepCsv, WriterReportsWhatWentWrong) {
   char dir[] = "/tmp/rules_csv_XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
   const std::string path = std::string(dir) + "/sweep.csv";
-  EXPECT_EQ(WriteSweepCsv(Wide(path).c_str(), t.volts, kSweepTableSize, 25, 3000), FileWriteResult::Ok);
+  const std::string text = BuildSweepCsv(t.volts, kSweepTableSize, 25, 3000);
+  EXPECT_EQ(WriteFileBytes(Wide(path).c_str(), text), FileWriteResult::Ok);
   EXPECT_EQ(ReadFile(path), "Voltage (V), Current (mA), Power (W)\r\n5.00,0,0.00\r\n");
-  EXPECT_EQ(WriteSweepCsv(Wide(std::string(dir) + "/missing/sweep.csv").c_str(), t.volts, kSweepTableSize, 25, 3000),
-            FileWriteResult::OpenFailed);
-  EXPECT_EQ(WriteSweepCsv(L"/dev/full", t.volts, kSweepTableSize, 25, 3000), FileWriteResult::WriteFailed);
+  EXPECT_EQ(WriteFileBytes(Wide(std::string(dir) + "/missing/sweep.csv").c_str(), text), FileWriteResult::OpenFailed);
+  EXPECT_EQ(WriteFileBytes(L"/dev/full", text), FileWriteResult::WriteFailed);
   std::remove(path.c_str());
   rmdir(dir);
 }

@@ -1,0 +1,231 @@
+// The monitor core against the simulated tester with faults injected: failed
+// requests, the settings read at connect, a tester or source that goes away,
+// capacity, and damaged replies.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+
+#include "tests/native/monitor_rig.h"
+
+namespace {
+
+using rig::kPd65;
+
+constexpr const char* kPps = "tester VXPD0001 kt60\n  charger pps 3.3-21V 3A\nend\n";
+
+// A failed request is sent again; one that keeps failing is reported once,
+// never dropped silently.
+TEST(MonitorRequests, AFailedSendIsRetriedThenReported) {
+  struct Case {
+    const char* scenario;
+    uint8_t command;  // the requests lost on their way
+    std::function<void(int)> request;
+    std::function<bool(rig::Monitor&, int)> done;
+    std::wstring report;
+  };
+  const Case cases[] = {
+      {kPd65, kCmdWriteTesterSettings,
+       [](int v) {
+         config.cableResistanceMohm = static_cast<uint16_t>(v);
+         requests.configPending = 1;
+       },
+       [](rig::Monitor& m, int v) { return m.model.Settings().cableResistanceMohm == v; },
+       kSettingsNotWrittenText},
+      {kPd65, kCmdSetLoadCurrent,
+       [](int v) {
+         requests.requestedLoadMa = static_cast<uint16_t>(v * 10);
+         requests.loadRequestPending = 1;
+       },
+       [](rig::Monitor& m, int v) { return m.model.AppliedLoadMa() == v * 10; }, L"The load could not be set"},
+      {kPd65, kCmdRequestProfile,
+       [](int v) {
+         requests.requestedProfileRow = static_cast<uint8_t>(v / 100);
+         requests.profileRequestPending = 1;
+       },
+       [](rig::Monitor& m, int v) { return m.model.Source()->ActiveIndex() == v / 100; },
+       L"The profile request could not be sent"},
+      {kPps, kCmdRequestProfile,
+       [](int v) {
+         requests.requestedVoltageMv = static_cast<uint16_t>(v * 60);
+         requests.voltageRequestPending = 1;
+       },
+       [](rig::Monitor& m, int v) { return m.model.Source()->ActiveMv() == v * 60; }, L"The voltage request of"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.report);
+    rig::Monitor m(c.scenario);
+    m.PassFor(1000);
+    // One request lost: the next pass sends it again.
+    m.link.LoseRequests(c.command, 1);
+    c.request(150);
+    EXPECT_TRUE(m.PassUntil([&] { return c.done(m, 150); }, 5000));
+    EXPECT_EQ(m.Count(c.report), 0);
+    // Every one lost: a few attempts, then one ERROR record.
+    m.link.LoseRequests(c.command, -1);
+    c.request(200);
+    m.PassFor(15000);
+    EXPECT_FALSE(c.done(m, 200));
+    EXPECT_EQ(m.Count(c.report, LogError), 1);
+    EXPECT_EQ(live.testerConnected, 1);  // the tester still answers the rest
+  }
+}
+
+// While the tester has not confirmed the program's settings, a load above the
+// stricter of its old and the new ceiling is not sent.
+TEST(MonitorRequests, LoadsWaitForTheTestersSettings) {
+  rig::Monitor m("tester VXPD0001 kt60\n  charger pd65\n  settings mode force ceiling 5A\nend\n", false);
+  m.link.LoseRequests(kCmdWriteTesterSettings, -1);
+  ASSERT_TRUE(m.core.Connect().ok);
+  ASSERT_TRUE(m.PassUntil([] { return live.portReady != 0; }));
+  requests.requestedLoadMa = 4500;
+  requests.loadRequestPending = 1;
+  m.PassFor(3000);
+  EXPECT_EQ(m.model.AppliedLoadMa(), 0);  // the tester still runs at "force 5 A"
+  const CommandResult held = m.core.SetLoad(4500);
+  EXPECT_FALSE(held.ok);
+  EXPECT_NE(held.message.find(L"waits"), std::wstring::npos);
+  EXPECT_TRUE(m.core.SetLoad(2000).ok);  // within the program's 3000 mA ceiling
+  EXPECT_EQ(m.model.AppliedLoadMa(), 2000);
+  EXPECT_EQ(m.Count(kSettingsNotWrittenText, LogError), 1);
+
+  // Once the settings are written, the tester applies its own ceiling.
+  requests.requestedLoadMa = 4500;
+  requests.loadRequestPending = 1;
+  m.link.LoseRequests(kCmdWriteTesterSettings, 0);
+  ASSERT_TRUE(m.PassUntil([&] { return !m.core.SettingsOwed(); }, 8000));
+  EXPECT_EQ(m.model.Settings().limitMode, 0);
+  EXPECT_TRUE(m.PassUntil([&] { return requests.loadRequestPending == 0; }, 2000));
+  EXPECT_EQ(m.model.AppliedLoadMa(), 3000);
+}
+
+// A settings round that failed leaves that field at the program's default,
+// and a refused tester leaves the configuration alone.
+TEST(MonitorConnect, UnreadSettingsKeepTheDefaultsAndRefusedTestersChangeNothing) {
+  struct Case {
+    const char* fault;
+    uint8_t loopback;
+    uint16_t standardMa, cableMohm;
+  };
+  const Case cases[] = {
+      {"fault drop E1 1", 0, 900, 150},       // the first round lost
+      {"fault drop E1 always", 0, 500, 80},   // nothing read
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    rig::Monitor m("tester VXPD0001 kt60\n  charger pd65\n  settings loopback 1 standard 900 cable 150\nend\n", false);
+    m.Fault(c.fault);
+    ASSERT_TRUE(m.core.Connect().ok);
+    EXPECT_EQ(config.loopbackEnabled, c.loopback);
+    EXPECT_EQ(config.standardPortLimitMa, c.standardMa);
+    EXPECT_EQ(config.cableResistanceMohm, c.cableMohm);
+    m.model.ClearFaults();
+    ASSERT_TRUE(m.PassUntil([&] { return !m.core.SettingsOwed(); }));
+    // What the tester now holds is a value the program vouches for, never 0.
+    EXPECT_EQ(m.model.Settings().standardPortLimitMa, c.standardMa);
+    EXPECT_EQ(m.model.Settings().cableResistanceMohm, c.cableMohm);
+  }
+  rig::Monitor old("tester VXPD0026 kt40 fw 2.6\n  charger pd65\nend\n", false);
+  config.cableResistanceMohm = 123;
+  const ConnectResult refused = old.core.Connect();
+  EXPECT_FALSE(refused.ok);
+  EXPECT_EQ(refused.message, L"Please update the device firmware");
+  EXPECT_EQ(config.cableResistanceMohm, 123);
+  EXPECT_EQ(live.testerConnected, 0);
+}
+
+// A tester that goes away or stops answering ends the connection: ERROR
+// record, link closed, values cleared, controls off, the running test told;
+// the loop then idles instead of spinning.
+TEST(MonitorFaults, ALostTesterEndsTheConnection) {
+  const std::function<void(rig::Monitor&)> ways[] = {
+      [](rig::Monitor& m) { m.model.Unplug(m.link.NowUs()); },
+      [](rig::Monitor& m) { m.Fault("fault drop any always"); },
+      [](rig::Monitor& m) { m.Fault("fault unplug 0C 1"); },
+  };
+  for (size_t i = 0; i < std::size(ways); ++i) {
+    SCOPED_TRACE(i);
+    rig::Monitor m(kPd65);
+    ASSERT_TRUE(m.core.SetLoad(1000).ok);
+    m.PassFor(1000);
+    EXPECT_EQ(live.measuredCurrentMa, 1000);
+    const FeedMark mark = m.core.Feed().Mark();
+    ways[i](m);
+    ASSERT_TRUE(m.PassUntil([] { return live.testerConnected == 0; }, 5000));
+    EXPECT_EQ(m.Count(kLinkLostText, LogError), 1);
+    EXPECT_FALSE(m.link.IsOpen());
+    EXPECT_EQ(m.core.Feed().Check(mark, nullptr), FeedEvent::LinkLost);
+    EXPECT_EQ(live.measuredCurrentMa, 0);
+    EXPECT_EQ(live.portReady, 0);
+    EXPECT_FALSE(m.view.controls.back());
+    const int64_t before = m.link.NowUs();
+    for (int k = 0; k < 20; ++k) m.core.Pass();
+    EXPECT_GE(m.link.NowUs() - before, 20 * 100 * 1000);
+    EXPECT_EQ(m.Count(kLinkLostText), 1);
+  }
+}
+
+// A source that goes away (its notice arriving or lost) stops the capacity,
+// zeroes the live current and loopback, drops the requests meant for it and
+// leaves the next source at 0 mA with no profile requested.
+TEST(MonitorFaults, ADetachedSourceLeavesNothingBehind) {
+  for (bool noticeLost : {false, true}) {
+    SCOPED_TRACE(noticeLost);
+    rig::Monitor m("tester VXPD0001 kt60\n  charger pd65\n  loopback 250\n  noise 0 0\nend\n");
+    config.loopbackEnabled = 1;
+    requests.configPending = 1;
+    ASSERT_TRUE(m.core.SetLoad(1000).ok);
+    m.PassFor(36000);
+    // 1000 mA for 36 s, counted by the time that passed.
+    EXPECT_NEAR(live.capacityMah, 10.0, 0.1);
+    EXPECT_EQ(live.loopbackCurrentMa, 250);
+
+    m.model.Detach(m.link.NowUs());
+    if (noticeLost) {
+      m.link.Link().Sleep(1);
+      m.link.ClearNotice(2);
+    }
+    requests.requestedLoadMa = 2000;
+    requests.loadRequestPending = 1;
+    requests.requestedProfileRow = 2;
+    requests.profileRequestPending = 1;
+    ASSERT_TRUE(m.PassUntil([] { return live.portReady == 0; }, 3000));
+    const double mah = live.capacityMah;
+    m.PassFor(10000);
+    EXPECT_EQ(live.capacityMah, mah);
+    EXPECT_EQ(live.measuredCurrentMa, 0);
+    EXPECT_EQ(live.loopbackCurrentMa, 0);
+    EXPECT_FALSE(m.view.controls.back());
+    EXPECT_EQ(m.Count(L"Port detached"), 1);
+
+    m.model.Attach(m.link.NowUs());
+    ASSERT_TRUE(m.PassUntil([] { return live.portReady != 0; }, 5000));
+    m.PassFor(3000);
+    EXPECT_EQ(m.model.AppliedLoadMa(), 0);
+    EXPECT_EQ(m.model.Source()->ActiveIndex(), 0);
+    EXPECT_TRUE(m.view.controls.back());
+  }
+}
+
+// Damaged replies never become readings, and many of them make one record.
+TEST(MonitorFaults, DamagedRepliesAreDroppedNeverRead) {
+  const char* faults[] = {"fault badsum 0C 1", "fault badetx 0C 1", "fault noise 0C 1 02 0F 0C 55",
+                          "fault late 0C 1 600ms"};
+  for (const char* fault : faults) {
+    SCOPED_TRACE(fault);
+    rig::Monitor m("tester VXPD0001 kt60\n  charger pd65\n  noise 0 0\nend\n");
+    m.Fault(fault);
+    for (int k = 0; k < 3; ++k) {
+      const std::optional<Reading> r = m.core.Measure();
+      if (r) EXPECT_NEAR(r->vbusMv, 5000, 50);
+    }
+  }
+  rig::Monitor m(kPd65);
+  m.Fault("fault badsum 0C 20");
+  m.PassFor(8000);
+  EXPECT_EQ(m.Count(L"damaged frames from the tester were dropped", LogDiagnostics), 1);
+  EXPECT_EQ(live.testerConnected, 1);
+}
+
+}  // namespace
