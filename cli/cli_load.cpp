@@ -23,6 +23,8 @@ int64_t NowUs() {
       .count();
 }
 
+}  // namespace
+
 // The limit options as the tester's limit mode and ceiling; an empty string
 // when they are acceptable, else why not.
 std::string CheckLimits(const LimitOptions& l, uint32_t* mode, uint16_t* forcedIndex) {
@@ -40,6 +42,8 @@ std::string CheckLimits(const LimitOptions& l, uint32_t* mode, uint16_t* forcedI
   }
   return "";
 }
+
+namespace {
 
 // A load on the source, set back to 0 mA (and the tester back to enforced
 // limits) however the command ends.

@@ -44,7 +44,7 @@ std::string VerdictCell(Verdict v, bool complete) {
 }
 
 std::string RequestedText(const ReportRun& r) {
-  if (r.plan.request == RunRequest::AsSupplied) return "as supplied";
+  if (r.plan.request == PlanRequest::AsSupplied) return "as supplied";
   char text[32];
   std::snprintf(text, sizeof text, "%.2f V", r.plan.requestedMv / 1000.0);
   return text;
@@ -73,8 +73,8 @@ json RunJson(const ReportRun& r, int number) {
   json run = {{"number", number},
               {"row", r.plan.row},
               {"profile", Utf8(r.plan.profileText.c_str())},
-              {"request", r.plan.request == RunRequest::AsSupplied ? "as supplied"
-                          : r.plan.request == RunRequest::Refused  ? "refused"
+              {"request", r.plan.request == PlanRequest::AsSupplied ? "as supplied"
+                          : r.plan.request == PlanRequest::Refused  ? "refused"
                                                                    : "requested"},
               {"requestedMv", r.plan.requestedMv},
               {"started", r.started},
@@ -175,7 +175,7 @@ std::string ReportHtml(const Report& report) {
     h += "<td>" + (r.ripple.samples > 0 ? Millivolts(r.ripple.RippleVolts()) + " " + VerdictText(r.ripple.verdict)
                                         : std::string("-")) +
          "</td>";
-    if (r.plan.request == RunRequest::Refused) {
+    if (r.plan.request == PlanRequest::Refused) {
       h += "<td class=\"none\">not run</td><td>" + H(Utf8(r.plan.refusal.c_str())) + "</td></tr>\n";
       continue;
     }

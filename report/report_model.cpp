@@ -1,6 +1,7 @@
 #include "report/report_model.h"
 
 #include <cctype>
+#include <cstdio>
 
 #include "report/chart_svg.h"
 
@@ -48,9 +49,20 @@ Verdict Report::Overall() const {
 double PlannedDwellSeconds(const Report& report) {
   double seconds = 0.0;
   for (const ReportRun& r : report.runs) {
-    if (r.plan.request == RunRequest::Refused) continue;
+    if (r.plan.request == PlanRequest::Refused) continue;
     seconds += report.rippleSeconds;
     seconds += static_cast<double>(r.sweep.stepCount) * r.sweep.timeStepMs / 1000.0;
   }
   return seconds;
+}
+
+std::string BuildRippleCsv(const std::vector<Reading>& samples, int64_t startUs) {
+  std::string out = "Time (ms), VBUS (V)\r\n";
+  char row[64];
+  for (const Reading& r : samples) {
+    const int n = std::snprintf(row, sizeof row, "%.3f,%.3f\r\n", static_cast<double>(r.timeUs - startUs) / 1000.0,
+                                static_cast<double>(r.Volts()));
+    if (n > 0 && n < static_cast<int>(sizeof row)) out.append(row, static_cast<size_t>(n));
+  }
+  return out;
 }

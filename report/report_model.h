@@ -11,12 +11,13 @@
 
 #include "graphs/graph_run.h"
 #include "graphs/voltage_window.h"
+#include "link/reading_feed.h"
 #include "report/report_plan.h"
 #include "report/run_verdict.h"
 
 struct RippleCapture {
   bool done = false;
-  RunEnd end = RunEnd::Running;
+  RunEnd end = RunEnd::Running;  // Complete when it ran its full time
   int samples = 0;
   double seconds = 0.0;
   float minVolts = 0.0f;
@@ -50,7 +51,7 @@ struct ReportRun {
   RippleCapture ripple;
   SweepRecord sweep;
 
-  bool Complete() const { return ripple.done && ripple.end == RunEnd::Stopped && sweep.done && sweep.end == RunEnd::Complete; }
+  bool Complete() const { return ripple.done && ripple.end == RunEnd::Complete && sweep.done && sweep.end == RunEnd::Complete; }
   // FAIL when the ripple or any step failed; PASS when something passed and
   // the run is complete; no verdict otherwise.
   Verdict Overall() const;
@@ -81,6 +82,11 @@ struct Report {
   // FAIL when any run failed, else PASS when any passed, else no verdict.
   Verdict Overall() const;
 };
+
+// A ripple capture's samples as comma-separated text, one byte per character,
+// CR LF line ends: "Time (ms), VBUS (V)", then "%.3f,%.3f" per sample, the
+// time counted from startUs.
+std::string BuildRippleCsv(const std::vector<Reading>& samples, int64_t startUs);
 
 // Requested dwell of a run: the ripple capture and every step's hold time.
 double PlannedDwellSeconds(const Report& report);

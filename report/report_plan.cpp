@@ -6,7 +6,7 @@ namespace {
 
 constexpr uint16_t kQc2LevelsMv[] = {5000, 9000, 12000, 20000};
 
-void Add(std::vector<PlannedRun>& runs, const PlannedRun& base, RunRequest request, uint16_t mv) {
+void Add(std::vector<PlannedRun>& runs, const PlannedRun& base, PlanRequest request, uint16_t mv) {
   for (const PlannedRun& r : runs) {
     if (r.row == base.row && r.requestedMv == mv) return;
   }
@@ -42,32 +42,32 @@ std::vector<PlannedRun> PlanReport(const PdoList& list, int hardwareRevision) {
     const PdoEntry& e = base.entry;
     if (const wchar_t* refusal = ProfileRowRefusal(list, row, hardwareRevision)) {
       base.refusal = refusal;
-      Add(runs, base, RunRequest::Refused, e.minMv);
+      Add(runs, base, PlanRequest::Refused, e.minMv);
       continue;
     }
     const int kind = e.Kind();
     const int sub = e.SubKind();
     if (kind == 5 && sub == 3) {
-      Add(runs, base, RunRequest::RowAndVoltage, e.minMv);
-      Add(runs, base, RunRequest::RowAndVoltage, Middle(e, 100));
-      Add(runs, base, RunRequest::RowAndVoltage, e.maxMv);
+      Add(runs, base, PlanRequest::RowAndVoltage, e.minMv);
+      Add(runs, base, PlanRequest::RowAndVoltage, Middle(e, 100));
+      Add(runs, base, PlanRequest::RowAndVoltage, e.maxMv);
     } else if (kind == 5) {
-      Add(runs, base, RunRequest::Row, e.minMv);
+      Add(runs, base, PlanRequest::Row, e.minMv);
     } else if (kind == 3 && sub == 1) {
       std::vector<uint16_t> levels;
       for (uint16_t mv : kQc2LevelsMv) {
         if (mv >= e.minMv && mv <= e.maxMv) levels.push_back(mv);
       }
       if (levels.empty()) levels.push_back(e.minMv);
-      Add(runs, base, RunRequest::RowAndVoltage, levels.front());
-      Add(runs, base, RunRequest::RowAndVoltage, levels[levels.size() / 2]);
-      Add(runs, base, RunRequest::RowAndVoltage, levels.back());
+      Add(runs, base, PlanRequest::RowAndVoltage, levels.front());
+      Add(runs, base, PlanRequest::RowAndVoltage, levels[levels.size() / 2]);
+      Add(runs, base, PlanRequest::RowAndVoltage, levels.back());
     } else if (kind == 3) {
-      Add(runs, base, RunRequest::RowAndVoltage, e.minMv);
-      Add(runs, base, RunRequest::RowAndVoltage, Middle(e, 200));
-      Add(runs, base, RunRequest::RowAndVoltage, e.maxMv);
+      Add(runs, base, PlanRequest::RowAndVoltage, e.minMv);
+      Add(runs, base, PlanRequest::RowAndVoltage, Middle(e, 200));
+      Add(runs, base, PlanRequest::RowAndVoltage, e.maxMv);
     } else {
-      Add(runs, base, RunRequest::AsSupplied, e.minMv);
+      Add(runs, base, PlanRequest::AsSupplied, e.minMv);
     }
   }
   return runs;

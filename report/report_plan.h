@@ -19,7 +19,7 @@
 
 #include "link/pdo.h"
 
-enum class RunRequest : uint8_t {
+enum class PlanRequest : uint8_t {
   AsSupplied,    // nothing requested
   Row,           // the row is requested; the source picks the voltage
   RowAndVoltage, // the row, then a voltage on it
@@ -29,7 +29,7 @@ enum class RunRequest : uint8_t {
 struct PlannedRun {
   int row = 0;
   PdoEntry entry;
-  RunRequest request = RunRequest::AsSupplied;
+  PlanRequest request = PlanRequest::AsSupplied;
   uint16_t requestedMv = 0;  // the voltage asked for (RowAndVoltage) or the entry's (otherwise)
   std::wstring profileText;  // the row as the Voltage list shows it
   std::wstring refusal;      // Refused: why
