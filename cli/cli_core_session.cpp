@@ -52,7 +52,7 @@ bool CoreSession::UserStopped() const { return clock_ && clock_->Stopped(); }
 
 std::string CoreSession::Broken() const {
   if (!finishing_ && UserStopped()) return "stopped by the user";
-  if (!live.testerConnected || !port_ || !port_->IsOpen()) return FirstLine(kLinkLostText);
+  if (!live.testerConnected || !port_ || !port_->IsOpen()) return "the connection to the tester was lost";
   if (sourceSeen_ && !live.portReady) return "the source was detached";
   return "";
 }
