@@ -2,60 +2,11 @@
 
 #include <map>
 
-#include "graphs/run_link.h"
+#include "graphs/direct_run_link.h"
 #include "report/chart_svg.h"
 #include "shell/shared_state.h"
 
 namespace {
-
-// The link of a capture at the tester's full pace: between the core's full
-// passes (when a notice waits, a measurement failed, or every
-// kCapturePassMs for the status poll that finds a lost detach notice) it only
-// measures, so nearly every exchange on the line is a reading. Detaches, a
-// lost link and Stop reach the run through the core's feed as with
-// SyncRunLink.
-class CaptureLink : public RunLink {
- public:
-  static constexpr int64_t kCapturePassUs = 250000;
-
-  CaptureLink(MonitorCore& core, TesterPort& port) : core_(core), port_(port) {}
-  int64_t NowUs() override { return core_.Clock().NowUs(); }
-  void Begin() override { mark_ = core_.Feed().Mark(); }
-  void RequestLoad(uint16_t ma) override { RequestLoadFromMonitor(ma); }
-  FeedEvent Hold(uint32_t ms) override { return Follow(ms, nullptr, false); }
-  FeedEvent NextReading(uint32_t ms, Reading* out) override { return Follow(ms, out, true); }
-
- private:
-  FeedEvent Follow(uint32_t ms, Reading* out, bool readingsToo) {
-    const int64_t until = NowUs() + static_cast<int64_t>(ms) * 1000;
-    for (;;) {
-      Reading r;
-      FeedEvent e = core_.Feed().Check(mark_, &r);
-      if (e == FeedEvent::Reading && !readingsToo) e = FeedEvent::None;
-      if (e == FeedEvent::Reading) {
-        mark_.seq = r.seq;
-        if (out) *out = r;
-      }
-      if (e != FeedEvent::None) return e;
-      if (core_.Clock().Stopped()) return FeedEvent::Stop;
-      const int64_t now = NowUs();
-      if (now >= until) return FeedEvent::None;
-      if (measureFailed_ || port_.PendingNotice() != 0 || !port_.IsOpen() || now - passedUs_ >= kCapturePassUs) {
-        core_.Pass();
-        passedUs_ = NowUs();
-        measureFailed_ = false;
-      } else {
-        measureFailed_ = !core_.Measure();
-      }
-    }
-  }
-
-  MonitorCore& core_;
-  TesterPort& port_;
-  FeedMark mark_;
-  int64_t passedUs_ = 0;
-  bool measureFailed_ = false;
-};
 
 // A run's link, watched: it ends a capture after its time, keeps what the run
 // was handed, and shows the steps.
@@ -143,8 +94,8 @@ RippleCapture CaptureRipple(CoreSession& session, LineChart& chart, double secon
   run.tables = &tables;
   StartRun(RealTime);
   SetUpGraphChart(run, chart, CurrentGraphSetupInputs());
-  CaptureLink capture(session.Core(), session.Port());
-  WatchedLink link(capture, progress);
+  DirectRunLink direct(session.Core(), session.Port());
+  WatchedLink link(direct, progress);
   link.captureUs = static_cast<int64_t>(seconds * 1e6);
   std::vector<Reading> taken;
   link.samples = samples ? samples : &taken;
@@ -173,8 +124,8 @@ SweepRecord RunSweepTest(CoreSession& session, LineChart& chart, Progress& progr
   StartRun(Sweep);
   RecomputeMaxLoadCurrent();
   SetUpGraphChart(run, chart, CurrentGraphSetupInputs());
-  SyncRunLink sync(session.Core());
-  WatchedLink link(sync, progress);
+  DirectRunLink direct(session.Core(), session.Port());
+  WatchedLink link(direct, progress);
   link.stepMa = run.currentStepMa;
   link.stepCount = run.StepCount();
   progress.Phase("sweep");

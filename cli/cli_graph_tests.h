@@ -1,7 +1,7 @@
 // The graph window's two tests on the command line: the real-time graph's
 // capture for a given time, and the sweep, both run by the core's engine
-// (RunGraphTest over a SyncRunLink) on the tester of a CoreSession, judged on
-// the window's rules.
+// (RunGraphTest, over a DirectRunLink: the tester's full pace) on the tester
+// of a CoreSession, judged on the window's rules.
 #pragma once
 
 #include <vector>

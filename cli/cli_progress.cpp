@@ -80,7 +80,10 @@ std::string Progress::Line(int width) const {
 
 void Progress::Draw() {
   if (!shown_) return;
-  std::fprintf(stderr, "\r%s\x1b[K", Line(kLineWidth).c_str());
+  // Padded with blanks over the previous line: no terminal escapes needed.
+  std::string line = Line(kLineWidth);
+  line.resize(kLineWidth, ' ');
+  std::fprintf(stderr, "\r%s", line.c_str());
   std::fflush(stderr);
   drawn_ = true;
   drawnUs_ = Now();
@@ -88,7 +91,7 @@ void Progress::Draw() {
 
 void Progress::Clear() {
   if (!shown_ || !drawn_) return;
-  std::fprintf(stderr, "\r\x1b[K");
+  std::fprintf(stderr, "\r%s\r", std::string(kLineWidth, ' ').c_str());
   std::fflush(stderr);
   drawn_ = false;
 }
