@@ -25,7 +25,7 @@ ListedTester Probe(const TesterPlace& place) {
     t.reason = FirstLine(kTesterInUseText);
   } else if (opened.status != OpenStatus::Ok) {
     t.reason = FirstLine(kUnableToConnectText) + " (" + opened.detail + ")";
-  } else if (!commands::GetVersion(opened.link->Channel(), &t.hw, &t.fw)) {
+  } else if (!commands::GetVersion(opened.link->Port().Channel(), &t.hw, &t.fw)) {
     t.reason = FirstLine(kUnableToConnectText) + " (no answer from the tester)";
   } else {
     t.answered = true;
@@ -34,19 +34,9 @@ ListedTester Probe(const TesterPlace& place) {
   return t;
 }
 
-struct SourceState {
-  uint32_t attach = 0;
-  uint8_t activeIndex = 0;
-  uint32_t kind = 0;
-  uint8_t subKind = 0;
-  uint16_t voltageMv = 0;
-  uint16_t ratedMa = 0;
-};
-
-int ReadSource(Session& s, SourceState* source) {
-  uint32_t extra = 0;
+int ReadSource(Session& s, PortStatus* source) {
   if (!commands::GetPortStatus(s.channel, &source->attach, &source->activeIndex, &source->kind, &source->subKind,
-                               &source->voltageMv, &source->ratedMa, &extra)) {
+                               &source->voltageMv, &source->currentMa, &source->extra)) {
     return Fail(s.Name() + ": the tester did not answer the status request");
   }
   return kExitOk;
@@ -88,7 +78,7 @@ int RunList(const CliOptions& options) {
 int RunStatus(const CliOptions& options) {
   Session s;
   if (const int code = ConnectTester(options, &s)) return code;
-  SourceState source;
+  PortStatus source;
   if (const int code = ReadSource(s, &source)) return code;
   Measurements m;
   if (!commands::GetMeasurements(s.channel, &m.temperatureC, &m.vbusMv, &m.setpointMa, &m.currentMa,
@@ -104,7 +94,7 @@ int RunStatus(const CliOptions& options) {
                        {"model", TesterModelName(s.hardwareRevision)},
                        {"attached", attached},
                        {"profile", profile},
-                       {"ratedCurrentMa", source.ratedMa},
+                       {"ratedCurrentMa", source.currentMa},
                        {"vbusV", static_cast<double>(volts)},
                        {"currentMa", m.currentMa},
                        {"setpointMa", m.setpointMa},
@@ -118,7 +108,7 @@ int RunStatus(const CliOptions& options) {
                              VersionText(s.hardwareRevision) + ", firmware " + VersionText(s.firmwareVersion) + ")"},
               {"Source", attached ? "attached" : "not attached"},
               {"Profile", attached ? profile : "-"},
-              {"Rated current", Format("%dmA", static_cast<int>(source.ratedMa))},
+              {"Rated current", Format("%dmA", static_cast<int>(source.currentMa))},
               {"VBUS", Format("%.2f V", static_cast<double>(volts))},
               {"Current", Format("%d mA", static_cast<int>(m.currentMa))},
               {"Loopback", Format("%d mA", static_cast<int>(m.loopbackMa))},
@@ -131,7 +121,7 @@ int RunStatus(const CliOptions& options) {
 int RunProfiles(const CliOptions& options) {
   Session s;
   if (const int code = ConnectTester(options, &s)) return code;
-  SourceState source;
+  PortStatus source;
   if (const int code = ReadSource(s, &source)) return code;
   if (source.attach != 1) return Fail(s.Name() + ": no source is attached");
   PdoList list;

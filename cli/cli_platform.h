@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "link/tester_commands.h"
+#include "link/tester_port.h"
 
 namespace CLI {
 class App;
@@ -24,18 +25,13 @@ struct PlatformOptions {
   std::string deviceRoot;  // POSIX: root of the device tree (tests, simulated tester)
 };
 
-// An open link to one tester.
+// An open link to one tester: the monitor core's port and its clock, whose
+// sleeps end early when a stop is requested.
 class CliLink {
  public:
   virtual ~CliLink() = default;
-  virtual CommandChannel Channel() = 0;
-  // Notices since the last call: bit n - 1 for notice n (1 attached, 2
-  // detached, 3 new profile, 4 capabilities changed).
-  virtual unsigned TakeNotices() = 0;
-  // The tester went away (unplugged, driver failure).
-  virtual bool Gone() const = 0;
-  // Waits up to `ms`, receiving notices; returns early when a stop is requested.
-  virtual void Wait(unsigned ms) = 0;
+  virtual TesterPort& Port() = 0;
+  virtual MonitorClock& Clock() = 0;
 };
 
 enum class OpenStatus { Ok, Busy, Failed };

@@ -16,13 +16,31 @@
 
 namespace {
 
+// Real time whose sleeps keep receiving from the tester and end early on a
+// signal.
+class SignalClock : public MonitorClock {
+ public:
+  explicit SignalClock(SerialLinkPosix& link) : link_(link) {}
+  int64_t NowUs() override { return MonotonicUs(); }
+  bool Sleep(uint32_t ms) override {
+    if (!Stopped()) link_.Wait(ms, true);
+    return !Stopped();
+  }
+  void Stop() override { stopped_ = true; }
+  void Restart() override { stopped_ = false; }
+  bool Stopped() const override { return stopped_ || StopRequested(); }
+
+ private:
+  SerialLinkPosix& link_;
+  bool stopped_ = false;
+};
+
 class PosixLink : public CliLink {
  public:
-  CommandChannel Channel() override { return link.Channel(); }
-  unsigned TakeNotices() override { return link.TakeNotices(); }
-  bool Gone() const override { return link.Gone(); }
-  void Wait(unsigned ms) override { link.Wait(ms, true); }
+  TesterPort& Port() override { return link; }
+  MonitorClock& Clock() override { return clock; }
   SerialLinkPosix link;
+  SignalClock clock{link};
 };
 
 std::atomic<bool> stopRequested{false};

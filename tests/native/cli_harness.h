@@ -81,6 +81,7 @@ inline Result Finish(Child c) {
       }
     }
   }
+  if (open > 0) kill(c.pid, SIGKILL);  // hung: fail rather than wait forever
   int status = 0;
   waitpid(c.pid, &status, 0);
   r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

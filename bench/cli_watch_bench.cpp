@@ -1,0 +1,118 @@
+// loadpost-cli watch against `loadpost-cli sim-serve` (the simulated tester on
+// a pseudo-terminal with wire timing), both the real programs:
+// - readings per second of `watch --interval 0`, as a ratio of the wire limit
+//   for one measurement exchange (5 + 15 bytes at 115200 baud, 10 bits each:
+//   576 per second);
+// - CPU time of an idle `watch --interval 1000` per second of wall time, in
+//   its steady state.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr double kWireLimitPerSecond = 115200.0 / 10.0 / 20.0;  // 576
+
+pid_t Spawn(const std::vector<std::string>& args, int* stdoutFd) {
+  int out[2];
+  if (pipe(out) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  posix_spawn_file_actions_addclose(&actions, out[1]);
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  *stdoutFd = out[0];
+  return pid;
+}
+
+std::string ReadLine(int fd) {
+  std::string line;
+  char ch;
+  while (read(fd, &ch, 1) == 1 && ch != '\n') line += ch;
+  return line;
+}
+
+int Wait(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// utime + stime of a process, in seconds.
+double CpuSeconds(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string f;
+  double ticks = 0;
+  for (int i = 3; fields >> f; ++i) {
+    if (i == 14 || i == 15) ticks += std::stod(f);
+    if (i == 15) break;
+  }
+  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+}  // namespace
+
+int main() {
+  int serverOut = -1;
+  const pid_t server = Spawn({LOADPOST_CLI, "sim-serve"}, &serverOut);
+  std::string root;
+  for (std::string line = ReadLine(serverOut); !line.empty(); line = ReadLine(serverOut)) {
+    if (line.rfind("device-root ", 0) == 0) root = line.substr(12);
+    if (!root.empty()) break;
+  }
+  const std::string csv = "/tmp/loadpost-watch-bench.csv";
+
+  int watchOut = -1;
+  const pid_t every = Spawn({LOADPOST_CLI, "--device-root", root, "watch", "--interval", "0", "--duration", "5",
+                             "--load", "1000", "--out", csv},
+                            &watchOut);
+  Wait(every);
+  std::ifstream lines(csv);
+  std::string line, first, last;
+  long count = -1;  // the header
+  while (std::getline(lines, line)) {
+    if (count == 0) first = line;
+    last = line;
+    ++count;
+  }
+  const double seconds = std::stod(last.substr(0, last.find(','))) - std::stod(first.substr(0, first.find(',')));
+  const double rate = (count - 1) / seconds;
+  std::printf("watch --interval 0: %ld readings in %.3f s = %.1f readings/s, %.3f of the wire limit (576/s)\n", count,
+              seconds, rate, rate / kWireLimitPerSecond);
+
+  const pid_t idle = Spawn({LOADPOST_CLI, "--device-root", root, "watch", "--interval", "1000", "--duration", "14",
+                            "--out", csv},
+                           &watchOut);
+  std::this_thread::sleep_for(std::chrono::seconds(3));  // connected and watching
+  const double cpuStart = CpuSeconds(idle);
+  const auto wallStart = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(std::chrono::seconds(10));
+  const double cpu = CpuSeconds(idle) - cpuStart;
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+  Wait(idle);
+  std::printf("watch --interval 1000, idle: %.3f s CPU in %.1f s = %.2f%% of one core\n", cpu, wall,
+              100.0 * cpu / wall);
+
+  kill(server, SIGTERM);
+  Wait(server);
+  std::remove(csv.c_str());
+  return 0;
+}
