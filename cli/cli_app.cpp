@@ -6,9 +6,8 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_output.h"
 #include "cli/cli_platform.h"
+#include "cli/cli_source_tests.h"
 #include "shell/version.h"
-
-namespace {
 
 void AddLimitOptions(CLI::App* command, LimitOptions* limits) {
   command->add_option("--limit-mode", limits->mode,
@@ -20,8 +19,6 @@ void AddLimitOptions(CLI::App* command, LimitOptions* limits) {
   command->add_flag("--accept-risk", limits->acceptRisk,
                     "Accept drawing more than the source's rating (needed by --limit-mode allow and force)");
 }
-
-}  // namespace
 
 int RunCli(int argc, char** argv) {
   CLI::App app{"Loadpost command line: lists Trevane KT-40/KT-60 load testers, reads them, sets their load and "
@@ -112,6 +109,7 @@ int RunCli(int argc, char** argv) {
         exitCode = RunWatch(options, watch);
       });
 
+  AddSourceTestCommands(app, options, &exitCode);
   AddPlatformCommands(app, &exitCode);
 
   try {

@@ -5,6 +5,10 @@
 
 #include "cli/cli_session.h"
 
+namespace CLI {
+class App;
+}
+
 int RunList(const CliOptions& options);
 int RunStatus(const CliOptions& options);
 int RunProfiles(const CliOptions& options);
@@ -20,6 +24,11 @@ struct LimitOptions {
   long long forcedLimitMa = -1;  // --limit MA with force
   bool acceptRisk = false;
 };
+// The --limit-mode, --limit and --accept-risk options of a command.
+void AddLimitOptions(CLI::App* command, LimitOptions* limits);
+// The limit options as the tester's limit mode and ceiling; an empty string
+// when they are acceptable, else why not.
+std::string CheckLimits(const LimitOptions& l, uint32_t* mode, uint16_t* forcedIndex);
 
 struct LoadOptions {
   long long loadMa = -1;

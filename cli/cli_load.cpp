@@ -18,6 +18,8 @@ constexpr long long kTopLoadMa = 5100;
 constexpr int64_t kMaxMeasurePeriodMs = 1000;  // capacity needs a reading at least this often
 constexpr int64_t kPassEveryUs = 1'000'000;    // how often a watch lets the monitor follow the source
 
+}  // namespace
+
 // The limit options as the tester's limit mode and ceiling; an empty string
 // when they are acceptable, else why not.
 std::string CheckLimits(const LimitOptions& l, uint32_t* mode, uint16_t* forcedIndex) {
@@ -35,6 +37,8 @@ std::string CheckLimits(const LimitOptions& l, uint32_t* mode, uint16_t* forcedI
   }
   return "";
 }
+
+namespace {
 
 // A load on the source, set back to 0 mA (and the tester back to enforced
 // limits) however the command ends.

@@ -202,10 +202,12 @@ SweepRegionInputs RunRegionInputs(const GraphSession& session) {
   return in;
 }
 
-BandRange RunBand(const GraphSession& session) {
+std::optional<VoltageWindow> RunWindow(const GraphSession& session) {
   const uint16_t load = session.setpointMa;
-  return RealtimeBand(ComputeVoltageWindow(session.WindowInputs(load, load)), session.axis);
+  return ComputeVoltageWindow(session.WindowInputs(load, load));
 }
+
+BandRange RunBand(const GraphSession& session) { return RealtimeBand(RunWindow(session), session.axis); }
 
 // --- The test thread -----------------------------------------------------------
 

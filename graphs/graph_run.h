@@ -154,7 +154,9 @@ BandRange RealtimeBand(const std::optional<VoltageWindow>& window, const GraphAx
 std::string RunCsv(const GraphSession& session);
 // The inputs of the sweep's regions.
 SweepRegionInputs RunRegionInputs(const GraphSession& session);
-// The real-time graph's band at the run's set-point.
+// The voltage window of the real-time graph at the run's set-point (the
+// set-point also stands for the measured current), and its band on the axis.
+std::optional<VoltageWindow> RunWindow(const GraphSession& session);
 BandRange RunBand(const GraphSession& session);
 
 // --- The test thread -----------------------------------------------------------

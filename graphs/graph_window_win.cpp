@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cwchar>
 
+#include "graphs/graph_overlay.h"
 #include "graphs/graph_run.h"
 #include "graphs/graph_window_win.h"
 #include "graphs/run_link.h"
@@ -112,15 +113,26 @@ void WriteTexts(HDC dc, float fontPixels, const wchar_t* const* texts, const int
   if (font) DeleteObject(font);
 }
 
-void DrawRealtimeOverlay(HDC dc, LineChart& chart) {
+// The legend of the run's mode: swatches, then their texts.
+void DrawLegend(HDC dc, const LineChart& chart, uint32_t mode) {
+  const GraphLegend& legend = LegendOf(mode);
   const int h = chart.height;
-  const Gdiplus::ARGB green = 0x4000FF00;
-  const int swatchX = 20;
-  FillSwatches(dc, &green, &swatchX, 1, h);
-  const wchar_t* text = L"Acceptable Range";
-  const int textX = 55;
-  WriteTexts(dc, 14.0f, &text, &textX, 1, h + 5);
+  Gdiplus::ARGB colours[3];
+  int swatchXs[3], textXs[3];
+  const wchar_t* texts[3];
+  const int count = legend.count < 3 ? legend.count : 3;
+  for (int i = 0; i < count; ++i) {
+    colours[i] = legend.items[i].argb;
+    swatchXs[i] = legend.items[i].swatchX;
+    textXs[i] = legend.items[i].textX;
+    texts[i] = legend.items[i].text;
+  }
+  FillSwatches(dc, colours, swatchXs, count, h + legend.swatchDy);
+  WriteTexts(dc, legend.fontPixels, texts, textXs, count, h + legend.textDy);
+}
 
+void DrawRealtimeOverlay(HDC dc, LineChart& chart) {
+  DrawLegend(dc, chart, RealTime);
   // The band of the run's profile at the load the tester reported; a profile
   // without a window shows none.
   const BandRange band = RunBand(graphSession);
@@ -138,14 +150,7 @@ void DrawSweepOverlay(HDC dc, LineChart& chart) {
       chart.ShadePolygon(dc, s.currentsMa, s.volts, s.count, s.colour.r, s.colour.g, s.colour.b);
     }
   }
-
-  const int h = chart.height;
-  const Gdiplus::ARGB colours[3] = {0x4000FF00, 0x40FF0000, 0x40646464};
-  const int swatchXs[3] = {20, 175, 275};
-  FillSwatches(dc, colours, swatchXs, 3, h + 2);
-  const wchar_t* texts[3] = {L"Required Operating Range", L"Out of Spec", L"Permissible shut down region"};
-  const int textXs[3] = {55, 210, 310};
-  WriteTexts(dc, 12.0f, texts, textXs, 3, h + 7);
+  DrawLegend(dc, chart, Sweep);
 }
 
 // --- Window -----------------------------------------------------------------------

@@ -11,6 +11,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
   python3
+  # loadpost-cli: options (CLI11) and JSON output and reports (nlohmann-json), header-only
+  libcli11-dev nlohmann-json3-dev
 )
 
 missing=()

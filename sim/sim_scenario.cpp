@@ -300,6 +300,21 @@ class Parser {
       bool haveVoltage = false;
       bool haveCurrent = false;
       for (size_t i = 1; i < t.size(); ++i) {
+        const std::string word = Lower(t[i]);
+        if (word == "resistance") {
+          if (i + 1 >= t.size()) return Fail("'resistance' of profile '" + t[0] + "' takes one resistance");
+          if (!Resistance(t[++i], &p.resistanceMohm)) return false;
+          continue;
+        }
+        if (word == "ripple") {
+          if (i + 2 >= t.size()) return Fail("'ripple' of profile '" + t[0] + "' takes <mV> <Hz>");
+          if (!Real(t[i + 1], 0, 5000, "ripple amplitude", &p.rippleMv) ||
+              !Real(t[i + 2], 0, 1e6, "ripple frequency", &p.rippleHz)) {
+            return false;
+          }
+          i += 2;
+          continue;
+        }
         double dummy = 0;
         std::string unit;
         SplitUnit(t[i].substr(t[i].find('-', 1) == std::string::npos ? 0 : t[i].find('-', 1) + 1), &dummy, &unit);

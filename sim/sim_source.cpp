@@ -109,7 +109,7 @@ PdoList PowerSource::Capabilities() const {
 
 double PowerSource::OutputMv(double contractMv, double loadMa) const {
   // mA x mOhm = uV.
-  double mv = contractMv - loadMa * setup_.resistanceMohm / 1000.0;
+  double mv = contractMv - loadMa * (setup_.resistanceMohm + Active().resistanceMohm) / 1000.0;
   const double rating = Active().maxMa;
   if (loadMa > rating) mv -= (loadMa - rating) * setup_.foldbackMohm / 1000.0;
   return std::max(0.0, mv);

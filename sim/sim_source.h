@@ -48,7 +48,8 @@ class PowerSource {
   PdoList Capabilities() const;
 
   // Voltage at the source's own output (mV) while `loadMa` flows, supplying
-  // `contractMv`: the output resistance, and a steeper droop above the rating.
+  // `contractMv`: the output resistance (the charger's and the active
+  // profile's), and a steeper droop above the rating.
   double OutputMv(double contractMv, double loadMa) const;
   // The load above which the source shuts down (after Setup().tripMs); 0 = never.
   double TripThresholdMa() const;

@@ -731,6 +731,10 @@ Measurement TesterModel::ReadMeasurement(SimTime t) {
     if (setup_.rippleMv > 0.0 && setup_.rippleHz > 0.0) {
       vbus += setup_.rippleMv * std::sin(2.0 * kPi * setup_.rippleHz * static_cast<double>(t) / 1e6);
     }
+    const SourceProfile& profile = source_->Active();
+    if (profile.rippleMv > 0.0 && profile.rippleHz > 0.0) {
+      vbus += profile.rippleMv * std::sin(2.0 * kPi * profile.rippleHz * static_cast<double>(t) / 1e6);
+    }
     vbus += Noise(setup_.noiseMv);
   }
   if (current > 0.0) current += Noise(setup_.noiseMa);

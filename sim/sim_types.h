@@ -27,6 +27,10 @@ struct SourceProfile {
   uint16_t minMv = 5000;
   uint16_t maxMv = 5000;
   uint16_t maxMa = 3000;
+  // Faults of this profile alone (a charger whose one output stage is weak):
+  int resistanceMohm = 0;  // added to the charger's output resistance while supplied
+  double rippleMv = 0.0;   // amplitude of a sine on VBUS while supplied
+  double rippleHz = 0.0;
 };
 
 // A charger (or any USB port) that can sit behind the tester.

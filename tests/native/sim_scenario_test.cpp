@@ -72,6 +72,7 @@ TEST(SimScenario, EveryShippedScenarioLoads) {
       {"legacy.sim", 1, 20, 30, 0, 0},      {"no-source.sim", 1, 20, 30, -1, 0}, {"no-devices.sim", 0, 0, 0, 0, 0},
       {"ripple.sim", 1, 20, 30, 5, 0},      {"timeline.sim", 2, 20, 30, -1, 0}, {"faults.sim", 1, 20, 30, 5, 0},
       {"slow-bridge.sim", 1, 20, 30, 5, 0},
+      {"faulty.sim", 1, 20, 30, 5, 0},
   };
   for (const Want& w : wants) {
     SCOPED_TRACE(w.file);

@@ -1,0 +1,155 @@
+#include "cli/cli_core_session.h"
+
+#include <chrono>
+#include <cstdlib>
+
+#include "cli/cli_output.h"
+#include "link/profile_text.h"
+#include "shell/shared_state.h"
+
+namespace {
+
+constexpr uint32_t kOpenWaitMs = 6000;    // attach handling alone takes a second
+constexpr uint32_t kSwitchWaitMs = 5000;  // a profile or voltage change
+
+}  // namespace
+
+CliPort::CliPort(CliLink& link) : link_(link), channel_(link.Channel()) {
+  closed_.exchange = [](const uint8_t*, size_t, uint8_t, ReplyBody&) { return ExchangeStatus::NotSent; };
+  closed_.sleep = channel_.sleep;
+}
+
+int CliPort::PendingNotice() {
+  pending_ |= link_.TakeNotices();
+  for (int n = 1; n <= 4; ++n) {
+    if (pending_ & (1u << (n - 1))) return n;
+  }
+  return 0;
+}
+
+void CliPort::ClearNotice(int n) {
+  if (n >= 1 && n <= 4) pending_ &= ~(1u << (n - 1));
+}
+
+int64_t CliClock::NowUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+bool CliClock::Sleep(uint32_t ms) {
+  if (Stopped()) return false;
+  link_.Wait(ms);
+  return !Stopped();
+}
+
+bool CliClock::Stopped() const { return stopped_ || StopRequested(); }
+
+CoreSession::~CoreSession() {
+  if (!finished_) Finish(false);
+}
+
+bool CoreSession::UserStopped() const { return clock_ && clock_->Stopped(); }
+
+std::string CoreSession::Broken() const {
+  if (!finishing_ && UserStopped()) return "stopped by the user";
+  if (!live.testerConnected || !port_ || !port_->IsOpen()) return "the connection to the tester was lost";
+  if (sourceSeen_ && !live.portReady) return "the source was detached";
+  return "";
+}
+
+int CoreSession::Open(const CliOptions& options, const LimitOptions& limits, uint16_t currentStepMa,
+                      uint16_t timeStepMs) {
+  uint32_t mode = EnforceLimits;
+  uint16_t forcedIndex = 0;
+  if (const std::string why = CheckLimits(limits, &mode, &forcedIndex); !why.empty()) return Fail(why);
+  if (const int code = ConnectTester(options, &session_)) return code;
+  port_ = std::make_unique<CliPort>(*session_.link);
+  clock_ = std::make_unique<CliClock>(*session_.link);
+  core_ = std::make_unique<MonitorCore>(*port_, *clock_, view_);
+  const ConnectResult c = core_->Connect(session_.hardwareRevision, session_.firmwareVersion);
+  if (!c.ok) return Fail(session_.Name() + ": " + FirstLine(c.message.c_str()));
+  // The program's own settings, which the first ready pass writes to the tester.
+  config.limitMode = mode;
+  config.forcedLimitIndex = forcedIndex;
+  config.currentStepMa = currentStepMa;
+  config.timeStepMs = timeStepMs;
+  limitsChanged_ = mode != EnforceLimits;
+  finished_ = false;
+  if (!PassUntil(kOpenWaitMs, [this] { return live.portReady && !core_->SettingsOwed(); })) {
+    std::string why = Broken();
+    if (why.empty()) why = live.portReady ? FirstLine(kSettingsNotWrittenText) : FirstLine(kNoSourceText);
+    return Fail(session_.Name() + ": " + why);
+  }
+  return kExitOk;
+}
+
+bool CoreSession::PassUntil(uint32_t ms, const std::function<bool()>& done) {
+  const int64_t until = clock_->NowUs() + static_cast<int64_t>(ms) * 1000;
+  // Between tests the monitor runs its quick passes, as during a real-time graph.
+  graph.graphMode = RealTime;
+  graph.testStopped = 0;
+  for (;;) {
+    if (!Broken().empty()) return false;
+    core_->Pass();
+    if (live.portReady) sourceSeen_ = true;
+    if (!Broken().empty()) return false;
+    if (done() && port_->PendingNotice() == 0) return true;
+    if (clock_->NowUs() >= until) return false;
+  }
+}
+
+std::string CoreSession::Switch(int row, uint16_t voltageMv, uint16_t toleranceMv) {
+  const PdoList list = GetPdoList();
+  if (row < 0 || row >= list.count) return Format("row %d is not in the capability list", row);
+  const PdoEntry entry = list.entries[row];
+  auto onRow = [row, entry] {
+    const uint16_t mv = live.profileVoltageMv;
+    if (live.activePdoIndex != row) return false;
+    return entry.minMv == entry.maxMv ? mv == entry.minMv : mv >= entry.minMv && mv <= entry.maxMv;
+  };
+  auto failed = [&](const std::string& what) {
+    const std::string why = Broken();
+    return why.empty() ? "the source did not switch to " + what : why;
+  };
+  if (!onRow()) {
+    const CommandResult r = core_->RequestProfileRow(row);
+    if (!r.ok) return FirstLine(r.message.c_str());
+    if (!PassUntil(kSwitchWaitMs, onRow)) return failed(Format("row %d", row));
+  }
+  if (voltageMv == 0) return "";
+  auto there = [&] { return onRow() && std::abs(live.profileVoltageMv - voltageMv) <= toleranceMv; };
+  if (!there()) {
+    const CommandResult r = core_->RequestVoltage(voltageMv);
+    if (!r.ok) return FirstLine(r.message.c_str());
+    if (!PassUntil(kSwitchWaitMs, there)) return failed(Format("%u mV", static_cast<unsigned>(voltageMv)));
+  }
+  return "";
+}
+
+std::string CoreSession::Finish(bool firstProfile) {
+  if (finished_ || !core_) return "";
+  finished_ = true;
+  finishing_ = true;
+  std::string problem;
+  if (port_->IsOpen()) {
+    // Nothing left waiting may raise the load again.
+    requests.requestedLoadMa = 0;
+    requests.loadRequestPending = 0;
+    const CommandChannel& channel = port_->Channel();
+    if (!commands::SetLoadCurrent(channel, 0) && !commands::SetLoadCurrent(channel, 0)) {
+      problem = "could not set the load back to 0 mA (the tester did not answer)";
+    }
+  }
+  if (firstProfile && problem.empty() && port_->IsOpen() && live.portReady && GetPdoList().count > 0) {
+    if (const std::string why = Switch(0, 0, 0); !why.empty()) problem = "could not put the source back on row 0: " + why;
+  }
+  if (limitsChanged_ && port_->IsOpen()) {
+    config.limitMode = EnforceLimits;
+    RecomputeMaxLoadCurrent();
+    if (!commands::WriteTesterSettings(port_->Channel(), SettingsFromConfig())) {
+      problem += std::string(problem.empty() ? "" : "; ") + "could not set the tester back to enforced limits";
+    }
+  }
+  finishing_ = false;
+  return problem;
+}

@@ -1,0 +1,160 @@
+// report: every profile of the source judged in one run, written as an HTML
+// page, report.json and one CSV per run (report/report_files.h).
+#include <ctime>
+#include <filesystem>
+#include <memory>
+
+#include "cli/cli_graph_tests.h"
+#include "cli/cli_output.h"
+#include "cli/cli_source_tests.h"
+#include "link/profile_text.h"
+#include "report/chart_svg.h"
+#include "report/report_files.h"
+#include "shell/shared_state.h"
+
+namespace {
+
+std::string LocalTimeText() {
+  const std::time_t now = std::time(nullptr);
+  char text[64] = "";
+  if (const std::tm* t = std::localtime(&now)) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %z", t);
+  return text;
+}
+
+std::string RunLabel(const ReportRun& r) {
+  std::string label = Utf8(r.plan.profileText.c_str());
+  if (r.plan.request == PlanRequest::RowAndVoltage) label += Format(" at %.2f V", r.plan.requestedMv / 1000.0);
+  return label;
+}
+
+void PrintSummary(const Report& rep, const std::filesystem::path& html) {
+  std::vector<std::vector<std::string>> rows = {
+      {"#", "PROFILE", "REQUESTED", "NO LOAD", "HIGHEST LOAD", "RIPPLE", "VERDICT", "FIRST FAILING STEP"}};
+  for (size_t i = 0; i < rep.runs.size(); ++i) {
+    const ReportRun& r = rep.runs[i];
+    const JudgedStep* none = r.NoLoadStep();
+    const JudgedStep* top = r.HighestStep();
+    const JudgedStep* fail = r.FirstFailingStep();
+    std::string verdict = r.plan.request == PlanRequest::Refused ? "not run"
+                          : r.Overall() == Verdict::None && !r.Complete() ? "INCOMPLETE"
+                                                                          : VerdictText(r.Overall());
+    rows.push_back({std::to_string(i + 1), Utf8(r.plan.profileText.c_str()),
+                    r.plan.request == PlanRequest::AsSupplied ? "as supplied" : Format("%.2f V", r.plan.requestedMv / 1000.0),
+                    none ? Format("%.2f V", none->volts) : "-",
+                    top ? Format("%.2f V at %u mA", top->volts, static_cast<unsigned>(top->currentMa)) : "-",
+                    r.ripple.samples > 0 ? Format("%.0f mV %s", r.ripple.RippleVolts() * 1000.0, VerdictText(r.ripple.verdict)) : "-",
+                    verdict,
+                    fail ? Utf8(fail->line.text) : r.plan.request == PlanRequest::Refused ? Utf8(r.plan.refusal.c_str()) : r.error});
+  }
+  PrintTable(stdout, rows, true);
+  const Verdict overall = rep.Overall();
+  std::printf("Verdict %s%s\nReport: %s\n",
+              rep.Incomplete() && overall != Verdict::Fail ? "INCOMPLETE" : VerdictText(overall),
+              rep.Incomplete() ? (" (incomplete: " + (rep.incompleteReason.empty() ? std::string("unfinished") : rep.incompleteReason) + ")").c_str() : "",
+              html.string().c_str());
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int RunReport(const CliOptions& options, const ReportOptions& o) {
+  if (const std::string why = CheckSweepSettings(o.settings); !why.empty()) return Fail(why);
+  if (!(o.rippleSeconds > 0.0 && o.rippleSeconds <= 3600.0)) return Fail("--ripple-seconds must be above 0 and at most 3600");
+  const std::filesystem::path dir(std::u8string(o.outDir.begin(), o.outDir.end()));
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (const std::string why = CheckWritable((dir / kReportHtmlName).string()); !why.empty()) return Fail(why);
+
+  CoreSession session;
+  if (const int code = session.Open(options, o.settings.limits, static_cast<uint16_t>(o.settings.currentStepMa),
+                                    static_cast<uint16_t>(o.settings.timeStepMs))) {
+    return code;
+  }
+  const Session& tester = session.Tester();
+  Report rep;
+  rep.serial = tester.Name();
+  rep.model = TesterModelName(tester.hardwareRevision);
+  rep.hardware = VersionText(tester.hardwareRevision);
+  rep.firmware = VersionText(tester.firmwareVersion);
+  rep.date = LocalTimeText();
+  rep.limitMode = o.settings.limits.mode;
+  rep.currentStepMa = static_cast<uint16_t>(o.settings.currentStepMa);
+  rep.timeStepMs = static_cast<uint16_t>(o.settings.timeStepMs);
+  rep.rippleSeconds = o.rippleSeconds;
+  const PdoList list = GetPdoList();
+  for (int i = 0; i < list.count; ++i) {
+    wchar_t text[kProfileTextChars];
+    FormatProfileListText(list.entries[i], tester.hardwareRevision, text, kProfileTextChars);
+    rep.capabilities.push_back(Utf8(text));
+  }
+  for (const PlannedRun& p : PlanReport(list, tester.hardwareRevision)) rep.runs.push_back(ReportRun{p});
+
+  int toRun = 0;
+  for (const ReportRun& r : rep.runs) toRun += r.plan.request != PlanRequest::Refused;
+  auto chart = std::make_unique<LineChart>();
+  Progress progress;
+  std::string stopReason;
+  std::string error;
+  int k = 0;
+  for (size_t i = 0; i < rep.runs.size() && stopReason.empty(); ++i) {
+    ReportRun& run = rep.runs[i];
+    if (run.plan.request == PlanRequest::Refused) continue;
+    const std::string label = Format("run %zu (%s)", i + 1, RunLabel(run).c_str());
+    if (const std::string why = session.Broken(); !why.empty()) {
+      stopReason = why + " before " + label;
+      break;
+    }
+    progress.Profile(++k, toRun, RunLabel(run));
+    progress.Phase("switching");
+    const bool voltage = run.plan.request == PlanRequest::RowAndVoltage;
+    if (run.plan.request != PlanRequest::AsSupplied) {
+      run.error = session.Switch(run.plan.row, voltage ? run.plan.requestedMv : 0, VoltageToleranceMv(run.plan.entry));
+      if (!run.error.empty()) {
+        stopReason = label + ": " + run.error;
+        break;
+      }
+    }
+    run.started = true;
+    run.profileMv = live.profileVoltageMv;
+    run.profileKind = live.profileKind;
+    run.profileSubKind = live.profileSubKind;
+    run.ripple = CaptureRipple(session, *chart, o.rippleSeconds, progress, nullptr, nullptr);
+    if (run.ripple.end != RunEnd::Complete) {
+      run.error = RunEndText(run.ripple.end);
+      stopReason = label + ": " + run.error;
+      break;
+    }
+    run.sweep = RunSweepTest(session, *chart, progress);
+    if (run.sweep.end != RunEnd::Complete) {
+      run.error = RunEndText(run.sweep.end);
+      stopReason = label + ": " + run.error;
+      break;
+    }
+    // What is measured so far is on disk, marked unfinished, should the
+    // program be ended before it can write the rest.
+    if (!WriteReportFiles(rep, dir, &error)) break;
+  }
+  if (stopReason.empty() && error.empty()) {
+    rep.finished = true;
+  } else if (!stopReason.empty()) {
+    rep.incompleteReason = stopReason;
+  } else {
+    rep.incompleteReason = error;
+  }
+  progress.Phase("back to the first profile");
+  const std::string problem = session.Finish(true);
+  progress.Clear();
+  if (!problem.empty()) rep.incompleteReason += (rep.incompleteReason.empty() ? "" : "; ") + problem;
+  const bool written = WriteReportFiles(rep, dir, &error);
+  if (options.json) {
+    nlohmann::json j = ReportJson(rep);
+    j["path"] = (dir / kReportHtmlName).string();
+    PrintJson(stdout, j);
+  } else {
+    PrintSummary(rep, dir / kReportHtmlName);
+  }
+  if (!written) return Fail(error);
+  if (!problem.empty()) return Fail(tester.Name() + ": " + problem);
+  if (rep.Incomplete()) return Fail("report incomplete: " + rep.incompleteReason);
+  return rep.Overall() == Verdict::Fail ? kExitFail : kExitOk;
+}

@@ -1,0 +1,212 @@
+// ripple and sweep, and the options of the three commands that judge a source.
+#include "cli/cli_source_tests.h"
+
+#include <CLI/CLI.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "cli/cli_graph_tests.h"
+#include "cli/cli_output.h"
+#include "config/config_rules.h"
+#include "link/profile_text.h"
+#include "report/chart_svg.h"
+#include "report/report_files.h"
+#include "shell/shared_state.h"
+
+namespace {
+
+using nlohmann::json;
+
+std::filesystem::path PathOf(const std::string& utf8) { return std::filesystem::path(std::u8string(utf8.begin(), utf8.end())); }
+
+std::string ActiveProfileText(const CoreSession& session, uint8_t hardwareRevision) {
+  wchar_t text[kProfileTextChars];
+  FormatProfileListText(GetPdoList().EntryAt(live.activePdoIndex), hardwareRevision, text, kProfileTextChars);
+  return Narrow(text);
+}
+
+json WindowJson(const std::optional<VoltageWindow>& w) {
+  if (!w) return nullptr;
+  return {{"low", w->low}, {"high", w->high}};
+}
+
+bool WriteOutput(const std::string& path, const std::string& bytes) {
+  std::string error;
+  if (WriteWholeFile(PathOf(path), bytes, &error)) return true;
+  Fail(error);
+  return false;
+}
+
+}  // namespace
+
+std::string CheckSweepSettings(const SweepSettings& s) {
+  wchar_t message[256];
+  const auto narrow = [](long long v) { return static_cast<int32_t>(v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : v); };
+  ConfigCheckResult r = CheckCurrentStep(narrow(s.currentStepMa));
+  if (r.check == ConfigCheck::Ok) r = CheckTimeStep(narrow(s.timeStepMs), narrow(s.currentStepMa));
+  if (FormatConfigMessage(r, message, 256)) return FirstLine(message);
+  uint32_t mode = 0;
+  uint16_t index = 0;
+  return CheckLimits(s.limits, &mode, &index);
+}
+
+std::string CheckWritable(const std::string& path) {
+  if (path.empty()) return "";
+  std::filesystem::path probe = PathOf(path);
+  probe += ".tmp";
+  {
+    std::ofstream out(probe, std::ios::binary | std::ios::trunc);
+    if (!out) return "cannot write " + path;
+  }
+  std::error_code ignored;
+  std::filesystem::remove(probe, ignored);
+  return "";
+}
+
+int RunRipple(const CliOptions& options, const RippleOptions& r) {
+  if (!(r.seconds > 0.0 && r.seconds <= 86400.0)) return Fail("--seconds must be above 0 and at most 86400");
+  if (const std::string why = CheckWritable(r.csvPath); !why.empty()) return Fail(why);
+  CoreSession session;
+  if (const int code = session.Open(options, LimitOptions{}, config.currentStepMa, config.timeStepMs)) return code;
+  const std::string profile = ActiveProfileText(session, session.Tester().hardwareRevision);
+  const uint16_t profileMv = live.profileVoltageMv;
+  auto chart = std::make_unique<LineChart>();
+  Progress progress;
+  std::vector<Reading> samples;
+  int64_t startUs = 0;
+  const RippleCapture c = CaptureRipple(session, *chart, r.seconds, progress, &samples, &startUs);
+  progress.Clear();
+  const std::string problem = session.Finish(false);
+
+  const double rate = c.seconds > 0 ? c.samples / c.seconds : 0.0;
+  const bool complete = c.end == RunEnd::Complete;
+  if (options.json) {
+    json j = {{"profile", profile},          {"profileMv", profileMv},   {"samples", c.samples},
+              {"seconds", c.seconds},         {"samplesPerSecond", rate}, {"setpointMa", c.setpointMa},
+              {"window", WindowJson(c.window)}, {"verdict", VerdictText(c.verdict)}, {"complete", complete}};
+    if (c.samples > 0) {
+      j["minVolts"] = c.minVolts;
+      j["maxVolts"] = c.maxVolts;
+      j["rippleVolts"] = c.RippleVolts();
+    }
+    if (!complete) j["ended"] = RunEndText(c.end);
+    PrintJson(stdout, j);
+  } else {
+    std::vector<std::vector<std::string>> rows = {
+        {"Profile", Format("%s (source at %.2f V)", profile.c_str(), profileMv / 1000.0)},
+        {"Samples", Format("%d in %.2f s (%.0f per second)", c.samples, c.seconds, rate)}};
+    if (c.samples > 0) {
+      rows.push_back({"Minimum", Format("%.3f V", c.minVolts)});
+      rows.push_back({"Maximum", Format("%.3f V", c.maxVolts)});
+      rows.push_back({"Ripple", Format("%.0f mV", c.RippleVolts() * 1000.0)});
+    }
+    rows.push_back({"Window", c.window ? Format("%.3f V to %.3f V at %u mA", c.window->low, c.window->high,
+                                                static_cast<unsigned>(c.setpointMa))
+                                       : std::string("none for this profile")});
+    rows.push_back({"Verdict", std::string(VerdictText(c.verdict)) + (complete ? "" : Format(" (incomplete: %s)", RunEndText(c.end)))});
+    PrintTable(stdout, rows, false);
+  }
+  if (!r.csvPath.empty() && !WriteOutput(r.csvPath, BuildRippleCsv(samples, startUs))) return kExitError;
+  if (!problem.empty()) return Fail(session.Tester().Name() + ": " + problem);
+  if (!complete) return Fail(session.Tester().Name() + ": capture ended early: " + RunEndText(c.end));
+  return c.verdict == Verdict::Fail ? kExitFail : kExitOk;
+}
+
+int RunSweep(const CliOptions& options, const SweepOptions& o) {
+  if (const std::string why = CheckSweepSettings(o.settings); !why.empty()) return Fail(why);
+  for (const std::string* path : {&o.csvPath, &o.svgPath}) {
+    if (const std::string why = CheckWritable(*path); !why.empty()) return Fail(why);
+  }
+  CoreSession session;
+  if (const int code = session.Open(options, o.settings.limits, static_cast<uint16_t>(o.settings.currentStepMa),
+                                    static_cast<uint16_t>(o.settings.timeStepMs))) {
+    return code;
+  }
+  ReportRun run;
+  run.plan.row = live.activePdoIndex;
+  run.plan.entry = GetPdoList().EntryAt(live.activePdoIndex);
+  run.plan.profileText = Widen(ActiveProfileText(session, session.Tester().hardwareRevision));
+  run.plan.requestedMv = live.profileVoltageMv;
+  run.started = true;
+  run.profileMv = live.profileVoltageMv;
+  auto chart = std::make_unique<LineChart>();
+  Progress progress;
+  run.sweep = RunSweepTest(session, *chart, progress);
+  progress.Clear();
+  const std::string problem = session.Finish(false);
+  const SweepRecord& s = run.sweep;
+  const bool complete = s.end == RunEnd::Complete;
+
+  if (options.json) {
+    json j = RunJson(run, 1)["sweep"];
+    j["profile"] = Narrow(run.plan.profileText.c_str());
+    j["profileMv"] = run.profileMv;
+    j["complete"] = complete;
+    if (const JudgedStep* f = run.FirstFailingStep()) j["firstFailingStep"] = Utf8(f->line.text);
+    PrintJson(stdout, j);
+  } else {
+    std::vector<std::vector<std::string>> rows = {{"CURRENT", "VBUS", "RESULT"}};
+    for (const JudgedStep& step : s.judgement.steps) {
+      const bool outside = step.line.verdict == SweepVerdict::Under || step.line.verdict == SweepVerdict::Over;
+      rows.push_back({Format("%u mA", static_cast<unsigned>(step.currentMa)), Format("%.3f V", step.volts),
+                      !outside ? "ok" : step.permitted ? Utf8(step.line.text) + " (permitted: shut-down region)"
+                                                       : Utf8(step.line.text)});
+    }
+    PrintTable(stdout, rows, true);
+    std::printf("Profile %s, 0 to %u mA in %u mA steps of %u ms: %zu of %d steps, %s\n",
+                Narrow(run.plan.profileText.c_str()).c_str(), static_cast<unsigned>(s.endMa),
+                static_cast<unsigned>(s.currentStepMa), static_cast<unsigned>(s.timeStepMs), s.judgement.steps.size(),
+                s.stepCount, complete ? "complete" : RunEndText(s.end));
+    const JudgedStep* f = run.FirstFailingStep();
+    std::printf("Verdict %s%s%s\n", VerdictText(s.judgement.verdict), f ? ", first failing step: " : "",
+                f ? Utf8(f->line.text).c_str() : "");
+    std::fflush(stdout);
+  }
+  bool written = true;
+  if (!o.csvPath.empty()) written = WriteOutput(o.csvPath, s.csv) && written;
+  if (!o.svgPath.empty()) written = WriteOutput(o.svgPath, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + s.svg) && written;
+  if (!problem.empty()) return Fail(session.Tester().Name() + ": " + problem);
+  if (!complete) return Fail(session.Tester().Name() + ": sweep ended early: " + RunEndText(s.end));
+  if (!written) return kExitError;
+  return s.judgement.verdict == Verdict::Fail ? kExitFail : kExitOk;
+}
+
+void AddSourceTestCommands(CLI::App& app, CliOptions& options, int* exitCode) {
+  static RippleOptions ripple;
+  static SweepOptions sweep;
+  static ReportOptions report;
+  const auto addSettings = [](CLI::App* command, SweepSettings* s) {
+    command->add_option("--current-step", s->currentStepMa, "Current step in mA, 5 to 500 (the window's setting)")
+        ->capture_default_str();
+    command->add_option("--time-step", s->timeStepMs,
+                        "Time each step is held in ms, at least 4/3 of the current step, at most 60000")
+        ->capture_default_str();
+    AddLimitOptions(command, &s->limits);
+  };
+
+  CLI::App* r = app.add_subcommand(
+      "ripple", "Capture VBUS at the tester's full pace: samples, minimum, maximum, ripple and the verdict against "
+                "the active profile's voltage window (exit 1 on FAIL)");
+  r->add_option("--seconds", ripple.seconds, "How long to capture")->capture_default_str();
+  r->add_option("--csv", ripple.csvPath, "Write the samples (time in ms, VBUS in V) to this file");
+  r->callback([&options, exitCode] { *exitCode = RunRipple(options, ripple); });
+
+  CLI::App* s = app.add_subcommand(
+      "sweep", "Step the load from 0 mA to the ceiling and judge every step against the active profile's window "
+               "and regions (exit 0 all permitted, 1 any not, 2 error); the load goes back to 0 mA at the end");
+  addSettings(s, &sweep.settings);
+  s->add_option("--csv", sweep.csvPath, "Write the sweep as the window's Export CSV does");
+  s->add_option("--svg", sweep.svgPath, "Write the chart (axes, grid, regions, legend, curve) as an SVG picture");
+  s->callback([&options, exitCode] { *exitCode = RunSweep(options, sweep); });
+
+  CLI::App* p = app.add_subcommand(
+      "report", "Judge every profile of the source (ripple at no load, sweep to the rated current or ceiling) and "
+                "write report.html, report.json and one CSV per run; at the end the load goes to 0 mA and the "
+                "source back to its first profile (exit 0 all PASS, 1 any FAIL, 2 error or incomplete)");
+  addSettings(p, &report.settings);
+  p->add_option("--ripple-seconds", report.rippleSeconds, "Ripple capture of each run")->capture_default_str();
+  p->add_option("--out", report.outDir, "Folder for the report (made if missing)")->capture_default_str();
+  p->callback([&options, exitCode] { *exitCode = RunReport(options, report); });
+}

@@ -1,0 +1,47 @@
+// The commands that judge a source on the graph window's rules: ripple (the
+// real-time graph's capture), sweep (the voltage-versus-current sweep) and
+// report (every profile of the source, into an HTML, JSON and CSV report).
+#pragma once
+
+#include <string>
+
+#include "cli/cli_commands.h"
+
+// The window's sweep settings: current and time step, limit mode and ceiling.
+struct SweepSettings {
+  long long currentStepMa = 25;
+  long long timeStepMs = 500;
+  LimitOptions limits;
+};
+
+struct RippleOptions {
+  double seconds = 1.0;
+  std::string csvPath;
+};
+struct SweepOptions {
+  SweepSettings settings;
+  std::string csvPath;
+  std::string svgPath;
+};
+struct ReportOptions {
+  SweepSettings settings;
+  double rippleSeconds = 1.0;
+  std::string outDir = ".";
+};
+
+int RunRipple(const CliOptions& options, const RippleOptions& ripple);
+int RunSweep(const CliOptions& options, const SweepOptions& sweep);
+int RunReport(const CliOptions& options, const ReportOptions& report);
+
+// The settings as the window's configuration dialog would take them: an empty
+// string when acceptable, else the dialog's message.
+std::string CheckSweepSettings(const SweepSettings& s);
+
+// A file the command will write at its end can be created now (checked before
+// the tester is touched); empty when it can, else why not.
+std::string CheckWritable(const std::string& path);
+
+namespace CLI {
+class App;
+}
+void AddSourceTestCommands(CLI::App& app, CliOptions& options, int* exitCode);

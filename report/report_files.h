@@ -1,0 +1,26 @@
+// A report as files in one folder: report.html (one self-contained page: no
+// scripts, no network, the charts inline as SVG), report.json with the same
+// data, and one CSV per run in the window's sweep CSV format.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "report/report_model.h"
+
+constexpr const char* kReportHtmlName = "report.html";
+constexpr const char* kReportJsonName = "report.json";
+
+std::string ReportHtml(const Report& report);
+nlohmann::json ReportJson(const Report& report);
+nlohmann::json RunJson(const ReportRun& run, int number);
+
+// Writes every file, each through a temporary file renamed into place, so a
+// reader never finds half a file. False with `error` naming the file that
+// could not be written.
+bool WriteReportFiles(const Report& report, const std::filesystem::path& dir, std::string* error);
+
+// Writes `bytes` to `path` through `path`.tmp and a rename.
+bool WriteWholeFile(const std::filesystem::path& path, const std::string& bytes, std::string* error);

@@ -1,0 +1,199 @@
+// ripple, sweep and report end to end: the real loadpost-cli against sim-serve.
+#include <nlohmann/json.hpp>
+
+#include "graphs/sweep_csv.h"
+#include "graphs/sweep_plan.h"
+#include "tests/native/cli_harness.h"
+
+namespace {
+
+using namespace cli_harness;
+using nlohmann::json;
+
+// The window's smallest sweep that reaches 3 A: 7 steps.
+const std::vector<std::string> kQuick = {"--current-step", "500", "--time-step", "667"};
+
+std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Checks a page with Python's HTML parser (every element closed in order) and
+// every SVG in it with its XML parser; prints the number of SVG elements.
+std::string CheckMarkup(const std::string& path) {
+  const char* script = R"(
+import re, sys, html.parser, xml.etree.ElementTree as ET
+text = open(sys.argv[1], encoding='utf-8').read()
+class Check(html.parser.HTMLParser):
+    stack = []
+    def handle_starttag(self, tag, attrs):
+        if tag not in ('meta', 'br'): self.stack.append(tag)
+    def handle_startendtag(self, tag, attrs): pass
+    def handle_endtag(self, tag):
+        assert self.stack and self.stack.pop() == tag, 'unbalanced </%s>' % tag
+c = Check(); c.feed(text); c.close()
+assert not c.stack, 'unclosed %s' % c.stack
+svgs = re.findall(r'<svg.*?</svg>', text, re.S)
+for s in svgs: ET.fromstring(s)
+print(len(svgs))
+)";
+  const Result r = Finish(Spawn({"/usr/bin/python3", "-c", script, path}));
+  return r.code == 0 ? r.out : "error: " + r.err;
+}
+
+void WaitForFile(const std::string& path) {
+  for (int i = 0; i < 1200 && access(path.c_str(), F_OK) != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+struct CodeCase {
+  std::string scenario;
+  std::vector<std::string> args;
+  int code;
+  std::string text;  // in standard output (exit 0, 1) or standard error (2)
+};
+
+TEST(CliSourceTests, ExitCodesAndVerdicts) {
+  const std::string sagging = "tester VXPD0001 kt60\n charger fixed 15V 3A resistance 600\nend\n";
+  const std::string rippling = "tester VXPD0001 kt60\n charger fixed 9V 3A ripple 700 120\nend\n";
+  const CodeCase cases[] = {
+      {"default", {"ripple", "--seconds", "0.3"}, 0, "Verdict  PASS"},
+      {rippling, {"ripple", "--seconds", "0.3"}, 1, "Verdict  FAIL"},
+      {sagging, With({"sweep"}, kQuick), 1, "Verdict FAIL, first failing step: Under Voltage, V=13.580V, I=2000mA"},
+      {"default", {"sweep", "--current-step", "4"}, 2, "Minimum value for Current Intervals is 5mA"},
+      {"default", {"sweep", "--limit-mode", "allow"}, 2, "add --accept-risk"},
+      {"default", {"report", "--ripple-seconds", "0"}, 2, "--ripple-seconds must be above 0"},
+      {"no-source", {"ripple"}, 2, "No Device Under Test detected."},
+  };
+  std::vector<std::unique_ptr<SimServer>> servers;
+  std::vector<Child> children;
+  for (const CodeCase& c : cases) {  // all at once
+    servers.push_back(std::make_unique<SimServer>(c.scenario));
+    children.push_back(servers.back()->Start(c.args));
+  }
+  for (size_t i = 0; i < children.size(); ++i) {
+    const CodeCase& c = cases[i];
+    SCOPED_TRACE(c.args[0] + " on " + c.scenario);
+    const Result r = Finish(children[i]);
+    EXPECT_EQ(r.code, c.code) << r.out << r.err;
+    EXPECT_NE((c.code == 2 ? r.err : r.out).find(c.text), std::string::npos) << r.out << r.err;
+  }
+}
+
+TEST(CliSourceTests, SweepCsvIsTheWindowsWriterOutputAndTheChartIsWellFormed) {
+  SimServer server("ripple");
+  const std::string csv = testing::TempDir() + "sweep.csv";
+  const std::string svg = testing::TempDir() + "sweep.svg";
+  const Result r = server.Run(With({"--json", "sweep", "--csv", csv, "--svg", svg}, kQuick));
+  ASSERT_EQ(r.code, 0) << r.err;
+  const json j = json::parse(r.out);
+  float volts[kSweepTableSize];
+  std::fill(std::begin(volts), std::end(volts), kSweepNoValue);
+  ASSERT_EQ(j["steps"].size(), 7u);
+  for (const json& step : j["steps"]) volts[step["index"].get<int>()] = step["volts"].get<float>();
+  EXPECT_EQ(ReadFile(csv), BuildSweepCsv(volts, kSweepTableSize, j["currentStepMa"], j["endMa"]));
+  const Result parsed = Finish(Spawn({"/usr/bin/python3", "-c", "import sys,xml.etree.ElementTree as E;E.parse(sys.argv[1])", svg}));
+  EXPECT_EQ(parsed.code, 0) << parsed.err;
+  EXPECT_NE(ReadFile(svg).find("Permissible shut down region"), std::string::npos);
+}
+
+TEST(CliReport, DefaultChargerPassesAndTheFaultyOneFailsOnItsFaultyProfiles) {
+  struct Want {
+    const char* scenario;
+    int code;
+    std::vector<std::string> verdicts;
+    std::vector<const char*> firstFailing;  // per run: how it starts, "" for none, null for either
+  } wants[] = {
+      {"default", 0, {"PASS", "PASS", "PASS", "PASS", "PASS", "PASS", "PASS"}, {"", "", "", "", "", "", ""}},
+      {"faulty", 1, {"PASS", "FAIL", "FAIL", "PASS", "PASS", "PASS"},
+       {"", nullptr, "Under Voltage, V=13.580V, I=2000mA", "", "", ""}},
+  };
+  std::vector<std::unique_ptr<SimServer>> servers;
+  std::vector<Child> children;
+  for (const Want& w : wants) {  // both reports run at once
+    servers.push_back(std::make_unique<SimServer>(w.scenario));
+    const std::string out = testing::TempDir() + "report-" + w.scenario;
+    children.push_back(servers.back()->Start(With({"report", "--ripple-seconds", "0.3", "--out", out}, kQuick)));
+  }
+  for (size_t i = 0; i < children.size(); ++i) {
+    const Want& w = wants[i];
+    SCOPED_TRACE(w.scenario);
+    const Result r = Finish(children[i]);
+    EXPECT_EQ(r.code, w.code) << r.out << r.err;
+    const std::string dir = testing::TempDir() + "report-" + w.scenario + "/";
+    const json j = json::parse(ReadFile(dir + "report.json"));
+    EXPECT_TRUE(j["complete"].get<bool>());
+    ASSERT_EQ(j["runs"].size(), w.verdicts.size());
+    const std::string html = ReadFile(dir + "report.html");
+    for (size_t k = 0; k < w.verdicts.size(); ++k) {
+      const json& run = j["runs"][k];
+      EXPECT_EQ(run["verdict"], w.verdicts[k]) << k;
+      if (!w.firstFailing[k]) continue;  // the rippling profile's steps fail at random
+      const std::string first = run.contains("firstFailingStep") ? run["firstFailingStep"]["text"].get<std::string>() : "";
+      EXPECT_EQ(first.substr(0, std::string(w.firstFailing[k]).size()), w.firstFailing[k]) << k;
+    }
+    for (const json& run : j["runs"]) EXPECT_EQ(ReadFile(dir + run["sweep"]["csv"].get<std::string>()).rfind(kSweepCsvHeader, 0), 0u);
+    for (const json& row : j["source"]["capabilities"]) EXPECT_NE(html.find(row.get<std::string>()), std::string::npos) << row;
+    EXPECT_EQ(CheckMarkup(dir + "report.html"), std::to_string(w.verdicts.size()) + "\n");
+    // The source is back on its first profile.
+    EXPECT_NE(servers[i]->Run({"status"}).out.find("VBUS           5.00 V"), std::string::npos);
+  }
+}
+
+TEST(CliReport, EndedPartWayLeavesAnIncompleteReportAndNoLoad) {
+  struct Case {
+    const char* name;
+    std::string control;  // control command, or "" for Ctrl-C (SIGINT)
+    std::string reason;
+    bool toldZero;        // the tester was told 0 mA after the event
+  } cases[] = {
+      {"detach", "detach", "the source was detached", true},
+      {"unplug", "unplug VXPD0001", "the connection to the tester was lost", false},
+      {"sigint", "", "stopped by the user", true},
+  };
+  std::vector<std::unique_ptr<SimServer>> servers;
+  std::vector<Child> children;
+  const auto dirOf = [](const Case& c) { return testing::TempDir() + "partial-" + c.name + "/"; };
+  const auto recordOf = [](const Case& c) { return testing::TempDir() + "record-" + c.name + ".txt"; };
+  for (const Case& c : cases) {  // all at once
+    std::remove(recordOf(c).c_str());
+    std::remove((dirOf(c) + "report.json").c_str());
+    servers.push_back(std::make_unique<SimServer>("default", std::vector<std::string>{"--record", recordOf(c)}));
+    children.push_back(servers.back()->Start(With({"report", "--ripple-seconds", "0.3", "--out", dirOf(c)}, kQuick)));
+  }
+  for (size_t i = 0; i < children.size(); ++i) {
+    WaitForFile(dirOf(cases[i]) + "report.json");  // written after the first run
+    if (cases[i].control.empty()) {
+      kill(children[i].pid, SIGINT);
+    } else {
+      servers[i]->Control(cases[i].control);
+    }
+  }
+  for (size_t i = 0; i < children.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.name);
+    const Result r = Finish(children[i]);
+    EXPECT_EQ(r.code, 2) << r.out << r.err;
+    const json j = json::parse(ReadFile(dirOf(c) + "report.json"));
+    EXPECT_FALSE(j["complete"].get<bool>());
+    EXPECT_NE(j["incompleteReason"].get<std::string>().find(c.reason), std::string::npos) << j["incompleteReason"];
+    EXPECT_EQ(j["runs"][0]["verdict"], "PASS");
+    EXPECT_NE(ReadFile(dirOf(c) + "report.html").find("INCOMPLETE REPORT"), std::string::npos);
+    if (c.toldZero) {
+      const std::string frames = ReadFile(recordOf(c));
+      const size_t last = frames.rfind(" RX 02 03 10 ");
+      ASSERT_NE(last, std::string::npos);
+      EXPECT_EQ(frames.substr(last + 13, 5), "00 00") << frames.substr(last, 40);
+    }
+    // Stopped with the source still there: it is back on its first profile.
+    if (c.control.empty()) {
+      EXPECT_NE(servers[i]->Run({"status"}).out.find("VBUS           5.00 V"), std::string::npos);
+    }
+  }
+}
+
+}  // namespace
