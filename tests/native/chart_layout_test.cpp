@@ -112,11 +112,6 @@ TEST_F(ChartLayoutTest, TitlesTakeRoomAboveAndBelow) {
   EXPECT_EQ(Lay().xAxisTitleX, 5 + 400 - 84);
 }
 
-TEST_F(ChartLayoutTest, HiddenYLabelsStartThePlotFivePixelsIn) {
-  chart->showYLabels = 0;
-  EXPECT_EQ(Lay().plotLeft, 10);
-}
-
 TEST_F(ChartLayoutTest, FractionalLabelsKeepTheirDivisions) {
   ChartLayout layout = Lay();
   EXPECT_EQ(chart->yDivisions, 12);
@@ -259,14 +254,6 @@ TEST_F(ChartLayoutTest, FiveSlotsOnAWidePlot) {
   }
 }
 
-TEST_F(ChartLayoutTest, CategoryValuesUseTheWholeGridRows) {
-  FillSweep(5, 25, 6.0f);
-  const ChartLayout layout = Lay();
-  // 6 V is the top grid line, not the top of the plot.
-  EXPECT_EQ(MapCategoryY(layout, 6.0f), layout.plotBottom - 12 * layout.rowH);
-  EXPECT_EQ(MapCategoryY(layout, 3.0f), layout.plotBottom - 6 * layout.rowH);
-}
-
 TEST_F(ChartLayoutTest, MissingValuesBreakTheLine) {
   FillSweep(8, 25, static_cast<float>(kNoValue));
   for (int i : {0, 1, 2, 5, 6, 7}) chart->SetCategoryValue(0, i, 5.0f);
@@ -323,14 +310,6 @@ TEST_F(ChartLayoutTest, NarrowSlotsAreAveragedIntoAboutOnePointPerPixel) {
   EXPECT_EQ(CategorySlotX(layout, 1020), lastX);
 }
 
-TEST_F(ChartLayoutTest, ManySlotsLabelEveryNth) {
-  chart->SetXDivisions(60);
-  FillSweep(121, 25, 5.0f);
-  const ChartLayout layout = Lay();
-  EXPECT_EQ(layout.labelStep, 2);
-  EXPECT_EQ(layout.reserve, 20);  // "1000" .. "3000"
-}
-
 TEST_F(ChartLayoutTest, OverlaysMapCurrentsOntoSlots) {
   chart->SetXDivisions(60);
   FillSweep(121, 25, 5.0f);
@@ -362,18 +341,6 @@ TEST_F(ChartLayoutTest, OverlaysBeforeTheFirstDrawAreHarmless) {
   const OverlayMapping m = OverlayFromChart(*chart, 25);
   const OverlayRect r = ShadeRectGeometry(m, 0, 5.25f, 3000, 7.0f);
   EXPECT_EQ(r.h, 0);  // no stored layout: nothing to fill
-}
-
-TEST_F(ChartLayoutTest, PictureIsScaledDownToHalfThePlot) {
-  const ChartLayout layout = Lay();  // plot 377 x 333
-  const ChartPicturePlacement big = PicturePlacement(layout, 1000, 500);
-  const float s = std::min((377 / 2) / 1000.0f, (333 / 2) / 500.0f);
-  EXPECT_EQ(big.w, static_cast<int>(1000 * s));
-  EXPECT_EQ(big.h, static_cast<int>(500 * s));
-  EXPECT_EQ(big.x, layout.plotLeft + (377 - big.w) / 2);
-  const ChartPicturePlacement small = PicturePlacement(layout, 40, 30);
-  EXPECT_EQ(small.w, 40);
-  EXPECT_EQ(small.y, layout.plotTop + (333 - 30) / 2);
 }
 
 // The reducer must leave exactly the pixels of the full trace.

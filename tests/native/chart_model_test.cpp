@@ -12,27 +12,6 @@ namespace {
 
 std::unique_ptr<LineChart> NewChart() { return std::make_unique<LineChart>(); }
 
-TEST(ChartModel, StartsWithTheDocumentedDefaults) {
-  auto chart = NewChart();
-  EXPECT_EQ(chart->yDivisions, 12);
-  EXPECT_EQ(chart->xDivisions, 10);
-  EXPECT_EQ(chart->categoryGap, 2);
-  EXPECT_FLOAT_EQ(chart->categoryWidth, 20.0f);
-  EXPECT_EQ(chart->width, 400);
-  EXPECT_EQ(chart->height, 350);
-  EXPECT_EQ(chart->plotColour, 0xC8C8C8u);
-  EXPECT_EQ(chart->gradientEndColour, 0xFFFFFFu);
-  EXPECT_EQ(chart->seriesColour[0], 0x0000FFu);  // red as 0x00BBGGRR
-  EXPECT_EQ(chart->seriesColour[1], 0xFF0000u);  // blue
-  EXPECT_EQ(chart->showXLabels, 1);
-  EXPECT_EQ(chart->showYLabels, 1);
-  EXPECT_EQ(chart->showGrid, 0);
-  EXPECT_EQ(chart->categoryMode, 0);
-  EXPECT_EQ(chart->axisFont, nullptr);  // no fonts outside Windows
-  EXPECT_EQ(chart->title, nullptr);
-  EXPECT_EQ(chart->categoryLabel[kMaxPoints - 1], nullptr);
-}
-
 TEST(ChartModel, AddPointChecksSeriesThenRoom) {
   auto chart = NewChart();
   EXPECT_EQ(chart->AddPoint(2, 1.0, 1.0), 2);
@@ -163,24 +142,6 @@ TEST(ChartModel, TextsAreCutToTheirBuffers) {
   EXPECT_STREQ(chart->categoryLabel[kMaxPoints - 1], L"");
   chart->SetCategoryLabel(0, nullptr);
   EXPECT_EQ(chart->categoryLabel[0], nullptr);
-}
-
-TEST(ChartModel, DivisionsAndColours) {
-  auto chart = NewChart();
-  EXPECT_EQ(chart->SetYDivisions(8), 0);
-  EXPECT_EQ(chart->SetXDivisions(37), 0);
-  EXPECT_EQ(chart->yDivisions, 8);
-  EXPECT_EQ(chart->xDivisions, 37);
-  chart->SetPlotColours(0, 0, 0);
-  EXPECT_EQ(chart->plotColour, 0u);
-  EXPECT_EQ(chart->useGradient, 0);
-}
-
-TEST(ChartModel, BackgroundImageNeedsWindows) {
-  auto chart = NewChart();
-  EXPECT_EQ(chart->SetBackgroundImage(nullptr), 1);
-  EXPECT_EQ(chart->SetBackgroundImage(L"/nonexistent.png"), 0);
-  EXPECT_EQ(chart->backgroundImage, nullptr);
 }
 
 }  // namespace

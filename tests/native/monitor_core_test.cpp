@@ -229,3 +229,21 @@ TEST(MonitorFaults, DamagedRepliesAreDroppedNeverRead) {
 }
 
 }  // namespace
+
+namespace {
+
+// A weak 5 V charger sags under 2 A: each stretch of low voltage is logged
+// once, however many passes it lasts, and a recovery starts a new episode.
+TEST(MonitorReadings, UnderVoltageIsLoggedOncePerEpisode) {
+  rig::Monitor m(
+      "charger weak\n  fixed 5V 3A\n  resistance 400\n  trip off\nend\n"
+      "tester VXPD0001 kt60\n  charger weak\n  noise 0 0\nend\n");
+  for (int ma : {2000, 200, 2000}) {
+    ASSERT_TRUE(m.core.SetLoad(static_cast<uint16_t>(ma)).ok);
+    m.PassFor(3000);
+  }
+  EXPECT_EQ(m.Count(L"Under voltage detected", LogError), 2);
+  EXPECT_EQ(m.Count(L"Over voltage detected"), 0);
+}
+
+}  // namespace

@@ -62,14 +62,6 @@ struct Bench {
   SimTime now = 0;
 };
 
-TEST(SimFrames, BuildsTheFramesOfTheProtocol) {
-  EXPECT_EQ(sim::HexString(sim::BuildFrame(0x0A)), "02 01 0A 0A 03");
-  EXPECT_EQ(sim::HexString(sim::BuildFrame(0xE1, {0x00})), "02 02 E1 00 E2 03");
-  EXPECT_EQ(sim::HexString(sim::BuildFrame(0x10, {0xF4, 0x01})), "02 03 10 F4 01 E7 03");
-  EXPECT_EQ(sim::HexString(sim::BuildFrame(0xE0, {0x01, 0x02, 0xB8, 0x0B})), "02 05 E0 01 02 B8 0B 54 03");
-  EXPECT_TRUE(sim::BuildFrame(Bytes(0x80, 0x01)).empty());
-}
-
 TEST(SimReplies, VersionReplyCarriesHardwareAndFirmware) {
   Bench b(Kt60());
   auto r = b.Ask(0x01);
@@ -101,37 +93,6 @@ TEST(SimReplies, PortStatusOfAttachedAndDetachedPort) {
   ASSERT_EQ(s.size(), 13u);
   EXPECT_EQ(s[1], 0);
   EXPECT_EQ(U16(s, 5), 0);
-}
-
-TEST(SimReplies, CapabilityListIs58BytesOfEntries) {
-  Bench b(Kt60());
-  Bytes c = b.Body(0x0B);
-  ASSERT_EQ(c.size(), 59u);
-  EXPECT_EQ(c[1], 5);  // count
-  struct Want {
-    int pos, kind, sub;
-    uint16_t minMv, maxMv, ma;
-  } want[] = {{1, 5, 0, 5000, 5000, 3000},
-              {2, 5, 0, 9000, 9000, 3000},
-              {3, 5, 0, 15000, 15000, 3000},
-              {4, 5, 0, 20000, 20000, 3250},
-              {5, 5, 3, 3300, 21000, 3000}};
-  for (int i = 0; i < 5; ++i) {
-    const size_t e = 1 + 2 + 8 * i;
-    const uint16_t type = U16(c, e);
-    EXPECT_EQ(type & 0x0F, want[i].pos) << i;
-    EXPECT_EQ((type >> 4) & 0x0F, want[i].kind) << i;
-    EXPECT_EQ((type >> 8) & 0x07, want[i].sub) << i;
-    EXPECT_EQ(U16(c, e + 2), want[i].minMv) << i;
-    EXPECT_EQ(U16(c, e + 4), want[i].maxMv) << i;
-    EXPECT_EQ(U16(c, e + 6), want[i].ma) << i;
-  }
-  for (size_t i = 1 + 2 + 8 * 5; i < c.size(); ++i) EXPECT_EQ(c[i], 0) << i;
-
-  b.tester.Detach(b.now);
-  c = b.Body(0x0B);
-  ASSERT_EQ(c.size(), 59u);
-  EXPECT_EQ(c[1], 0);
 }
 
 TEST(SimReplies, NonPdPortsListOneEntryOfTheirKind) {
@@ -219,13 +180,6 @@ TEST(SimSettings, LimitModeDecidesWhatTheLoadMayDraw) {
   EXPECT_EQ(b.tester.AppliedLoadMa(), 1500);
   Bytes m = b.Body(0x0C);
   EXPECT_EQ(U16(m, 5), 1500);
-}
-
-TEST(SimSettings, SdpRatingIsTheStandardPortLimit) {
-  Bench b(Kt60("sdp"));
-  EXPECT_EQ(U16(b.Body(0x0A), 7), 500);
-  b.Body(0xE0, {0x02, 0x84, 0x03});
-  EXPECT_EQ(U16(b.Body(0x0A), 7), 900);
 }
 
 TEST(SimSettings, LoopbackAndUpstreamEstimateShowInMeasurements) {
@@ -422,39 +376,6 @@ TEST(SimLoad, ShortOverloadDoesNotTripAndRestartComesBack) {
   EXPECT_EQ(b.tester.AppliedLoadMa(), 0);  // the load went off with the source
 }
 
-TEST(SimLoad, TemperatureRisesWithPower) {
-  sim::DeviceSetup d = Kt60();
-  Bench b(d);
-  b.Body(0x0D, {0x04, 0x20, 0x4E});  // 20 V
-  b.Wait(300 * kMs);
-  b.Body(0x10, {0xB8, 0x0B});  // 3 A: about 60 W
-  const uint8_t before = b.Body(0x0C)[2];
-  b.Wait(120 * 1000 * kMs);
-  const uint8_t after = b.Body(0x0C)[2];
-  EXPECT_EQ(before, 25);
-  EXPECT_GT(after, 50);
-  EXPECT_LT(after, 70);
-}
-
-TEST(SimLoad, RippleAndNoiseAreDeterministic) {
-  sim::DeviceSetup d = Kt60();
-  d.rippleMv = 50;
-  d.rippleHz = 100;
-  d.noiseMv = 4;
-  auto readings = [&]() {
-    Bench b(d);
-    std::vector<uint16_t> v;
-    for (int i = 0; i < 20; ++i) v.push_back(U16(b.Body(0x0C), 3));
-    return v;
-  };
-  const auto first = readings();
-  EXPECT_EQ(first, readings());
-  const auto [lo, hi] = std::minmax_element(first.begin(), first.end());
-  EXPECT_GT(*hi - *lo, 40);
-  EXPECT_LE(*hi, 5054);
-  EXPECT_GE(*lo, 4946);
-}
-
 TEST(SimBridge, RepliesReachTheHostByPacketTimerOrEventCharacter) {
   // The request's 5 bytes cross by 435 us, the reply starts 200 us later; a
   // GetMeasurements reply (15 bytes) is all across at 1938 us, the capability
@@ -513,14 +434,6 @@ TEST(SimBridge, RefusedAndOutOfRangeSettingsChangeNothingAndOpeningStartsAfresh)
   t.SetHostOpen(true, 2 * kMs);
   EXPECT_EQ(t.LatencyTimer(), 255);
   EXPECT_FALSE(t.Bridge().EventCharEnabled());
-}
-
-TEST(SimWire, BackToBackWritesQueueOnTheLine) {
-  sim::TesterModel t(Kt60(), nullptr);
-  const SimTime first = t.HostWrite(sim::BuildFrame(0x01), 0);
-  const SimTime second = t.HostWrite(sim::BuildFrame(0x01), 0);
-  EXPECT_EQ(first, 435);
-  EXPECT_EQ(second, 870);  // each burst is rounded up to the microsecond
 }
 
 TEST(SimWire, WrongLineSettingsGetNoAnswer) {
@@ -628,18 +541,6 @@ TEST(SimFaults, UnplugInTheMiddleOfAReply) {
   EXPECT_FALSE(b.tester.Plugged());
   EXPECT_TRUE(b.tester.TakeUnplugRequest().has_value());
   EXPECT_FALSE(b.Ask(0x01).ok);  // nobody listens any more
-}
-
-TEST(SimRecord, LinesAreTimeStampedHex) {
-  Bench b(Kt60());
-  b.now = 12345678;
-  b.Body(0x10, {0xE8, 0x03});
-  const auto lines = b.record.Lines();
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[0], "12.346286 # device VXPD0001");
-  EXPECT_EQ(lines[1], "12.346286 RX 02 03 10 E8 03 F9 03");  // when its last byte arrived
-  EXPECT_EQ(lines[2], "12.346486 TX 02 01 10 10 03");        // 200 us later
-  EXPECT_EQ(sim::FormatRecordTime(5), "0.000005");
 }
 
 }  // namespace

@@ -38,27 +38,6 @@ Scenario LoadFile(const std::string& name) {
   return s;
 }
 
-TEST(SimScenario, DefaultFileMatchesTheBuiltInDefault) {
-  const Scenario file = LoadFile("default.sim");
-  const Scenario builtIn = Parse(sim::DefaultScenarioText());
-  ASSERT_EQ(file.devices.size(), 1u);
-  ASSERT_EQ(builtIn.devices.size(), 1u);
-  for (const Scenario* s : {&file, &builtIn}) {
-    const sim::DeviceSetup& d = s->devices[0];
-    EXPECT_EQ(d.serial, "VXPD0001");
-    EXPECT_EQ(d.hardwareRevision, 20);
-    EXPECT_EQ(d.firmwareVersion, 30);
-    EXPECT_TRUE(d.attached);
-    ASSERT_EQ(d.charger.profiles.size(), 5u);
-    EXPECT_EQ(d.charger.profiles[3].minMv, 20000);
-    EXPECT_EQ(d.charger.profiles[3].maxMa, 3250);
-    EXPECT_EQ(d.charger.profiles[4].kind, 5);
-    EXPECT_EQ(d.charger.profiles[4].subKind, 3);
-    EXPECT_EQ(d.charger.profiles[4].minMv, 3300);
-    EXPECT_EQ(d.charger.profiles[4].maxMv, 21000);
-  }
-}
-
 TEST(SimScenario, EveryShippedScenarioLoads) {
   struct Want {
     const char* file;

@@ -102,18 +102,8 @@ TEST(Calibration, OpensShowingTheStoredCalibrationOfEachChannel) {
   // gain = (4000 - 20000) / (3990 - 19950), offset = 4000 - 3990 x gain
   EXPECT_NEAR(Number(app, dialog, IDC_CAL_GAIN), 1.002506, 1e-6);
   EXPECT_NEAR(Number(app, dialog, IDC_CAL_OFFSET), 0.0, 0.01);
-  EXPECT_EQ(app.Text(dialog, IDC_CAL_APPLIED1), L"4000");
-  EXPECT_EQ(app.Text(dialog, IDC_CAL_APPLIED2), L"20000");
   EXPECT_EQ(app.Text(dialog, IDC_CAL_MEASURED1), L"3990");
   EXPECT_EQ(app.Text(dialog, IDC_CAL_MEASURED2), L"19950");
-  EXPECT_EQ(app.Text(dialog, IDC_CAL_APPLIED_HEADER), L"Power Supply");
-  EXPECT_EQ(app.Text(dialog, IDC_CAL_MEASURED_HEADER), L"KT-60");
-  EXPECT_FALSE(app.IsEnabled(dialog, IDC_CAL_APPLIED1));
-  EXPECT_FALSE(app.IsEnabled(dialog, IDC_CAL_APPLIED2));
-  EXPECT_TRUE(app.IsEnabled(dialog, IDC_CAL_READ1));
-  EXPECT_TRUE(app.IsEnabled(dialog, IDC_CAL_READ2));
-  EXPECT_EQ(SendMessageW(GetDlgItem(dialog, IDC_CAL_ALLOW_POINTS), BM_GETCHECK, 0, 0), BST_UNCHECKED);
-  EXPECT_FALSE(app.Screenshot(L"calibration_dialog_vbus", dialog).empty());
 
   // The current channel: the tester applies the load (first column), the
   // multimeter measures it.
@@ -125,12 +115,9 @@ TEST(Calibration, OpensShowingTheStoredCalibrationOfEachChannel) {
   EXPECT_EQ(app.Text(dialog, IDC_CAL_MEASURED2), L"3010");
   EXPECT_NEAR(Number(app, dialog, IDC_CAL_GAIN), 1.0032, 1e-6);  // (502 - 3010) / (500 - 3000)
   EXPECT_NEAR(Number(app, dialog, IDC_CAL_OFFSET), 0.4, 1e-3);   // 502 - 500 x gain
-  EXPECT_EQ(app.Text(dialog, IDC_CAL_APPLIED_HEADER), L"KT-60");
-  EXPECT_EQ(app.Text(dialog, IDC_CAL_MEASURED_HEADER), L"Multimeter");
   EXPECT_FALSE(app.IsEnabled(dialog, IDC_CAL_READ1));
   EXPECT_FALSE(app.IsEnabled(dialog, IDC_CAL_READ2));
   EXPECT_GE(app.CountFrames("RX", ui::FrameHex(0xE4, {0x01})), 1);
-  app.Screenshot(L"calibration_dialog_current", dialog);
 
   // Back on VBUS the tester is read again. Its reply is slow this time: the
   // dialog waits with its controls disabled and keeps answering meanwhile.
@@ -161,9 +148,6 @@ TEST(Calibration, ReadAveragesTheLiveVbusWhileTheDialogKeepsWorking) {
   EXPECT_EQ(app.Text(dialog, IDC_CAL_DATE), kNotAvailable);
   EXPECT_EQ(app.Text(dialog, IDC_CAL_GAIN), kNotAvailable);
   EXPECT_EQ(app.Text(dialog, IDC_CAL_OFFSET), kNotAvailable);
-  EXPECT_EQ(app.Text(dialog, IDC_CAL_APPLIED1), L"4000");
-  EXPECT_EQ(app.Text(dialog, IDC_CAL_APPLIED2), L"20000");
-  EXPECT_EQ(app.Text(dialog, IDC_CAL_MEASURED1), L"");
 
   // While the 30 samples are taken the button says "Wait" (the dialog answers
   // while it samples) and nothing else that could change the reading works.
@@ -189,101 +173,50 @@ TEST(Calibration, ReadAveragesTheLiveVbusWhileTheDialogKeepsWorking) {
   EXPECT_EQ(ReadPoint(app, dialog, IDC_CAL_READ2), L"");
   EXPECT_NEAR(Number(app, dialog, IDC_CAL_MEASURED2), 20000.0, 300.0);
   EXPECT_EQ(app.CountFrames("RX", kWriteFramePrefix), 0);  // reading writes nothing
-  ASSERT_TRUE(CloseDialog(app, dialog, IDOK));
-  EXPECT_EQ(app.Exit(), 0);
-}
 
-TEST(Calibration, ReadIsAbandonedWhenTheTesterIsUnplugged) {
-  ui::LoadpostApp app;
-  ASSERT_TRUE(app.Start(ui::Scenario(L"default")));
-  HWND dialog = OpenCalibration(app);
-  ASSERT_NE(dialog, nullptr);
+  // A tester unplugged while a point is read: the reading is abandoned.
   ASSERT_TRUE(app.Click(dialog, IDC_CAL_READ1));
   ASSERT_TRUE(ui::WaitForControlText(app, dialog, IDC_CAL_READ1, L"Wait", 2000));
+  const std::wstring before = app.Text(dialog, IDC_CAL_MEASURED1);
   app.SimCommand("unplug VXPD0001");
   EXPECT_EQ(TakeBox(app, dialog, kErrorCaption), L"The tester is no longer connected. The reading was abandoned.");
   EXPECT_TRUE(ui::WaitForControlText(app, dialog, IDC_CAL_READ1, L"Read", 2000));
-  EXPECT_EQ(app.Text(dialog, IDC_CAL_MEASURED1), L"");
+  EXPECT_EQ(app.Text(dialog, IDC_CAL_MEASURED1), before);
   ASSERT_TRUE(CloseDialog(app, dialog, IDCANCEL));
   EXPECT_EQ(app.Exit(), 0);
 }
 
+// The points are checked (by the rules the native tests cover in full) before
+// anything is measured or written.
 TEST(Calibration, PointsAreCheckedBeforeAnythingIsMeasuredOrWritten) {
   ui::LoadpostApp app;
   ASSERT_TRUE(app.Start(ui::Scenario(L"default")));
   HWND dialog = OpenCalibration(app);
   ASSERT_NE(dialog, nullptr);
-
   ASSERT_TRUE(app.Click(dialog, IDC_CAL_ALLOW_POINTS));
   ASSERT_TRUE(ui::WaitUntil([&] { return app.IsEnabled(dialog, IDC_CAL_APPLIED1); }, 3000));
-  EXPECT_TRUE(app.IsEnabled(dialog, IDC_CAL_APPLIED2));
-
-  struct Case {
-    const wchar_t* point1;
-    const wchar_t* point2;
-    int button;
-    const wchar_t* message;
-  } cases[] = {
-      {L"3799", L"20000", IDC_CAL_READ1, L"Invalid calibration point. Point 1 should be equal or greater than 3800."},
-      {L"-", L"20000", IDC_CAL_READ1, L"Invalid calibration point. Point 1 should be equal or greater than 3800."},
-      {L"4k", L"20000", IDC_CAL_READ1, L"\"To be applied value\" for point 1 is incorrect"},
-      {L"13000", L"22000", IDC_CAL_READ2, L"Invalid calibration point. Point 2 should be equal or less than 21000."},
-      {L"4000", L"13999", IDC_CAL_READ2,
-       L"Invalid calibration point. point 1 and point 2 should be at least 10000 apart."},
-      {L"4000", L"2x", IDC_CAL_READ2, L"\"To be applied value\" for point 2 is incorrect"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(ui::Narrow(std::wstring(c.point1) + L" / " + c.point2));
-    app.SetText(dialog, IDC_CAL_APPLIED1, c.point1);
-    app.SetText(dialog, IDC_CAL_APPLIED2, c.point2);
-    ASSERT_TRUE(app.Click(dialog, c.button));
-    EXPECT_EQ(TakeBox(app, dialog, kErrorCaption), c.message);
-    // A refused reading gives the button back at once and measures nothing.
-    EXPECT_TRUE(ui::WaitForControlText(app, dialog, c.button, L"Read", 2000));
-    EXPECT_TRUE(ui::WaitUntil([&] { return app.IsEnabled(dialog, c.button); }, 2000));
-    EXPECT_EQ(app.Text(dialog, IDC_CAL_MEASURED1), L"");
-    EXPECT_EQ(app.Text(dialog, IDC_CAL_MEASURED2), L"");
-  }
-
-  // Calibrate asks first, then checks the applied points (the bounds 3800 and
-  // 21000 themselves are allowed) and the measured ones.
-  struct CalibrateCase {
-    const wchar_t* point1;
-    const wchar_t* point2;
-    const wchar_t* measured1;
-    const wchar_t* measured2;
-    const wchar_t* message;
-  } calibrateCases[] = {
-      {L"3800", L"21000", L"", L"", L"Please carry out the measurement for point 1"},
-      {L"3800", L"21000", L"3810", L"", L"Please carry out the measurement for point 2"},
-      {L"3800", L"21000", L"5000", L"5000", L"The measured values of point 1 and point 2 must differ."},
-  };
-  for (const CalibrateCase& c : calibrateCases) {
-    SCOPED_TRACE(ui::Narrow(std::wstring(c.point1) + L" / " + c.point2 + L" / " + c.measured1 + L" / " + c.measured2));
-    app.SetText(dialog, IDC_CAL_APPLIED1, c.point1);
-    app.SetText(dialog, IDC_CAL_APPLIED2, c.point2);
-    app.SetText(dialog, IDC_CAL_MEASURED1, c.measured1);
-    app.SetText(dialog, IDC_CAL_MEASURED2, c.measured2);
-    ASSERT_TRUE(app.Click(dialog, IDC_CAL_CALIBRATE));
-    EXPECT_EQ(TakeBox(app, dialog, kQuestionCaption, IDYES),
-              L"Are you sure you want to overwrite the calibration data?");
-    EXPECT_EQ(TakeBox(app, dialog, kErrorCaption), c.message);
-  }
-  EXPECT_EQ(app.Text(dialog, IDC_CAL_DATE), kNotAvailable);
-
+  app.SetText(dialog, IDC_CAL_APPLIED1, L"3799");
+  ASSERT_TRUE(app.Click(dialog, IDC_CAL_READ1));
+  EXPECT_EQ(TakeBox(app, dialog, kErrorCaption),
+            L"Invalid calibration point. Point 1 should be equal or greater than 3800.");
+  // A refused reading gives the button back at once and measures nothing.
+  EXPECT_TRUE(ui::WaitUntil([&] { return app.IsEnabled(dialog, IDC_CAL_READ1); }, 2000));
+  EXPECT_EQ(app.Text(dialog, IDC_CAL_MEASURED1), L"");
+  // Calibrate asks first, then checks the points.
+  app.SetText(dialog, IDC_CAL_APPLIED1, L"3800");
+  app.SetText(dialog, IDC_CAL_MEASURED1, L"5000");
+  app.SetText(dialog, IDC_CAL_MEASURED2, L"5000");
+  ASSERT_TRUE(app.Click(dialog, IDC_CAL_CALIBRATE));
+  TakeBox(app, dialog, kQuestionCaption, IDYES);
+  EXPECT_EQ(TakeBox(app, dialog, kErrorCaption), L"The measured values of point 1 and point 2 must differ.");
   // Unticking the box locks the applied points and restores the defaults.
   ASSERT_TRUE(app.Click(dialog, IDC_CAL_ALLOW_POINTS));
   EXPECT_TRUE(ui::WaitForControlText(app, dialog, IDC_CAL_APPLIED1, L"4000", 3000));
-  EXPECT_EQ(app.Text(dialog, IDC_CAL_APPLIED2), L"20000");
   EXPECT_FALSE(app.IsEnabled(dialog, IDC_CAL_APPLIED1));
-
-  // The current channel has its own bounds and defaults, and no Read.
+  // The current channel has its own bounds, and no Read.
   app.ChooseComboRow(dialog, IDC_CAL_CHANNEL, 1);
   ASSERT_TRUE(ui::WaitForControlText(app, dialog, IDC_CAL_MEASURED_HEADER, L"Multimeter"));
-  EXPECT_EQ(app.Text(dialog, IDC_CAL_APPLIED1), L"500");
-  EXPECT_EQ(app.Text(dialog, IDC_CAL_APPLIED2), L"3000");
   EXPECT_FALSE(app.Click(dialog, IDC_CAL_READ1));
-  EXPECT_FALSE(app.Click(dialog, IDC_CAL_READ2));
   ASSERT_TRUE(app.Click(dialog, IDC_CAL_ALLOW_POINTS));
   ASSERT_TRUE(ui::WaitUntil([&] { return app.IsEnabled(dialog, IDC_CAL_APPLIED1); }, 3000));
   app.SetText(dialog, IDC_CAL_APPLIED1, L"474");
@@ -293,14 +226,7 @@ TEST(Calibration, PointsAreCheckedBeforeAnythingIsMeasuredOrWritten) {
   TakeBox(app, dialog, kQuestionCaption, IDYES);
   EXPECT_EQ(TakeBox(app, dialog, kErrorCaption),
             L"Invalid calibration point. Point 1 should be equal or greater than 475.");
-  app.SetText(dialog, IDC_CAL_APPLIED1, L"600");
-  app.SetText(dialog, IDC_CAL_APPLIED2, L"2500");
-  ASSERT_TRUE(app.Click(dialog, IDC_CAL_ALLOW_POINTS));
-  EXPECT_TRUE(ui::WaitForControlText(app, dialog, IDC_CAL_APPLIED1, L"500", 3000));
-  EXPECT_EQ(app.Text(dialog, IDC_CAL_APPLIED2), L"3000");
-
-  // None of this reached the tester.
-  EXPECT_EQ(app.CountFrames("RX", kWriteFramePrefix), 0);
+  EXPECT_EQ(app.CountFrames("RX", kWriteFramePrefix), 0);  // none of this reached the tester
   ASSERT_TRUE(CloseDialog(app, dialog, IDCANCEL));
   EXPECT_EQ(app.Exit(), 0);
 }
@@ -347,7 +273,6 @@ TEST(Calibration, CalibrateWritesTheChannelAndResetClearsIt) {
   EXPECT_NEAR(Number(app, dialog, IDC_CAL_OFFSET), -25.0941, 2e-3);
   const std::wstring gainText = app.Text(dialog, IDC_CAL_GAIN);
   const std::wstring offsetText = app.Text(dialog, IDC_CAL_OFFSET);
-  app.Screenshot(L"calibration_written", dialog);
   ASSERT_TRUE(CloseDialog(app, dialog, IDOK));
 
   // Opened again, the dialog shows what the tester now holds.
@@ -393,27 +318,6 @@ TEST(Calibration, CalibrateWritesTheChannelAndResetClearsIt) {
   EXPECT_TRUE(ui::WaitForControlText(app, dialog, IDC_CAL_DATE, kNotAvailable));
   ASSERT_TRUE(CloseDialog(app, dialog, IDCANCEL));
   EXPECT_EQ(app.Exit(), 0);
-}
-
-TEST(Calibration, OnlyAConnectedKt60CanBeCalibrated) {
-  {
-    ui::LoadpostApp app;
-    ASSERT_TRUE(app.Start(ui::Scenario(L"kt40")));
-    ASSERT_TRUE(ui::WaitForLiveVbus(app));
-    ASSERT_TRUE(app.Click(IDC_CALIBRATION));
-    EXPECT_EQ(app.TakeMessageBox(L"Loadpost: Error"), L"Calibration only works on KT-60 testers.");
-    EXPECT_EQ(app.WaitForDialog(L"Calibration", 500), nullptr);
-    EXPECT_EQ(app.Exit(), 0);
-  }
-  {
-    ui::LoadpostApp app;
-    ASSERT_TRUE(app.Start(ui::Scenario(L"no-devices")));
-    EXPECT_NE(app.TakeMessageBox(L"Loadpost: Error"), L"");  // nothing found at start-up
-    ASSERT_TRUE(app.Click(IDC_CALIBRATION));
-    EXPECT_EQ(app.TakeMessageBox(L"Loadpost: Error"), L"No Loadpost device selected.");
-    EXPECT_EQ(app.WaitForDialog(L"Calibration", 500), nullptr);
-    EXPECT_EQ(app.Exit(), 0);
-  }
 }
 
 }  // namespace

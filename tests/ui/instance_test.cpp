@@ -92,34 +92,26 @@ void ExpectCopyCanSelectTheTester(ui::LoadpostApp& copy) {
   EXPECT_EQ(copy.ComboSelection(copy.Main(), IDC_DEVICE_LIST), 0);
 }
 
-TEST(InstanceRegistry, SecondCopyIsRefusedTheTesterUntilTheFirstExits) {
+// A tester belongs to one copy until that copy exits or is killed.
+TEST(InstanceRegistry, ATesterIsRefusedToOtherCopiesUntilItsCopyExitsOrIsKilled) {
   ui::LoadpostApp first;
   ui::LoadpostApp second;
   ASSERT_NO_FATAL_FAILURE(StartTwoCopies(first, second, true));
-
   // Choosing it again while the first copy still runs is refused again.
   second.ChooseComboRow(second.Main(), IDC_DEVICE_LIST, 0);
   EXPECT_EQ(second.TakeMessageBox(kInUseCaption), kInUseText);
-
   EXPECT_EQ(first.Exit(), 0);
   ExpectCopyCanSelectTheTester(second);
-  EXPECT_EQ(second.Exit(), 0);
-}
 
-TEST(InstanceRegistry, TesterOfACopyThatWasKilledIsFreeAgain) {
-  ui::LoadpostApp first;
-  ui::LoadpostApp second;
-  ASSERT_NO_FATAL_FAILURE(StartTwoCopies(first, second, false));
-  first.Kill();  // no chance to give back its slot
-  ASSERT_FALSE(first.Running());
-  ExpectCopyCanSelectTheTester(second);
-
-  // The tester now belongs to the second copy: a third copy is refused it.
+  // The tester now belongs to the second copy: a third copy is refused it
+  // until the second is killed, with no chance to give back its slot.
   ui::LoadpostApp third;
   ASSERT_TRUE(ui::StartAnotherCopy(third, ui::Scenario(L"default"), L"third"));
   EXPECT_EQ(third.TakeMessageBox(kInUseCaption), kInUseText);
+  second.Kill();
+  ASSERT_FALSE(second.Running());
+  ExpectCopyCanSelectTheTester(third);
   EXPECT_EQ(third.Exit(), 0);
-  EXPECT_EQ(second.Exit(), 0);
 }
 
 TEST(InstanceRegistry, ASlotWhoseProcessIsNotItsWriterReservesNothing) {
@@ -207,64 +199,39 @@ TEST(InstanceRegistry, ProgramRunsWithoutTheRegistryWhenItsNameIsTaken) {
   CloseHandle(squatter);
 }
 
-TEST(PlugNotifications, PluggedAndUnpluggedTestersFollowInTheDeviceList) {
+TEST(PlugNotifications, TheDeviceListFollowsTheBridgesArrivalsAndRemovals) {
   SharedRegistry registry;
   ui::LoadpostApp app;
   ASSERT_TRUE(app.Start(ui::Scenario(L"default")));
   ASSERT_TRUE(ui::WaitForLiveVbus(app));
   ASSERT_EQ(DeviceList(app), std::vector<std::wstring>{L"VXPD0001"});
 
-  // An arrival adds the new tester only, once however often it is announced.
+  // An arrival adds the new tester only, once however often it is announced,
+  // and connects nothing by itself.
   app.SimCommand("plug VXPD0002 kt60");
   const std::vector<std::wstring> both = {L"VXPD0001", L"VXPD0002"};
   ASSERT_TRUE(WaitForDeviceList(app, both));
   const std::wstring path = std::wstring(L"\\\\?\\USB#VID_0403&PID_6015#VXPD0002") + kInterfaceSuffix;
   ASSERT_TRUE(ui::SendDeviceInterfaceChange(app.Main(), DBT_DEVICEARRIVAL, path));
-  Sleep(300);
-  EXPECT_EQ(DeviceList(app), both);
   app.Screenshot(L"instance_tester_plugged");
-  // Plugging in a tester connects nothing by itself.
   EXPECT_EQ(app.ComboSelection(app.Main(), IDC_DEVICE_LIST), 0);
 
-  app.SimCommand("unplug VXPD0002");
-  EXPECT_TRUE(WaitForDeviceList(app, {L"VXPD0001"}));
-  EXPECT_EQ(registry.Claimed(), std::vector<std::wstring>{L"VXPD0001"});
-  // Unplugging the connected tester gives back its claim.
-  app.SimCommand("unplug VXPD0001");
-  EXPECT_TRUE(WaitForDeviceList(app, {}));
-  EXPECT_TRUE(ui::WaitUntil([&] { return registry.Claimed().empty(); }));
-  EXPECT_TRUE(app.Running());
-  EXPECT_EQ(app.Exit(), 0);
-}
-
-TEST(PlugNotifications, OnlyTheBridgesPathsChangeTheList) {
-  ui::LoadpostApp app;
-  ASSERT_TRUE(app.Start(ui::Scenario(L"two-testers")));
-  ASSERT_TRUE(ui::WaitForLiveVbus(app));
-  const std::vector<std::wstring> both = {L"VXPD0001", L"VXPD0002"};
-  ASSERT_EQ(DeviceList(app), both);
-
-  // Another vendor's device, a path without the serial's closing '#', and a
-  // serial too long for any tester: nothing changes.
-  const std::wstring tooLong(70, L'V');
-  for (const std::wstring& path : {std::wstring(L"\\\\?\\USB#VID_046D&PID_C52B#VXPD0002") + kInterfaceSuffix,
-                                   std::wstring(L"\\\\?\\USB#VID_0403&PID_6015#VXPD0002"),
-                                   L"\\\\?\\USB#VID_0403&PID_6015#" + tooLong + kInterfaceSuffix,
-                                   std::wstring(L"\\\\?\\USB#VID_0403")}) {
-    ASSERT_TRUE(ui::SendDeviceInterfaceChange(app.Main(), DBT_DEVICEREMOVECOMPLETE, path));
-  }
+  // Another vendor's device changes nothing (the paths themselves are parsed
+  // by code the native tests cover); the bridge's prefix in any case does.
+  ASSERT_TRUE(ui::SendDeviceInterfaceChange(app.Main(), DBT_DEVICEREMOVECOMPLETE,
+                                            std::wstring(L"\\\\?\\USB#VID_046D&PID_C52B#VXPD0002") + kInterfaceSuffix));
   Sleep(300);
   EXPECT_EQ(DeviceList(app), both);
-
   // The prefix is compared without regard to case.
   ASSERT_TRUE(ui::SendDeviceInterfaceChange(
       app.Main(), DBT_DEVICEREMOVECOMPLETE, std::wstring(L"\\\\?\\usb#vid_0403&pid_6015#VXPD0002") + kInterfaceSuffix));
   EXPECT_TRUE(WaitForDeviceList(app, {L"VXPD0001"}));
+  EXPECT_EQ(registry.Claimed(), std::vector<std::wstring>{L"VXPD0001"});
 
-  // Removing the connected tester takes it off the list; the program goes on.
-  ASSERT_TRUE(ui::SendDeviceInterfaceChange(
-      app.Main(), DBT_DEVICEREMOVECOMPLETE, std::wstring(L"\\\\?\\USB#VID_0403&PID_6015#VXPD0001") + kInterfaceSuffix));
+  // Unplugging the connected tester gives back its claim; the program goes on.
+  app.SimCommand("unplug VXPD0001");
   EXPECT_TRUE(WaitForDeviceList(app, {}));
+  EXPECT_TRUE(ui::WaitUntil([&] { return registry.Claimed().empty(); }));
   EXPECT_TRUE(app.Running());
   EXPECT_EQ(app.Exit(), 0);
 }

@@ -1,8 +1,9 @@
 // The voltage-versus-current sweep against the simulated tester: a whole sweep
-// with its log lines, load frames, regions and exports, and the two grey bands
-// of a dedicated charging port.
+// with its log lines, load frames, regions and exports; a sweep ended early by
+// a detached source or an unplugged tester, its incomplete status and exports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -37,12 +38,6 @@ std::string LoadLines(const std::string& record) {
     pos = lineEnd == std::string::npos ? record.size() : lineEnd;
   }
   return out;
-}
-
-RECT ClientRectOf(HWND window) {
-  RECT r{};
-  GetWindowRect(window, &r);
-  return RECT{0, 0, r.right - r.left, r.bottom - r.top};
 }
 
 TEST(Sweep, RunsToTheCeilingLogsEachStepAndExports) {
@@ -137,9 +132,10 @@ TEST(Sweep, RunsToTheCeilingLogsEachStepAndExports) {
   EXPECT_EQ(app.TakeMessageBox(L"Loadpost"), L"Graph was successfully saved to image file: " + pngPath);
   CopyFileW(pngPath.c_str(), (ui::ArtifactFolder() + L"\\sweep_graph_saved.png").c_str(), FALSE);
   const ui::Capture png = ui::LoadPng(pngPath);
-  const RECT controlSize = ClientRectOf(control);
-  EXPECT_EQ(png.width, controlSize.right + 5);
-  EXPECT_EQ(png.height, controlSize.bottom + 5);
+  RECT controlRect{};
+  GetWindowRect(control, &controlRect);
+  EXPECT_EQ(png.width, controlRect.right - controlRect.left + 5);
+  EXPECT_EQ(png.height, controlRect.bottom - controlRect.top + 5);
   EXPECT_GT(ui::CountPixels(png, ui::IsReddish), 2000);
   EXPECT_GT(ui::CountPixels(png, ui::IsGreenish), 2000);
   EXPECT_GT(ui::CountPixels(png, ui::IsDark), 200);
@@ -169,57 +165,79 @@ TEST(Sweep, RunsToTheCeilingLogsEachStepAndExports) {
   EXPECT_EQ(app.Exit(), 0);
 }
 
-TEST(Sweep, DedicatedChargingPortShowsTwoGreyBands) {
+// A sweep ends early when the source is detached (its export holds only the
+// measured steps) and when the tester is unplugged (the connection ends too).
+TEST(Sweep, DetachOrUnplugEndsTheSweepIncomplete) {
   ui::LoadpostApp app;
-  ASSERT_TRUE(app.Start(ui::Scenario(L"dcp")));
+  ASSERT_TRUE(app.Start(ui::Scenario(L"default")));
   ASSERT_TRUE(ui::WaitForPortReady(app));
-  ASSERT_TRUE(ui::ConfigureSweepSteps(app, 300, 400, true));
-  ASSERT_TRUE(ui::WaitUntil([&] { return app.Text(IDC_LOAD_MAX_LABEL) == L"1800mA"; }));
-  HWND graph = ui::OpenGraph(app, ui::GraphKind::Sweep);
-  ASSERT_NE(graph, nullptr);
-  ASSERT_TRUE(ui::WaitForGraphEnd(app, graph, 30000));
-  Sleep(100);
-  ui::ScreenshotOnTop(app, L"sweep_graph_dcp", graph);
-
-  // Two grey bands: under 2.0 V from 500 mA to the 1500 mA rating, and under
-  // 5.25 V from the rating to the 1800 mA ceiling, where the green range lies
-  // over it. Column by column: grey alone, and green over grey.
-  const ui::Capture picture = ui::CaptureOnTop(GetDlgItem(graph, IDC_GRAPH));
-  const int plotBottomLimit = picture.height - 30;  // above the legend
-  // The grey at alpha 0x40 over the green over white: about (168, 216, 168).
-  auto greyOverGreen = [](COLORREF c) {
-    return std::abs(GetRValue(c) - 168) <= 6 && std::abs(GetGValue(c) - 216) <= 6 && std::abs(GetBValue(c) - 168) <= 6;
+  ASSERT_TRUE(ui::ConfigureSweepSteps(app, 500, 700));
+  auto startSweep = [&] {
+    HWND graph = ui::OpenGraph(app, ui::GraphKind::Sweep);
+    // The first step has been measured once the status line shows it.
+    EXPECT_TRUE(graph && ui::WaitUntil([&] { return !app.Text(graph, IDC_GRAPH_STATUS).empty(); }, 10000));
+    return graph;
   };
-  int greyOnlyRight = -1, sharedLeft = picture.width, sharedRight = -1, greyColumns = 0, sharedColumns = 0;
-  int plainGreenTop = picture.height, sharedGreenTop = picture.height;
-  for (int x = 0; x < picture.width; ++x) {
-    int grey = 0, shared = 0;
-    for (int y = 0; y < plotBottomLimit; ++y) {
-      const COLORREF c = picture.At(x, y);
-      if (ui::IsShutDownGrey(c)) ++grey;
-      if (greyOverGreen(c)) {
-        ++shared;
-        if (y < sharedGreenTop) sharedGreenTop = y;
-      } else if (ui::IsGreenish(c) && y < plainGreenTop) {
-        plainGreenTop = y;
-      }
-    }
-    if (grey < 20) continue;
-    ++greyColumns;
-    if (shared >= 20) {
-      ++sharedColumns;
-      if (x < sharedLeft) sharedLeft = x;
-      if (x > sharedRight) sharedRight = x;
-    } else {
-      greyOnlyRight = x;
-    }
-  }
-  EXPECT_GT(greyColumns - sharedColumns, 300);  // 500..1500 mA
-  EXPECT_GT(sharedColumns, 60);                 // 1500..1800 mA
-  // The tall band starts where the low band alone ends and reaches the green's top.
-  EXPECT_LE(std::abs(sharedLeft - greyOnlyRight), 3);
-  EXPECT_LE(std::abs(sharedGreenTop - plainGreenTop), 3);
+  HWND graph = startSweep();
+  ASSERT_NE(graph, nullptr);
+  app.SimCommand("detach");
+  ASSERT_TRUE(ui::WaitForGraphEnd(app, graph, 8000));
+  EXPECT_NE(app.Text(graph, IDC_GRAPH_STATUS).find(L"   Incomplete: source detached"), std::wstring::npos)
+      << ui::Narrow(app.Text(graph, IDC_GRAPH_STATUS));
+  EXPECT_EQ(app.CountFrames("RX", ui::LoadFrameHex(3000)), 0);  // the sweep did not go on
+  EXPECT_TRUE(ui::Responds(graph));
+
+  // Cancelling the dialog writes nothing.
+  const std::wstring csvPath = ui::ScratchFolder() + L"\\detached.csv";
+  ASSERT_TRUE(app.Click(graph, IDC_GRAPH_CSV));
+  HWND dialog = app.WaitForDialog(L"Select a csv file name");
+  ASSERT_NE(dialog, nullptr);
+  ASSERT_TRUE(ui::SaveDialogCancel(app, dialog));
+  Sleep(300);
+  EXPECT_EQ(app.TopWindows().size(), 2u);  // the main window and the graph
+  EXPECT_FALSE(ui::FileExists(csvPath));
+  // The CSV holds the measured steps only: no row for the step cut short.
+  ASSERT_TRUE(ui::SaveThrough(app, graph, IDC_GRAPH_CSV, L"Select a csv file name", csvPath));
+  ASSERT_TRUE(ui::WaitForClosedFile(csvPath));
+  const std::vector<ui::SweepCsvRow> rows = ui::SweepCsvRows(ui::SplitCrLf(ui::ReadFileBytes(csvPath)));
+  ASSERT_GE(rows.size(), 1u);
+  EXPECT_LT(rows.size(), 7u);
+  for (const ui::SweepCsvRow& row : rows) EXPECT_GT(row.volts, 4.0) << row.currentMa;
+
+  // Files another program holds open are reported, for either export.
+  const std::wstring pngPath = ui::ScratchFolder() + L"\\held.png";
+  HANDLE heldCsv = CreateFileW(csvPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE heldPng = CreateFileW(pngPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_TRUE(ui::SaveThrough(app, graph, IDC_GRAPH_CSV, L"Select a csv file name", csvPath));
+  EXPECT_EQ(app.TakeMessageBox(L"Loadpost Error"), L"Unable to create the CSV file " + csvPath);
+  ASSERT_TRUE(ui::SaveThrough(app, graph, IDC_GRAPH_SAVE, L"Save As", pngPath));
+  EXPECT_EQ(app.TakeMessageBox(L"Loadpost Error"),
+            L"Could not save to image file.\nCheck that the appropriate permissions are set for the file/directory.");
+  CloseHandle(heldCsv);
+  CloseHandle(heldPng);
+  EXPECT_EQ(ui::SweepCsvRows(ui::SplitCrLf(ui::ReadFileBytes(csvPath))).size(), rows.size());
   ASSERT_TRUE(ui::CloseGraph(app, graph));
+
+  // Attached again, the next sweep is cut short by unplugging the tester.
+  app.SimCommand("attach");
+  ASSERT_TRUE(ui::WaitForPortReady(app));
+  graph = startSweep();
+  ASSERT_NE(graph, nullptr);
+  app.SimCommand("unplug VXPD0001");
+  ASSERT_TRUE(ui::WaitForGraphEnd(app, graph, 8000));
+  EXPECT_NE(app.Text(graph, IDC_GRAPH_STATUS).find(L"Incomplete: tester lost"), std::wstring::npos)
+      << ui::Narrow(app.Text(graph, IDC_GRAPH_STATUS));
+  ASSERT_TRUE(ui::CloseGraph(app, graph));
+  EXPECT_FALSE(app.IsEnabled(app.Main(), IDC_SET_LOAD_BUTTON));  // nothing to set, nothing measured
+  EXPECT_EQ(app.Text(IDC_VBUS), L" ");
+
+  const std::vector<std::string> texts = ui::SavedLogTexts(app, ui::ScratchFolder() + L"\\log.txt");
+  auto count = [&](const char* text) { return std::count(texts.begin(), texts.end(), std::string(text)); };
+  EXPECT_EQ(count("Start Voltage vs. Current Test"), 2);
+  EXPECT_EQ(count("End Voltage vs. Current Test"), 2);
+  EXPECT_EQ(count("Test ended: the source was detached"), 1);
+  EXPECT_EQ(count("Connection to the tester lost"), 1);
+  EXPECT_EQ(count("Test ended: the connection to the tester was lost"), 1);
   EXPECT_EQ(app.Exit(), 0);
 }
 

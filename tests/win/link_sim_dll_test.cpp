@@ -202,31 +202,15 @@ TEST_F(LinkThroughStandIn, SettingsWrittenAreReadBack) {
   EXPECT_EQ(testerLink.settings.standardPortLimitMa, 900);
   EXPECT_EQ(testerLink.settings.estimateUpstream, 1);
   EXPECT_EQ(testerLink.settings.cableResistanceMohm, 150);
-  // The tester keeps them over a close and the next open.
-  testerLink.Close();
-  ASSERT_EQ(testerLink.Open("VXPD0001", &OnNotice), 1);
-  testerLink.settings = TesterSettings{};
-  ASSERT_EQ(testerLink.ReadTesterSettings(), kAllSettingsRead);
-  EXPECT_EQ(testerLink.settings.cableResistanceMohm, 150);
-  EXPECT_EQ(testerLink.settings.standardPortLimitMa, 900);
   testerLink.settings = TesterSettings{};
   testerLink.settings.standardPortLimitMa = 500;
   testerLink.settings.cableResistanceMohm = 80;
   EXPECT_EQ(testerLink.WriteTesterSettings(), 1);
 }
 
-TEST_F(LinkThroughStandIn, EveryCommandRoundTrip) {
-  uint32_t attach = 0;
-  uint16_t mv = 0;
-  ASSERT_EQ(Status(&attach, &mv), 1);
-  EXPECT_EQ(attach, 1u);
-  EXPECT_EQ(mv, 5000);
-
-  PdoList list;
-  ASSERT_EQ(testerLink.GetSourceCapabilities(&list), 1);
-  ASSERT_GE(list.count, 2);
-  EXPECT_EQ(list.entries[0].minMv, 5000);
-
+// The command set itself runs against the simulated tester natively; through
+// the stand-in a load reaches the tester and its current is measured.
+TEST_F(LinkThroughStandIn, LoadAndMeasurementsRoundTrip) {
   ASSERT_EQ(testerLink.SetLoadCurrent(1000), 1);
   Sleep(100);
   uint16_t vbus = 0, current = 0;
@@ -234,25 +218,6 @@ TEST_F(LinkThroughStandIn, EveryCommandRoundTrip) {
   EXPECT_NEAR(current, 1000, 50);
   EXPECT_GT(vbus, 4500);
   ASSERT_EQ(testerLink.SetLoadCurrent(0), 1);
-
-  ASSERT_EQ(testerLink.RequestProfile(static_cast<uint8_t>(list.entries[1].ObjectPosition()), list.entries[1].maxMv), 1);
-  for (int i = 0; i < 50 && mv != list.entries[1].minMv; ++i) {
-    Sleep(50);
-    Status(&attach, &mv);
-  }
-  EXPECT_EQ(mv, list.entries[1].minMv);
-
-  ASSERT_EQ(testerLink.WriteCalibration(1, 2021, 6, 1000, 995, 3000, 2990), 1);
-  uint32_t cal = 0, year = 0, month = 0;
-  int32_t r1 = 0, t1 = 0, r2 = 0, t2 = 0;
-  ASSERT_EQ(testerLink.ReadCalibration(1, &cal, &year, &month, &r1, &t1, &r2, &t2), 1);
-  EXPECT_NE(cal, 0u);
-  EXPECT_EQ(year, 2021u);
-  EXPECT_EQ(month, 6u);
-  EXPECT_EQ(t2, 2990);
-  ASSERT_EQ(testerLink.ResetCalibration(1), 1);
-  ASSERT_EQ(testerLink.ReadCalibration(1, &cal, &year, &month, &r1, &t1, &r2, &t2), 1);
-  EXPECT_EQ(cal, 0u);
 }
 
 TEST_F(LinkThroughStandIn, DroppedReplyTimesOutAndTheNextCommandWorks) {
@@ -278,23 +243,17 @@ TEST_F(LinkThroughStandIn, LateReplyIsDroppedAndTheNextCommandGetsItsOwn) {
 
 TEST_F(LinkThroughStandIn, NoiseAndBrokenFrames) {
   uint16_t vbus = 0;
-  Control("fault noise 0C 1 FF 00 55 03");
-  EXPECT_EQ(Measure(&vbus), 1);
-  Control("fault badsum 0C 1");
-  EXPECT_EQ(Measure(&vbus), 0);
-  EXPECT_EQ(Measure(&vbus), 1);
-  Control("fault badetx 0C 1");
-  EXPECT_EQ(Measure(&vbus), 0);
-  EXPECT_EQ(Measure(&vbus), 1);
-  Control("fault badlen 0C 1 85");
-  EXPECT_EQ(Measure(&vbus), 0);
-  EXPECT_EQ(Measure(&vbus), 1);
-  Control("fault wrongcmd 0C 1 0A");
-  EXPECT_EQ(Measure(&vbus), 0);
-  EXPECT_EQ(Measure(&vbus), 1);
-  Control("fault gap 0C 1 30ms");
-  EXPECT_EQ(Measure(&vbus), 1);
-  EXPECT_GT(vbus, 4000);
+  const struct {
+    const char* fault;
+    int firstResult;
+  } cases[] = {{"fault noise 0C 1 FF 00 55 03", 1}, {"fault badsum 0C 1", 0},        {"fault badetx 0C 1", 0},
+               {"fault badlen 0C 1 85", 0},          {"fault wrongcmd 0C 1 0A", 0}, {"fault gap 0C 1 30ms", 1}};
+  for (const auto& c : cases) {
+    Control(c.fault);
+    EXPECT_EQ(Measure(&vbus), c.firstResult) << c.fault;
+    EXPECT_EQ(Measure(&vbus), 1) << c.fault;  // the next command is not disturbed
+    EXPECT_GT(vbus, 4000);
+  }
 }
 
 TEST_F(LinkThroughStandIn, NoticesReachTheCallback) {

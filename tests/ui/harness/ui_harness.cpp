@@ -414,16 +414,4 @@ Capture CaptureWindow(HWND window) {
   return capture;
 }
 
-std::vector<COLORREF> LogRowColours(HWND logWindow) {
-  std::vector<COLORREF> rows;
-  const Capture capture = CaptureWindow(logWindow);
-  const int x = 3;
-  for (int y = 25 + 7; y + 7 < capture.height; y += 14) {
-    const COLORREF c = capture.At(x, y);
-    if (c == RGB(255, 255, 255)) break;
-    rows.push_back(c);
-  }
-  return rows;
-}
-
 }  // namespace ui

@@ -121,10 +121,6 @@ struct Capture {
 };
 Capture CaptureWindow(HWND window);
 
-// Colours of the log window's record rows from the top (one entry per painted
-// record row; the white area below the records ends the list).
-std::vector<COLORREF> LogRowColours(HWND logWindow);
-
 // Log window contents are painted, not held in a control; tests read the log
 // through Save Log or the program's own state. This helper reads a text file.
 std::string ReadFileBytes(const std::wstring& path);
