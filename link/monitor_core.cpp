@@ -139,6 +139,8 @@ void MonitorCore::Pass() {
   }
   NoticeStage();
   ReportDroppedFrames();
+  // A link the program closed itself (another tester chosen) is not lost.
+  if (!live.testerConnected) return;
   if (consecutiveFailures_ >= kLostAfterFailures || !port_.IsOpen()) {
     LinkLost();
     return;

@@ -133,9 +133,7 @@ class MonitorCore {
   MonitorClock& Clock() { return clock_; }
   uint8_t HardwareRevision() const { return hardwareRevision_; }
   uint8_t FirmwareVersion() const { return firmwareVersion_; }
-  // Settings the tester confirmed on this connection (none before the first
-  // successful write).
-  const std::optional<TesterSettings>& ConfirmedSettings() const { return confirmed_; }
+  // True until the tester has confirmed the program's settings on this connection.
   bool SettingsOwed() const { return settingsOwed_; }
   // The highest load that may be sent now.
   uint16_t LoadLimitMa() const;
