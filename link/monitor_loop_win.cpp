@@ -6,17 +6,18 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <chrono>
 #include <cstdarg>
 #include <cwchar>
 #include <string>
 #include <vector>
 
 #include "link/monitor_core.h"
-#include "link/real_clock.h"
 #include "link/tester_link_win.h"
 #include "resources/resource_ids.h"
 #include "shell/app_win.h"
 #include "shell/shared_state.h"
+#include "shell/stop_signal.h"
 #include "shell/ui_post_win.h"
 
 namespace {
@@ -178,8 +179,21 @@ class WindowPort : public TesterPort {
   CommandChannel channel_;
 };
 
+// The wall clock, stopped by the program's stop request at exit.
+class WindowClock : public MonitorClock {
+ public:
+  int64_t NowUs() override {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+  }
+  bool Sleep(uint32_t ms) override { return PauseUnlessStopped(ms); }
+  void Stop() override { RequestStop(); }
+  void Restart() override {}
+  bool Stopped() const override { return StopRequested(); }
+};
+
 struct WindowMonitor {
-  RealClock clock;
+  WindowClock clock;
   WindowView view;
   WindowPort port;
   MonitorCore core{port, clock, view};
