@@ -69,10 +69,11 @@ std::vector<std::wstring> ListedTesters() {
   return testers;
 }
 
-// This copy no longer uses its tester (unplugged): the monitor loop stops
-// talking to it and the other copies may have it.
+// This copy no longer uses its tester (unplugged): the monitor ends the
+// connection (it closes the link and tells a running test), and the other
+// copies may have it.
 void LoseTester() {
-  live.testerConnected = 0;
+  testerLink.MarkLost();
   ReleaseTesterClaim();
 }
 
@@ -104,15 +105,12 @@ void SetConnecting(HWND window, bool busy) {
 struct Connection {
   std::wstring serial;
   bool opened = false;
-  uint8_t hardwareRevision = 0;
-  uint8_t firmwareVersion = 0;
-  TesterSettings settings;
-  std::wstring refusal;  // the version check's message
+  ConnectResult check;  // the version gate and the settings read
 };
 
 // Off the window thread: closes the link (pausing 1 s when a tester was
-// connected, so the monitor loop's last pass ends), opens the tester and checks
-// its version. A refused tester's link is closed again.
+// connected, so the monitor loop's last pass ends), opens the tester, checks
+// its version and reads its settings. A refused tester's link is closed again.
 void Connect(Connection& c, bool wasConnected) {
   char narrow[kMaxSerialChars + 1] = {};
   const bool fits = c.serial.size() <= kMaxSerialChars;
@@ -125,14 +123,8 @@ void Connect(Connection& c, bool wasConnected) {
   if (!c.opened) {
     testerLink.Close();
   } else {
-    c.hardwareRevision = testerLink.hardwareRevision;
-    c.firmwareVersion = testerLink.firmwareVersion;
-    // The version gate, then the tester's own settings into the configuration.
-    const ConnectResult checked = Monitor().CheckAndReadTester(c.hardwareRevision, c.firmwareVersion);
-    if (!checked.ok) {
-      c.refusal = checked.message;
-      testerLink.Close();
-    }
+    c.check = Monitor().CheckTester(testerLink.hardwareRevision, testerLink.firmwareVersion);
+    if (!c.check.ok) testerLink.Close();
   }
   LeaveCriticalSection(&selectLock);
 }
@@ -146,12 +138,12 @@ void FinishConnect(HWND window, const Connection& c) {
     return;
   }
 
-  if (!c.refusal.empty()) {
+  // A refused tester leaves the configuration as it was.
+  if (!c.check.ok) {
     ReleaseTesterClaim();
-    MessageBoxW(window, c.refusal.c_str(), kErrorCaption, MB_OK);
+    MessageBoxW(window, c.check.message.c_str(), kErrorCaption, MB_OK);
     return;
   }
-  SetDlgItemTextW(window, IDC_VBUS_LABEL, config.estimateUpstream ? L"Upstream" : L"Downstream");
   if (FindEntry(ListEntries(DeviceList(window)), c.serial) < 0) {
     // Unplugged while it was being opened.
     testerLink.Close();
@@ -163,12 +155,14 @@ void FinishConnect(HWND window, const Connection& c) {
   selectedSerial[31] = 0;
   LogEventText(L"Device %ls selected", selectedSerial, LogInformation);
   wchar_t line[64];
-  std::swprintf(line, 64, L"Hardware Revision: %0.1f", c.hardwareRevision / 10.0);
+  std::swprintf(line, 64, L"Hardware Revision: %0.1f", c.check.hardwareRevision / 10.0);
   LogEvent(line, LogInformation);
-  std::swprintf(line, 64, L"Firmware Version: %0.1f", c.firmwareVersion / 10.0);
+  std::swprintf(line, 64, L"Firmware Version: %0.1f", c.check.firmwareVersion / 10.0);
   LogEvent(line, LogInformation);
 
-  MonitorCore::MarkConnected();
+  // The tester's own settings replace the program's; the monitor takes it on.
+  Monitor().Accept(c.check);
+  SetDlgItemTextW(window, IDC_VBUS_LABEL, config.estimateUpstream ? L"Upstream" : L"Downstream");
 }
 
 }  // namespace
