@@ -1,110 +1,150 @@
-// Readings per second of `loadpost-cli watch --interval 0` (every reading)
-// against `loadpost-cli sim-serve`, through the real serial code and a
-// pseudo-terminal, with the simulated USB bridge's latency timer at the Linux
-// driver's default (16 ms) and at its low-latency setting (1 ms); each as a
-// ratio to what the wire allows: a reading is GetMeasurements, 5 + 15 bytes
-// at 115200 baud 8N1 (1.74 ms, 576 readings/s).
-//   cli_watch_bench [seconds]
-#include <fcntl.h>
-#include <poll.h>
+// loadpost-cli watch against `loadpost-cli sim-serve` (the simulated tester on
+// a pseudo-terminal with wire timing and its USB bridge), both the real
+// programs:
+// - readings per second of `watch --interval 0`, with the bridge's latency
+//   timer at the Linux driver's default (16 ms) and at its low-latency setting
+//   (1 ms), each as a ratio of the wire limit for one measurement exchange
+//   (5 + 15 bytes at 115200 baud, 10 bits each: 576 per second);
+// - CPU time of an idle `watch --interval 1000` per second of wall time, in
+//   its steady state.
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <chrono>
 #include <cstdio>
-#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
 
-constexpr double kWireReadingsPerSecond = 115200.0 / (10.0 * (5 + 15));
+constexpr double kWireLimitPerSecond = 115200.0 / 10.0 / 20.0;  // 576
 
-struct Child {
-  pid_t pid = -1;
-  int out = -1;
-};
-
-Child Spawn(const std::vector<std::string>& args) {
+pid_t Spawn(const std::vector<std::string>& args, int* stdoutFd) {
   int out[2];
-  if (pipe(out) != 0) return {};
+  if (pipe(out) != 0) return -1;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);  // the run's summary
   posix_spawn_file_actions_addclose(&actions, out[0]);
   posix_spawn_file_actions_addclose(&actions, out[1]);
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  Child c;
-  if (posix_spawn(&c.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) c.pid = -1;
+  pid_t pid = -1;
+  posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(out[1]);
-  c.out = out[0];
-  return c;
-}
-
-// Everything the child writes until it closes its output (or `ms` pass).
-std::string ReadAll(int fd, int ms) {
-  std::string text;
-  pollfd p{fd, POLLIN, 0};
-  char buffer[4096];
-  while (poll(&p, 1, ms) > 0) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n <= 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  return text;
+  *stdoutFd = out[0];
+  return pid;
 }
 
 std::string ReadLine(int fd) {
   std::string line;
   char ch;
-  pollfd p{fd, POLLIN, 0};
-  while (poll(&p, 1, 10000) > 0 && read(fd, &ch, 1) == 1 && ch != '\n') line += ch;
+  while (read(fd, &ch, 1) == 1 && ch != '\n') line += ch;
   return line;
 }
 
-// Readings per second of a `watch` run against a server with this latency.
-double ReadingsPerSecond(int latencyMs, int seconds) {
-  Child server = Spawn({LOADPOST_CLI, "sim-serve", "--latency", std::to_string(latencyMs), "default"});
+int Wait(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// utime + stime of a process, in seconds.
+double CpuSeconds(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string f;
+  double ticks = 0;
+  for (int i = 3; fields >> f; ++i) {
+    if (i == 14 || i == 15) ticks += std::stod(f);
+    if (i == 15) break;
+  }
+  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+struct Server {
+  pid_t pid = -1;
+  int out = -1;
   std::string root;
-  for (std::string line = ReadLine(server.out); !line.empty(); line = ReadLine(server.out)) {
-    if (line.rfind("device-root ", 0) == 0) {
-      root = line.substr(12);
-      break;
-    }
+};
+
+Server StartServer(int latencyMs) {
+  Server s;
+  s.pid = Spawn({LOADPOST_CLI, "sim-serve", "--latency", std::to_string(latencyMs)}, &s.out);
+  for (std::string line = ReadLine(s.out); !line.empty(); line = ReadLine(s.out)) {
+    if (line.rfind("device-root ", 0) == 0) s.root = line.substr(12);
+    if (!s.root.empty()) break;
   }
-  double rate = 0.0;
-  if (!root.empty()) {
-    Child watch = Spawn({LOADPOST_CLI, "--device-root", root, "watch", "--interval", "0", "--duration",
-                         std::to_string(seconds)});
-    const std::string csv = ReadAll(watch.out, (seconds + 20) * 1000);
-    waitpid(watch.pid, nullptr, 0);
-    close(watch.out);
-    size_t lines = 0;
-    for (char ch : csv) lines += ch == '\n';
-    if (lines > 1) rate = static_cast<double>(lines - 1) / seconds;  // the first line is the header
+  return s;
+}
+
+void StopServer(Server& s) {
+  kill(s.pid, SIGTERM);
+  Wait(s.pid);
+  close(s.out);
+}
+
+// Readings per second of watch --interval 0, from the time stamps it writes.
+double ReadingsPerSecond(const Server& server, const std::string& csv) {
+  int watchOut = -1;
+  const pid_t every = Spawn({LOADPOST_CLI, "--device-root", server.root, "watch", "--interval", "0", "--duration",
+                             "5", "--load", "1000", "--out", csv},
+                            &watchOut);
+  Wait(every);
+  close(watchOut);
+  std::ifstream lines(csv);
+  std::string line, first, last;
+  long count = -1;  // the header
+  while (std::getline(lines, line)) {
+    if (count == 0) first = line;
+    last = line;
+    ++count;
   }
-  kill(server.pid, SIGTERM);
-  ReadAll(server.out, 5000);
-  waitpid(server.pid, nullptr, 0);
-  close(server.out);
-  return rate;
+  if (count < 2) return 0.0;
+  const double seconds = std::stod(last.substr(0, last.find(','))) - std::stod(first.substr(0, first.find(',')));
+  return seconds > 0 ? (count - 1) / seconds : 0.0;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-  const double slow = ReadingsPerSecond(16, seconds);
-  const double fast = ReadingsPerSecond(1, seconds);
-  std::printf("wire limit: %.1f readings/s (20 bytes per reading)\n", kWireReadingsPerSecond);
-  std::printf("bridge latency timer        watch readings/s  ratio\n");
-  std::printf("16 ms (driver default)      %16.1f  %5.3f\n", slow, slow / kWireReadingsPerSecond);
-  std::printf("1 ms (low-latency setting)  %16.1f  %5.3f\n", fast, fast / kWireReadingsPerSecond);
-  return slow > 0 && fast > 0 ? 0 : 1;
+int main() {
+  const std::string csv = "/tmp/loadpost-watch-bench.csv";
+  std::printf("watch --interval 0 (wire limit 576 readings/s)\n");
+  std::printf("bridge latency timer        readings/s  ratio\n");
+  Server server;
+  for (int latencyMs : {16, 1}) {
+    server = StartServer(latencyMs);
+    const double rate = ReadingsPerSecond(server, csv);
+    std::printf("%-26s  %10.1f  %5.3f\n",
+                latencyMs == 16 ? "16 ms (driver default)" : "1 ms (low-latency setting)", rate,
+                rate / kWireLimitPerSecond);
+    if (latencyMs != 1) StopServer(server);
+  }
+
+  // Idle CPU against the 1 ms server: a tester on a driver in low latency.
+  int watchOut = -1;
+  const pid_t idle = Spawn({LOADPOST_CLI, "--device-root", server.root, "watch", "--interval", "1000", "--duration",
+                            "14", "--out", csv},
+                           &watchOut);
+  std::this_thread::sleep_for(std::chrono::seconds(3));  // connected and watching
+  const double cpuStart = CpuSeconds(idle);
+  const auto wallStart = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(std::chrono::seconds(10));
+  const double cpu = CpuSeconds(idle) - cpuStart;
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+  Wait(idle);
+  std::printf("watch --interval 1000, idle: %.3f s CPU in %.1f s = %.2f%% of one core\n", cpu, wall,
+              100.0 * cpu / wall);
+
+  StopServer(server);
+  std::remove(csv.c_str());
+  return 0;
 }

@@ -1,5 +1,7 @@
 // list, status and profiles: what the testers and the source say, as a table
 // or as JSON.
+#include <algorithm>
+
 #include "cli/cli_commands.h"
 #include "cli/cli_output.h"
 #include "link/monitor_core.h"
@@ -18,14 +20,14 @@ struct ListedTester {
   std::string reason;  // empty: usable
 };
 
-ListedTester Probe(const TesterPlace& place) {
+ListedTester Probe(const CliOptions& options, const TesterPlace& place) {
   ListedTester t{place};
-  OpenOutcome opened = OpenPlace(place);
+  OpenOutcome opened = OpenTester(options, place);
   if (opened.status == OpenStatus::Busy) {
     t.reason = FirstLine(kTesterInUseText);
   } else if (opened.status != OpenStatus::Ok) {
     t.reason = FirstLine(kUnableToConnectText) + " (" + opened.detail + ")";
-  } else if (!commands::GetVersion(opened.link->Channel(), &t.hw, &t.fw)) {
+  } else if (!commands::GetVersion(opened.link->Port().Channel(), &t.hw, &t.fw)) {
     t.reason = FirstLine(kUnableToConnectText) + " (no answer from the tester)";
   } else {
     t.answered = true;
@@ -34,19 +36,9 @@ ListedTester Probe(const TesterPlace& place) {
   return t;
 }
 
-struct SourceState {
-  uint32_t attach = 0;
-  uint8_t activeIndex = 0;
-  uint32_t kind = 0;
-  uint8_t subKind = 0;
-  uint16_t voltageMv = 0;
-  uint16_t ratedMa = 0;
-};
-
-int ReadSource(Session& s, SourceState* source) {
-  uint32_t extra = 0;
+int ReadSource(Session& s, PortStatus* source) {
   if (!commands::GetPortStatus(s.channel, &source->attach, &source->activeIndex, &source->kind, &source->subKind,
-                               &source->voltageMv, &source->ratedMa, &extra)) {
+                               &source->voltageMv, &source->currentMa, &source->extra)) {
     return Fail(s.Name() + ": the tester did not answer the status request");
   }
   return kExitOk;
@@ -59,13 +51,13 @@ int RunList(const CliOptions& options) {
   std::string error;
   if (!options.platform.port.empty()) {
     places.push_back(PlaceOfPort(options.platform));
-  } else if (!ListPlaces(options.platform, &places, &error)) {
+  } else if (!ListTesters(options, &places, &error)) {
     return Fail(error);
   }
   json rows = json::array();
   std::vector<std::vector<std::string>> table = {{"SERIAL", "MODEL", "HARDWARE", "FIRMWARE", "USABLE", "DEVICE"}};
   for (const TesterPlace& place : places) {
-    const ListedTester t = Probe(place);
+    const ListedTester t = Probe(options, place);
     json row = {{"serial", place.serial}, {"usable", t.reason.empty()}};
     if (!place.path.empty()) row["device"] = place.path;
     if (t.answered) {
@@ -79,6 +71,10 @@ int RunList(const CliOptions& options) {
                      t.answered ? VersionText(t.hw) : "-", t.answered ? VersionText(t.fw) : "-",
                      t.reason.empty() ? "yes" : "no: " + t.reason, place.path});
   }
+  // Testers without a device (Windows, --sim) need no device column.
+  if (std::all_of(places.begin(), places.end(), [](const TesterPlace& p) { return p.path.empty(); })) {
+    for (auto& row : table) row.pop_back();
+  }
   if (options.json) PrintJson(stdout, rows);
   if (places.empty()) return Fail(FirstLine(kNoTesterText));
   if (!options.json) PrintTable(stdout, table, true);
@@ -88,7 +84,7 @@ int RunList(const CliOptions& options) {
 int RunStatus(const CliOptions& options) {
   Session s;
   if (const int code = ConnectTester(options, &s)) return code;
-  SourceState source;
+  PortStatus source;
   if (const int code = ReadSource(s, &source)) return code;
   Measurements m;
   if (!commands::GetMeasurements(s.channel, &m.temperatureC, &m.vbusMv, &m.setpointMa, &m.currentMa,
@@ -104,7 +100,7 @@ int RunStatus(const CliOptions& options) {
                        {"model", TesterModelName(s.hardwareRevision)},
                        {"attached", attached},
                        {"profile", profile},
-                       {"ratedCurrentMa", source.ratedMa},
+                       {"ratedCurrentMa", source.currentMa},
                        {"vbusV", static_cast<double>(volts)},
                        {"currentMa", m.currentMa},
                        {"setpointMa", m.setpointMa},
@@ -118,7 +114,7 @@ int RunStatus(const CliOptions& options) {
                              VersionText(s.hardwareRevision) + ", firmware " + VersionText(s.firmwareVersion) + ")"},
               {"Source", attached ? "attached" : "not attached"},
               {"Profile", attached ? profile : "-"},
-              {"Rated current", Format("%dmA", static_cast<int>(source.ratedMa))},
+              {"Rated current", Format("%dmA", static_cast<int>(source.currentMa))},
               {"VBUS", Format("%.2f V", static_cast<double>(volts))},
               {"Current", Format("%d mA", static_cast<int>(m.currentMa))},
               {"Loopback", Format("%d mA", static_cast<int>(m.loopbackMa))},
@@ -131,7 +127,7 @@ int RunStatus(const CliOptions& options) {
 int RunProfiles(const CliOptions& options) {
   Session s;
   if (const int code = ConnectTester(options, &s)) return code;
-  SourceState source;
+  PortStatus source;
   if (const int code = ReadSource(s, &source)) return code;
   if (source.attach != 1) return Fail(s.Name() + ": no source is attached");
   PdoList list;

@@ -6,6 +6,7 @@
 
 #include "cli/cli_commands.h"
 #include "cli/cli_output.h"
+#include "link/monitor_core.h"
 #include "link/profile_text.h"
 #include "shell/shared_state.h"
 
@@ -13,15 +14,9 @@ namespace {
 
 using nlohmann::json;
 
-constexpr unsigned kDetachedBit = 1u << 1;
 constexpr long long kTopLoadMa = 5100;
-constexpr int kLostAfterFailures = 4;
-constexpr unsigned kMaxMeasurePeriodMs = 1000;  // capacity needs a reading at least this often
-
-int64_t NowUs() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
+constexpr int64_t kMaxMeasurePeriodMs = 1000;  // capacity needs a reading at least this often
+constexpr int64_t kPassEveryUs = 1'000'000;    // how often a watch lets the monitor follow the source
 
 // The limit options as the tester's limit mode and ceiling; an empty string
 // when they are acceptable, else why not.
@@ -48,55 +43,55 @@ class LoadHold {
   explicit LoadHold(Session& s) : s_(s) {}
   ~LoadHold() { Release(); }
 
-  // Connects, reads the source and checks `ma` against the ceiling of the
-  // chosen limit mode; then writes that mode to the tester and sets the load.
+  // With the source read (AwaitSource), checks `ma` against the ceiling of
+  // the chosen limit mode, has the monitor write that mode to the tester and
+  // sets the load.
   int Apply(long long ma, const LimitOptions& limits) {
     uint32_t mode = EnforceLimits;
     uint16_t forcedIndex = 0;
     CheckLimits(limits, &mode, &forcedIndex);
     if (ma < 0 || ma > kTopLoadMa) return Fail(Format("load %lld mA is out of range (0 to %lld mA)", ma, kTopLoadMa));
-    PortStatus p;
-    if (!commands::GetPortStatus(s_.channel, &p.attach, &p.activeIndex, &p.kind, &p.subKind, &p.voltageMv,
-                                 &p.currentMa, &p.extra)) {
-      return Fail(s_.Name() + ": the tester did not answer the status request");
-    }
-    if (p.attach != 1) return Fail(s_.Name() + ": no source is attached");
-    const uint16_t ceiling = ComputeMaxLoadCurrent(mode, p.currentMa, forcedIndex, 0);
+    config.limitMode = mode;
+    config.forcedLimitIndex = forcedIndex;
+    RecomputeMaxLoadCurrent();
+    const uint16_t ceiling = config.maxLoadCurrentMa;
     if (ma > ceiling) {
       return Fail(Format("load %lld mA is above the ceiling of %d mA (limit mode %s, rated current %d mA)", ma,
-                         ceiling, limits.mode.c_str(), p.currentMa));
+                         ceiling, limits.mode.c_str(), static_cast<int>(live.ratedCurrentMa)));
     }
-    TesterSettings wanted = s_.settings;
-    wanted.limitMode = mode;
-    wanted.maxLoadCurrentMa = ceiling;
-    relaxed_ = true;  // from here on the tester may hold other settings than it had
-    if (!commands::WriteTesterSettings(s_.channel, wanted)) {
-      return Fail(s_.Name() + ": the tester's settings could not be written");
+    if (mode != EnforceLimits) {
+      relaxed_ = true;  // from here on the tester may hold other settings than it had
+      if (const int code = WriteSettings()) return code;
     }
     loaded_ = true;  // the request may reach the tester even when its reply is lost
-    if (!commands::SetLoadCurrent(s_.channel, static_cast<uint16_t>(ma))) {
-      return Fail(Format("%s: the tester did not take the load of %lld mA", s_.Name().c_str(), ma));
-    }
-    return kExitOk;
+    const CommandResult r = s_.core->SetLoad(static_cast<uint16_t>(ma));
+    return r.ok ? kExitOk : FailWith(s_, r.message);
   }
 
   // Back to 0 mA and enforced limits; false when the tester could not be told.
   bool Release() {
     bool ok = true;
-    if (loaded_) ok = commands::SetLoadCurrent(s_.channel, 0) || commands::SetLoadCurrent(s_.channel, 0);
+    if (loaded_) ok = s_.core->SetLoad(0).ok || s_.core->SetLoad(0).ok;
     if (relaxed_) {
-      TesterSettings safe = s_.settings;
-      safe.limitMode = EnforceLimits;
-      ok = commands::WriteTesterSettings(s_.channel, safe) && ok;
+      config.limitMode = EnforceLimits;
+      RecomputeMaxLoadCurrent();
+      ok = WriteSettings() == kExitOk && ok;
     }
-    if (!ok && (loaded_ || relaxed_)) {
-      Fail(s_.Name() + ": could not set the load back to 0 mA (the tester did not answer)");
-    }
+    if (!ok) Fail(s_.Name() + ": could not set the load back to 0 mA (the tester did not answer)");
     loaded_ = relaxed_ = false;
     return ok;
   }
 
  private:
+  // The configuration's settings to the tester, through the monitor's passes.
+  int WriteSettings() {
+    requests.configPending = 1;
+    for (int pass = 0; pass < 8 && live.testerConnected && (requests.configPending || s_.core->SettingsOwed()); ++pass) {
+      s_.core->Pass();
+    }
+    return s_.core->SettingsOwed() || requests.configPending ? FailWith(s_, kSettingsNotWrittenText) : kExitOk;
+  }
+
   Session& s_;
   bool loaded_ = false;
   bool relaxed_ = false;
@@ -145,32 +140,26 @@ int RunLoad(const CliOptions& options, const LoadOptions& load) {
   if (const std::string why = CheckLimits(load.limits, &mode, &index); !why.empty()) return Fail(why);
   Session s;
   if (const int code = ConnectTester(options, &s)) return code;
+  if (const int code = AwaitSource(s)) return code;
   LoadHold hold(s);
   if (const int code = hold.Apply(load.loadMa, load.limits)) return code;
-  Measurements m;
-  commands::GetMeasurements(s.channel, &m.temperatureC, &m.vbusMv, &m.setpointMa, &m.currentMa, &m.loopbackMa);
+  const std::optional<Reading> r = s.core->Measure();
+  if (!r) return FailWith(s, kLinkLostText);
   if (options.json) {
-    PrintJson(stdout, {{"setpointMa", m.setpointMa}, {"currentMa", m.currentMa}, {"vbusV", m.vbusMv / 1000.0}});
+    PrintJson(stdout, {{"setpointMa", r->setpointMa}, {"currentMa", r->currentMa}, {"vbusV", r->vbusMv / 1000.0}});
   } else {
-    std::printf("Load %d mA on %s (VBUS %.2f V); %s\n", m.setpointMa, s.Name().c_str(), m.vbusMv / 1000.0,
+    std::printf("Load %d mA on %s (VBUS %.2f V); %s\n", r->setpointMa, s.Name().c_str(), r->vbusMv / 1000.0,
                 load.loadMa == 0 ? "done" : "Ctrl-C sets it back to 0 mA");
     std::fflush(stdout);
   }
   if (load.loadMa == 0) return kExitOk;
-  const int64_t end = load.holdSeconds >= 0 ? NowUs() + static_cast<int64_t>(load.holdSeconds * 1e6) : INT64_MAX;
-  int failures = 0;
-  while (!StopRequested() && NowUs() < end) {
-    s.link->Wait(static_cast<unsigned>(std::min<int64_t>(1000, (end - NowUs()) / 1000 + 1)));
-    if (s.link->TakeNotices() & kDetachedBit) return Fail(s.Name() + ": the source was detached");
-    uint32_t attach = 0;
-    PortStatus p;
-    if (commands::GetPortStatus(s.channel, &attach, &p.activeIndex, &p.kind, &p.subKind, &p.voltageMv, &p.currentMa,
-                                &p.extra)) {
-      failures = 0;
-      if (attach != 1) return Fail(s.Name() + ": the source was detached");
-    } else if (++failures >= kLostAfterFailures || s.link->Gone()) {
-      return Fail(s.Name() + ": connection to the tester lost");
-    }
+  // The monitor follows the source meanwhile: a detach or a lost link ends it.
+  MonitorClock& clock = s.link->Clock();
+  const int64_t end = load.holdSeconds >= 0 ? clock.NowUs() + static_cast<int64_t>(load.holdSeconds * 1e6) : INT64_MAX;
+  while (!clock.Stopped() && clock.NowUs() < end) {
+    s.core->Pass();
+    if (!live.testerConnected) return FailWith(s, kLinkLostText);
+    if (!live.portReady) return Fail(s.Name() + ": the source was detached");
   }
   return hold.Release() ? kExitOk : kExitError;
 }
@@ -184,6 +173,7 @@ int RunWatch(const CliOptions& options, const WatchOptions& w) {
   const bool asJson = options.json || w.format == "json";
   Session s;
   if (const int code = ConnectTester(options, &s)) return code;
+  if (const int code = AwaitSource(s)) return code;
   LoadHold hold(s);
   if (w.loadMa >= 0) {
     if (const int code = hold.Apply(w.loadMa, w.limits)) return code;
@@ -193,90 +183,92 @@ int RunWatch(const CliOptions& options, const WatchOptions& w) {
     out = std::fopen(w.outPath.c_str(), "w");
     if (!out) return Fail("cannot write " + w.outPath + ": " + std::strerror(errno));
   }
+  // A capture: the monitor's passes pause only briefly, as for the real-time graph.
+  graph.graphMode = RealTime;
+  graph.testStopped = 0;
+  MonitorClock& clock = s.link->Clock();
+  ReadingFeed& feed = s.core->Feed();
+  FeedMark mark = feed.Mark();
+  s.core->ResetCapacity();
   int code = kExitOk;
   Summary sum;
-  sum.startUs = NowUs();
+  sum.startUs = clock.NowUs();
   const int64_t intervalUs = static_cast<int64_t>(w.intervalMs * 1000);
-  const unsigned periodMs = w.intervalMs == 0 ? 0 : static_cast<unsigned>(std::min<double>(w.intervalMs, kMaxMeasurePeriodMs));
+  const int64_t periodUs = std::min<int64_t>(intervalUs, kMaxMeasurePeriodMs * 1000);
   const bool bounded = w.durationSec >= 0 || w.stopBelowMv >= 0 || w.stopAfterMah >= 0;
   if (!asJson) {
     std::fprintf(out, "time_s,seq,vbus_v,current_ma,setpoint_ma,loopback_ma,power_w,temperature_c,capacity_mah,capacity_mwh\n");
   }
   int64_t nextLine = sum.startUs;
-  int64_t lastUs = 0;
-  Measurements last;
-  int failures = 0;
-  while (code == kExitOk) {
-    if (StopRequested()) {
-      sum.reason = "stopped by the user";
-      sum.complete = !bounded;
-      code = bounded ? kExitError : kExitOk;
-      break;
+  int64_t nextPass = sum.startUs + kPassEveryUs;
+  while (sum.reason.empty()) {
+    const int64_t measuredAt = clock.NowUs();
+    // Readings come from Measure; a pass now and then follows the notices
+    // and the port status (and notices a lost link).
+    if (measuredAt >= nextPass || !s.core->Measure()) {
+      s.core->Pass();
+      nextPass = measuredAt + kPassEveryUs;
     }
-    const int64_t measuredAt = NowUs();
-    Measurements m;
-    if (!commands::GetMeasurements(s.channel, &m.temperatureC, &m.vbusMv, &m.setpointMa, &m.currentMa,
-                                   &m.loopbackMa)) {
-      if (s.link->Gone() || ++failures >= kLostAfterFailures) {
-        sum.reason = s.link->Gone() ? "the tester was unplugged" : "the tester stopped answering";
-        sum.complete = false;
-        code = kExitError;
+    Reading r;
+    FeedEvent e = FeedEvent::None;
+    while (sum.reason.empty() && (e = feed.Check(mark, &r)) == FeedEvent::Reading) {
+      mark.seq = r.seq;
+      const double mah = live.capacityMah, mwh = live.capacityMwh;
+      ++sum.readings;
+      sum.mah = mah;
+      sum.mwh = mwh;
+      sum.minMv = std::min(sum.minMv, r.vbusMv);
+      sum.maxMv = std::max(sum.maxMv, r.vbusMv);
+      if (intervalUs == 0 || r.timeUs >= nextLine) {
+        nextLine = std::max(nextLine + intervalUs, r.timeUs);
+        const double seconds = (r.timeUs - sum.startUs) / 1e6;
+        const double watts = r.currentMa * r.vbusMv / 1e6;
+        if (asJson) {
+          PrintJson(out, {{"timeS", seconds}, {"seq", r.seq}, {"vbusV", r.vbusMv / 1000.0}, {"currentMa", r.currentMa},
+                          {"setpointMa", r.setpointMa}, {"loopbackMa", r.loopbackMa}, {"powerW", watts},
+                          {"temperatureC", r.temperatureC}, {"capacityMah", mah}, {"capacityMwh", mwh}});
+        } else {
+          std::fprintf(out, "%.3f,%u,%.3f,%u,%u,%u,%.3f,%u,%.3f,%.3f\n", seconds, r.seq, r.vbusMv / 1000.0,
+                       r.currentMa, r.setpointMa, r.loopbackMa, watts, r.temperatureC, mah, mwh);
+        }
+        if (std::fflush(out) != 0 || std::ferror(out)) {
+          sum.reason = "the output could not be written";
+          sum.complete = false;
+          code = kExitError;
+        }
       }
-      continue;
-    }
-    failures = 0;
-    const int64_t t = NowUs();
-    if (sum.readings > 0 && t - lastUs <= 10'000'000) {
-      const double hours = (t - lastUs) / 3.6e9;
-      sum.mah += (last.currentMa + m.currentMa) / 2.0 * hours;
-      sum.mwh += (last.currentMa * last.vbusMv / 1000.0 + m.currentMa * m.vbusMv / 1000.0) / 2.0 * hours;
-    }
-    ++sum.readings;
-    sum.minMv = std::min(sum.minMv, m.vbusMv);
-    sum.maxMv = std::max(sum.maxMv, m.vbusMv);
-    last = m;
-    lastUs = t;
-    if (intervalUs == 0 || t >= nextLine) {
-      nextLine = std::max(nextLine + intervalUs, t);
-      const double seconds = (t - sum.startUs) / 1e6;
-      const double watts = m.currentMa * m.vbusMv / 1e6;
-      if (asJson) {
-        PrintJson(out, {{"timeS", seconds}, {"seq", sum.readings}, {"vbusV", m.vbusMv / 1000.0},
-                        {"currentMa", m.currentMa}, {"setpointMa", m.setpointMa}, {"loopbackMa", m.loopbackMa},
-                        {"powerW", watts}, {"temperatureC", m.temperatureC}, {"capacityMah", sum.mah},
-                        {"capacityMwh", sum.mwh}});
-      } else {
-        std::fprintf(out, "%.3f,%llu,%.3f,%u,%u,%u,%.3f,%u,%.3f,%.3f\n", seconds,
-                     static_cast<unsigned long long>(sum.readings), m.vbusMv / 1000.0, m.currentMa, m.setpointMa,
-                     m.loopbackMa, watts, m.temperatureC, sum.mah, sum.mwh);
+      if (!sum.reason.empty()) break;
+      if (w.stopBelowMv >= 0 && r.vbusMv < w.stopBelowMv) {
+        sum.reason = Format("VBUS below %lld mV", w.stopBelowMv);
+      } else if (w.stopAfterMah >= 0 && mah >= w.stopAfterMah) {
+        sum.reason = Format("%.3f mAh drawn", w.stopAfterMah);
+      } else if (w.durationSec >= 0 && r.timeUs - sum.startUs >= w.durationSec * 1e6) {
+        sum.reason = Format("%.1f s elapsed", w.durationSec);
       }
-      if (std::fflush(out) != 0 || std::ferror(out)) {
-        sum.reason = "the output could not be written";
-        sum.complete = false;
-        code = kExitError;
-        break;
-      }
-    }
-    const bool detached = s.link->TakeNotices() & kDetachedBit;
-    if (w.stopBelowMv >= 0 && (m.vbusMv < w.stopBelowMv || detached)) {
-      sum.reason = Format("VBUS below %lld mV", w.stopBelowMv) + (detached ? " (the source shut down)" : "");
-    } else if (detached) {
-      sum.reason = "the source was detached";
-      sum.complete = false;
-      code = kExitError;
-    } else if (w.stopAfterMah >= 0 && sum.mah >= w.stopAfterMah) {
-      sum.reason = Format("%.3f mAh drawn", w.stopAfterMah);
-    } else if (w.durationSec >= 0 && t - sum.startUs >= w.durationSec * 1e6) {
-      sum.reason = Format("%.1f s elapsed", w.durationSec);
     }
     if (!sum.reason.empty()) break;
-    if (periodMs > 0) {
-      const int64_t wait = measuredAt + periodMs * 1000LL - NowUs();
-      if (wait > 0) s.link->Wait(static_cast<unsigned>((wait + 999) / 1000));
+    if (!live.testerConnected || e == FeedEvent::LinkLost) {
+      sum.reason = "the tester was unplugged or stopped answering";
+    } else if (!live.portReady || e == FeedEvent::Detached) {
+      // A power bank that shuts off at the end of a capacity test detaches.
+      sum.reason = w.stopBelowMv >= 0 ? Format("VBUS below %lld mV (the source shut down)", w.stopBelowMv)
+                                      : "the source was detached";
+      sum.complete = w.stopBelowMv >= 0;
+    } else if (clock.Stopped()) {
+      sum.reason = "stopped by the user";
+      sum.complete = !bounded;
     }
+    if (!sum.reason.empty()) {
+      if (!live.testerConnected || e == FeedEvent::LinkLost) sum.complete = false;
+      if (!sum.complete) code = kExitError;
+      break;
+    }
+    const int64_t wait = measuredAt + periodUs - clock.NowUs();
+    if (periodUs > 0 && wait > 0) clock.Sleep(static_cast<uint32_t>((wait + 999) / 1000));
   }
-  sum.endUs = NowUs();
-  if (!hold.Release()) code = kExitError;
+  sum.endUs = clock.NowUs();
+  graph.testStopped = 1;
+  if (!hold.Release() && code == kExitOk) code = kExitError;
   // JSON lines end with the summary; a table of it goes where people look,
   // standard output when the lines went to a file.
   if (asJson) PrintSummary(out, sum, true);

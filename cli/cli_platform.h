@@ -3,11 +3,13 @@
 // (the D2XX library and the window's tester registry).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "link/tester_commands.h"
+#include "link/tester_port.h"
 
 namespace CLI {
 class App;
@@ -24,18 +26,13 @@ struct PlatformOptions {
   std::string deviceRoot;  // POSIX: root of the device tree (tests, simulated tester)
 };
 
-// An open link to one tester.
+// An open link to one tester: the monitor core's port and its clock, whose
+// sleeps end early when a stop is requested.
 class CliLink {
  public:
   virtual ~CliLink() = default;
-  virtual CommandChannel Channel() = 0;
-  // Notices since the last call: bit n - 1 for notice n (1 attached, 2
-  // detached, 3 new profile, 4 capabilities changed).
-  virtual unsigned TakeNotices() = 0;
-  // The tester went away (unplugged, driver failure).
-  virtual bool Gone() const = 0;
-  // Waits up to `ms`, receiving notices; returns early when a stop is requested.
-  virtual void Wait(unsigned ms) = 0;
+  virtual TesterPort& Port() = 0;
+  virtual MonitorClock& Clock() = 0;
 };
 
 enum class OpenStatus { Ok, Busy, Failed };
@@ -65,6 +62,13 @@ int StopWakeFd();
 void StopHandled();
 // Waits up to `ms`, returning early when a stop is requested.
 void WaitOrStop(unsigned ms);
+
+// Calls `onStop` (from another thread) when a stop is requested, for clocks
+// that a signal handler cannot stop itself; an empty function clears it.
+void SetStopCallback(std::function<void()> onStop);
+
+// The folder of the running program.
+std::string ProgramFolder();
 
 // Subcommands that exist on this system only (POSIX: sim-serve).
 void AddPlatformCommands(CLI::App& app, int* exitCode);

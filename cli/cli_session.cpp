@@ -1,7 +1,9 @@
 #include "cli/cli_session.h"
 
 #include "cli/cli_output.h"
+#include "cli/cli_sim.h"
 #include "link/monitor_core.h"
+#include "shell/shared_state.h"
 #include "link/profile_text.h"
 #include "shell/tester_list.h"
 
@@ -15,16 +17,26 @@ std::string SerialList(const std::vector<TesterPlace>& places) {
 
 }  // namespace
 
+bool ListTesters(const CliOptions& options, std::vector<TesterPlace>* places, std::string* error) {
+  if (options.sim) return ListSimPlaces(options.simScenario, places, error);
+  return ListPlaces(options.platform, places, error);
+}
+
+OpenOutcome OpenTester(const CliOptions& options, const TesterPlace& place) {
+  return options.sim ? OpenSimPlace(options.simScenario, place) : OpenPlace(place);
+}
+
 std::string VersionText(uint8_t tenths) { return Format("%0.1f", tenths / 10.0); }
 
 int ChooseTester(const CliOptions& options, TesterPlace* place) {
   if (!options.platform.port.empty()) {
+    if (options.sim) return Fail("--port and --sim do not go together");
     *place = PlaceOfPort(options.platform);
     return kExitOk;
   }
   std::vector<TesterPlace> places;
   std::string error;
-  if (!ListPlaces(options.platform, &places, &error)) return Fail(error);
+  if (!ListTesters(options, &places, &error)) return Fail(error);
   if (!options.serial.empty()) {
     for (const TesterPlace& p : places) {
       if (p.serial == options.serial) {
@@ -46,20 +58,45 @@ int ChooseTester(const CliOptions& options, TesterPlace* place) {
 
 int ConnectTester(const CliOptions& options, Session* session) {
   if (const int code = ChooseTester(options, &session->place)) return code;
-  OpenOutcome opened = OpenPlace(session->place);
+  OpenOutcome opened = OpenTester(options, session->place);
   const std::string name = session->Name();
   if (opened.status == OpenStatus::Busy) return Fail(name + ": " + FirstLine(kTesterInUseText));
-  if (opened.status != OpenStatus::Ok) return Fail(FirstLine(kUnableToConnectText) + " (" + name + ": " + opened.detail + ")");
+  if (opened.status != OpenStatus::Ok) {
+    return Fail(FirstLine(kUnableToConnectText) + " (" + name + ": " + opened.detail + ")");
+  }
   session->link = std::move(opened.link);
-  session->channel = session->link->Channel();
-  if (!commands::GetVersion(session->channel, &session->hardwareRevision, &session->firmwareVersion)) {
+  session->channel = session->link->Port().Channel();
+  session->core = std::make_unique<MonitorCore>(session->link->Port(), session->link->Clock(), session->view);
+  const ConnectResult c = session->core->Connect();
+  session->hardwareRevision = c.hardwareRevision;
+  session->firmwareVersion = c.firmwareVersion;
+  if (!c.ok) {
+    const bool silent = c.message == kUnableToConnectText;
+    session->core.reset();
     session->link.reset();
-    return Fail(FirstLine(kUnableToConnectText) + " (" + name + ": no answer from the tester)");
+    if (silent) return Fail(FirstLine(kUnableToConnectText) + " (" + name + ": no answer from the tester)");
+    return Fail(name + ": " + FirstLine(c.message.c_str()));
   }
-  if (const wchar_t* refusal = TesterVersionMessage(session->hardwareRevision, session->firmwareVersion)) {
-    session->link.reset();
-    return Fail(name + ": " + FirstLine(refusal));
+  return kExitOk;
+}
+
+int FailWith(const Session& session, const std::wstring& message) {
+  return Fail(session.Name() + ": " + FirstLine(message.c_str()));
+}
+
+int AwaitSource(Session& s) {
+  constexpr int64_t kSourceWaitUs = 3'000'000;
+  MonitorClock& clock = s.link->Clock();
+  const int64_t start = clock.NowUs();
+  while (!live.portReady && live.testerConnected && !clock.Stopped() && clock.NowUs() - start < kSourceWaitUs) {
+    s.core->Pass();
   }
-  commands::ReadTesterSettings(session->channel, &session->settings);
+  while (live.portReady && live.testerConnected && s.core->SettingsOwed() && !clock.Stopped() &&
+         clock.NowUs() - start < 2 * kSourceWaitUs) {
+    s.core->Pass();
+  }
+  if (!live.testerConnected) return FailWith(s, kLinkLostText);
+  if (!live.portReady) return Fail(s.Name() + ": no source is attached");
+  if (s.core->SettingsOwed()) return FailWith(s, kSettingsNotWrittenText);
   return kExitOk;
 }

@@ -5,22 +5,31 @@
 #include <string>
 
 #include "cli/cli_platform.h"
+#include "link/monitor_core.h"
 #include "link/pdo.h"
 #include "link/tester_commands.h"
 
 struct CliOptions {
   PlatformOptions platform;
-  std::string serial;  // --serial
-  bool json = false;   // --json
+  std::string serial;       // --serial
+  bool json = false;        // --json
+  bool sim = false;         // --sim [SCENARIO]
+  std::string simScenario;  // its scenario ("default" when none is named)
 };
 
+// The testers of the system, or of the simulated scenario with --sim.
+bool ListTesters(const CliOptions& options, std::vector<TesterPlace>* places, std::string* error);
+OpenOutcome OpenTester(const CliOptions& options, const TesterPlace& place);
+
+// One connected tester and the monitor core over it (the window's own).
 struct Session {
   TesterPlace place;
   std::unique_ptr<CliLink> link;
-  CommandChannel channel;
+  MonitorView view;  // the command line prints what it needs itself
+  std::unique_ptr<MonitorCore> core;
+  CommandChannel channel;  // the port's, for one-shot reads
   uint8_t hardwareRevision = 0;
   uint8_t firmwareVersion = 0;
-  TesterSettings settings;
 
   // The serial number, or the device when the serial is not known.
   std::string Name() const { return place.serial.empty() ? place.path : place.serial; }
@@ -30,10 +39,17 @@ struct Session {
 // failure prints why and returns the exit code; 0 when `place` is set.
 int ChooseTester(const CliOptions& options, TesterPlace* place);
 
-// Chooses, opens and claims the tester, reads its version and settings and
-// applies the version check. On failure prints why, closes the link and
+// Chooses, opens and claims the tester and connects the monitor core to it
+// (version check, settings read). On failure prints why, closes the link and
 // returns the exit code; 0 when connected.
 int ConnectTester(const CliOptions& options, Session* session);
+
+// Runs the monitor until it has read the source (and written the program's
+// settings to the tester); prints why not and returns the exit code otherwise.
+int AwaitSource(Session& session);
+
+// "VXPD0001: <text>" for a message of the core.
+int FailWith(const Session& session, const std::wstring& message);
 
 // "Hardware 2.0" style numbers: the version byte / 10 with one decimal.
 std::string VersionText(uint8_t tenths);

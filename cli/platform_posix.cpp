@@ -1,6 +1,8 @@
 // POSIX side of the command line: testers are terminal devices found through
 // sysfs, opened raw and locked; SIGINT and SIGTERM ask the command to stop.
 #include <atomic>
+#include <mutex>
+#include <thread>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -17,13 +19,31 @@
 
 namespace {
 
+// Real time whose sleeps keep receiving from the tester and end early on a
+// signal.
+class SignalClock : public MonitorClock {
+ public:
+  explicit SignalClock(SerialLinkPosix& link) : link_(link) {}
+  int64_t NowUs() override { return MonotonicUs(); }
+  bool Sleep(uint32_t ms) override {
+    if (!Stopped()) link_.Wait(ms, true);
+    return !Stopped();
+  }
+  void Stop() override { stopped_ = true; }
+  void Restart() override { stopped_ = false; }
+  bool Stopped() const override { return stopped_ || StopRequested(); }
+
+ private:
+  SerialLinkPosix& link_;
+  bool stopped_ = false;
+};
+
 class PosixLink : public CliLink {
  public:
-  CommandChannel Channel() override { return link.Channel(); }
-  unsigned TakeNotices() override { return link.TakeNotices(); }
-  bool Gone() const override { return link.Gone(); }
-  void Wait(unsigned ms) override { link.Wait(ms, true); }
+  TesterPort& Port() override { return link; }
+  MonitorClock& Clock() override { return clock; }
   SerialLinkPosix link;
+  SignalClock clock{link};
 };
 
 std::atomic<bool> stopRequested{false};
@@ -96,6 +116,28 @@ void InstallStopHandlers() {
 bool StopRequested() { return stopRequested.load(); }
 int StopWakeFd() { return stopPipe[0]; }
 void StopHandled() {}
+
+void SetStopCallback(std::function<void()> onStop) {
+  static std::mutex lock;
+  static std::function<void()> callback;
+  static std::once_flag watcher;
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    callback = std::move(onStop);
+  }
+  std::call_once(watcher, [] {
+    std::thread([] {
+      while (!StopRequested()) WaitOrStop(1000);
+      std::lock_guard<std::mutex> hold(lock);
+      if (callback) callback();
+    }).detach();
+  });
+}
+
+std::string ProgramFolder() {
+  std::error_code ec;
+  return std::filesystem::read_symlink("/proc/self/exe", ec).parent_path().string();
+}
 
 void WaitOrStop(unsigned ms) {
   if (StopRequested()) return;

@@ -11,58 +11,58 @@
 #include "cli/cli_output.h"
 #include "cli/cli_platform.h"
 #include "d2xx/d2xx.h"
+#include "link/link_port_win.h"
+#include "link/real_clock.h"
 #include "link/tester_link_win.h"
 #include "shell/app_win.h"
 #include "shell/tester_list.h"
 
 namespace {
 
-std::atomic<unsigned> noticeBits{0};
+std::atomic<unsigned> noticeBits{0};  // bit n - 1 for notice n
 std::atomic<bool> stopRequested{false};
 HANDLE consoleStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 HANDLE cleanupDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+RealClock* activeClock = nullptr;
+std::function<void()> stopCallback;  // set and cleared on the main thread
 
 void OnNotice(int n) {
   if (n >= 1 && n <= 4) noticeBits.fetch_or(1u << (n - 1));
 }
 
-bool SerialListed(const std::string& serial) {
-  const int count = D2xxDeviceCount();
-  for (int i = 0; i < count; ++i) {
-    char text[64];
-    if (D2xxSerialAt(i, text, sizeof text) && serial == text) return true;
+int PendingNoticeBit() {
+  const unsigned bits = noticeBits.load();
+  for (int n = 1; n <= 4; ++n) {
+    if (bits & (1u << (n - 1))) return n;
   }
-  return false;
+  return 0;
+}
+
+void ClearNoticeBit(int n) {
+  if (n >= 1 && n <= 4) noticeBits.fetch_and(~(1u << (n - 1)));
 }
 
 class WinLink : public CliLink {
  public:
-  explicit WinLink(std::string serialIn) : serial(std::move(serialIn)) {}
+  WinLink() { activeClock = &clock; }
   ~WinLink() override {
+    activeClock = nullptr;
     testerLink.Close();
     ReleaseInstanceRegistry();
   }
-  CommandChannel Channel() override {
-    CommandChannel c;
-    c.exchange = [](const uint8_t* frame, size_t n, uint8_t expected, ReplyBody& reply) {
-      return testerLink.Exchange(frame, n, expected, reply);
-    };
-    c.sleep = [](uint32_t ms) { Sleep(ms); };
-    return c;
-  }
-  unsigned TakeNotices() override { return noticeBits.exchange(0); }
-  // The D2XX link does not say when its device left: a tester that no longer
-  // lists has gone.
-  bool Gone() const override { return !SerialListed(serial); }
-  void Wait(unsigned ms) override { WaitOrStop(ms); }
+  TesterPort& Port() override { return port; }
+  MonitorClock& Clock() override { return clock; }
 
  private:
-  std::string serial;
+  LinkPort port{PendingNoticeBit, ClearNoticeBit};
+  RealClock clock;
 };
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
   stopRequested.store(true);
   SetEvent(consoleStop);
+  if (RealClock* clock = activeClock) clock->Stop();
+  if (stopCallback) stopCallback();
   if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
     // The process ends when this returns: give the command time to set the
     // load back to 0 mA and close its file.
@@ -111,7 +111,7 @@ OpenOutcome OpenPlace(const TesterPlace& place) {
     std::fprintf(stderr, "loadpost-cli: %s: %s\n", place.serial.c_str(), testerLink.transport->latencyRefusal.c_str());
   }
   outcome.status = OpenStatus::Ok;
-  outcome.link = std::make_unique<WinLink>(place.serial);
+  outcome.link = std::make_unique<WinLink>();
   return outcome;
 }
 
@@ -120,5 +120,15 @@ bool StopRequested() { return stopRequested.load(); }
 int StopWakeFd() { return -1; }
 void StopHandled() { SetEvent(cleanupDone); }
 void WaitOrStop(unsigned ms) { WaitForSingleObject(consoleStop, ms); }
+
+void SetStopCallback(std::function<void()> onStop) { stopCallback = std::move(onStop); }
+
+std::string ProgramFolder() {
+  wchar_t path[MAX_PATH];
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::string folder;
+  for (DWORD i = 0; i < n; ++i) folder += static_cast<char>(path[i] < 0x80 ? path[i] : '?');
+  return folder.substr(0, folder.find_last_of("\\/"));
+}
 
 void AddPlatformCommands(CLI::App&, int*) {}

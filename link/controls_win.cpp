@@ -35,8 +35,7 @@ void OnVoltageListSelect(HWND window) {
   HWND list = GetDlgItem(window, IDC_VOLTAGE_LIST);
   const int row = static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0));
   if (row < 0) return;
-  const PdoList pdos = GetPdoList();
-  if (const wchar_t* refusal = ProfileRowRefusal(pdos, row, testerLink.hardwareRevision)) {
+  if (const wchar_t* refusal = ProfileRowRefusal(GetPdoList(), row, testerLink.hardwareRevision)) {
     MessageBoxW(window, refusal, L"Loadpost: Error", MB_OK);
     SendMessageW(list, CB_SETCURSEL, live.activePdoIndex, 0);
     return;

@@ -160,6 +160,8 @@ void MonitorCore::NewConnection() {
   lastIntegrated_.reset();
   droppedReported_ = 0;
   droppedReportedAtUs_ = 0;
+  attachedShown_ = false;
+  ShowSourceControls(false);  // until this tester reports a source
 }
 
 void MonitorCore::NoTester() {
@@ -271,6 +273,9 @@ void MonitorCore::IntegrateCapacity(const Reading& r) {
 void MonitorCore::ResetCapacity() {
   live.capacityMah = 0.0;
   live.capacityMwh = 0.0;
+  // The next reading starts the integral: the time before the reset is not
+  // counted again.
+  lastIntegrated_.reset();
 }
 
 void MonitorCore::MeasurementStage() {

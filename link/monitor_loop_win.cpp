@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "link/link_port_win.h"
 #include "link/monitor_core.h"
 #include "link/real_clock.h"
 #include "link/tester_link_win.h"
@@ -141,47 +142,33 @@ class WindowView : public MonitorView {
   }
 };
 
-// The link and the notice events the link's callback sets.
-class WindowPort : public TesterPort {
- public:
-  WindowPort() {
-    channel_.exchange = [](const uint8_t* frame, size_t length, uint8_t expected, ReplyBody& reply) {
-      return testerLink.Exchange(frame, length, expected, reply);
-    };
-    channel_.sleep = [](uint32_t ms) { Sleep(ms); };
+// The notices live in the events the link's callback sets.
+HANDLE NoticeEvent(int n) {
+  switch (n) {
+    case 1: return portAttachedNotice;
+    case 2: return portDetachedNotice;
+    case 3: return newProfileNotice;
+    case 4: return capabilityChangedNotice;
+    default: return nullptr;
   }
-  const CommandChannel& Channel() override { return channel_; }
-  bool IsOpen() const override { return testerLink.IsOpen() && !testerLink.Lost(); }
-  void Close() override { testerLink.Close(); }
-  int PendingNotice() override {
-    for (int n = 1; n <= 4; ++n) {
-      HANDLE e = Event(n);
-      if (e && WaitForSingleObject(e, 0) == WAIT_OBJECT_0) return n;
-    }
-    return 0;
-  }
-  void ClearNotice(int n) override {
-    if (HANDLE e = Event(n)) ResetEvent(e);
-  }
-  uint32_t DroppedFrames() const override { return testerLink.DroppedFrames(); }
+}
 
- private:
-  static HANDLE Event(int n) {
-    switch (n) {
-      case 1: return portAttachedNotice;
-      case 2: return portDetachedNotice;
-      case 3: return newProfileNotice;
-      case 4: return capabilityChangedNotice;
-      default: return nullptr;
-    }
+int PendingNoticeEvent() {
+  for (int n = 1; n <= 4; ++n) {
+    HANDLE e = NoticeEvent(n);
+    if (e && WaitForSingleObject(e, 0) == WAIT_OBJECT_0) return n;
   }
-  CommandChannel channel_;
-};
+  return 0;
+}
+
+void ClearNoticeEvent(int n) {
+  if (HANDLE e = NoticeEvent(n)) ResetEvent(e);
+}
 
 struct WindowMonitor {
   RealClock clock;
   WindowView view;
-  WindowPort port;
+  LinkPort port{PendingNoticeEvent, ClearNoticeEvent};
   MonitorCore core{port, clock, view};
 };
 

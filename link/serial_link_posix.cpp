@@ -13,10 +13,18 @@ int64_t MonotonicUs() {
   return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
+SerialLinkPosix::SerialLinkPosix() {
+  channel_.exchange = [this](const uint8_t* frame, size_t n, uint8_t expected, ReplyBody& reply) {
+    return Exchange(frame, n, expected, reply);
+  };
+  channel_.sleep = [this](uint32_t ms) { Sleep(ms); };
+}
+
 PortOpenStatus SerialLinkPosix::Open(const std::string& path, std::string* detail) {
   receiver_.Reset();
   mailbox_.Discard();
   notices_ = 0;
+  droppedAtOpen_ = receiver_.droppedFrames;
   nextRead_ = 1;
   return port_.Open(path, detail);
 }
@@ -69,17 +77,13 @@ void SerialLinkPosix::Wait(uint32_t ms, bool wakeable) {
   }
 }
 
-CommandChannel SerialLinkPosix::Channel() {
-  CommandChannel c;
-  c.exchange = [this](const uint8_t* frame, size_t n, uint8_t expected, ReplyBody& reply) {
-    return Exchange(frame, n, expected, reply);
-  };
-  c.sleep = [this](uint32_t ms) { Sleep(ms); };
-  return c;
+int SerialLinkPosix::PendingNotice() {
+  for (int n = 1; n <= 4; ++n) {
+    if (notices_ & (1u << (n - 1))) return n;
+  }
+  return 0;
 }
 
-unsigned SerialLinkPosix::TakeNotices() {
-  const unsigned n = notices_;
-  notices_ = 0;
-  return n;
+void SerialLinkPosix::ClearNotice(int n) {
+  if (n >= 1 && n <= 4) notices_ &= ~(1u << (n - 1));
 }

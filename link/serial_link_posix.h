@@ -1,7 +1,8 @@
-// The tester link over a POSIX terminal device: one request/reply round at a
-// time on the calling thread, with the receiver and the reply mailbox that the
-// Win32 link uses, and the same deadlines (500 ms for the write, 500 ms for the
-// reply). Notices that arrive meanwhile are kept until taken.
+// The tester link over a POSIX terminal device, as the monitor core's
+// TesterPort: one request/reply round at a time on the calling thread, with the
+// receiver and the reply mailbox that the Win32 link uses, and the same
+// deadlines (500 ms for the write, 500 ms for the reply). Notices that arrive
+// meanwhile stay pending until cleared.
 #pragma once
 
 #include <cstdint>
@@ -12,16 +13,22 @@
 #include "link/reply_mailbox.h"
 #include "link/serial_port_posix.h"
 #include "link/tester_commands.h"
+#include "link/tester_port.h"
 
-class SerialLinkPosix {
+class SerialLinkPosix : public TesterPort {
  public:
-  SerialLinkPosix() = default;
+  SerialLinkPosix();
   SerialLinkPosix(const SerialLinkPosix&) = delete;
   SerialLinkPosix& operator=(const SerialLinkPosix&) = delete;
 
   PortOpenStatus Open(const std::string& path, std::string* detail);
-  void Close() { port_.Close(); }
-  bool IsOpen() const { return port_.IsOpen(); }
+  // TesterPort: open until closed or until the device went away.
+  const CommandChannel& Channel() override { return channel_; }
+  bool IsOpen() const override { return port_.IsOpen() && !port_.Gone(); }
+  void Close() override { port_.Close(); }
+  int PendingNotice() override;
+  void ClearNotice(int n) override;
+  uint32_t DroppedFrames() const override { return receiver_.droppedFrames - droppedAtOpen_; }
   // The device went away (unplugged, or its driver failed).
   bool Gone() const { return port_.Gone(); }
   // See SerialPortPosix::LatencyRefusal.
@@ -33,11 +40,6 @@ class SerialLinkPosix {
   // The same, but with `wakeable` it returns early when the wake descriptor
   // (see SetWakeFd) becomes readable; either way when the device goes away.
   void Wait(uint32_t ms, bool wakeable);
-  CommandChannel Channel();
-
-  // Notices received since the last call, as a bit set: bit n - 1 for notice n
-  // (1 attached, 2 detached, 3 new profile, 4 capabilities changed).
-  unsigned TakeNotices();
   void SetWakeFd(int fd) { port_.SetWakeFd(fd); }
 
  private:
@@ -48,7 +50,9 @@ class SerialLinkPosix {
   SerialPortPosix port_;
   FrameReceiver receiver_;
   ReplyMailbox mailbox_;
-  unsigned notices_ = 0;
+  CommandChannel channel_;
+  unsigned notices_ = 0;  // bit n - 1 for notice n
+  uint32_t droppedAtOpen_ = 0;
   int nextRead_ = 1;
 };
 

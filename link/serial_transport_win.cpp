@@ -111,6 +111,7 @@ bool SerialTransport::Open(const char* serialNumber) {
   if (ok) latencyRefusal = AskForLowLatency(*api, handle);
   if (ok) {
     for (HANDLE e : ioEvents) ResetEvent(e);
+    failed = false;
     running = 1;
     thread = CreateThread(nullptr, 0, &SerialTransport::WorkerEntry, this, 0, &threadId);
     ok = thread != nullptr;
@@ -121,7 +122,7 @@ bool SerialTransport::Open(const char* serialNumber) {
 }
 
 bool SerialTransport::Send(const uint8_t* bytes, uint32_t length) {
-  if (!bytes || length >= static_cast<uint32_t>(kTransportBufferBytes) || !thread) return false;
+  if (!bytes || length >= static_cast<uint32_t>(kTransportBufferBytes) || !thread || failed) return false;
   uint8_t idle = 0;
   if (!writeBusy.compare_exchange_strong(idle, 1)) return false;
   std::memcpy(writeBuffer, bytes, length);
@@ -187,6 +188,7 @@ void SerialTransport::Worker() {
               !Pending(api, handle)) {
             // Nothing will complete: no further read is asked for.
             readPending = 0;
+            failed = true;
             Report(TransportFailed);
           }
         }
@@ -201,12 +203,18 @@ void SerialTransport::Worker() {
         break;
       }
       case WAIT_OBJECT_0 + kWriteRequest: {
-        DWORD ignored = 0;
-        const BOOL started = api->W32_WriteFile(handle, writeBuffer, writeLength, &ignored, &writeOv);
         ResetEvent(ioEvents[kWriteRequest]);
-        if (!started && !Pending(api, handle)) {
-          // The write never started: the next one may be queued, and the device is gone.
+        if (failed) {
+          // Queued before the failure was known: never written.
           writeBusy = 0;
+          Report(TransportWriteFailed);
+          break;
+        }
+        DWORD ignored = 0;
+        if (!api->W32_WriteFile(handle, writeBuffer, writeLength, &ignored, &writeOv) && !Pending(api, handle)) {
+          // The write never started: the device is gone.
+          writeBusy = 0;
+          failed = true;
           Report(TransportFailed);
         }
         break;

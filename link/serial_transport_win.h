@@ -51,8 +51,8 @@ class SerialTransport {
   // low latency (link/low_latency.h; a refusal is logged, not a failure) and
   // starts the worker.
   bool Open(const char* serialNumber);
-  // Queues one frame. False (nothing queued) while a write is in flight, for a
-  // missing frame, or for one of 256 bytes or more.
+  // Queues one frame. False (nothing queued) while a write is in flight, after
+  // the transport failed, for a missing frame, or for one of 256 bytes or more.
   bool Send(const uint8_t* bytes, uint32_t length);
   void RequestRead();
   const uint8_t* ReceivedData() const { return readBuffer; }
@@ -70,6 +70,8 @@ class SerialTransport {
   OVERLAPPED writeOv{};
   OVERLAPPED spareOv{};
   std::atomic<uint8_t> writeBusy{0};
+  // A read or write could not start (TransportFailed): nothing more is written.
+  std::atomic<bool> failed{false};
   uint8_t readPending = 0;  // worker thread only
   uint8_t readBuffer[kTransportBufferBytes] = {};
   std::atomic<int32_t> readSize{1};

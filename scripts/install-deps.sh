@@ -9,6 +9,7 @@ packages=(
   wine wine64
   xvfb xauth x11-utils imagemagick
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libcli11-dev nlohmann-json3-dev
   python3
 )
 

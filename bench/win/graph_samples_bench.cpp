@@ -1,11 +1,11 @@
-// How many VBUS samples reach the real-time chart each second, against what the
-// tester's wire allows. A poller thread plays the monitor loop's real-time pass
-// over testerLink (GetMeasurements, GetPortStatus, 1 ms pause) against the
-// stand-in ftd2xx.dll beside this program, while the graph window's own
-// TestThread samples vbusVolts into a LineChart. Run by hand under Wine:
+// How many VBUS readings reach the real-time chart each second, against what
+// the tester's wire allows. The window's own monitor thread (MonitorLoop, over
+// testerLink and the stand-in ftd2xx.dll beside this program) measures, and the
+// graph window's TestThread adds each reading to a LineChart. Run by hand
+// under Wine:
 //   graph_samples_bench.exe [seconds] [serial]
 // Uses the "ripple" scenario beside the program unless LOADPOST_SIM_SCENARIO
-// names another, so that successive measurements differ.
+// names another.
 #include <windows.h>
 
 #include <algorithm>
@@ -19,6 +19,7 @@
 #include "chart/line_chart.h"
 #include "graphs/graph_run.h"
 #include "graphs/graph_window_win.h"
+#include "link/monitor_core.h"
 #include "link/tester_link_win.h"
 #include "shell/app_win.h"
 #include "shell/shared_state.h"
@@ -28,31 +29,6 @@ namespace {
 constexpr double kByteUs = 10.0 * 1e6 / 115200.0;
 constexpr int kMeasurementBytes = 5 + 15;  // request and reply frames
 constexpr int kStatusBytes = 5 + 17;
-
-std::atomic<bool> pollerRunning{true};
-std::atomic<long> published{0};
-std::atomic<long> pollFailures{0};
-
-DWORD WINAPI Poller(LPVOID) {
-  while (pollerRunning) {
-    uint8_t temperature = 0;
-    uint16_t vbus = 0, setpoint = 0, current = 0, loopback = 0;
-    if (testerLink.GetMeasurements(&temperature, &vbus, &setpoint, &current, &loopback)) {
-      live.vbusVolts = vbus / 1000.0f;
-      live.measuredCurrentMa = current;
-      live.loadSetpointMa = setpoint;
-      ++published;
-    } else {
-      ++pollFailures;
-    }
-    uint32_t attach = 0, kind = 0, extra = 0;
-    uint8_t active = 0, sub = 0;
-    uint16_t mv = 0, rated = 0;
-    testerLink.GetPortStatus(&attach, &active, &kind, &sub, &mv, &rated, &extra);
-    Sleep(1);
-  }
-  return 0;
-}
 
 std::wstring ExeFolder() {
   wchar_t path[MAX_PATH];
@@ -73,8 +49,12 @@ int main(int argc, char** argv) {
     std::printf("cannot open %s\n", serial);
     return 1;
   }
-  stopEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  portDetachedEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (!Monitor().Connect(testerLink.hardwareRevision, testerLink.firmwareVersion).ok) {
+    std::printf("%s refused\n", serial);
+    return 1;
+  }
+  HANDLE monitor = CreateThread(nullptr, 0, MonitorLoop, nullptr, 0, nullptr);
+  for (int i = 0; i < 100 && !live.portReady; ++i) Sleep(50);
 
   // The chart as the graph window sets it up for a 5 V real-time graph.
   auto chart = std::make_unique<LineChart>();
@@ -87,22 +67,20 @@ int main(int argc, char** argv) {
   graph.graphMode = RealTime;
   SetUpGraphChart(graphSession, *chart, in);
 
-  HANDLE poller = CreateThread(nullptr, 0, Poller, nullptr, 0, nullptr);
-  Sleep(200);  // the first measurements are in
   graph.testStopped = 0;
   graph.testFinished = 0;
-  const long publishedAtStart = published;
+  const uint32_t seqAtStart = Monitor().Feed().NextSeq();
   HANDLE test = CreateThread(nullptr, 2048, TestThread, nullptr, 0, nullptr);
   Sleep(static_cast<DWORD>(seconds * 1000.0));
   graph.testFinished = 1;
   graph.testStopped = 1;
-  SetEvent(stopEvent);
+  Monitor().Feed().Stop();
   WaitForSingleObject(test, INFINITE);
-  const long publishedDuring = published - publishedAtStart;
-  pollerRunning = false;
-  WaitForSingleObject(poller, INFINITE);
+  const long publishedDuring = static_cast<long>(Monitor().Feed().NextSeq() - seqAtStart);
+  Monitor().Clock().Stop();
+  WaitForSingleObject(monitor, INFINITE);
   CloseHandle(test);
-  CloseHandle(poller);
+  CloseHandle(monitor);
 
   const int count = chart->pointCount[0];
   const ChartPoint* p = chart->points[0];
@@ -128,8 +106,8 @@ int main(int argc, char** argv) {
   std::printf("wire: GetMeasurements %d bytes = %.0fus -> %.0f measurements/s; monitor pass with status and 1 ms "
               "pause -> %.0f/s\n",
               kMeasurementBytes, measurementUs, wireRate, passRate);
-  std::printf("poller: %.0f measurements/s (%ld failures), %.2f of the pass limit, %.2f of the wire\n", pollRate,
-              static_cast<long>(pollFailures), pollRate / passRate, pollRate / wireRate);
+  std::printf("monitor: %.0f readings/s, %.2f of the pass limit, %.2f of the wire\n", pollRate, pollRate / passRate,
+              pollRate / wireRate);
   std::printf("chart: %d samples in %.0f ms = %.0f samples/s (%.2f of 1000/s), pass gap median %.2f ms p95 %.2f ms\n",
               count, spanMs, sampleRate, sampleRate / 1000.0, medianGap, p95Gap);
   std::printf("chart: %.0f fresh values/s = %.2f of the poller, %.2f of the wire\n", freshRate,

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -79,6 +80,7 @@ Result Finish(Child c) {
       }
     }
   }
+  if (open > 0) kill(c.pid, SIGKILL);  // hung: fail rather than wait forever
   int status = 0;
   waitpid(c.pid, &status, 0);
   r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -154,8 +156,10 @@ TEST(CliCommands, AnswerLikeTheWindowForEachScenario) {
       {"default", {"--json", "status"}, 0, {"\"attached\":true", "\"profile\":\"PD-FIX\"", "\"setpointMa\":0"}, ""},
       {"default", {"profiles"}, 0, {"*  0    PD-FIX 5.00V", "   4    PD-APDO 3.30V-21.00V  3000mA"}, ""},
       {"default", {"request", "1"}, 0, {"Active row 1: PD-FIX 9.00V, 9000 mV"}, ""},
+      {"default", {"load", "1000", "--for", "0.5"}, 0, {"Load 1000 mA on VXPD0001 (VBUS 4.89 V)"}, ""},
+      {"kt40", {"load", "3600", "--limit-mode", "allow", "--accept-risk", "--for", "0"}, 0, {"Load 3600 mA"}, ""},
       {"default", {"request", "5"}, 2, {}, "row 5 is not in the capability list (rows 0 to 4)"},
-      {"default", {"request", "--voltage", "9000"}, 2, {}, "the active profile (PD-FIX) is not programmable"},
+      {"default", {"request", "--voltage", "9000"}, 2, {}, "VXPD0001: The active profile is not programmable"},
       {"default", {"request", "x"}, 2, {}, "x"},
       {"default", {"--serial", "VXPD9999", "status"}, 2, {}, "no tester with serial number VXPD9999 (found: VXPD0001)"},
       {"qc3", {"request", "--voltage", "9000"}, 0, {"9000 mV"}, ""},
@@ -167,6 +171,7 @@ TEST(CliCommands, AnswerLikeTheWindowForEachScenario) {
       {"two-testers", {"status"}, 2, {}, "2 testers found (VXPD0001, VXPD0002): choose one with --serial"},
       {"two-testers", {"--serial", "VXPD0002", "--json", "list"}, 0, {"\"serial\":\"VXPD0002\""}, ""},
       {"no-devices", {"list"}, 2, {}, "No Trevane Loadpost device detected."},
+      {"no-devices", {"--sim", "kt40", "list"}, 0, {"VXPD0040  KT-40  1.0       2.7       yes"}, ""},
       {kGarbledScenario, {"status"}, 2, {}, "Unable to connect to selected Loadpost device (VXPD0001: no answer"},
   };
   for (const Case& c : cases) {
@@ -192,6 +197,94 @@ TEST(CliCommands, BusyTesterIsRefusedWhileAnotherProcessHoldsIt) {
             std::string::npos);
   close(fd);
   EXPECT_EQ(server.Run({"status"}).code, 0);
+}
+
+struct BadInput {
+  std::vector<std::string> args;
+  std::string err;
+};
+
+TEST(CliCommands, RefuseBadValuesBeforeTouchingTheTester) {
+  const BadInput cases[] = {
+      {{"load", "6000"}, "load 6000 mA is out of range (0 to 5100 mA)"},
+      {{"load", "3001"}, "load 3001 mA is above the ceiling of 3000 mA (limit mode enforce, rated current 3000 mA)"},
+      {{"load", "3601", "--limit-mode", "allow", "--accept-risk"}, "above the ceiling of 3600 mA"},
+      {{"load", "3500", "--limit-mode", "allow"}, "add --accept-risk"},
+      {{"load", "2000", "--limit-mode", "force", "--limit", "1200", "--accept-risk"}, "1000 to 5000 in steps of 500"},
+      {{"load", "-1"}, "out of range"},
+      {{"load", "abc"}, "abc"},
+      {{"watch", "--out", "/nonexistent/w.csv"}, "cannot write /nonexistent/w.csv"},
+      {{"watch", "--stop-below", "3000"}, "--stop-below needs --load"},
+  };
+  SimServer server("default");
+  for (const BadInput& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    const Result r = server.Run(c.args);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_NE(server.Run({"--json", "status"}).out.find("\"setpointMa\":0"), std::string::npos);
+}
+
+std::vector<std::string> Lines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Waits until the watch has written `n` lines to `path`.
+bool AwaitLines(const std::string& path, size_t n) {
+  for (int i = 0; i < 200; ++i) {
+    if (Lines(path).size() >= n) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+struct WatchEnd {
+  const char* what;
+  std::vector<std::string> args;
+  int code;
+  std::string stopped;
+};
+
+TEST(CliWatch, EveryEndLeavesACompleteFileTheLoadAtZeroAndASummary) {
+  const WatchEnd cases[] = {
+      {"ctrl-c", {"--load", "1000"}, 0, "Stopped   stopped by the user"},
+      {"ctrl-c with a duration", {"--load", "1000", "--duration", "60"}, 2, "stopped by the user (incomplete)"},
+      {"unplug", {"--load", "1000", "--duration", "60"}, 2, "the tester was unplugged or stopped answering"},
+      {"detach", {"--load", "1000"}, 2, "the source was detached (incomplete)"},
+      {"detach in a capacity test", {"--load", "1000", "--stop-below", "3000"}, 0, "Stopped   VBUS below 3000 mV"},
+      {"stop below", {"--load", "3500", "--limit-mode", "allow", "--accept-risk", "--stop-below", "4500"}, 0,
+       "Stopped   VBUS below 4500 mV"},
+      {"capacity", {"--load", "3000", "--stop-after-mah", "0.2"}, 0, "Stopped   0.200 mAh drawn"},
+  };
+  for (const WatchEnd& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimServer server("default");
+    const std::string file = testing::TempDir() + "cli_watch.csv";
+    std::remove(file.c_str());
+    std::vector<std::string> args = {"watch", "--interval", "50", "--out", file};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Child watch = server.Start(args);
+    ASSERT_TRUE(AwaitLines(file, 2));
+    const std::string what = c.what;
+    if (what.rfind("ctrl-c", 0) == 0) kill(watch.pid, SIGINT);
+    if (what == "unplug") server.Control("unplug VXPD0001");
+    if (what.rfind("detach", 0) == 0) server.Control("detach");
+    const Result r = Finish(watch);
+    EXPECT_EQ(r.code, c.code) << r.err;
+    EXPECT_NE(r.out.find(c.stopped), std::string::npos) << r.out;
+    const std::vector<std::string> lines = Lines(file);
+    ASSERT_GE(lines.size(), 2u);
+    for (const std::string& line : lines) EXPECT_EQ(std::count(line.begin(), line.end(), ','), 9) << line;
+    if (what != "unplug") {
+      const std::string status = server.Run({"--json", "status"}).out;
+      EXPECT_NE(status.find("\"setpointMa\":0"), std::string::npos) << status;
+    }
+  }
 }
 
 }  // namespace

@@ -327,12 +327,15 @@ TEST(SweepRun, EachStepRecordsTheVoltageOfItsOwnLoad) {
 TEST(SweepRun, AnEarlyEndKeepsOnlyTheMeasuredSteps) {
   struct Case {
     const char* what;
-    size_t afterLine;  // the fault comes as this log line is written (1 = step 0)
+    size_t afterLine;  // the fault comes as this log line is written (1 = step 0; kBefore: before the run)
     std::function<void(rig::Monitor&)> fault;
     RunEnd end;
     int measured;
   };
+  constexpr size_t kBefore = ~size_t{0};
   const Case cases[] = {
+      {"unplug while the current falls", kBefore, [](rig::Monitor& m) { m.model.Unplug(m.link.NowUs()); },
+       RunEnd::LinkLost, 0},
       {"stop", 0, [](rig::Monitor& m) { m.core.Feed().Stop(); }, RunEnd::Stopped, 0},
       {"detach", 3, [](rig::Monitor& m) { m.model.Detach(m.link.NowUs()); }, RunEnd::Detached, 3},
       {"unplug", 3, [](rig::Monitor& m) { m.model.Unplug(m.link.NowUs()); }, RunEnd::LinkLost, 3},
@@ -350,6 +353,10 @@ TEST(SweepRun, AnEarlyEndKeepsOnlyTheMeasuredSteps) {
         c.fault(r.m);
       }
     };
+    if (c.afterLine == kBefore) {
+      faultAt = r.m.link.NowUs();
+      c.fault(r.m);
+    }
     r.Run(Sweep);
     EXPECT_EQ(r.session.end, c.end);
     EXPECT_LT(r.m.link.NowUs() - faultAt, 5'000'000);  // at most a hold and the reading limit

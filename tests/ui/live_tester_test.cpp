@@ -143,6 +143,11 @@ TEST(LiveTester, DetachAndReattachAndCapabilityChange) {
   EXPECT_TRUE(WaitForText(app, IDC_SET_LOAD_EDIT, L"0"));
   EXPECT_EQ(app.Text(IDC_RATED_CURRENT), L"");
   EXPECT_EQ(app.Text(IDC_VBUS), L" ");
+  EXPECT_EQ(app.Text(IDC_LOOPBACK_CURRENT), L"0 mA");
+  // Nothing can be asked of a source that is not there.
+  for (int id : {IDC_SET_LOAD_BUTTON, IDC_SET_LOAD_EDIT, IDC_LOAD_SLIDER, IDC_VOLTAGE_LIST}) {
+    EXPECT_TRUE(ui::WaitUntil([&] { return !app.IsEnabled(app.Main(), id); }, 3000)) << id;
+  }
   // No source: the graphs cannot open.
   ASSERT_TRUE(app.Click(IDC_REALTIME_GRAPH));
   EXPECT_EQ(app.TakeMessageBox(L"Loadpost: Error"), L"No Device Under Test detected.");
@@ -150,6 +155,9 @@ TEST(LiveTester, DetachAndReattachAndCapabilityChange) {
   app.SimCommand("attach");
   ASSERT_TRUE(WaitForText(app, IDC_PROFILE_TYPE, L"PD-FIX", 15000));
   EXPECT_TRUE(WaitForText(app, IDC_RATED_CURRENT, L"3000mA"));
+  EXPECT_TRUE(ui::WaitUntil([&] { return app.IsEnabled(app.Main(), IDC_SET_LOAD_BUTTON); }, 3000));
+  // The new source starts at 0 mA, not at the old one's 500.
+  EXPECT_EQ(app.CountFrames("RX", FrameHex(0x10, {Lo(500), Hi(500)})), 1);
 
   app.SimCommand("capchange qc3");
   // The change zeroes the rating; the source is then read again as a new attach.

@@ -197,14 +197,16 @@ TEST_F(LinkThroughStandIn, SettingsWrittenAreReadBack) {
   testerLink.settings = wanted;
   ASSERT_EQ(testerLink.WriteTesterSettings(), 1);
   testerLink.settings = TesterSettings{};
-  ASSERT_EQ(testerLink.ReadTesterSettings(), 1);
+  ASSERT_EQ(testerLink.ReadTesterSettings(), kAllSettingsRead);
   EXPECT_EQ(testerLink.settings.loopbackEnabled, 1);
   EXPECT_EQ(testerLink.settings.standardPortLimitMa, 900);
   EXPECT_EQ(testerLink.settings.estimateUpstream, 1);
   EXPECT_EQ(testerLink.settings.cableResistanceMohm, 150);
-  // The next open reads them as the tester's own.
+  // The tester keeps them over a close and the next open.
   testerLink.Close();
   ASSERT_EQ(testerLink.Open("VXPD0001", &OnNotice), 1);
+  testerLink.settings = TesterSettings{};
+  ASSERT_EQ(testerLink.ReadTesterSettings(), kAllSettingsRead);
   EXPECT_EQ(testerLink.settings.cableResistanceMohm, 150);
   EXPECT_EQ(testerLink.settings.standardPortLimitMa, 900);
   testerLink.settings = TesterSettings{};
@@ -279,6 +281,7 @@ TEST_F(LinkThroughStandIn, NoiseAndBrokenFrames) {
   Control("fault noise 0C 1 FF 00 55 03");
   EXPECT_EQ(Measure(&vbus), 1);
   Control("fault badsum 0C 1");
+  EXPECT_EQ(Measure(&vbus), 0);
   EXPECT_EQ(Measure(&vbus), 1);
   Control("fault badetx 0C 1");
   EXPECT_EQ(Measure(&vbus), 0);
