@@ -1,8 +1,10 @@
 // loadpost-cli watch against `loadpost-cli sim-serve` (the simulated tester on
-// a pseudo-terminal with wire timing), both the real programs:
-// - readings per second of `watch --interval 0`, as a ratio of the wire limit
-//   for one measurement exchange (5 + 15 bytes at 115200 baud, 10 bits each:
-//   576 per second);
+// a pseudo-terminal with wire timing and its USB bridge), both the real
+// programs:
+// - readings per second of `watch --interval 0`, with the bridge's latency
+//   timer at the Linux driver's default (16 ms) and at its low-latency setting
+//   (1 ms), each as a ratio of the wire limit for one measurement exchange
+//   (5 + 15 bytes at 115200 baud, 10 bits each: 576 per second);
 // - CPU time of an idle `watch --interval 1000` per second of wall time, in
 //   its steady state.
 #include <signal.h>
@@ -68,23 +70,36 @@ double CpuSeconds(pid_t pid) {
   return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-}  // namespace
-
-int main() {
-  int serverOut = -1;
-  const pid_t server = Spawn({LOADPOST_CLI, "sim-serve"}, &serverOut);
+struct Server {
+  pid_t pid = -1;
+  int out = -1;
   std::string root;
-  for (std::string line = ReadLine(serverOut); !line.empty(); line = ReadLine(serverOut)) {
-    if (line.rfind("device-root ", 0) == 0) root = line.substr(12);
-    if (!root.empty()) break;
-  }
-  const std::string csv = "/tmp/loadpost-watch-bench.csv";
+};
 
+Server StartServer(int latencyMs) {
+  Server s;
+  s.pid = Spawn({LOADPOST_CLI, "sim-serve", "--latency", std::to_string(latencyMs)}, &s.out);
+  for (std::string line = ReadLine(s.out); !line.empty(); line = ReadLine(s.out)) {
+    if (line.rfind("device-root ", 0) == 0) s.root = line.substr(12);
+    if (!s.root.empty()) break;
+  }
+  return s;
+}
+
+void StopServer(Server& s) {
+  kill(s.pid, SIGTERM);
+  Wait(s.pid);
+  close(s.out);
+}
+
+// Readings per second of watch --interval 0, from the time stamps it writes.
+double ReadingsPerSecond(const Server& server, const std::string& csv) {
   int watchOut = -1;
-  const pid_t every = Spawn({LOADPOST_CLI, "--device-root", root, "watch", "--interval", "0", "--duration", "5",
-                             "--load", "1000", "--out", csv},
+  const pid_t every = Spawn({LOADPOST_CLI, "--device-root", server.root, "watch", "--interval", "0", "--duration",
+                             "5", "--load", "1000", "--out", csv},
                             &watchOut);
   Wait(every);
+  close(watchOut);
   std::ifstream lines(csv);
   std::string line, first, last;
   long count = -1;  // the header
@@ -93,13 +108,31 @@ int main() {
     last = line;
     ++count;
   }
+  if (count < 2) return 0.0;
   const double seconds = std::stod(last.substr(0, last.find(','))) - std::stod(first.substr(0, first.find(',')));
-  const double rate = (count - 1) / seconds;
-  std::printf("watch --interval 0: %ld readings in %.3f s = %.1f readings/s, %.3f of the wire limit (576/s)\n", count,
-              seconds, rate, rate / kWireLimitPerSecond);
+  return seconds > 0 ? (count - 1) / seconds : 0.0;
+}
 
-  const pid_t idle = Spawn({LOADPOST_CLI, "--device-root", root, "watch", "--interval", "1000", "--duration", "14",
-                            "--out", csv},
+}  // namespace
+
+int main() {
+  const std::string csv = "/tmp/loadpost-watch-bench.csv";
+  std::printf("watch --interval 0 (wire limit 576 readings/s)\n");
+  std::printf("bridge latency timer        readings/s  ratio\n");
+  Server server;
+  for (int latencyMs : {16, 1}) {
+    server = StartServer(latencyMs);
+    const double rate = ReadingsPerSecond(server, csv);
+    std::printf("%-26s  %10.1f  %5.3f\n",
+                latencyMs == 16 ? "16 ms (driver default)" : "1 ms (low-latency setting)", rate,
+                rate / kWireLimitPerSecond);
+    if (latencyMs != 1) StopServer(server);
+  }
+
+  // Idle CPU against the 1 ms server: a tester on a driver in low latency.
+  int watchOut = -1;
+  const pid_t idle = Spawn({LOADPOST_CLI, "--device-root", server.root, "watch", "--interval", "1000", "--duration",
+                            "14", "--out", csv},
                            &watchOut);
   std::this_thread::sleep_for(std::chrono::seconds(3));  // connected and watching
   const double cpuStart = CpuSeconds(idle);
@@ -111,8 +144,7 @@ int main() {
   std::printf("watch --interval 1000, idle: %.3f s CPU in %.1f s = %.2f%% of one core\n", cpu, wall,
               100.0 * cpu / wall);
 
-  kill(server, SIGTERM);
-  Wait(server);
+  StopServer(server);
   std::remove(csv.c_str());
   return 0;
 }

@@ -24,8 +24,6 @@ namespace {
 
 constexpr size_t kMaxPending = 64 * 1024;  // bytes the program has not read yet
 constexpr SimTime kIdleWakeUs = 100 * 1000;
-constexpr SimTime kBurstGapUs = 100;      // bytes closer than this belong to one burst (86.8 us apart)
-constexpr size_t kUsbPacketBytes = 62;    // data bytes of one USB packet of the bridge
 
 SimTime MonotonicNowUs() {
   timespec ts{};
@@ -212,11 +210,8 @@ class Server {
     const size_t got = m->HostRead(buffer, sizeof buffer, now);
     port.pending.append(reinterpret_cast<const char*>(buffer), got);
     if (port.pending.size() > kMaxPending) port.pending.erase(0, port.pending.size() - kMaxPending);
-    // A burst goes out whole when its last byte has crossed (or a USB packet's
-    // worth is there), as the bridge hands it on: the program wakes once per
-    // reply, not once per byte.
-    const SimTime next = m->NextEventTime();
-    if (got > 0 && port.pending.size() < kUsbPacketBytes && next != kNever && next - now <= kBurstGapUs) return;
+    // The model's USB bridge hands bytes on in packets (a full one, or what it
+    // holds when its latency timer runs out): each goes to the terminal whole.
     port.full = false;
     while (!port.pending.empty()) {
       const ssize_t w = write(port.master, port.pending.data(), port.pending.size());
