@@ -67,7 +67,7 @@ TEST(CliSourceTests, ExitCodesAndVerdicts) {
       {"default", {"sweep", "--current-step", "4"}, 2, "Minimum value for Current Intervals is 5mA"},
       {"default", {"sweep", "--limit-mode", "allow"}, 2, "add --accept-risk"},
       {"default", {"report", "--ripple-seconds", "0"}, 2, "--ripple-seconds must be above 0"},
-      {"no-source", {"ripple"}, 2, "No Device Under Test detected."},
+      {"no-source", {"ripple"}, 2, "no source is attached"},
   };
   std::vector<std::unique_ptr<SimServer>> servers;
   std::vector<Child> children;
