@@ -1,9 +1,11 @@
 #include "cli/cli_core_session.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "cli/cli_output.h"
 #include "link/profile_text.h"
+#include "report/report_plan.h"
 #include "shell/shared_state.h"
 
 namespace {
@@ -66,11 +68,18 @@ std::string CoreSession::Switch(int row, uint16_t voltageMv, uint16_t toleranceM
   const PdoList list = GetPdoList();
   if (row < 0 || row >= list.count) return Format("row %d is not in the capability list", row);
   const PdoEntry entry = list.entries[row];
+  // The voltage the row request asks for, as the source settles it: the
+  // source reports it when its change is done (VBUS no longer ramping).
+  uint8_t position = 0;
+  uint16_t sentMv = entry.minMv;
+  ProfileRequestFor(list, row, live.profileKind, live.profileSubKind, session_.hardwareRevision, &position, &sentMv);
+  const int rowMv = entry.minMv == entry.maxMv ? entry.minMv : std::clamp<int>(sentMv, entry.minMv, entry.maxMv);
+  const int rowTolerance = VoltageToleranceMv(entry);
   auto onRow = [row, entry] {
     const uint16_t mv = live.profileVoltageMv;
-    if (live.activePdoIndex != row) return false;
-    return entry.minMv == entry.maxMv ? mv == entry.minMv : mv >= entry.minMv && mv <= entry.maxMv;
+    return live.activePdoIndex == row && mv >= entry.minMv && mv <= entry.maxMv;
   };
+  auto settledOnRow = [&] { return onRow() && std::abs(live.profileVoltageMv - rowMv) <= rowTolerance; };
   auto failed = [&](const std::string& what) {
     const std::string why = Broken();
     return why.empty() ? "the source did not switch to " + what : why;
@@ -78,7 +87,7 @@ std::string CoreSession::Switch(int row, uint16_t voltageMv, uint16_t toleranceM
   if (!onRow()) {
     const CommandResult r = Core().RequestProfileRow(row);
     if (!r.ok) return FirstLine(r.message.c_str());
-    if (!PassUntil(kSwitchWaitMs, onRow)) return failed(Format("row %d", row));
+    if (!PassUntil(kSwitchWaitMs, settledOnRow)) return failed(Format("row %d", row));
   }
   if (voltageMv == 0) return "";
   auto there = [&] { return onRow() && std::abs(live.profileVoltageMv - voltageMv) <= toleranceMv; };
@@ -104,8 +113,14 @@ std::string CoreSession::Finish(bool firstProfile) {
       problem = "could not set the load back to 0 mA (the tester did not answer)";
     }
   }
-  if (firstProfile && problem.empty() && Port().IsOpen() && live.portReady && GetPdoList().count > 0) {
-    if (const std::string why = Switch(0, 0, 0); !why.empty()) problem = "could not put the source back on row 0: " + why;
+  const PdoList list = GetPdoList();
+  if (firstProfile && problem.empty() && Port().IsOpen() && live.portReady && list.count > 0) {
+    // A programmable first row is left at its lowest voltage.
+    const PdoEntry& first = list.entries[0];
+    const uint16_t mv = first.IsProgrammable() ? first.minMv : 0;
+    if (const std::string why = Switch(0, mv, VoltageToleranceMv(first)); !why.empty()) {
+      problem = "could not put the source back on row 0: " + why;
+    }
   }
   if (limitsChanged_ && Port().IsOpen()) {
     config.limitMode = EnforceLimits;
