@@ -1,58 +1,30 @@
 #include "cli/cli_core_session.h"
 
-#include <chrono>
+#include <algorithm>
 #include <cstdlib>
 
 #include "cli/cli_output.h"
 #include "link/profile_text.h"
+#include "report/report_plan.h"
 #include "shell/shared_state.h"
 
 namespace {
 
-constexpr uint32_t kOpenWaitMs = 6000;    // attach handling alone takes a second
 constexpr uint32_t kSwitchWaitMs = 5000;  // a profile or voltage change
 
 }  // namespace
-
-CliPort::CliPort(CliLink& link) : link_(link), channel_(link.Channel()) {
-  closed_.exchange = [](const uint8_t*, size_t, uint8_t, ReplyBody&) { return ExchangeStatus::NotSent; };
-  closed_.sleep = channel_.sleep;
-}
-
-int CliPort::PendingNotice() {
-  pending_ |= link_.TakeNotices();
-  for (int n = 1; n <= 4; ++n) {
-    if (pending_ & (1u << (n - 1))) return n;
-  }
-  return 0;
-}
-
-void CliPort::ClearNotice(int n) {
-  if (n >= 1 && n <= 4) pending_ &= ~(1u << (n - 1));
-}
-
-int64_t CliClock::NowUs() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-bool CliClock::Sleep(uint32_t ms) {
-  if (Stopped()) return false;
-  link_.Wait(ms);
-  return !Stopped();
-}
-
-bool CliClock::Stopped() const { return stopped_ || StopRequested(); }
 
 CoreSession::~CoreSession() {
   if (!finished_) Finish(false);
 }
 
-bool CoreSession::UserStopped() const { return clock_ && clock_->Stopped(); }
+bool CoreSession::UserStopped() const { return session_.link && session_.link->Clock().Stopped(); }
 
 std::string CoreSession::Broken() const {
   if (!finishing_ && UserStopped()) return "stopped by the user";
-  if (!live.testerConnected || !port_ || !port_->IsOpen()) return "the connection to the tester was lost";
+  if (!live.testerConnected || !session_.link || !session_.link->Port().IsOpen()) {
+    return "the connection to the tester was lost";
+  }
   if (sourceSeen_ && !live.portReady) return "the source was detached";
   return "";
 }
@@ -63,11 +35,6 @@ int CoreSession::Open(const CliOptions& options, const LimitOptions& limits, uin
   uint16_t forcedIndex = 0;
   if (const std::string why = CheckLimits(limits, &mode, &forcedIndex); !why.empty()) return Fail(why);
   if (const int code = ConnectTester(options, &session_)) return code;
-  port_ = std::make_unique<CliPort>(*session_.link);
-  clock_ = std::make_unique<CliClock>(*session_.link);
-  core_ = std::make_unique<MonitorCore>(*port_, *clock_, view_);
-  const ConnectResult c = core_->Connect(session_.hardwareRevision, session_.firmwareVersion);
-  if (!c.ok) return Fail(session_.Name() + ": " + FirstLine(c.message.c_str()));
   // The program's own settings, which the first ready pass writes to the tester.
   config.limitMode = mode;
   config.forcedLimitIndex = forcedIndex;
@@ -75,26 +42,25 @@ int CoreSession::Open(const CliOptions& options, const LimitOptions& limits, uin
   config.timeStepMs = timeStepMs;
   limitsChanged_ = mode != EnforceLimits;
   finished_ = false;
-  if (!PassUntil(kOpenWaitMs, [this] { return live.portReady && !core_->SettingsOwed(); })) {
-    std::string why = Broken();
-    if (why.empty()) why = live.portReady ? FirstLine(kSettingsNotWrittenText) : FirstLine(kNoSourceText);
-    return Fail(session_.Name() + ": " + why);
-  }
+  // Between tests the monitor runs its quick passes, as during a real-time graph.
+  graph.graphMode = RealTime;
+  graph.testStopped = 0;
+  if (const int code = AwaitSource(session_)) return code;
+  sourceSeen_ = true;
   return kExitOk;
 }
 
 bool CoreSession::PassUntil(uint32_t ms, const std::function<bool()>& done) {
-  const int64_t until = clock_->NowUs() + static_cast<int64_t>(ms) * 1000;
+  const int64_t until = Clock().NowUs() + static_cast<int64_t>(ms) * 1000;
   // Between tests the monitor runs its quick passes, as during a real-time graph.
   graph.graphMode = RealTime;
   graph.testStopped = 0;
   for (;;) {
     if (!Broken().empty()) return false;
-    core_->Pass();
-    if (live.portReady) sourceSeen_ = true;
+    Core().Pass();
     if (!Broken().empty()) return false;
-    if (done() && port_->PendingNotice() == 0) return true;
-    if (clock_->NowUs() >= until) return false;
+    if (done() && Port().PendingNotice() == 0) return true;
+    if (Clock().NowUs() >= until) return false;
   }
 }
 
@@ -102,24 +68,31 @@ std::string CoreSession::Switch(int row, uint16_t voltageMv, uint16_t toleranceM
   const PdoList list = GetPdoList();
   if (row < 0 || row >= list.count) return Format("row %d is not in the capability list", row);
   const PdoEntry entry = list.entries[row];
+  // The voltage the row request asks for, as the source settles it: the
+  // source reports it when its change is done (VBUS no longer ramping).
+  uint8_t position = 0;
+  uint16_t sentMv = entry.minMv;
+  ProfileRequestFor(list, row, live.profileKind, live.profileSubKind, session_.hardwareRevision, &position, &sentMv);
+  const int rowMv = entry.minMv == entry.maxMv ? entry.minMv : std::clamp<int>(sentMv, entry.minMv, entry.maxMv);
+  const int rowTolerance = VoltageToleranceMv(entry);
   auto onRow = [row, entry] {
     const uint16_t mv = live.profileVoltageMv;
-    if (live.activePdoIndex != row) return false;
-    return entry.minMv == entry.maxMv ? mv == entry.minMv : mv >= entry.minMv && mv <= entry.maxMv;
+    return live.activePdoIndex == row && mv >= entry.minMv && mv <= entry.maxMv;
   };
+  auto settledOnRow = [&] { return onRow() && std::abs(live.profileVoltageMv - rowMv) <= rowTolerance; };
   auto failed = [&](const std::string& what) {
     const std::string why = Broken();
     return why.empty() ? "the source did not switch to " + what : why;
   };
   if (!onRow()) {
-    const CommandResult r = core_->RequestProfileRow(row);
+    const CommandResult r = Core().RequestProfileRow(row);
     if (!r.ok) return FirstLine(r.message.c_str());
-    if (!PassUntil(kSwitchWaitMs, onRow)) return failed(Format("row %d", row));
+    if (!PassUntil(kSwitchWaitMs, settledOnRow)) return failed(Format("row %d", row));
   }
   if (voltageMv == 0) return "";
   auto there = [&] { return onRow() && std::abs(live.profileVoltageMv - voltageMv) <= toleranceMv; };
   if (!there()) {
-    const CommandResult r = core_->RequestVoltage(voltageMv);
+    const CommandResult r = Core().RequestVoltage(voltageMv);
     if (!r.ok) return FirstLine(r.message.c_str());
     if (!PassUntil(kSwitchWaitMs, there)) return failed(Format("%u mV", static_cast<unsigned>(voltageMv)));
   }
@@ -127,26 +100,32 @@ std::string CoreSession::Switch(int row, uint16_t voltageMv, uint16_t toleranceM
 }
 
 std::string CoreSession::Finish(bool firstProfile) {
-  if (finished_ || !core_) return "";
+  if (finished_ || !session_.core) return "";
   finished_ = true;
   finishing_ = true;
   std::string problem;
-  if (port_->IsOpen()) {
+  if (Port().IsOpen()) {
     // Nothing left waiting may raise the load again.
     requests.requestedLoadMa = 0;
     requests.loadRequestPending = 0;
-    const CommandChannel& channel = port_->Channel();
+    const CommandChannel& channel = Port().Channel();
     if (!commands::SetLoadCurrent(channel, 0) && !commands::SetLoadCurrent(channel, 0)) {
       problem = "could not set the load back to 0 mA (the tester did not answer)";
     }
   }
-  if (firstProfile && problem.empty() && port_->IsOpen() && live.portReady && GetPdoList().count > 0) {
-    if (const std::string why = Switch(0, 0, 0); !why.empty()) problem = "could not put the source back on row 0: " + why;
+  const PdoList list = GetPdoList();
+  if (firstProfile && problem.empty() && Port().IsOpen() && live.portReady && list.count > 0) {
+    // A programmable first row is left at its lowest voltage.
+    const PdoEntry& first = list.entries[0];
+    const uint16_t mv = first.IsProgrammable() ? first.minMv : 0;
+    if (const std::string why = Switch(0, mv, VoltageToleranceMv(first)); !why.empty()) {
+      problem = "could not put the source back on row 0: " + why;
+    }
   }
-  if (limitsChanged_ && port_->IsOpen()) {
+  if (limitsChanged_ && Port().IsOpen()) {
     config.limitMode = EnforceLimits;
     RecomputeMaxLoadCurrent();
-    if (!commands::WriteTesterSettings(port_->Channel(), SettingsFromConfig())) {
+    if (!commands::WriteTesterSettings(Port().Channel(), SettingsFromConfig())) {
       problem += std::string(problem.empty() ? "" : "; ") + "could not set the tester back to enforced limits";
     }
   }

@@ -1,9 +1,8 @@
-// The tester through the monitor core, for the commands that run the graph
-// window's tests (ripple, sweep, report): the command line's link as the
-// core's TesterPort, time as its MonitorClock (sleeps that receive notices
-// and end at Ctrl-C), and the clean end every such command owes the source:
-// load back to 0 mA, the source back to its first profile (report), the
-// tester back to enforced limits.
+// The tester through the monitor core (cli_session.h), for the commands that
+// run the graph window's tests (ripple, sweep, report): waits that run the
+// core's passes, profile and voltage changes that wait for the source, and the
+// clean end every such command owes the source: load back to 0 mA, the source
+// back to its first profile (report), the tester back to enforced limits.
 #pragma once
 
 #include <cstdint>
@@ -13,41 +12,6 @@
 
 #include "cli/cli_commands.h"
 #include "link/monitor_core.h"
-
-// The command line's link as the monitor core sees it.
-class CliPort : public TesterPort {
- public:
-  explicit CliPort(CliLink& link);
-  const CommandChannel& Channel() override { return open_ ? channel_ : closed_; }
-  bool IsOpen() const override { return open_ && !link_.Gone(); }
-  void Close() override { open_ = false; }
-  int PendingNotice() override;
-  void ClearNotice(int n) override;
-  uint32_t DroppedFrames() const override { return 0; }
-
- private:
-  CliLink& link_;
-  CommandChannel channel_;
-  CommandChannel closed_;
-  bool open_ = true;
-  unsigned pending_ = 0;
-};
-
-// Wall-clock time whose sleeps keep receiving from the tester and end at once
-// when the user stops the command (or Stop is called).
-class CliClock : public MonitorClock {
- public:
-  explicit CliClock(CliLink& link) : link_(link) {}
-  int64_t NowUs() override;
-  bool Sleep(uint32_t ms) override;
-  void Stop() override { stopped_ = true; }
-  void Restart() override { stopped_ = false; }
-  bool Stopped() const override;
-
- private:
-  CliLink& link_;
-  bool stopped_ = false;
-};
 
 class CoreSession {
  public:
@@ -79,17 +43,15 @@ class CoreSession {
   // limits back when others were set. Empty on success, else what failed.
   std::string Finish(bool firstProfile);
 
-  MonitorCore& Core() { return *core_; }
-  TesterPort& Port() { return *port_; }
+  MonitorCore& Core() { return *session_.core; }
+  TesterPort& Port() { return session_.link->Port(); }
   Session& Tester() { return session_; }
   bool UserStopped() const;
 
  private:
+  MonitorClock& Clock() { return session_.link->Clock(); }
+
   Session session_;
-  std::unique_ptr<CliPort> port_;
-  std::unique_ptr<CliClock> clock_;
-  MonitorView view_;
-  std::unique_ptr<MonitorCore> core_;
   bool limitsChanged_ = false;
   bool finished_ = true;
   bool sourceSeen_ = false;  // a source was attached: losing it is a detach

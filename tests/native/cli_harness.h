@@ -67,7 +67,8 @@ inline Result Finish(Child c) {
   pollfd fds[2] = {{c.out, POLLIN, 0}, {c.err, POLLIN, 0}};
   std::string* sinks[2] = {&r.out, &r.err};
   int open = 2;
-  while (open > 0 && poll(fds, 2, 30000) > 0) {
+  // A report prints nothing until its end: minutes of silence are no hang.
+  while (open > 0 && poll(fds, 2, 300000) > 0) {
     for (int i = 0; i < 2; ++i) {
       if (!fds[i].revents) continue;
       char buffer[4096];

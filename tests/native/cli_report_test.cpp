@@ -67,7 +67,7 @@ TEST(CliSourceTests, ExitCodesAndVerdicts) {
       {"default", {"sweep", "--current-step", "4"}, 2, "Minimum value for Current Intervals is 5mA"},
       {"default", {"sweep", "--limit-mode", "allow"}, 2, "add --accept-risk"},
       {"default", {"report", "--ripple-seconds", "0"}, 2, "--ripple-seconds must be above 0"},
-      {"no-source", {"ripple"}, 2, "No Device Under Test detected."},
+      {"no-source", {"ripple"}, 2, "no source is attached"},
   };
   std::vector<std::unique_ptr<SimServer>> servers;
   std::vector<Child> children;
@@ -111,6 +111,8 @@ TEST(CliReport, DefaultChargerPassesAndTheFaultyOneFailsOnItsFaultyProfiles) {
       {"default", 0, {"PASS", "PASS", "PASS", "PASS", "PASS", "PASS", "PASS"}, {"", "", "", "", "", "", ""}},
       {"faulty", 1, {"PASS", "FAIL", "FAIL", "PASS", "PASS", "PASS"},
        {"", nullptr, "Under Voltage, V=13.580V, I=2000mA", "", "", ""}},
+      // Quick Charge 2.0 at 5, 9 and 12 V, 3.0 at 3.6, 7.8 and 12 V: each judged once settled.
+      {"qc3", 0, {"PASS", "PASS", "PASS", "PASS", "PASS", "PASS"}, {"", "", "", "", "", ""}},
   };
   std::vector<std::unique_ptr<SimServer>> servers;
   std::vector<Child> children;
@@ -139,7 +141,7 @@ TEST(CliReport, DefaultChargerPassesAndTheFaultyOneFailsOnItsFaultyProfiles) {
     for (const json& run : j["runs"]) EXPECT_EQ(ReadFile(dir + run["sweep"]["csv"].get<std::string>()).rfind(kSweepCsvHeader, 0), 0u);
     for (const json& row : j["source"]["capabilities"]) EXPECT_NE(html.find(row.get<std::string>()), std::string::npos) << row;
     EXPECT_EQ(CheckMarkup(dir + "report.html"), std::to_string(w.verdicts.size()) + "\n");
-    // The source is back on its first profile.
+    // The source is back on its first profile, at 5 V.
     EXPECT_NE(servers[i]->Run({"status"}).out.find("VBUS           5.00 V"), std::string::npos);
   }
 }
