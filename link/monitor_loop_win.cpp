@@ -18,6 +18,7 @@
 #include "resources/resource_ids.h"
 #include "shell/app_win.h"
 #include "shell/shared_state.h"
+#include "shell/stop_signal.h"
 #include "shell/ui_post_win.h"
 
 namespace {
