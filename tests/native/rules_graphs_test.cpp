@@ -32,65 +32,43 @@ VoltageWindowInputs Inputs(uint32_t kind, uint8_t sub, uint16_t mv, uint16_t loa
 
 // --- Voltage window ---------------------------------------------------------
 
-TEST(VoltageWindow, FiveVoltPortsTakeTheLoadSlopeUnlessUpstreamIsEstimated) {
-  auto sdp = ComputeVoltageWindow(Inputs(2, 0, 5000, 500));
-  ASSERT_TRUE(sdp);
-  EXPECT_NEAR(sdp->low, 4.333, 1e-5);
-  EXPECT_EQ(sdp->high, 5.25f);
-
-  auto estimated = ComputeVoltageWindow(Inputs(2, 0, 5000, 500, 0, true));
-  ASSERT_TRUE(estimated);
-  EXPECT_EQ(estimated->low, 4.75f);
-
-  // CDP and PTY follow the same rule.
-  EXPECT_EQ(ComputeVoltageWindow(Inputs(2, 1, 5000, 500))->low, sdp->low);
-  EXPECT_EQ(ComputeVoltageWindow(Inputs(1, 0, 5000, 500))->low, sdp->low);
-}
-
-TEST(VoltageWindow, DcpFloorDependsOnTheMeasuredCurrent) {
-  for (bool estimate : {false, true}) {
-    auto w = ComputeVoltageWindow(Inputs(2, 2, 5000, 1500, 600, estimate));
-    ASSERT_TRUE(w);
-    EXPECT_EQ(w->low, 2.0f);
-    EXPECT_EQ(w->high, 5.25f);
+// The window each kind of source must stay in, from its profile, the load,
+// the measured current, the upstream estimate and the ceiling.
+TEST(VoltageWindow, EachKindOfSource) {
+  constexpr float kNone = -1.0f;  // no window
+  const struct {
+    VoltageWindowInputs in;
+    float low, high;
+  } cases[] = {
+      {Inputs(2, 0, 5000, 500), 4.333f, 5.25f},                // SDP: the load slope
+      {Inputs(2, 0, 5000, 500, 0, true), 4.75f, 5.25f},          // ... unless upstream is estimated
+      {Inputs(2, 1, 5000, 500), 4.333f, 5.25f},                // CDP
+      {Inputs(1, 0, 5000, 500), 4.333f, 5.25f},                // PTY
+      {Inputs(2, 2, 5000, 1500, 600), 2.0f, 5.25f},              // DCP past 500 mA measured
+      {Inputs(2, 2, 5000, 1500, 600, true), 2.0f, 5.25f},
+      {Inputs(2, 2, 5000, 500, 499), 4.333f, 5.25f},
+      {Inputs(2, 2, 5000, 500, 500), 2.0f, 5.25f},
+      {Inputs(5, 0, 9000, 3000, 3000, false, 3000), 7.80f, 9.45f},  // PD: scale follows the ceiling
+      {Inputs(5, 0, 9000, 3000, 3000, false, 3001), 8.10f, 9.45f},
+      {Inputs(5, 0, 9000, 3000, 3000, true, 3000), 8.55f, 9.45f},
+      {Inputs(4, 1, 5000, 0), 4.75f, 5.5f},                      // Type-C
+      {Inputs(3, 1, 9000, 1000), 8.55f - 0.834f, 9.45f},         // QC
+      {Inputs(0, 0, 5000, 100), kNone, kNone},                   // legacy
+      {Inputs(2, 3, 5000, 100), kNone, kNone},
+      {Inputs(6, 0, 5000, 100), kNone, kNone},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.in.profileKind << "/" << int(c.in.profileSubKind) << " " << c.in.loadSetpointMa
+                                    << " mA, measured " << c.in.measuredCurrentMa);
+    const auto w = ComputeVoltageWindow(c.in);
+    ASSERT_EQ(w.has_value(), c.low != kNone);
+    if (!w) continue;
+    EXPECT_NEAR(w->low, c.low, 1e-4);
+    EXPECT_NEAR(w->high, c.high, 1e-5);
   }
-  auto below = ComputeVoltageWindow(Inputs(2, 2, 5000, 500, 499));
-  ASSERT_TRUE(below);
-  EXPECT_NEAR(below->low, 4.333, 1e-5);
-  EXPECT_EQ(ComputeVoltageWindow(Inputs(2, 2, 5000, 500, 500))->low, 2.0f);
 }
 
-TEST(VoltageWindow, PowerDeliveryScaleFollowsTheCeiling) {
-  auto w = ComputeVoltageWindow(Inputs(5, 0, 9000, 3000, 3000, false, 3000));
-  ASSERT_TRUE(w);
-  EXPECT_NEAR(w->low, 7.80, 1e-5);
-  EXPECT_NEAR(w->high, 9.45, 1e-5);
-
-  auto wide = ComputeVoltageWindow(Inputs(5, 0, 9000, 3000, 3000, false, 3001));
-  ASSERT_TRUE(wide);
-  EXPECT_NEAR(wide->low, 8.10, 1e-5);
-
-  auto estimated = ComputeVoltageWindow(Inputs(5, 0, 9000, 3000, 3000, true, 3000));
-  EXPECT_NEAR(estimated->low, 8.55, 1e-5);
-}
-
-TEST(VoltageWindow, TypeCAndQuickCharge) {
-  auto typec = ComputeVoltageWindow(Inputs(4, 1, 5000, 0));
-  ASSERT_TRUE(typec);
-  EXPECT_EQ(typec->low, 4.75f);
-  EXPECT_EQ(typec->high, 5.5f);
-
-  auto qc = ComputeVoltageWindow(Inputs(3, 1, 9000, 1000));
-  ASSERT_TRUE(qc);
-  EXPECT_NEAR(qc->high, 9.45, 1e-5);
-  EXPECT_NEAR(qc->low, 8.55 - 0.834, 1e-5);
-}
-
-TEST(VoltageWindow, KindsWithoutWindowLeaveTheCallersValues) {
-  EXPECT_FALSE(ComputeVoltageWindow(Inputs(0, 0, 5000, 100)));
-  EXPECT_FALSE(ComputeVoltageWindow(Inputs(2, 3, 5000, 100)));
-  EXPECT_FALSE(ComputeVoltageWindow(Inputs(6, 0, 5000, 100)));
-
+TEST(VoltageWindow, WithoutAWindowTheCallersValuesStay) {
   ResetSharedState();
   live.profileKind = 0;
   live.profileVoltageMv = 5000;

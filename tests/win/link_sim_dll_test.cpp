@@ -128,18 +128,6 @@ class LinkThroughStandIn : public ::testing::Test {
   void TearDown() override { testerLink.Close(); }
 };
 
-TEST(StandInListing, TestersAndOtherDevicesInOrder) {
-  ASSERT_TRUE(D2xxAvailable());
-  ASSERT_EQ(D2xxDeviceCount(), 3);
-  char serial[20];
-  ASSERT_TRUE(D2xxSerialAt(0, serial, sizeof serial));
-  EXPECT_STREQ(serial, "VXPD0001");
-  ASSERT_TRUE(D2xxSerialAt(1, serial, sizeof serial));
-  EXPECT_STREQ(serial, "FT7QX2LB");
-  ASSERT_TRUE(D2xxSerialAt(2, serial, sizeof serial));
-  EXPECT_STREQ(serial, "VXPD0040");
-}
-
 TEST(StandInOpen, VersionsOfEachTesterAndRefusals) {
   ASSERT_EQ(testerLink.Open("VXPD0040", &OnNotice), 1);
   EXPECT_EQ(testerLink.hardwareRevision, 10);

@@ -87,16 +87,4 @@ bool SendDeviceInterfaceChange(HWND mainWindow, WPARAM event, const std::wstring
                              SMTO_ABORTIFHUNG, 5000, &result) != 0;
 }
 
-POINT CentredPosition(const RECT& reference, int width, int height) {
-  const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
-  const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
-  int x = reference.left + ((reference.right - reference.left) - width) / 2;
-  int y = reference.top + ((reference.bottom - reference.top) - height) / 2;
-  if (x < 0) x = 0;
-  if (y < 0) y = 0;
-  if (x + width > screenWidth) x = screenWidth - width;
-  if (y + height > screenHeight) y = screenHeight - height;
-  return {x, y};
-}
-
 }  // namespace ui

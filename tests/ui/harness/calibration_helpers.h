@@ -45,8 +45,4 @@ bool StartAnotherCopy(LoadpostApp& copy, const std::wstring& scenarioFile, const
 // (DBT_DEVICEARRIVAL) or is removed (DBT_DEVICEREMOVECOMPLETE).
 bool SendDeviceInterfaceChange(HWND mainWindow, WPARAM event, const std::wstring& path);
 
-// Where CenterWindowOver puts a window of this size over `reference`: centred,
-// then pulled onto the screen.
-POINT CentredPosition(const RECT& reference, int width, int height);
-
 }  // namespace ui
