@@ -139,34 +139,6 @@ TEST(SimReplies, MeasurementsFollowTheLoadSetPoint) {
   EXPECT_EQ(U16(m, 7), 0);
 }
 
-TEST(SimSettings, WritesAreStoredAndReadBack) {
-  Bench b(Kt60());
-  EXPECT_EQ(b.Body(0xE0, {0x00, 0x01}), Bytes{0xE0});
-  EXPECT_EQ(b.Body(0xE0, {0x01, 0x02, 0xB8, 0x0B}), Bytes{0xE0});
-  EXPECT_EQ(b.Body(0xE0, {0x02, 0x84, 0x03}), Bytes{0xE0});  // 900 mA
-  EXPECT_EQ(b.Body(0xE0, {0x03, 0x01}), Bytes{0xE0});
-  EXPECT_EQ(b.Body(0xE0, {0x04, 0xE8, 0x03}), Bytes{0xE0});  // 1000 mOhm
-
-  const sim::StoredSettings& s = b.tester.Settings();
-  EXPECT_EQ(s.loopbackEnabled, 1);
-  EXPECT_EQ(s.limitMode, 2);
-  EXPECT_EQ(s.maxLoadCurrentMa, 3000);
-  EXPECT_EQ(s.standardPortLimitMa, 900);
-  EXPECT_EQ(s.estimateUpstream, 1);
-  EXPECT_EQ(s.cableResistanceMohm, 1000);
-
-  EXPECT_EQ(b.Body(0xE1, {0x00}), (Bytes{0xE1, 0x01}));
-  EXPECT_EQ(b.Body(0xE1, {0x02}), (Bytes{0xE1, 0x84, 0x03}));
-  EXPECT_EQ(b.Body(0xE1, {0x03}), (Bytes{0xE1, 0x01}));
-  EXPECT_EQ(b.Body(0xE1, {0x04}), (Bytes{0xE1, 0xE8, 0x03}));
-
-  // A mode other than 2 keeps the stored ceiling; a short frame is not answered.
-  EXPECT_EQ(b.Body(0xE0, {0x01, 0x01}), Bytes{0xE0});
-  EXPECT_EQ(b.tester.Settings().limitMode, 1);
-  EXPECT_EQ(b.tester.Settings().maxLoadCurrentMa, 3000);
-  EXPECT_FALSE(b.Ask(0xE0, {0x02, 0x05}).ok);
-}
-
 TEST(SimSettings, LimitModeDecidesWhatTheLoadMayDraw) {
   Bench b(Kt60());
   b.Body(0x10, {0xA0, 0x0F});  // 4000 mA, enforce: held to the 3 A rating
@@ -194,35 +166,6 @@ TEST(SimSettings, LoopbackAndUpstreamEstimateShowInMeasurements) {
   EXPECT_EQ(downstream, 4973);                // 27.5 mV lost in charger and cable
   b.Body(0xE0, {0x03, 0x01});                 // estimate upstream with 80 mOhm
   EXPECT_EQ(U16(b.Body(0x0C), 3), 4993);      // the 20 mV of the cable added back
-}
-
-TEST(SimCalibration, StoresEachChannelWithItsYearByte) {
-  Bench b(Kt60());
-  // Year 2021 travels as 1; values are signed.
-  Bytes write{0x00, 0x01, 0x05, 0xA0, 0x0F, 0x96, 0x0F, 0x20, 0x4E, 0x0C, 0x4E};
-  EXPECT_EQ(b.Body(0xE3, write), Bytes{0xE3});
-  Bytes neg{0x01, 0x06, 0x0C, 0xF4, 0x01, 0xF0, 0x01, 0xB8, 0x0B, 0x38, 0xF4};
-  EXPECT_EQ(b.Body(0xE3, neg), Bytes{0xE3});
-
-  Bytes r = b.Body(0xE4, {0x00});
-  ASSERT_EQ(r.size(), 12u);
-  EXPECT_NE(r[1], 0);
-  EXPECT_EQ(r[2], 1);
-  EXPECT_EQ(r[3], 5);
-  EXPECT_EQ(static_cast<int16_t>(U16(r, 4)), 4000);
-  EXPECT_EQ(static_cast<int16_t>(U16(r, 6)), 3990);
-  EXPECT_EQ(static_cast<int16_t>(U16(r, 8)), 20000);
-  EXPECT_EQ(static_cast<int16_t>(U16(r, 10)), 19980);
-
-  r = b.Body(0xE4, {0x01});
-  EXPECT_EQ(r[2], 6);
-  EXPECT_EQ(r[3], 12);
-  EXPECT_EQ(static_cast<int16_t>(U16(r, 10)), -3016);
-
-  EXPECT_EQ(b.Body(0xE5, {0x00}), Bytes{0xE5});
-  r = b.Body(0xE4, {0x00});
-  EXPECT_EQ(r, (Bytes{0xE4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(b.tester.Calibration(1).yearByte, 6);  // the other channel is kept
 }
 
 TEST(SimCalibration, CalibrationCorrectsTheVbusReading) {

@@ -164,31 +164,21 @@ TEST(SimScenario, ErrorsNameTheLineAndTheProblem) {
   EXPECT_EQ(ErrorOf("tester A\n  charger pd66\nend\n").rfind("bad.sim:2: unknown charger 'pd66' (built in: pd65", 0), 0u);
   EXPECT_EQ(ErrorOf("charger x\n  fixed 5V\n  dcp 1500\nend\n"),
             "bad.sim:3: voltage 1500 is outside 3 V..48 V (a current needs A or mA)");
-  EXPECT_EQ(ErrorOf("charger x\n  pps 21-3.3V 3A\nend\n"), "bad.sim:2: voltage range 21-3.3V runs backwards");
-  EXPECT_EQ(ErrorOf("charger x\n  fixed 5V-9V 3A\nend\n"), "bad.sim:2: profile 'fixed' takes one voltage, not a range");
-  EXPECT_EQ(ErrorOf("charger x\nend\n"), "bad.sim:1: charger 'x' has no profiles");
   EXPECT_EQ(ErrorOf("charger x\n fixed 5V\n fixed 5V\n fixed 5V\n fixed 5V\n fixed 5V\n fixed 5V\n fixed 5V\n fixed 5V\nend"),
             "bad.sim:9: a charger advertises at most 7 profiles");
   EXPECT_EQ(ErrorOf("charger x\n  fixed 5V\n  active 3\nend\n"), "bad.sim:1: charger 'x': active position 3 is beyond its 1 profiles");
   EXPECT_EQ(ErrorOf("tester A\n  fault drop 0C two\nend\n"), "bad.sim:2: 'two' is not a whole number (fault count)");
-  EXPECT_EQ(ErrorOf("tester A\n  fault dropp 0C\nend\n").rfind("bad.sim:2: unknown fault 'dropp'", 0), 0u);
   EXPECT_EQ(ErrorOf("tester A\n  fault drop\nend\n"), "bad.sim:2: fault 'drop' needs a command code (e.g. 0C) or 'any'");
-  EXPECT_EQ(ErrorOf("tester A\n  fault drop XYZ\nend\n"), "bad.sim:2: 'XYZ' is not a command code (hex, e.g. 0C)");
   EXPECT_EQ(ErrorOf("tester A\n  latency 0ms\nend\n"), "bad.sim:2: latency is 1 to 255 ms in whole ms");
-  EXPECT_EQ(ErrorOf("tester A\n  latency 256\nend\n"), "bad.sim:2: latency is 1 to 255 ms in whole ms");
-  EXPECT_EQ(ErrorOf("tester A\n  fault nolatency 0C\nend\n"), "bad.sim:2: '0C' is not a whole number (fault count)");
   EXPECT_EQ(ErrorOf("tester A hw 300\nend\n"), "bad.sim:1: version 300 does not fit one byte");
-  EXPECT_EQ(ErrorOf("tester A kt50\nend\n"), "bad.sim:1: unknown model word 'kt50' (kt40, kt60, ftdi, hw <n>, fw <n>)");
   EXPECT_EQ(ErrorOf("tester A\n  calibration vbus 2021 13 1 2 3 4\nend\n"), "bad.sim:2: month 13 is outside 1..12");
-  EXPECT_EQ(ErrorOf("tester A\n  settings mode 3\nend\n"), "bad.sim:2: limit mode 3 is outside 0..2");
   EXPECT_EQ(ErrorOf("end\n"), "bad.sim:1: 'end' without a charger or tester block");
-  EXPECT_EQ(ErrorOf("testers A\n").rfind("bad.sim:1: unknown keyword 'testers'", 0), 0u);
   EXPECT_EQ(ErrorOf("tester A\nend\nat soon detach\n"), "bad.sim:3: 'soon' is not a time (write e.g. 500ms or 1.5s)");
   EXPECT_EQ(ErrorOf("tester A\nend\nat 1s @B detach\n"), "bad.sim:3: no device 'B' at that time");
   EXPECT_EQ(ErrorOf("ftdi F1\nat 1s detach\n"), "bad.sim:2: there is no tester for this command");
-  EXPECT_EQ(ErrorOf("tester A\nend\nat 1s unplug B\n"), "bad.sim:3: unplug of unknown device 'B'");
-  EXPECT_EQ(ErrorOf("tester A\nend\nat 1s jump\n").rfind("bad.sim:3: unknown command 'jump'", 0), 0u);
   EXPECT_EQ(ErrorOf("tester A B\nend\n").rfind("bad.sim:1: unknown model word 'B'", 0), 0u);
+  EXPECT_EQ(ErrorOf("tester A\n  fault dropp 0C\nend\n").rfind("bad.sim:2: unknown fault 'dropp'", 0), 0u);
+  EXPECT_EQ(ErrorOf("tester A\nend\nat 1s jump\n").rfind("bad.sim:3: unknown command 'jump'", 0), 0u);
   // A device plugged in by the timeline may be used after that.
   Parse("tester A\nend\nat 1s plug B kt40\nat 2s @B detach\n");
   Scenario s;
