@@ -104,7 +104,9 @@ class SimServer {
       arg = testing::TempDir() + "cli_scenario.sim";
       std::ofstream(arg) << scenario;
     }
-    child_ = Spawn({LOADPOST_CLI, "sim-serve", arg});
+    // The bridge runs as a driver in low latency, which the program asks for on
+    // a real device (a pseudo-terminal cannot be asked).
+    child_ = Spawn({LOADPOST_CLI, "sim-serve", "--latency", "1", arg});
     for (std::string line = ReadLine(child_.out); !line.empty(); line = ReadLine(child_.out)) {
       const size_t space = line.find(' ');
       if (line.compare(0, space, "device-root") == 0) {
