@@ -106,7 +106,9 @@ class SimServer {
       arg = testing::TempDir() + "cli_scenario_" + std::to_string(getpid()) + "_" + std::to_string(++made_) + ".sim";
       std::ofstream(arg) << scenario;
     }
-    std::vector<std::string> args = {LOADPOST_CLI, "sim-serve", arg};
+    // The bridge runs as a driver in low latency, which the program asks for on
+    // a real device (a pseudo-terminal cannot be asked).
+    std::vector<std::string> args = {LOADPOST_CLI, "sim-serve", "--latency", "1", arg};
     args.insert(args.end(), extra.begin(), extra.end());
     child_ = Spawn(args);
     for (std::string line = ReadLine(child_.out); !line.empty(); line = ReadLine(child_.out)) {

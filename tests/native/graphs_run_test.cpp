@@ -349,16 +349,18 @@ TEST(ThreadedRun, ReadingsFromAnotherThreadThenTheDetach) {
   link.Begin();
   std::thread monitor([&] {
     for (uint32_t seq = 1; seq <= 3; ++seq) feed.Publish(Reading{0, seq, 0, static_cast<uint16_t>(5000 + seq)});
-    feed.Detached();
   });
   Reading r;
   for (uint32_t seq = 1; seq <= 3; ++seq) {
     ASSERT_EQ(link.NextReading(5000, &r), FeedEvent::Reading);
     EXPECT_EQ(r.seq, seq);
   }
+  monitor.join();
+  // An event outranks readings, so the detach comes once the three are read.
+  std::thread detach([&] { feed.Detached(); });
   EXPECT_EQ(link.NextReading(5000, &r), FeedEvent::Detached);
   EXPECT_EQ(link.Hold(5000), FeedEvent::Detached);
-  monitor.join();
+  detach.join();
   link.Begin();
   EXPECT_EQ(link.NextReading(1, &r), FeedEvent::None);
 }
