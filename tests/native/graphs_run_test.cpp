@@ -382,16 +382,21 @@ TEST(ThreadedRun, ReadingsFromAnotherThreadThenTheDetach) {
   link.Begin();
   std::thread monitor([&] {
     for (uint32_t seq = 1; seq <= 3; ++seq) feed.Publish(Reading{0, seq, 0, static_cast<uint16_t>(5000 + seq)});
-    feed.Detached();
   });
   Reading r;
   for (uint32_t seq = 1; seq <= 3; ++seq) {
-    ASSERT_EQ(link.NextReading(5000, &r), FeedEvent::Reading);
+    EXPECT_EQ(link.NextReading(5000, &r), FeedEvent::Reading);
     EXPECT_EQ(r.seq, seq);
   }
-  EXPECT_EQ(link.NextReading(5000, &r), FeedEvent::Detached);
-  EXPECT_EQ(link.Hold(5000), FeedEvent::Detached);
   monitor.join();
+  // A detach while the run waits ends the wait.
+  std::thread detach([&] {
+    clock.Sleep(20);
+    feed.Detached();
+  });
+  EXPECT_EQ(link.NextReading(5000, &r), FeedEvent::Detached);
+  detach.join();
+  EXPECT_EQ(link.Hold(5000), FeedEvent::Detached);
   link.Begin();
   EXPECT_EQ(link.NextReading(1, &r), FeedEvent::None);
 }
