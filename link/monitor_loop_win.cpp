@@ -167,13 +167,22 @@ void ClearNoticeEvent(int n) {
 }
 
 // The wall clock, stopped by the program's stop request at exit.
+constexpr uint32_t kShortPauseMs = 20;
 class WindowClock : public MonitorClock {
  public:
   int64_t NowUs() override {
     using namespace std::chrono;
     return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
   }
-  bool Sleep(uint32_t ms) override { return PauseUnlessStopped(ms); }
+  bool Sleep(uint32_t ms) override {
+    // Short pauses (the real-time graph's 1 ms) keep the system timer's
+    // resolution; a stop waits for them at most that long.
+    if (ms <= kShortPauseMs) {
+      ::Sleep(ms);
+      return !StopRequested();
+    }
+    return PauseUnlessStopped(ms);
+  }
   void Stop() override { RequestStop(); }
   void Restart() override {}
   bool Stopped() const override { return StopRequested(); }

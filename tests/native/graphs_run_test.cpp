@@ -352,15 +352,18 @@ TEST(ThreadedRun, ReadingsFromAnotherThreadThenTheDetach) {
   });
   Reading r;
   for (uint32_t seq = 1; seq <= 3; ++seq) {
-    ASSERT_EQ(link.NextReading(5000, &r), FeedEvent::Reading);
+    EXPECT_EQ(link.NextReading(5000, &r), FeedEvent::Reading);
     EXPECT_EQ(r.seq, seq);
   }
   monitor.join();
-  // An event outranks readings, so the detach comes once the three are read.
-  std::thread detach([&] { feed.Detached(); });
+  // A detach while the run waits ends the wait.
+  std::thread detach([&] {
+    clock.Sleep(20);
+    feed.Detached();
+  });
   EXPECT_EQ(link.NextReading(5000, &r), FeedEvent::Detached);
-  EXPECT_EQ(link.Hold(5000), FeedEvent::Detached);
   detach.join();
+  EXPECT_EQ(link.Hold(5000), FeedEvent::Detached);
   link.Begin();
   EXPECT_EQ(link.NextReading(1, &r), FeedEvent::None);
 }
