@@ -25,7 +25,7 @@ bool ActiveProgrammable() { return IsProgrammableProfile(live.profileKind, live.
 
 void ShowBoundsMessage(HWND window, int minimum, int maximum) {
   wchar_t message[96];
-  std::swprintf(message, 96, L"Please enter a number between %d-%d", minimum, maximum);
+  FormatBoundsMessage(minimum, maximum, message, 96);
   MessageBoxW(window, message, L"Loadpost: Error", MB_OK);
 }
 
