@@ -65,6 +65,12 @@ bool CoreSession::PassUntil(uint32_t ms, const std::function<bool()>& done) {
 }
 
 std::string CoreSession::Switch(int row, uint16_t voltageMv, uint16_t toleranceMv) {
+  // The source's status as it is now: a change asked for just before (a run
+  // stopped part-way) shows in it at once.
+  if (!PassUntil(kSwitchWaitMs, [] { return true; })) {
+    const std::string why = Broken();
+    return why.empty() ? "the tester did not report the source's status" : why;
+  }
   const PdoList list = GetPdoList();
   if (row < 0 || row >= list.count) return Format("row %d is not in the capability list", row);
   const PdoEntry entry = list.entries[row];
@@ -84,16 +90,22 @@ std::string CoreSession::Switch(int row, uint16_t voltageMv, uint16_t toleranceM
     const std::string why = Broken();
     return why.empty() ? "the source did not switch to " + what : why;
   };
+  // A refused or failed request: the link or source gone says more than the
+  // request's own message.
+  auto refused = [&](const CommandResult& r) {
+    const std::string why = Broken();
+    return why.empty() ? FirstLine(r.message.c_str()) : why;
+  };
   if (!onRow()) {
     const CommandResult r = Core().RequestProfileRow(row);
-    if (!r.ok) return FirstLine(r.message.c_str());
+    if (!r.ok) return refused(r);
     if (!PassUntil(kSwitchWaitMs, settledOnRow)) return failed(Format("row %d", row));
   }
   if (voltageMv == 0) return "";
   auto there = [&] { return onRow() && std::abs(live.profileVoltageMv - voltageMv) <= toleranceMv; };
   if (!there()) {
     const CommandResult r = Core().RequestVoltage(voltageMv);
-    if (!r.ok) return FirstLine(r.message.c_str());
+    if (!r.ok) return refused(r);
     if (!PassUntil(kSwitchWaitMs, there)) return failed(Format("%u mV", static_cast<unsigned>(voltageMv)));
   }
   return "";
