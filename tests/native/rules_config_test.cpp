@@ -103,6 +103,8 @@ TEST(ConfigChecks, CableResistance) {
 TEST(ConfigLists, SelectionsOutsideTheLists) {
   EXPECT_EQ(ForceLimitCeilingMa(8), 5000);
   EXPECT_FALSE(IsForceLimitIndex(-1));  // a combo without selection
+  EXPECT_TRUE(IsForceLimitIndex(8));
+  EXPECT_FALSE(IsForceLimitIndex(9));  // one past "5A"
   EXPECT_EQ(StandardPortLimitFromSelection(-1), 900);
   EXPECT_EQ(LogIntervalSelection(5), -1);  // a value not in the list selects nothing
   EXPECT_EQ(LogIntervalFromSelection(-1, 30), 30);

@@ -144,6 +144,8 @@ TEST(SweepPlan, RecordedStepsRunFlatToTheStepUnderWay) {
   RecordSweepStep(t, 12, 121, 6.5f, 7);  // below the axis: plotted at its minimum
   EXPECT_EQ(t.volts[12], 6.5f);
   EXPECT_EQ(t.plot[12], 7.0f);
+  RecordSweepStep(t, 118, 121, 8.1f, 7);  // i = n - 3: the last slot still follows
+  EXPECT_EQ(t.plot[119], 8.1f);
   RecordSweepStep(t, 119, 121, 8.0f, 7);  // i = n - 2: nothing past it
   EXPECT_EQ(t.plot[120], kSweepNoValue);
 }

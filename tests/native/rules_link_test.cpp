@@ -134,6 +134,9 @@ TEST(CalibrationLine, MeasuredPointsMustMakeALine) {
   EXPECT_EQ(CheckMeasuredPoints(L"40000", L"20000", &m1, &m2), MeasuredCheck::Point1OutOfRange);
   EXPECT_EQ(CheckMeasuredPoints(L"4000", L"-40000", &m1, &m2), MeasuredCheck::Point2OutOfRange);
   EXPECT_EQ(CheckMeasuredPoints(L"5000", L"5000", &m1, &m2), MeasuredCheck::PointsEqual);
+  // The 16-bit record holds -32768..32767, both ends included.
+  EXPECT_EQ(CheckMeasuredPoints(L"32767", L"-32768", &m1, &m2), MeasuredCheck::Ok);
+  EXPECT_EQ(CheckMeasuredPoints(L"32768", L"0", &m1, &m2), MeasuredCheck::Point1OutOfRange);
   EXPECT_EQ(CheckMeasuredPoints(L"3990", L"20050", &m1, &m2), MeasuredCheck::Ok);
   EXPECT_EQ(m1, 3990);
   EXPECT_EQ(m2, 20050);

@@ -184,6 +184,9 @@ TEST(LogView, ScrollRequests) {
   view.topIndex = 20;
   view.Scroll(LogScroll::PageDown, 0);
   EXPECT_EQ(view.topIndex, 25);
+  view.Scroll(LogScroll::PageUp, 0);
+  EXPECT_EQ(view.topIndex, 20);
+  view.Scroll(LogScroll::PageDown, 0);
   view.Scroll(LogScroll::ThumbTrack, 7);
   EXPECT_EQ(view.topIndex, 7);
   view.Scroll(LogScroll::ThumbTrack, 500);  // never past the last row

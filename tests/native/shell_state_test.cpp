@@ -32,6 +32,7 @@ TEST(SharedState, MaxLoadCurrentFollowsTheLimitMode) {
   EXPECT_EQ(ComputeMaxLoadCurrent(ForceLimit, 3000, 8, 0), 5000);
   EXPECT_EQ(ComputeMaxLoadCurrent(ForceLimit, 3000, 0, 0), 1000);
   EXPECT_EQ(ComputeMaxLoadCurrent(EnforceLimits, 6000, 0, 0), 5100);
+  EXPECT_EQ(ComputeMaxLoadCurrent(EnforceLimits, 5101, 0, 0), 5100);  // the cap itself
   EXPECT_EQ(ComputeMaxLoadCurrent(7, 3000, 0, 1234), 1234);  // unknown mode keeps the old value
 
   ResetSharedState();
