@@ -154,30 +154,6 @@ TEST(ChartDraw, BandIsTranslucentGreenAndClippedToThePlot) {
   EXPECT_EQ(canvas.At(p.left + p.width() / 2, p.top - 3), kWhite);  // not filled above the plot
 }
 
-TEST(ChartDraw, PlotFillsSolidOrGradient) {
-  {
-    Canvas canvas(620, 420);
-    auto chart = std::make_unique<LineChart>();  // default light grey fill
-    chart->Draw(canvas.dc(), 5, 5);
-    const Plot p = PlotOf(*chart);
-    EXPECT_EQ(canvas.At(p.left + 20, p.top + 20), 0xC8C8C8u);
-  }
-  Canvas canvas(620, 420);
-  auto chart = GraphChart();
-  chart->SetPlotColours(RGB(255, 0, 0), RGB(0, 0, 255), 1);
-  chart->Draw(canvas.dc(), 5, 5);
-  const Plot p = PlotOf(*chart);
-  const uint32_t high = canvas.At(p.left + 20, p.top + 1);
-  const uint32_t low = canvas.At(p.left + 20, p.bottom - 2);
-  const uint32_t middle = canvas.At(p.left + 20, (p.top + p.bottom) / 2);
-  EXPECT_GT(Red(high), 240);
-  EXPECT_LT(Blue(high), 15);
-  EXPECT_GT(Blue(low), 240);
-  EXPECT_LT(Red(low), 15);
-  EXPECT_NEAR(Red(middle), 128, 12);
-  EXPECT_NEAR(Blue(middle), 128, 12);
-}
-
 TEST(ChartDraw, CategoryTraceAndOverlays) {
   config.currentStepMa = 25;
   Canvas canvas(620, 420);
