@@ -15,12 +15,12 @@
 #include "link/real_clock.h"
 #include "link/tester_link_win.h"
 #include "shell/app_win.h"
+#include "shell/stop_signal.h"
 #include "shell/tester_list.h"
 
 namespace {
 
 std::atomic<unsigned> noticeBits{0};  // bit n - 1 for notice n
-std::atomic<bool> stopRequested{false};
 HANDLE consoleStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 HANDLE cleanupDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 RealClock* activeClock = nullptr;
@@ -59,7 +59,7 @@ class WinLink : public CliLink {
 };
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
-  stopRequested.store(true);
+  RequestStop();  // the program's stop request: StopRequested() reads it
   SetEvent(consoleStop);
   if (RealClock* clock = activeClock) clock->Stop();
   if (stopCallback) stopCallback();
@@ -116,7 +116,6 @@ OpenOutcome OpenPlace(const TesterPlace& place) {
 }
 
 void InstallStopHandlers() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
-bool StopRequested() { return stopRequested.load(); }
 int StopWakeFd() { return -1; }
 void StopHandled() { SetEvent(cleanupDone); }
 void WaitOrStop(unsigned ms) { WaitForSingleObject(consoleStop, ms); }
