@@ -95,13 +95,19 @@ std::string ReadLine(int fd) {
   return line;
 }
 
+// A file in the temporary folder that no other run of these tests uses at the
+// same time (several worktrees may run them on one machine).
+std::string ScratchFile(const std::string& name) {
+  return testing::TempDir() + std::to_string(getpid()) + "_" + name;
+}
+
 // `loadpost-cli sim-serve` on a scenario (a name, or text written to a file).
 class SimServer {
  public:
   explicit SimServer(const std::string& scenario) {
     std::string arg = scenario;
     if (scenario.find('\n') != std::string::npos) {
-      arg = testing::TempDir() + "cli_scenario.sim";
+      arg = ScratchFile("cli_scenario.sim");
       std::ofstream(arg) << scenario;
     }
     // The bridge runs as a driver in low latency, which the program asks for on
@@ -266,7 +272,7 @@ TEST(CliWatch, EveryEndLeavesACompleteFileTheLoadAtZeroAndASummary) {
   for (const WatchEnd& c : cases) {
     SCOPED_TRACE(c.what);
     SimServer server("default");
-    const std::string file = testing::TempDir() + "cli_watch.csv";
+    const std::string file = ScratchFile("cli_watch.csv");
     std::remove(file.c_str());
     std::vector<std::string> args = {"watch", "--interval", "50", "--out", file};
     args.insert(args.end(), c.args.begin(), c.args.end());
