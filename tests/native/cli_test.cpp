@@ -139,7 +139,8 @@ TEST(CliWatch, EveryEndLeavesACompleteFileTheLoadAtZeroAndASummary) {
   for (const WatchEnd& c : cases) {
     SCOPED_TRACE(c.what);
     SimServer server("default");
-    const std::string file = testing::TempDir() + "cli_watch.csv";
+    // Named per process: other runs of these tests may share the machine.
+    const std::string file = testing::TempDir() + std::to_string(getpid()) + "_cli_watch.csv";
     std::remove(file.c_str());
     std::vector<std::string> args = {"watch", "--interval", "50", "--out", file};
     args.insert(args.end(), c.args.begin(), c.args.end());
