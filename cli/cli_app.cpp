@@ -40,14 +40,33 @@ int RunCli(int argc, char** argv) {
 #endif
   app.add_option("--serial", options.serial, "Use the tester with this USB serial number (e.g. VXPD0001)");
   app.add_flag("--json", options.json, "Write JSON instead of a table");
+  CLI::Option* simOption =
+      app.add_option("--sim", options.simScenario,
+                     "Use the simulated tester in this program instead of hardware: a scenario name (default, kt40, "
+                     "two-testers, ...) or file")
+          ->expected(0, 1);
+  // Options given after the subcommand are seen only when its callback runs.
+  const auto settle = [&options, simOption] {
+    options.sim = simOption->count() > 0;
+    if (options.sim && options.simScenario.empty()) options.simScenario = "default";
+  };
 
   app.add_subcommand("list", "List every tester: serial number, model, hardware and firmware, whether it is usable")
-      ->callback([&] { exitCode = RunList(options); });
+      ->callback([&] {
+        settle();
+        exitCode = RunList(options);
+      });
   app.add_subcommand("status", "Show the source's profile, rated current, VBUS, current, loopback, power and "
                                "temperature")
-      ->callback([&] { exitCode = RunStatus(options); });
+      ->callback([&] {
+        settle();
+        exitCode = RunStatus(options);
+      });
   app.add_subcommand("profiles", "Show the source's capability list; * marks the active row")
-      ->callback([&] { exitCode = RunProfiles(options); });
+      ->callback([&] {
+        settle();
+        exitCode = RunProfiles(options);
+      });
 
   RequestOptions request;
   CLI::App* requestCommand = app.add_subcommand("request", "Ask the source for a profile row, or for a voltage on "
@@ -55,7 +74,10 @@ int RunCli(int argc, char** argv) {
   CLI::Option* rowOption = requestCommand->add_option("row", request.row, "Row of the capability list (see profiles)");
   requestCommand->add_option("--voltage", request.voltageMv, "Voltage in mV on the active programmable profile")
       ->excludes(rowOption);
-  requestCommand->callback([&] { exitCode = RunRequest(options, request); });
+  requestCommand->callback([&] {
+        settle();
+        exitCode = RunRequest(options, request);
+      });
 
   LoadOptions load;
   CLI::App* loadCommand = app.add_subcommand(
@@ -64,7 +86,10 @@ int RunCli(int argc, char** argv) {
   loadCommand->add_option("current", load.loadMa, "Load current in mA")->required();
   loadCommand->add_option("--for", load.holdSeconds, "Hold the load this many seconds, then end");
   AddLimitOptions(loadCommand, &load.limits);
-  loadCommand->callback([&] { exitCode = RunLoad(options, load); });
+  loadCommand->callback([&] {
+        settle();
+        exitCode = RunLoad(options, load);
+      });
 
   WatchOptions watch;
   CLI::App* watchCommand = app.add_subcommand(
@@ -79,7 +104,10 @@ int RunCli(int argc, char** argv) {
   watchCommand->add_option("--stop-below", watch.stopBelowMv, "Stop when VBUS falls below this many mV");
   watchCommand->add_option("--stop-after-mah", watch.stopAfterMah, "Stop when this many mAh have been drawn");
   AddLimitOptions(watchCommand, &watch.limits);
-  watchCommand->callback([&] { exitCode = RunWatch(options, watch); });
+  watchCommand->callback([&] {
+        settle();
+        exitCode = RunWatch(options, watch);
+      });
 
   AddSourceTestCommands(app, options, &exitCode);
   AddPlatformCommands(app, &exitCode);

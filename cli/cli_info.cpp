@@ -1,5 +1,7 @@
 // list, status and profiles: what the testers and the source say, as a table
 // or as JSON.
+#include <algorithm>
+
 #include "cli/cli_commands.h"
 #include "cli/cli_output.h"
 #include "link/monitor_core.h"
@@ -18,9 +20,9 @@ struct ListedTester {
   std::string reason;  // empty: usable
 };
 
-ListedTester Probe(const TesterPlace& place) {
+ListedTester Probe(const CliOptions& options, const TesterPlace& place) {
   ListedTester t{place};
-  OpenOutcome opened = OpenPlace(place);
+  OpenOutcome opened = OpenTester(options, place);
   if (opened.status == OpenStatus::Busy) {
     t.reason = FirstLine(kTesterInUseText);
   } else if (opened.status != OpenStatus::Ok) {
@@ -49,13 +51,13 @@ int RunList(const CliOptions& options) {
   std::string error;
   if (!options.platform.port.empty()) {
     places.push_back(PlaceOfPort(options.platform));
-  } else if (!ListPlaces(options.platform, &places, &error)) {
+  } else if (!ListTesters(options, &places, &error)) {
     return Fail(error);
   }
   json rows = json::array();
   std::vector<std::vector<std::string>> table = {{"SERIAL", "MODEL", "HARDWARE", "FIRMWARE", "USABLE", "DEVICE"}};
   for (const TesterPlace& place : places) {
-    const ListedTester t = Probe(place);
+    const ListedTester t = Probe(options, place);
     json row = {{"serial", place.serial}, {"usable", t.reason.empty()}};
     if (!place.path.empty()) row["device"] = place.path;
     if (t.answered) {
@@ -68,6 +70,10 @@ int RunList(const CliOptions& options) {
     table.push_back({place.serial.empty() ? "?" : place.serial, t.answered ? TesterModelName(t.hw) : "-",
                      t.answered ? VersionText(t.hw) : "-", t.answered ? VersionText(t.fw) : "-",
                      t.reason.empty() ? "yes" : "no: " + t.reason, place.path});
+  }
+  // Testers without a device (Windows, --sim) need no device column.
+  if (std::all_of(places.begin(), places.end(), [](const TesterPlace& p) { return p.path.empty(); })) {
+    for (auto& row : table) row.pop_back();
   }
   if (options.json) PrintJson(stdout, rows);
   if (places.empty()) return Fail(FirstLine(kNoTesterText));

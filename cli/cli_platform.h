@@ -3,6 +3,7 @@
 // (the D2XX library and the window's tester registry).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,6 +62,13 @@ int StopWakeFd();
 void StopHandled();
 // Waits up to `ms`, returning early when a stop is requested.
 void WaitOrStop(unsigned ms);
+
+// Calls `onStop` (from another thread) when a stop is requested, for clocks
+// that a signal handler cannot stop itself; an empty function clears it.
+void SetStopCallback(std::function<void()> onStop);
+
+// The folder of the running program.
+std::string ProgramFolder();
 
 // Subcommands that exist on this system only (POSIX: sim-serve).
 void AddPlatformCommands(CLI::App& app, int* exitCode);

@@ -1,6 +1,7 @@
 #include "cli/cli_session.h"
 
 #include "cli/cli_output.h"
+#include "cli/cli_sim.h"
 #include "link/monitor_core.h"
 #include "shell/shared_state.h"
 #include "link/profile_text.h"
@@ -16,16 +17,26 @@ std::string SerialList(const std::vector<TesterPlace>& places) {
 
 }  // namespace
 
+bool ListTesters(const CliOptions& options, std::vector<TesterPlace>* places, std::string* error) {
+  if (options.sim) return ListSimPlaces(options.simScenario, places, error);
+  return ListPlaces(options.platform, places, error);
+}
+
+OpenOutcome OpenTester(const CliOptions& options, const TesterPlace& place) {
+  return options.sim ? OpenSimPlace(options.simScenario, place) : OpenPlace(place);
+}
+
 std::string VersionText(uint8_t tenths) { return Format("%0.1f", tenths / 10.0); }
 
 int ChooseTester(const CliOptions& options, TesterPlace* place) {
   if (!options.platform.port.empty()) {
+    if (options.sim) return Fail("--port and --sim do not go together");
     *place = PlaceOfPort(options.platform);
     return kExitOk;
   }
   std::vector<TesterPlace> places;
   std::string error;
-  if (!ListPlaces(options.platform, &places, &error)) return Fail(error);
+  if (!ListTesters(options, &places, &error)) return Fail(error);
   if (!options.serial.empty()) {
     for (const TesterPlace& p : places) {
       if (p.serial == options.serial) {
@@ -47,7 +58,7 @@ int ChooseTester(const CliOptions& options, TesterPlace* place) {
 
 int ConnectTester(const CliOptions& options, Session* session) {
   if (const int code = ChooseTester(options, &session->place)) return code;
-  OpenOutcome opened = OpenPlace(session->place);
+  OpenOutcome opened = OpenTester(options, session->place);
   const std::string name = session->Name();
   if (opened.status == OpenStatus::Busy) return Fail(name + ": " + FirstLine(kTesterInUseText));
   if (opened.status != OpenStatus::Ok) {

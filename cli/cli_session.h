@@ -11,9 +11,15 @@
 
 struct CliOptions {
   PlatformOptions platform;
-  std::string serial;  // --serial
-  bool json = false;   // --json
+  std::string serial;       // --serial
+  bool json = false;        // --json
+  bool sim = false;         // --sim [SCENARIO]
+  std::string simScenario;  // its scenario ("default" when none is named)
 };
+
+// The testers of the system, or of the simulated scenario with --sim.
+bool ListTesters(const CliOptions& options, std::vector<TesterPlace>* places, std::string* error);
+OpenOutcome OpenTester(const CliOptions& options, const TesterPlace& place);
 
 // One connected tester and the monitor core over it (the window's own).
 struct Session {

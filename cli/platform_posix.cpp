@@ -1,6 +1,8 @@
 // POSIX side of the command line: testers are terminal devices found through
 // sysfs, opened raw and locked; SIGINT and SIGTERM ask the command to stop.
 #include <atomic>
+#include <mutex>
+#include <thread>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -109,6 +111,28 @@ void InstallStopHandlers() {
 bool StopRequested() { return stopRequested.load(); }
 int StopWakeFd() { return stopPipe[0]; }
 void StopHandled() {}
+
+void SetStopCallback(std::function<void()> onStop) {
+  static std::mutex lock;
+  static std::function<void()> callback;
+  static std::once_flag watcher;
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    callback = std::move(onStop);
+  }
+  std::call_once(watcher, [] {
+    std::thread([] {
+      while (!StopRequested()) WaitOrStop(1000);
+      std::lock_guard<std::mutex> hold(lock);
+      if (callback) callback();
+    }).detach();
+  });
+}
+
+std::string ProgramFolder() {
+  std::error_code ec;
+  return std::filesystem::read_symlink("/proc/self/exe", ec).parent_path().string();
+}
 
 void WaitOrStop(unsigned ms) {
   if (StopRequested()) return;

@@ -23,6 +23,7 @@ std::atomic<bool> stopRequested{false};
 HANDLE consoleStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 HANDLE cleanupDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 RealClock* activeClock = nullptr;
+std::function<void()> stopCallback;  // set and cleared on the main thread
 
 void OnNotice(int n) {
   if (n >= 1 && n <= 4) noticeBits.fetch_or(1u << (n - 1));
@@ -60,6 +61,7 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
   stopRequested.store(true);
   SetEvent(consoleStop);
   if (RealClock* clock = activeClock) clock->Stop();
+  if (stopCallback) stopCallback();
   if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
     // The process ends when this returns: give the command time to set the
     // load back to 0 mA and close its file.
@@ -113,5 +115,15 @@ bool StopRequested() { return stopRequested.load(); }
 int StopWakeFd() { return -1; }
 void StopHandled() { SetEvent(cleanupDone); }
 void WaitOrStop(unsigned ms) { WaitForSingleObject(consoleStop, ms); }
+
+void SetStopCallback(std::function<void()> onStop) { stopCallback = std::move(onStop); }
+
+std::string ProgramFolder() {
+  wchar_t path[MAX_PATH];
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::string folder;
+  for (DWORD i = 0; i < n; ++i) folder += static_cast<char>(path[i] < 0x80 ? path[i] : '?');
+  return folder.substr(0, folder.find_last_of("\\/"));
+}
 
 void AddPlatformCommands(CLI::App&, int*) {}

@@ -2,37 +2,15 @@
 // without hardware and for the command line's tests.
 #include <CLI/CLI.hpp>
 
-#include <filesystem>
 #include <unistd.h>
 
 #include "cli/cli_output.h"
 #include "cli/cli_platform.h"
+#include "cli/cli_sim.h"
 #include "sim/sim_scenario.h"
 #include "sim/sim_serve_posix.h"
 
 namespace {
-
-namespace fs = std::filesystem;
-
-// A scenario file by path, or by name from the scenarios folder beside the
-// program (or in the source tree it was built from); "default" is built in.
-bool LoadNamedScenario(const std::string& name, sim::Scenario* scenario, std::string* error) {
-  if (name.empty() || name == "default") {
-    return sim::ParseScenario(sim::DefaultScenarioText(), "default", scenario, error);
-  }
-  std::error_code ec;
-  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  std::vector<fs::path> candidates = {name};
-  for (const fs::path& dir : {exe.parent_path() / "scenarios", fs::path(LOADPOST_SCENARIO_DIR)}) {
-    candidates.push_back(dir / name);
-    candidates.push_back(dir / (name + ".sim"));
-  }
-  for (const fs::path& p : candidates) {
-    if (fs::is_regular_file(p, ec)) return sim::LoadScenarioFile(p.string(), scenario, error);
-  }
-  *error = "no scenario '" + name + "' (a file, or a name from sim/scenarios such as kt40 or two-testers)";
-  return false;
-}
 
 struct ServeArgs {
   std::string scenario = "default";

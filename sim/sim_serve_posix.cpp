@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -23,6 +24,8 @@ namespace {
 
 constexpr size_t kMaxPending = 64 * 1024;  // bytes the program has not read yet
 constexpr SimTime kIdleWakeUs = 100 * 1000;
+constexpr SimTime kBurstGapUs = 100;      // bytes closer than this belong to one burst (86.8 us apart)
+constexpr size_t kUsbPacketBytes = 62;    // data bytes of one USB packet of the bridge
 
 SimTime MonotonicNowUs() {
   timespec ts{};
@@ -53,7 +56,8 @@ struct Port {
   int slave = -1;  // kept open so the terminal lives while no program has it open
   int number = 0;  // ttyUSB<number>
   std::string ptyPath;
-  std::string pending;  // answer bytes the terminal had no room for yet
+  std::string pending;  // answer bytes not yet handed to the terminal
+  bool full = false;    // the terminal had no room for them
 };
 
 class Server {
@@ -83,6 +87,8 @@ class Server {
       return Fail("cannot write the frame record " + options_.record);
     }
     recorder_.KeepLines(false);
+    // Wake-ups on time to a few microseconds: the bytes keep their wire timing.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
     world_.Load(scenario);
     start_ = MonotonicNowUs();
     for (int i = 0; TesterModel* m = world_.PluggedAt(i); ++i) {
@@ -205,9 +211,18 @@ class Server {
     const size_t got = m->HostRead(buffer, sizeof buffer, now);
     port.pending.append(reinterpret_cast<const char*>(buffer), got);
     if (port.pending.size() > kMaxPending) port.pending.erase(0, port.pending.size() - kMaxPending);
+    // A burst goes out whole when its last byte has crossed (or a USB packet's
+    // worth is there), as the bridge hands it on: the program wakes once per
+    // reply, not once per byte.
+    const SimTime next = m->NextEventTime();
+    if (got > 0 && port.pending.size() < kUsbPacketBytes && next != kNever && next - now <= kBurstGapUs) return;
+    port.full = false;
     while (!port.pending.empty()) {
       const ssize_t w = write(port.master, port.pending.data(), port.pending.size());
-      if (w <= 0) break;
+      if (w <= 0) {
+        port.full = true;
+        break;
+      }
       port.pending.erase(0, static_cast<size_t>(w));
     }
   }
@@ -245,7 +260,7 @@ class Server {
   void Wait() {
     std::vector<pollfd> fds;
     for (const auto& [serial, port] : ports_) {
-      if (port.master >= 0) fds.push_back({port.master, static_cast<short>(POLLIN | (port.pending.empty() ? 0 : POLLOUT)), 0});
+      if (port.master >= 0) fds.push_back({port.master, static_cast<short>(POLLIN | (port.full ? POLLOUT : 0)), 0});
     }
     if (options_.controlFd >= 0) fds.push_back({options_.controlFd, POLLIN, 0});
     if (options_.wakeFd >= 0) fds.push_back({options_.wakeFd, POLLIN, 0});

@@ -31,6 +31,8 @@ TEST(CliCommands, AnswerLikeTheWindowForEachScenario) {
       {"default", {"--json", "status"}, 0, {"\"attached\":true", "\"profile\":\"PD-FIX\"", "\"setpointMa\":0"}, ""},
       {"default", {"profiles"}, 0, {"*  0    PD-FIX 5.00V", "   4    PD-APDO 3.30V-21.00V  3000mA"}, ""},
       {"default", {"request", "1"}, 0, {"Active row 1: PD-FIX 9.00V, 9000 mV"}, ""},
+      {"default", {"load", "1000", "--for", "0.5"}, 0, {"Load 1000 mA on VXPD0001 (VBUS 4.89 V)"}, ""},
+      {"kt40", {"load", "3600", "--limit-mode", "allow", "--accept-risk", "--for", "0"}, 0, {"Load 3600 mA"}, ""},
       {"default", {"request", "5"}, 2, {}, "row 5 is not in the capability list (rows 0 to 4)"},
       {"default", {"request", "--voltage", "9000"}, 2, {}, "VXPD0001: The active profile is not programmable"},
       {"default", {"request", "x"}, 2, {}, "x"},
@@ -44,6 +46,7 @@ TEST(CliCommands, AnswerLikeTheWindowForEachScenario) {
       {"two-testers", {"status"}, 2, {}, "2 testers found (VXPD0001, VXPD0002): choose one with --serial"},
       {"two-testers", {"--serial", "VXPD0002", "--json", "list"}, 0, {"\"serial\":\"VXPD0002\""}, ""},
       {"no-devices", {"list"}, 2, {}, "No Trevane Loadpost device detected."},
+      {"no-devices", {"--sim", "kt40", "list"}, 0, {"VXPD0040  KT-40  1.0       2.7       yes"}, ""},
       {kGarbledScenario, {"status"}, 2, {}, "Unable to connect to selected Loadpost device (VXPD0001: no answer"},
   };
   for (const Case& c : cases) {
