@@ -99,7 +99,7 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
   for (size_t i = 0; i < rep.runs.size() && stopReason.empty(); ++i) {
     ReportRun& run = rep.runs[i];
     if (run.plan.request == PlanRequest::Refused) continue;
-    const std::string label = Format("run %zu (%s)", i + 1, RunLabel(run).c_str());
+    const std::string label = "run " + std::to_string(i + 1) + " (" + RunLabel(run) + ")";
     if (const std::string why = session.Broken(); !why.empty()) {
       stopReason = why + " before " + label;
       break;

@@ -155,9 +155,9 @@ int RunSweep(const CliOptions& options, const SweepOptions& o) {
                                                        : Utf8(step.line.text)});
     }
     PrintTable(stdout, rows, true);
-    std::printf("Profile %s, 0 to %u mA in %u mA steps of %u ms: %zu of %d steps, %s\n",
+    std::printf("Profile %s, 0 to %u mA in %u mA steps of %u ms: %d of %d steps, %s\n",
                 Narrow(run.plan.profileText.c_str()).c_str(), static_cast<unsigned>(s.endMa),
-                static_cast<unsigned>(s.currentStepMa), static_cast<unsigned>(s.timeStepMs), s.judgement.steps.size(),
+                static_cast<unsigned>(s.currentStepMa), static_cast<unsigned>(s.timeStepMs), static_cast<int>(s.judgement.steps.size()),
                 s.stepCount, complete ? "complete" : RunEndText(s.end));
     const JudgedStep* f = run.FirstFailingStep();
     std::printf("Verdict %s%s%s\n", VerdictText(s.judgement.verdict), f ? ", first failing step: " : "",

@@ -210,10 +210,10 @@ std::string ReportHtml(const Report& report) {
       h += ": " + std::string(VerdictText(c.verdict)) + ". ";
     }
     const SweepRecord& s = r.sweep;
-    std::snprintf(line, sizeof line, "Sweep 0 to %u mA (rated %u mA) in %u mA steps of %u ms: %zu of %d steps measured",
+    std::snprintf(line, sizeof line, "Sweep 0 to %u mA (rated %u mA) in %u mA steps of %u ms: %d of %d steps measured",
                   static_cast<unsigned>(s.endMa), static_cast<unsigned>(s.ratedMa),
                   static_cast<unsigned>(s.currentStepMa), static_cast<unsigned>(s.timeStepMs),
-                  s.judgement.steps.size(), s.stepCount);
+                  static_cast<int>(s.judgement.steps.size()), s.stepCount);
     h += H(line) + ", " + H(EndText(s.end)) + ": " + VerdictText(s.judgement.verdict) + ".";
     if (!r.error.empty()) h += " <strong>Ended early: " + H(r.error) + ".</strong>";
     h += "</p>\n";
