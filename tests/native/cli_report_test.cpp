@@ -7,6 +7,9 @@
 
 namespace {
 
+// Named per process: other runs of these tests may share the machine.
+std::string ScratchPath(const std::string& name) { return testing::TempDir() + std::to_string(getpid()) + "_" + name; }
+
 using namespace cli_harness;
 using nlohmann::json;
 
@@ -86,8 +89,8 @@ TEST(CliSourceTests, ExitCodesAndVerdicts) {
 
 TEST(CliSourceTests, SweepCsvIsTheWindowsWriterOutputAndTheChartIsWellFormed) {
   SimServer server("ripple");
-  const std::string csv = testing::TempDir() + "sweep.csv";
-  const std::string svg = testing::TempDir() + "sweep.svg";
+  const std::string csv = ScratchPath("sweep.csv");
+  const std::string svg = ScratchPath("sweep.svg");
   const Result r = server.Run(With({"--json", "sweep", "--csv", csv, "--svg", svg}, kQuick));
   ASSERT_EQ(r.code, 0) << r.err;
   const json j = json::parse(r.out);
@@ -118,7 +121,7 @@ TEST(CliReport, DefaultChargerPassesAndTheFaultyOneFailsOnItsFaultyProfiles) {
   std::vector<Child> children;
   for (const Want& w : wants) {  // both reports run at once
     servers.push_back(std::make_unique<SimServer>(w.scenario));
-    const std::string out = testing::TempDir() + "report-" + w.scenario;
+    const std::string out = ScratchPath(std::string("report-") + w.scenario);
     children.push_back(servers.back()->Start(With({"report", "--ripple-seconds", "0.3", "--out", out}, kQuick)));
   }
   for (size_t i = 0; i < children.size(); ++i) {
@@ -126,7 +129,7 @@ TEST(CliReport, DefaultChargerPassesAndTheFaultyOneFailsOnItsFaultyProfiles) {
     SCOPED_TRACE(w.scenario);
     const Result r = Finish(children[i]);
     EXPECT_EQ(r.code, w.code) << r.out << r.err;
-    const std::string dir = testing::TempDir() + "report-" + w.scenario + "/";
+    const std::string dir = ScratchPath(std::string("report-") + w.scenario + "/");
     const json j = json::parse(ReadFile(dir + "report.json"));
     EXPECT_TRUE(j["complete"].get<bool>());
     ASSERT_EQ(j["runs"].size(), w.verdicts.size());
@@ -159,8 +162,8 @@ TEST(CliReport, EndedPartWayLeavesAnIncompleteReportAndNoLoad) {
   };
   std::vector<std::unique_ptr<SimServer>> servers;
   std::vector<Child> children;
-  const auto dirOf = [](const Case& c) { return testing::TempDir() + "partial-" + c.name + "/"; };
-  const auto recordOf = [](const Case& c) { return testing::TempDir() + "record-" + c.name + ".txt"; };
+  const auto dirOf = [](const Case& c) { return ScratchPath(std::string("partial-") + c.name + "/"); };
+  const auto recordOf = [](const Case& c) { return ScratchPath(std::string("record-") + c.name + ".txt"); };
   for (const Case& c : cases) {  // all at once
     std::remove(recordOf(c).c_str());
     std::remove((dirOf(c) + "report.json").c_str());
