@@ -59,10 +59,10 @@ TEST(ProfilesAndLoad, ListedMeasuredRequestedAndLoaded) {
   app.SetText(app.Main(), IDC_SET_LOAD_EDIT, L"12abc");
   ASSERT_TRUE(app.Click(IDC_SET_LOAD_BUTTON));
   EXPECT_TRUE(WaitForFrame(app, FrameHex(0x10, {12, 0})));
-  EXPECT_EQ(app.Text(IDC_SET_LOAD_EDIT), L"12");
+  EXPECT_TRUE(ui::WaitForControlText(app, app.Main(), IDC_SET_LOAD_EDIT, L"12"));
   app.SetText(app.Main(), IDC_SET_LOAD_EDIT, L"70000");
   ASSERT_TRUE(app.Click(IDC_SET_LOAD_BUTTON));
-  EXPECT_EQ(app.TakeMessageBox(L"Loadpost: Error"), L"Please enter a number between 0-9999");
+  EXPECT_EQ(app.TakeMessageBox(L"Loadpost: Error", 20000), L"Please enter a number between 0-9999");
   Sleep(300);
   EXPECT_EQ(app.CountFrames("RX", FrameHex(0x10, {Lo(7000), Hi(7000)})), 0);
 
