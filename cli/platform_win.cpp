@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cstdio>
 
 #include "cli/cli_output.h"
 #include "cli/cli_platform.h"
@@ -15,12 +14,12 @@
 #include "link/real_clock.h"
 #include "link/tester_link_win.h"
 #include "shell/app_win.h"
-#include "shell/stop_signal.h"
 #include "shell/tester_list.h"
 
 namespace {
 
 std::atomic<unsigned> noticeBits{0};  // bit n - 1 for notice n
+std::atomic<bool> stopRequested{false};
 HANDLE consoleStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 HANDLE cleanupDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 RealClock* activeClock = nullptr;
@@ -59,7 +58,7 @@ class WinLink : public CliLink {
 };
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
-  RequestStop();  // the program's stop request: StopRequested() reads it
+  stopRequested.store(true);
   SetEvent(consoleStop);
   if (RealClock* clock = activeClock) clock->Stop();
   if (stopCallback) stopCallback();
@@ -106,16 +105,13 @@ OpenOutcome OpenPlace(const TesterPlace& place) {
     outcome.detail = "the device could not be opened or did not answer";
     return outcome;
   }
-  // The link works without low latency, only slower: say so, go on.
-  if (testerLink.transport && !testerLink.transport->latencyRefusal.empty()) {
-    std::fprintf(stderr, "loadpost-cli: %s: %s\n", place.serial.c_str(), testerLink.transport->latencyRefusal.c_str());
-  }
   outcome.status = OpenStatus::Ok;
   outcome.link = std::make_unique<WinLink>();
   return outcome;
 }
 
 void InstallStopHandlers() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+bool InterruptRequested() { return stopRequested.load(); }
 int StopWakeFd() { return -1; }
 void StopHandled() { SetEvent(cleanupDone); }
 void WaitOrStop(unsigned ms) { WaitForSingleObject(consoleStop, ms); }
