@@ -1,69 +1,99 @@
 #include "config/config_dialog.h"
 
+#include "config/whole_number.h"
+
 uint32_t overLimitRiskAccepted = 0;
 uint32_t forceLimitRiskAccepted = 0;
 
-uint32_t ChooseLimitMode(TestConfiguration& settings, uint32_t clickedMode, const std::function<bool()>& confirm) {
+ConfigDraft DraftOf(const TestConfiguration& s) {
+  ConfigDraft d;
+  d.currentStepMa = s.currentStepMa;
+  d.timeStepMs = s.timeStepMs;
+  d.limitMode = s.limitMode;
+  d.forcedLimitIndex = s.forcedLimitIndex;
+  d.maxLoadCurrentMa = s.maxLoadCurrentMa;
+  d.standardPortLimitMa = s.standardPortLimitMa;
+  d.loopbackEnabled = s.loopbackEnabled;
+  d.estimateUpstream = s.estimateUpstream;
+  d.cableResistanceMohm = s.cableResistanceMohm;
+  d.logIntervalSec = s.logIntervalSec;
+  return d;
+}
+
+void StoreDraft(TestConfiguration& s, const ConfigDraft& d) {
+  s.currentStepMa = d.currentStepMa;
+  s.timeStepMs = d.timeStepMs;
+  s.limitMode = d.limitMode;
+  s.forcedLimitIndex = d.forcedLimitIndex;
+  s.maxLoadCurrentMa = d.maxLoadCurrentMa;
+  s.standardPortLimitMa = d.standardPortLimitMa;
+  s.loopbackEnabled = d.loopbackEnabled;
+  s.estimateUpstream = d.estimateUpstream;
+  s.cableResistanceMohm = d.cableResistanceMohm;
+  s.logIntervalSec = d.logIntervalSec;
+}
+
+uint32_t ChooseLimitMode(ConfigDraft& draft, uint32_t clickedMode, const std::function<bool()>& confirm) {
   if (clickedMode == EnforceLimits) {
-    settings.limitMode = EnforceLimits;
+    draft.limitMode = EnforceLimits;
     return EnforceLimits;
   }
-  if (clickedMode != AllowOverLimit && clickedMode != ForceLimit) return settings.limitMode;
-  if (settings.limitMode == clickedMode) return clickedMode;
+  if (clickedMode != AllowOverLimit && clickedMode != ForceLimit) return draft.limitMode;
+  if (draft.limitMode == clickedMode) return clickedMode;
 
   uint32_t& accepted = clickedMode == AllowOverLimit ? overLimitRiskAccepted : forceLimitRiskAccepted;
-  // The dangerous mode is not put in force before the user accepted the risk,
-  // so a settings write that happens meanwhile never carries it.
   if (!accepted) {
     const bool yes = confirm && confirm();
     if (!yes) {
-      settings.limitMode = EnforceLimits;
+      draft.limitMode = EnforceLimits;
       return EnforceLimits;
     }
     accepted = 1;
   }
-  settings.limitMode = clickedMode;
+  draft.limitMode = clickedMode;
   return clickedMode;
 }
 
-void ApplyForceLimitSelection(int selection) {
-  if (config.limitMode == ForceLimit && IsForceLimitIndex(selection)) {
-    config.forcedLimitIndex = static_cast<uint16_t>(selection);
+ConfigApplyResult ConfirmConfig(TestConfiguration& settings, ConfigDraft& draft, const ConfigDialogValues& values,
+                                uint16_t ratedCurrentMa) {
+  ConfigDraft next = draft;
+  if (next.limitMode == ForceLimit && IsForceLimitIndex(values.forceLimitSelection)) {
+    next.forcedLimitIndex = static_cast<uint16_t>(values.forceLimitSelection);
   }
-  RecomputeMaxLoadCurrent();
-}
+  next.maxLoadCurrentMa =
+      ComputeMaxLoadCurrent(next.limitMode, ratedCurrentMa, next.forcedLimitIndex, next.maxLoadCurrentMa);
 
-ConfigApplyResult ApplyConfigValues(TestConfiguration& settings, const ConfigDialogValues& values) {
   ConfigApplyResult result;
-
-  const int32_t currentStep = ReadEditNumber(values.currentStepText, kConfigEditChars);
+  const int64_t currentStep = ReadWholeNumber(values.currentStepText).value;
   result.check = CheckCurrentStep(currentStep);
   if (result.check.check != ConfigCheck::Ok) {
     result.field = ConfigField::CurrentStep;
     return result;
   }
-  const int32_t timeStep = ReadEditNumber(values.timeStepText, kConfigEditChars);
-  result.check = CheckTimeStep(timeStep, currentStep);
+  const int64_t timeStep = ReadWholeNumber(values.timeStepText).value;
+  result.check = CheckTimeStep(timeStep, static_cast<int32_t>(currentStep));
   if (result.check.check != ConfigCheck::Ok) {
     result.field = ConfigField::TimeStep;
     return result;
   }
-  settings.currentStepMa = static_cast<uint16_t>(currentStep);
-  settings.timeStepMs = static_cast<uint16_t>(timeStep);
+  next.currentStepMa = static_cast<uint16_t>(currentStep);
+  next.timeStepMs = static_cast<uint16_t>(timeStep);
 
-  settings.standardPortLimitMa = StandardPortLimitFromSelection(values.portLimitSelection);
-  settings.loopbackEnabled = values.loopbackEnabled ? 1u : 0u;
-  settings.estimateUpstream = values.estimateUpstream ? 1u : 0u;
+  next.standardPortLimitMa = StandardPortLimitFromSelection(values.portLimitSelection);
+  next.loopbackEnabled = values.loopbackEnabled ? 1u : 0u;
+  next.estimateUpstream = values.estimateUpstream ? 1u : 0u;
 
-  uint16_t cable = 0;
-  result.check = CheckCableResistance(ReadEditNumber(values.cableResistanceText, kConfigEditChars), &cable);
-  settings.cableResistanceMohm = cable;
+  const int64_t cable = ReadWholeNumber(values.cableResistanceText).value;
+  result.check = CheckCableResistance(cable);
   if (result.check.check != ConfigCheck::Ok) {
     result.field = ConfigField::CableResistance;
     return result;
   }
+  next.cableResistanceMohm = static_cast<uint16_t>(cable);
+  next.logIntervalSec = LogIntervalFromSelection(values.logIntervalSelection, next.logIntervalSec);
 
-  settings.logIntervalSec = LogIntervalFromSelection(values.logIntervalSelection, settings.logIntervalSec);
+  draft = next;
+  StoreDraft(settings, draft);
   return result;
 }
 

@@ -1,11 +1,13 @@
 // What the test configuration dialog does to the settings, apart from its
-// window: the limit-mode buttons with their once-per-run danger confirmation,
-// the ordered checks and stores of OK, and the periodic log-line timer that OK
-// leaves behind.
+// window: the dialog edits a copy of the settings (the limit-mode buttons with
+// their once-per-run danger confirmation change only the copy), and OK checks
+// every value in order and stores the whole copy only when all of them pass.
+// Cancel, or an OK that a check refuses, leaves the settings as they were.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <string_view>
 
 #include "config/config_rules.h"
 #include "shell/shared_state.h"
@@ -15,25 +17,37 @@
 extern uint32_t overLimitRiskAccepted;
 extern uint32_t forceLimitRiskAccepted;
 
+// The settings as plain values: the copy an open dialog edits.
+struct ConfigDraft {
+  uint16_t currentStepMa = 25;
+  uint16_t timeStepMs = 500;
+  uint32_t limitMode = EnforceLimits;
+  uint16_t forcedLimitIndex = 0;
+  uint16_t maxLoadCurrentMa = 0;
+  uint16_t standardPortLimitMa = 500;
+  uint32_t loopbackEnabled = 0;
+  uint32_t estimateUpstream = 0;
+  uint16_t cableResistanceMohm = 80;
+  uint8_t logIntervalSec = 0;
+};
+
+ConfigDraft DraftOf(const TestConfiguration& settings);
+void StoreDraft(TestConfiguration& settings, const ConfigDraft& draft);
+
 // A click on one of the three limit-mode buttons (EnforceLimits,
-// AllowOverLimit, ForceLimit). Clicking the mode already in force changes
+// AllowOverLimit, ForceLimit). Clicking the mode already chosen changes
 // nothing. A dangerous mode not yet confirmed in this run calls `confirm`,
 // which shows the danger confirmation and answers whether the risk was
 // accepted; the mode is only taken once it was. A decline falls back to
-// EnforceLimits. Returns the mode now in `settings.limitMode`.
-uint32_t ChooseLimitMode(TestConfiguration& settings, uint32_t clickedMode, const std::function<bool()>& confirm);
+// EnforceLimits. Returns the mode now in `draft.limitMode`.
+uint32_t ChooseLimitMode(ConfigDraft& draft, uint32_t clickedMode, const std::function<bool()>& confirm);
 
-// OK step 1: in ForceLimit mode the force-limit list's selection (ignored when
-// nothing is selected) becomes forcedLimitIndex; then the load ceiling is
-// recomputed from the mode (RecomputeMaxLoadCurrent, on the process-wide
-// settings).
-void ApplyForceLimitSelection(int selection);
-
-// The dialog's edits and lists as they stand when OK is pressed.
+// The dialog's edits (their whole texts) and lists as they stand when OK is pressed.
 struct ConfigDialogValues {
-  const wchar_t* currentStepText = L"";
-  const wchar_t* timeStepText = L"";
-  const wchar_t* cableResistanceText = L"";
+  std::wstring_view currentStepText;
+  std::wstring_view timeStepText;
+  std::wstring_view cableResistanceText;
+  int forceLimitSelection = -1;   // force-limit list, -1 for none
   int portLimitSelection = 0;     // standard port list, -1 for none
   bool loopbackEnabled = false;
   bool estimateUpstream = false;
@@ -48,13 +62,16 @@ struct ConfigApplyResult {
   ConfigField field = ConfigField::None;  // the edit to set to check.editValue
 };
 
-// OK steps 3 to 7 and 9, in order: current step, time step (both stored only
-// when both pass), port limit, loopback and estimate flags, cable resistance
-// (a refused one is stored as 0), log interval. The first failed check stops;
-// what earlier steps stored stays.
-ConfigApplyResult ApplyConfigValues(TestConfiguration& settings, const ConfigDialogValues& values);
+// OK, in order: in ForceLimit mode the force-limit selection (ignored when
+// nothing is selected) and the load ceiling for the mode and `ratedCurrentMa`;
+// the current step and the time step; port limit, loopback and estimate flags;
+// the cable resistance; the log interval. The first failed check stops and
+// nothing is stored anywhere. When all pass, `draft` takes the values and is
+// stored whole in `settings`.
+ConfigApplyResult ConfirmConfig(TestConfiguration& settings, ConfigDraft& draft, const ConfigDialogValues& values,
+                                uint16_t ratedCurrentMa);
 
-// OK step 10: what becomes of the periodic log-line timer.
+// After a stored OK: what becomes of the periodic log-line timer.
 enum class LogTimerAction { Stop, Start, Keep };
 // Stop for interval 0; Start (period seconds x 1000 ms) while no graph test
 // runs; Keep while one does.

@@ -1,10 +1,12 @@
 // The "Test configuration" dialog (CONFBOX): sweep steps, current-limit policy,
-// standard port limit, loopback, upstream estimate and log interval. OK stores
-// the settings and asks the monitor loop to write them to the tester.
+// standard port limit, loopback, upstream estimate and log interval. The dialog
+// edits a copy of the settings; OK stores it whole once every check passed and
+// asks the monitor loop to write it to the tester.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <cwchar>
+#include <string>
 
 #include "config/config_dialog.h"
 #include "config/config_dialog_win.h"
@@ -14,6 +16,9 @@
 #include "shell/shared_state.h"
 
 namespace {
+
+// The copy an open dialog edits, in the dialog's user data.
+ConfigDraft* DialogDraft(HWND dialog) { return reinterpret_cast<ConfigDraft*>(GetWindowLongPtrW(dialog, DWLP_USER)); }
 
 void SetNumber(HWND dialog, int id, int value) {
   wchar_t text[16];
@@ -63,24 +68,28 @@ void ShowLimitMode(HWND dialog, uint32_t mode) {
 }
 
 void OnLimitModeClick(HWND dialog, uint32_t clicked) {
-  const uint32_t mode = ChooseLimitMode(config, clicked, [dialog] { return ConfirmDanger(dialog); });
+  ConfigDraft* draft = DialogDraft(dialog);
+  if (!draft) return;
+  const uint32_t mode = ChooseLimitMode(*draft, clicked, [dialog] { return ConfirmDanger(dialog); });
   ShowLimitMode(dialog, mode);
 }
 
 void InitDialog(HWND dialog) {
+  auto* draft = new ConfigDraft(DraftOf(config));
+  SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(draft));
   CenterWindowOver(dialog, mainWindow);
-  SetNumber(dialog, IDC_CONF_CURRENT_STEP, config.currentStepMa);
-  SetNumber(dialog, IDC_CONF_TIME_STEP, config.timeStepMs);
-  ShowLimitMode(dialog, config.limitMode);
-  FillCombo(dialog, IDC_CONF_FORCE_LIST, kForceLimitTexts, kForceLimitCount, config.forcedLimitIndex);
-  CheckDlgButton(dialog, IDC_CONF_LOOPBACK, config.loopbackEnabled ? BST_CHECKED : BST_UNCHECKED);
+  SetNumber(dialog, IDC_CONF_CURRENT_STEP, draft->currentStepMa);
+  SetNumber(dialog, IDC_CONF_TIME_STEP, draft->timeStepMs);
+  ShowLimitMode(dialog, draft->limitMode);
+  FillCombo(dialog, IDC_CONF_FORCE_LIST, kForceLimitTexts, kForceLimitCount, draft->forcedLimitIndex);
+  CheckDlgButton(dialog, IDC_CONF_LOOPBACK, draft->loopbackEnabled ? BST_CHECKED : BST_UNCHECKED);
   FillCombo(dialog, IDC_CONF_PORT_LIMIT, kStandardPortTexts, kStandardPortCount,
-            StandardPortSelection(config.standardPortLimitMa));
-  CheckDlgButton(dialog, IDC_CONF_ESTIMATE, config.estimateUpstream ? BST_CHECKED : BST_UNCHECKED);
-  ShowCableResistance(dialog, config.estimateUpstream != 0);
-  SetNumber(dialog, IDC_CONF_CABLE, config.cableResistanceMohm);
+            StandardPortSelection(draft->standardPortLimitMa));
+  CheckDlgButton(dialog, IDC_CONF_ESTIMATE, draft->estimateUpstream ? BST_CHECKED : BST_UNCHECKED);
+  ShowCableResistance(dialog, draft->estimateUpstream != 0);
+  SetNumber(dialog, IDC_CONF_CABLE, draft->cableResistanceMohm);
   FillCombo(dialog, IDC_CONF_LOG_INTERVAL, kLogIntervalTexts, kLogIntervalCount,
-            LogIntervalSelection(config.logIntervalSec));
+            LogIntervalSelection(draft->logIntervalSec));
 }
 
 // The main window's Set Load controls follow the new ceiling.
@@ -97,11 +106,6 @@ void UpdateMainLoadControls() {
   SetNumber(mainWindow, IDC_SET_LOAD_EDIT, setpoint);
 }
 
-void ReadEdit(HWND dialog, int id, wchar_t (&text)[kConfigEditChars + 1]) {
-  text[0] = 0;
-  GetDlgItemTextW(dialog, id, text, kConfigEditChars + 1);
-}
-
 int FieldEdit(ConfigField field) {
   switch (field) {
     case ConfigField::CurrentStep:
@@ -116,25 +120,22 @@ int FieldEdit(ConfigField field) {
 }
 
 void OnOk(HWND dialog) {
-  ApplyForceLimitSelection(ComboSelection(dialog, IDC_CONF_FORCE_LIST));
-  UpdateMainLoadControls();
-
-  wchar_t currentStep[kConfigEditChars + 1];
-  wchar_t timeStep[kConfigEditChars + 1];
-  wchar_t cable[kConfigEditChars + 1];
-  ReadEdit(dialog, IDC_CONF_CURRENT_STEP, currentStep);
-  ReadEdit(dialog, IDC_CONF_TIME_STEP, timeStep);
-  ReadEdit(dialog, IDC_CONF_CABLE, cable);
+  ConfigDraft* draft = DialogDraft(dialog);
+  if (!draft) return;
+  const std::wstring currentStep = DialogItemText(dialog, IDC_CONF_CURRENT_STEP);
+  const std::wstring timeStep = DialogItemText(dialog, IDC_CONF_TIME_STEP);
+  const std::wstring cable = DialogItemText(dialog, IDC_CONF_CABLE);
   ConfigDialogValues values;
   values.currentStepText = currentStep;
   values.timeStepText = timeStep;
   values.cableResistanceText = cable;
+  values.forceLimitSelection = ComboSelection(dialog, IDC_CONF_FORCE_LIST);
   values.portLimitSelection = ComboSelection(dialog, IDC_CONF_PORT_LIMIT);
   values.loopbackEnabled = Checked(dialog, IDC_CONF_LOOPBACK);
   values.estimateUpstream = Checked(dialog, IDC_CONF_ESTIMATE);
   values.logIntervalSelection = ComboSelection(dialog, IDC_CONF_LOG_INTERVAL);
 
-  const ConfigApplyResult result = ApplyConfigValues(config, values);
+  const ConfigApplyResult result = ConfirmConfig(config, *draft, values, live.ratedCurrentMa);
   if (result.check.check != ConfigCheck::Ok) {
     const int edit = FieldEdit(result.field);
     if (edit) SetNumber(dialog, edit, result.check.editValue);
@@ -144,6 +145,7 @@ void OnOk(HWND dialog) {
     return;
   }
 
+  UpdateMainLoadControls();
   SetDlgItemTextW(mainWindow, IDC_VBUS_LABEL, values.estimateUpstream ? L"Upstream" : L"Downstream");
 
   const uint8_t interval = config.logIntervalSec;
@@ -187,11 +189,8 @@ INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
           }
           return TRUE;
         case IDC_CONF_ESTIMATE:
-          if (code == BN_CLICKED) {
-            const bool on = Checked(dialog, IDC_CONF_ESTIMATE);
-            config.estimateUpstream = on ? 1u : 0u;
-            ShowCableResistance(dialog, on);
-          }
+          // Only the dialog follows the box; the settings change at OK.
+          if (code == BN_CLICKED) ShowCableResistance(dialog, Checked(dialog, IDC_CONF_ESTIMATE));
           return TRUE;
         case IDOK:
           OnOk(dialog);
@@ -203,6 +202,11 @@ INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
           return FALSE;
       }
     }
+
+    case WM_DESTROY:
+      delete DialogDraft(dialog);
+      SetWindowLongPtrW(dialog, DWLP_USER, 0);
+      return FALSE;
 
     default:
       return FALSE;

@@ -2,28 +2,7 @@
 
 #include <cwchar>
 
-int32_t ReadEditNumber(const wchar_t* text, int maxChars) {
-  if (!text || maxChars <= 0) return 0;
-  int i = 0;
-  auto more = [&]() { return i < maxChars && text[i] != 0; };
-  while (more() && (text[i] == L' ' || (text[i] >= L'\t' && text[i] <= L'\r'))) ++i;
-  bool negative = false;
-  if (more() && (text[i] == L'+' || text[i] == L'-')) {
-    negative = text[i] == L'-';
-    ++i;
-  }
-  int64_t value = 0;
-  while (more() && text[i] >= L'0' && text[i] <= L'9') {
-    if (value <= INT32_MAX) value = value * 10 + (text[i] - L'0');
-    ++i;
-  }
-  if (negative) value = -value;
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(value);
-}
-
-ConfigCheckResult CheckCurrentStep(int32_t currentStepMa) {
+ConfigCheckResult CheckCurrentStep(int64_t currentStepMa) {
   ConfigCheckResult r;
   if (currentStepMa < kMinCurrentStepMa) {
     r.check = ConfigCheck::CurrentStepTooSmall;
@@ -39,7 +18,7 @@ int32_t MinTimeStepMs(int32_t currentStepMa) { return static_cast<int32_t>(stati
 
 int32_t SuggestedTimeStepMs(int32_t currentStepMa) { return (MinTimeStepMs(currentStepMa) / 50 + 1) * 50; }
 
-ConfigCheckResult CheckTimeStep(int32_t timeStepMs, int32_t currentStepMa) {
+ConfigCheckResult CheckTimeStep(int64_t timeStepMs, int32_t currentStepMa) {
   ConfigCheckResult r;
   if (timeStepMs < MinTimeStepMs(currentStepMa)) {
     r.check = ConfigCheck::TimeStepTooSmall;
@@ -52,14 +31,11 @@ ConfigCheckResult CheckTimeStep(int32_t timeStepMs, int32_t currentStepMa) {
   return r;
 }
 
-ConfigCheckResult CheckCableResistance(int32_t cableMohm, uint16_t* storedMohm) {
+ConfigCheckResult CheckCableResistance(int64_t cableMohm) {
   ConfigCheckResult r;
   if (cableMohm < 0 || cableMohm > kMaxCableResistanceMohm) {
     r.check = ConfigCheck::CableResistanceTooLarge;
     r.editValue = 0;
-    if (storedMohm) *storedMohm = 0;
-  } else if (storedMohm) {
-    *storedMohm = static_cast<uint16_t>(cableMohm);
   }
   return r;
 }

@@ -1,23 +1,11 @@
 // Rules of the test configuration dialog and the danger confirmation, apart
-// from their windows: reading numbers from edits, the checks made at OK with
+// from their windows: the checks made at OK with
 // their messages and the value put back into the edit, the fixed lists, and the
 // confirmation word.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-
-// --- Numbers typed into edits ---------------------------------------------------
-
-constexpr int kConfigEditChars = 9;      // configuration dialog edits
-constexpr int kSetVoltageEditChars = 5;  // main window Set Voltage edit
-constexpr int kSetLoadEditChars = 4;     // main window Set Load edit
-
-// Reads the number at the start of the first `maxChars` characters of `text`:
-// leading blanks are skipped, then an optional sign and the leading decimal
-// digits are taken; text without digits (or null) reads as 0. The value is held
-// within the int32 range.
-int32_t ReadEditNumber(const wchar_t* text, int maxChars);
 
 // --- OK checks of the configuration dialog -----------------------------------
 
@@ -42,7 +30,7 @@ struct ConfigCheckResult {
 };
 
 // The current step as read from its edit: 5..500 mA.
-ConfigCheckResult CheckCurrentStep(int32_t currentStepMa);
+ConfigCheckResult CheckCurrentStep(int64_t currentStepMa);
 
 // Lower bound of the time step for a current step: currentStepMa x 4 / 3
 // (integer division), and the time step suggested when it is not met: the next
@@ -51,13 +39,12 @@ int32_t MinTimeStepMs(int32_t currentStepMa);
 int32_t SuggestedTimeStepMs(int32_t currentStepMa);
 
 // The time step for a (valid) current step: at least MinTimeStepMs, at most 60000.
-ConfigCheckResult CheckTimeStep(int32_t timeStepMs, int32_t currentStepMa);
+ConfigCheckResult CheckTimeStep(int64_t timeStepMs, int32_t currentStepMa);
 
 // The cable resistance as read from its edit: 0..1000 milliohms. Any number
 // outside that range is refused, including negative ones and those that would
-// wrap into range in 16 bits (65541 is not 5). On refusal *storedMohm becomes 0
-// (the dialog stores it), otherwise the value.
-ConfigCheckResult CheckCableResistance(int32_t cableMohm, uint16_t* storedMohm);
+// wrap into range in 16 bits (65541 is not 5); the edit is then reset to 0.
+ConfigCheckResult CheckCableResistance(int64_t cableMohm);
 
 // The message of a failed check; an empty text for Ok. Returns false for Ok.
 bool FormatConfigMessage(const ConfigCheckResult& result, wchar_t* out, size_t outChars);

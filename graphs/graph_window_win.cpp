@@ -229,6 +229,12 @@ bool JoinTestThread() {
   return true;
 }
 
+}  // namespace
+
+bool StopGraphTestForExit() { return StopAndJoinTestThread(); }
+
+namespace {
+
 // Ends the window's run: the thread is stopped and joined before the chart goes.
 void ReleaseGraph(HWND dialog) {
   const bool joined = StopAndJoinTestThread();

@@ -4,17 +4,23 @@
 //
 // The Read buttons average 30 of the monitor loop's readings, one every 100 ms.
 // The sampling runs on a dialog timer, so the dialog keeps painting and the
-// monitor loop keeps measuring while the user waits.
+// monitor loop keeps measuring while the user waits. The exchanges with the
+// tester (reading, writing and resetting a channel) run off the window thread;
+// meanwhile the dialog's controls are disabled and it shows a busy cursor.
 #include <windows.h>
 
 #include <cstdint>
 #include <cwchar>
+#include <functional>
+#include <memory>
+#include <string>
 
 #include "link/calibration_math.h"
 #include "link/tester_link_win.h"
 #include "resources/resource_ids.h"
 #include "shell/app_win.h"
 #include "shell/shared_state.h"
+#include "shell/ui_jobs_win.h"
 
 namespace {
 
@@ -35,6 +41,8 @@ struct Sampling {
   int samples = 0;        // taken so far
   int64_t total = 0;      // running total (mV or mA)
   int32_t appliedPoint2 = 0;
+  bool exchanging = false;  // an exchange with the tester runs off the window thread
+  unsigned exchange = 0;    // number of the latest exchange
 };
 
 Sampling* StateOf(HWND dialog) { return reinterpret_cast<Sampling*>(GetWindowLongPtrW(dialog, DWLP_USER)); }
@@ -52,10 +60,6 @@ void SetNumber(HWND dialog, int id, int32_t value) {
   SetDlgItemTextW(dialog, id, text);
 }
 
-void ReadText(HWND dialog, int id, wchar_t (&text)[kEditChars]) {
-  text[0] = 0;
-  GetDlgItemTextW(dialog, id, text, kEditChars);
-}
 
 // Message boxes of the dialog. They are owned by the dialog itself so that the
 // dialog cannot be used (a second Calibrate, another Read) while one is open.
@@ -112,36 +116,37 @@ void ShowChannelColumns(HWND dialog, const CalibrationChannel& channel) {
   EnableWindow(GetDlgItem(dialog, IDC_CAL_READ2), channel.readButtonsEnabled);
 }
 
-// Reads the channel's calibration from the tester and shows it. A channel that
-// cannot be read is shown as not calibrated.
-void ShowChannel(HWND dialog, int row) {
-  const CalibrationChannel* channel = GetCalibrationChannel(row);
-  if (!channel) return;
+// A channel's calibration as the tester holds it.
+struct StoredCalibration {
+  int read = 0;
   uint32_t isCalibrated = 0;
   uint32_t year = 0;
   uint32_t month = 0;
   int32_t refPoint1 = 0, testerPoint1 = 0, refPoint2 = 0, testerPoint2 = 0;
-  const int read = testerLink.ReadCalibration(channel->code, &isCalibrated, &year, &month, &refPoint1, &testerPoint1,
-                                              &refPoint2, &testerPoint2);
-  if (!read || !isCalibrated) {
-    ShowNotCalibrated(dialog, *channel);
+};
+
+// Shows what was read of a channel. A channel that could not be read is shown
+// as not calibrated.
+void ShowStored(HWND dialog, const CalibrationChannel& channel, const StoredCalibration& c) {
+  if (!c.read || !c.isCalibrated) {
+    ShowNotCalibrated(dialog, channel);
   } else {
-    ShowDate(dialog, static_cast<int>(year), static_cast<int>(month));
+    ShowDate(dialog, static_cast<int>(c.year), static_cast<int>(c.month));
     // VBUS: the power supply applied the reference, the tester measured.
     // Current: the tester applied the load, the multimeter measured it.
-    const bool vbus = channel->code == 0;
-    SetNumber(dialog, IDC_CAL_APPLIED1, vbus ? refPoint1 : testerPoint1);
-    SetNumber(dialog, IDC_CAL_APPLIED2, vbus ? refPoint2 : testerPoint2);
-    SetNumber(dialog, IDC_CAL_MEASURED1, vbus ? testerPoint1 : refPoint1);
-    SetNumber(dialog, IDC_CAL_MEASURED2, vbus ? testerPoint2 : refPoint2);
+    const bool vbus = channel.code == 0;
+    SetNumber(dialog, IDC_CAL_APPLIED1, vbus ? c.refPoint1 : c.testerPoint1);
+    SetNumber(dialog, IDC_CAL_APPLIED2, vbus ? c.refPoint2 : c.testerPoint2);
+    SetNumber(dialog, IDC_CAL_MEASURED1, vbus ? c.testerPoint1 : c.refPoint1);
+    SetNumber(dialog, IDC_CAL_MEASURED2, vbus ? c.testerPoint2 : c.refPoint2);
     CalibrationPoints points;
-    points.refPoint1 = static_cast<int16_t>(refPoint1);
-    points.testerPoint1 = static_cast<int16_t>(testerPoint1);
-    points.refPoint2 = static_cast<int16_t>(refPoint2);
-    points.testerPoint2 = static_cast<int16_t>(testerPoint2);
+    points.refPoint1 = static_cast<int16_t>(c.refPoint1);
+    points.testerPoint1 = static_cast<int16_t>(c.testerPoint1);
+    points.refPoint2 = static_cast<int16_t>(c.refPoint2);
+    points.testerPoint2 = static_cast<int16_t>(c.testerPoint2);
     ShowLine(dialog, points);
   }
-  ShowChannelColumns(dialog, *channel);
+  ShowChannelColumns(dialog, channel);
 }
 
 void EnableAppliedEdits(HWND dialog, bool enable) {
@@ -166,6 +171,67 @@ void LockForReading(HWND dialog, bool lock) {
   }
 }
 
+// While an exchange runs nothing in the dialog can be used; afterwards every
+// control is as the dialog's state says.
+void LockForExchange(HWND dialog, bool lock) {
+  static const int kControls[] = {IDC_CAL_CHANNEL, IDC_CAL_RESET, IDC_CAL_ALLOW_POINTS, IDC_CAL_CALIBRATE,
+                                  IDC_CAL_READ1,   IDC_CAL_READ2, IDC_CAL_APPLIED1,     IDC_CAL_APPLIED2,
+                                  IDOK,            IDCANCEL};
+  if (lock) {
+    for (int id : kControls) EnableWindow(GetDlgItem(dialog, id), FALSE);
+  } else {
+    LockForReading(dialog, false);
+    EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
+    EnableWindow(GetDlgItem(dialog, IDCANCEL), TRUE);
+  }
+  POINT at;
+  HWND under = GetCursorPos(&at) ? WindowFromPoint(at) : nullptr;
+  if (under && (under == dialog || IsChild(dialog, under))) {
+    SendMessageW(under, WM_SETCURSOR, reinterpret_cast<WPARAM>(under), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+  }
+}
+
+// Runs `exchange` (talking to the tester) off the window thread, then `shown`
+// with its result on the window thread, provided the dialog is still open.
+template <typename Result>
+void RunExchange(HWND dialog, std::function<Result()> exchange, std::function<void(HWND, const Result&)> shown) {
+  Sampling* state = StateOf(dialog);
+  if (!state) return;
+  state->exchanging = true;
+  const unsigned number = ++state->exchange;
+  LockForExchange(dialog, true);
+  auto result = std::make_shared<Result>();
+  auto finish = [dialog, number, result, shown] {
+    Sampling* now = IsWindow(dialog) ? StateOf(dialog) : nullptr;
+    if (!now || now->exchange != number) return;
+    now->exchanging = false;
+    LockForExchange(dialog, false);
+    shown(dialog, *result);
+  };
+  if (!RunOffUiThread([result, exchange] { *result = exchange(); }, finish)) finish();
+}
+
+bool Exchanging(HWND dialog) {
+  const Sampling* state = StateOf(dialog);
+  return state && state->exchanging;
+}
+
+// Reads the channel's calibration from the tester and shows it.
+void ShowChannel(HWND dialog, int row) {
+  const CalibrationChannel* channel = GetCalibrationChannel(row);
+  if (!channel) return;
+  const uint8_t code = channel->code;
+  RunExchange<StoredCalibration>(
+      dialog,
+      [code] {
+        StoredCalibration c;
+        c.read = testerLink.ReadCalibration(code, &c.isCalibrated, &c.year, &c.month, &c.refPoint1, &c.testerPoint1,
+                                            &c.refPoint2, &c.testerPoint2);
+        return c;
+      },
+      [channel](HWND d, const StoredCalibration& c) { ShowStored(d, *channel, c); });
+}
+
 int ReadButtonOf(int point) { return point == 1 ? IDC_CAL_READ1 : IDC_CAL_READ2; }
 
 void EndReading(HWND dialog, Sampling& state) {
@@ -180,17 +246,15 @@ void EndReading(HWND dialog, Sampling& state) {
 
 void StartReading(HWND dialog, int point) {
   Sampling* state = StateOf(dialog);
-  if (!state || state->running) return;
+  if (!state || state->running || state->exchanging) return;
   HWND button = GetDlgItem(dialog, ReadButtonOf(point));
   SetWindowTextW(button, L"Wait");
   EnableWindow(button, FALSE);
 
   const CalibrationChannel& channel = SelectedChannel(dialog);
-  wchar_t point1[kEditChars];
-  wchar_t point2[kEditChars];
-  ReadText(dialog, IDC_CAL_APPLIED1, point1);
-  ReadText(dialog, IDC_CAL_APPLIED2, point2);
-  const CalibrationValidation check = ValidateCalibrationPoints(channel, point1, point2, point == 1);
+  const std::wstring point1 = DialogItemText(dialog, IDC_CAL_APPLIED1);
+  const std::wstring point2 = DialogItemText(dialog, IDC_CAL_APPLIED2);
+  const CalibrationValidation check = ValidateCalibrationPoints(channel, point1.c_str(), point2.c_str(), point == 1);
   wchar_t message[160];
   if (FormatCalibrationMessage(check, message, 160)) {
     ShowCalibrationError(dialog, message);
@@ -244,24 +308,20 @@ void Calibrate(HWND dialog) {
   if (!AskCalibrationQuestion(dialog, kOverwriteQuestion)) return;
 
   const CalibrationChannel& channel = SelectedChannel(dialog);
-  wchar_t point1[kEditChars];
-  wchar_t point2[kEditChars];
-  ReadText(dialog, IDC_CAL_APPLIED1, point1);
-  ReadText(dialog, IDC_CAL_APPLIED2, point2);
-  const CalibrationValidation check = ValidateCalibrationPoints(channel, point1, point2, false);
+  const std::wstring point1 = DialogItemText(dialog, IDC_CAL_APPLIED1);
+  const std::wstring point2 = DialogItemText(dialog, IDC_CAL_APPLIED2);
+  const CalibrationValidation check = ValidateCalibrationPoints(channel, point1.c_str(), point2.c_str(), false);
   wchar_t message[160];
   if (FormatCalibrationMessage(check, message, 160)) {
     ShowCalibrationError(dialog, message);
     return;
   }
 
-  wchar_t measured1[kEditChars];
-  wchar_t measured2[kEditChars];
-  ReadText(dialog, IDC_CAL_MEASURED1, measured1);
-  ReadText(dialog, IDC_CAL_MEASURED2, measured2);
+  const std::wstring measured1 = DialogItemText(dialog, IDC_CAL_MEASURED1);
+  const std::wstring measured2 = DialogItemText(dialog, IDC_CAL_MEASURED2);
   int32_t m1 = 0;
   int32_t m2 = 0;
-  const MeasuredCheck measured = CheckMeasuredPoints(measured1, measured2, &m1, &m2);
+  const MeasuredCheck measured = CheckMeasuredPoints(measured1.c_str(), measured2.c_str(), &m1, &m2);
   if (measured != MeasuredCheck::Ok) {
     ShowCalibrationError(dialog, MeasuredCheckMessage(measured));
     return;
@@ -270,15 +330,21 @@ void Calibrate(HWND dialog) {
   SYSTEMTIME now;
   GetLocalTime(&now);
   const CalibrationPoints points = MakeCalibrationPoints(channel.code, check.point1, check.point2, m1, m2);
-  const int written = testerLink.WriteCalibration(channel.code, now.wYear, static_cast<uint8_t>(now.wMonth),
-                                                  points.refPoint1, points.testerPoint1, points.refPoint2,
-                                                  points.testerPoint2);
-  if (!written) {
-    ShowCalibrationError(dialog, kWriteFailedText);
-    return;
-  }
-  ShowLine(dialog, points);
-  ShowDate(dialog, now.wYear, now.wMonth);
+  const uint8_t code = channel.code;
+  RunExchange<int>(
+      dialog,
+      [code, now, points] {
+        return testerLink.WriteCalibration(code, now.wYear, static_cast<uint8_t>(now.wMonth), points.refPoint1,
+                                           points.testerPoint1, points.refPoint2, points.testerPoint2);
+      },
+      [now, points](HWND d, const int& written) {
+        if (!written) {
+          ShowCalibrationError(d, kWriteFailedText);
+          return;
+        }
+        ShowLine(d, points);
+        ShowDate(d, now.wYear, now.wMonth);
+      });
 }
 
 void ResetChannel(HWND dialog) {
@@ -288,10 +354,14 @@ void ResetChannel(HWND dialog) {
   CheckDlgButton(dialog, IDC_CAL_ALLOW_POINTS, BST_UNCHECKED);
   EnableAppliedEdits(dialog, false);
   ShowNotCalibrated(dialog, channel);
-  if (!testerLink.ResetCalibration(channel.code)) {
-    ShowCalibrationError(dialog, kResetFailedText);
-    ShowChannel(dialog, row);  // show what the tester still holds
-  }
+  const uint8_t code = channel.code;
+  RunExchange<int>(
+      dialog, [code] { return testerLink.ResetCalibration(code); },
+      [row](HWND d, const int& reset) {
+        if (reset) return;
+        ShowCalibrationError(d, kResetFailedText);
+        ShowChannel(d, row);  // show what the tester still holds
+      });
 }
 
 void OnAllowPointsClicked(HWND dialog) {
@@ -321,6 +391,13 @@ INT_PTR CALLBACK CalibrationDialogProc(HWND dialog, UINT message, WPARAM wParam,
     case WM_INITDIALOG:
       InitDialog(dialog);
       return TRUE;
+    case WM_SETCURSOR:
+      if (Exchanging(dialog)) {
+        SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+        SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
+        return TRUE;
+      }
+      return FALSE;
     case WM_TIMER:
       if (wParam == kSampleTimerId) {
         TakeSample(dialog);
@@ -333,13 +410,15 @@ INT_PTR CALLBACK CalibrationDialogProc(HWND dialog, UINT message, WPARAM wParam,
       switch (id) {
         case IDOK:
         case IDCANCEL:
+          // Escape still reaches here while an exchange runs: the dialog waits for it.
+          if (Exchanging(dialog)) return TRUE;
           KillTimer(dialog, kSampleTimerId);
           EndDialog(dialog, 0);
           return TRUE;
         case IDC_CAL_CHANNEL:
           if (code == CBN_SELENDOK) {
             const Sampling* state = StateOf(dialog);
-            if (!state || !state->running) ShowChannel(dialog, SelectedRow(dialog));
+            if (!state || (!state->running && !state->exchanging)) ShowChannel(dialog, SelectedRow(dialog));
           }
           return TRUE;
         case IDC_CAL_ALLOW_POINTS:
@@ -354,13 +433,13 @@ INT_PTR CALLBACK CalibrationDialogProc(HWND dialog, UINT message, WPARAM wParam,
         case IDC_CAL_CALIBRATE:
           if (code == BN_CLICKED) {
             const Sampling* state = StateOf(dialog);
-            if (!state || !state->running) Calibrate(dialog);
+            if (state && !state->running && !state->exchanging) Calibrate(dialog);
           }
           return TRUE;
         case IDC_CAL_RESET:
           if (code == BN_CLICKED) {
             const Sampling* state = StateOf(dialog);
-            if (!state || !state->running) ResetChannel(dialog);
+            if (state && !state->running && !state->exchanging) ResetChannel(dialog);
           }
           return TRUE;
         default:

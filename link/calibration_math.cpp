@@ -1,6 +1,10 @@
 #include "link/calibration_math.h"
 
+#include <algorithm>
 #include <cwchar>
+#include <string_view>
+
+#include "config/whole_number.h"
 
 const CalibrationChannel kCalibrationChannels[kCalibrationChannelCount] = {
     {L"VBUS", 0, 4000, 20000, 10000, L"Power Supply", L"KT-60", true},
@@ -12,19 +16,12 @@ const CalibrationChannel* GetCalibrationChannel(int row) {
 }
 
 bool ParseCalibrationInteger(const wchar_t* text, int32_t* value) {
-  if (!text || !*text) return false;
-  const wchar_t* p = text;
-  const bool negative = *p == L'-';
-  if (negative) ++p;
-  int64_t v = 0;
-  for (; *p; ++p) {
-    if (*p < L'0' || *p > L'9') return false;
-    if (v <= INT32_MAX) v = v * 10 + (*p - L'0');
-  }
-  if (negative) v = -v;
-  if (v > INT32_MAX) v = INT32_MAX;
-  if (v < INT32_MIN) v = INT32_MIN;
-  if (value) *value = static_cast<int32_t>(v);
+  if (!text || !*text || *text == L'+' || *text == L' ' || (*text >= L'\t' && *text <= L'\r')) return false;
+  const std::wstring_view whole(text);
+  const WholeNumber n = ReadWholeNumber(whole);
+  // "-" alone is accepted as 0.
+  if (n.found ? n.rest != whole.size() : whole != L"-") return false;
+  if (value) *value = static_cast<int32_t>(std::clamp<int64_t>(n.value, INT32_MIN, INT32_MAX));
   return true;
 }
 

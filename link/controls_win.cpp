@@ -6,20 +6,14 @@
 
 #include <cwchar>
 
-#include "config/config_rules.h"
 #include "link/profile_text.h"
 #include "link/tester_link_win.h"
+#include "link/typed_requests.h"
 #include "resources/resource_ids.h"
 #include "shell/app_win.h"
 #include "shell/shared_state.h"
 
 namespace {
-
-int ReadNumber(HWND window, int id, int maxChars) {
-  wchar_t text[16] = L"";
-  GetDlgItemTextW(window, id, text, maxChars + 1);
-  return ReadEditNumber(text, maxChars);
-}
 
 void ShowNumber(HWND window, int id, int value) {
   wchar_t text[16];
@@ -28,6 +22,12 @@ void ShowNumber(HWND window, int id, int value) {
 }
 
 bool ActiveProgrammable() { return IsProgrammableProfile(live.profileKind, live.profileSubKind); }
+
+void ShowBoundsMessage(HWND window, int minimum, int maximum) {
+  wchar_t message[96];
+  FormatBoundsMessage(minimum, maximum, message, 96);
+  MessageBoxW(window, message, L"Loadpost: Error", MB_OK);
+}
 
 }  // namespace
 
@@ -45,27 +45,29 @@ void OnVoltageListSelect(HWND window) {
 }
 
 void OnSetVoltage(HWND window) {
-  const int value = ReadNumber(window, IDC_SET_VOLTAGE_EDIT, 5);
-  const uint16_t voltage = static_cast<uint16_t>(value);
-  requests.requestedVoltageMv = voltage;
+  // Without a programmable profile there is nothing to request.
   if (!ActiveProgrammable()) return;
   const PdoList pdos = GetPdoList();
   const PdoEntry& entry = pdos.EntryAt(live.activePdoIndex);
-  wchar_t message[96];
-  if (VoltageInEntryRange(entry, voltage, message, 96)) {
-    requests.voltageRequestPending = 1;
-  } else {
-    MessageBoxW(window, message, L"Loadpost: Error", MB_OK);
+  const std::optional<uint16_t> voltage =
+      TypedVoltageMv(DialogItemText(window, IDC_SET_VOLTAGE_EDIT), entry.minMv, entry.maxMv);
+  if (!voltage) {
+    ShowBoundsMessage(window, entry.minMv, entry.maxMv);
+    return;
   }
+  requests.requestedVoltageMv = *voltage;
+  requests.voltageRequestPending = 1;
 }
 
 void OnSetLoad(HWND window) {
-  // A negative number would wrap to a huge load: it counts as 0 mA.
-  const int value = ReadNumber(window, IDC_SET_LOAD_EDIT, 4);
-  const uint16_t load = static_cast<uint16_t>(value < 0 ? 0 : value);
-  requests.requestedLoadMa = load;
-  ShowNumber(window, IDC_SET_LOAD_EDIT, load);
-  SendMessageW(GetDlgItem(window, IDC_LOAD_SLIDER), TBM_SETPOS, TRUE, load);
+  const std::optional<uint16_t> load = TypedLoadMa(DialogItemText(window, IDC_SET_LOAD_EDIT));
+  if (!load) {
+    ShowBoundsMessage(window, 0, kMaxTypedLoadMa);
+    return;
+  }
+  requests.requestedLoadMa = *load;
+  ShowNumber(window, IDC_SET_LOAD_EDIT, *load);
+  SendMessageW(GetDlgItem(window, IDC_LOAD_SLIDER), TBM_SETPOS, TRUE, *load);
   requests.loadRequestPending = 1;
 }
 

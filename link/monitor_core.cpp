@@ -79,24 +79,29 @@ ConnectResult MonitorCore::Connect() {
     r.message = kUnableToConnectText;
     return r;
   }
-  return Connect(hw, fw);
+  ConnectResult r = CheckTester(hw, fw);
+  if (r.ok) Accept(r);
+  return r;
 }
 
-ConnectResult MonitorCore::Connect(uint8_t hw, uint8_t fw) {
+ConnectResult MonitorCore::CheckTester(uint8_t hw, uint8_t fw) {
   ConnectResult r;
   r.hardwareRevision = hw;
   r.firmwareVersion = fw;
-  hardwareRevision_ = hw;
-  firmwareVersion_ = fw;
-  // A refused tester leaves the configuration as it was.
   if (const wchar_t* refusal = TesterVersionMessage(hw, fw)) {
     r.message = refusal;
     return r;
   }
-  // The tester's own settings replace the program's; a field whose round
-  // failed gets the program's default, never the zero it would read as.
-  TesterSettings read;
-  const int got = commands::ReadTesterSettings(port_.Channel(), &read);
+  r.settingsRead = commands::ReadTesterSettings(port_.Channel(), &r.settings);
+  r.ok = true;
+  return r;
+}
+
+void MonitorCore::Accept(const ConnectResult& checked) {
+  hardwareRevision_ = checked.hardwareRevision;
+  firmwareVersion_ = checked.firmwareVersion;
+  const TesterSettings& read = checked.settings;
+  const int got = checked.settingsRead;
   const TestConfiguration defaults;
   config.loopbackEnabled = (got & kReadLoopback) ? read.loopbackEnabled : defaults.loopbackEnabled.load();
   config.standardPortLimitMa =
@@ -108,8 +113,6 @@ ConnectResult MonitorCore::Connect(uint8_t hw, uint8_t fw) {
   config.maxLoadCurrentMa = defaults.maxLoadCurrentMa.load();
   live.connectionCount = live.connectionCount + 1;
   live.testerConnected = 1;
-  r.ok = true;
-  return r;
 }
 
 // --- The pass -----------------------------------------------------------------------
@@ -133,12 +136,15 @@ void MonitorCore::Pass() {
   passFailures_ = passSuccesses_ = 0;
   if (live.portReady) {
     MeasurementStage();
-    if (!live.testerConnected) return;
+    if (!live.testerConnected || clock_.Stopped()) return;
     // Requests wait while a detach notice is pending: they are meant for a source that is gone.
     if (port_.PendingNotice() != 2) RequestStage();
+    if (clock_.Stopped()) return;
   }
   NoticeStage();
   ReportDroppedFrames();
+  // A link the program closed itself (another tester chosen) is not lost.
+  if (!live.testerConnected) return;
   if (consecutiveFailures_ >= kLostAfterFailures || !port_.IsOpen()) {
     LinkLost();
     return;

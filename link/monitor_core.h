@@ -50,6 +50,9 @@ struct ConnectResult {
   std::wstring message;
   uint8_t hardwareRevision = 0;
   uint8_t firmwareVersion = 0;
+  // The tester's settings and which of them were read (SettingsReadMask).
+  TesterSettings settings;
+  int settingsRead = 0;
 };
 
 // What the monitor shows. Every call has an empty default, so a command line
@@ -106,13 +109,16 @@ class MonitorCore {
  public:
   MonitorCore(TesterPort& port, MonitorClock& clock, MonitorView& view);
 
-  // After the port was opened: asks the version, applies the version gate, and
-  // only for an accepted tester reads its settings into the configuration
-  // (a field whose read failed keeps the program's default). On success the
-  // connection counts as new and live.testerConnected is set.
+  // After the port was opened: asks the version, then CheckTester and, when
+  // the tester passes, Accept.
   ConnectResult Connect();
-  // The same when the link already asked the version while opening.
-  ConnectResult Connect(uint8_t hardwareRevision, uint8_t firmwareVersion);
+  // The version gate and, only for a tester that passes it, the settings read.
+  // Changes nothing in the program (any thread; the window runs it off its own).
+  ConnectResult CheckTester(uint8_t hardwareRevision, uint8_t firmwareVersion);
+  // Takes on a tester that passed: its settings replace the configuration's
+  // (a field whose read failed gets the program's default, never the zero it
+  // would read as), the connection counts as new and live.testerConnected is set.
+  void Accept(const ConnectResult& checked);
   // One pass of the monitor loop (see the file comment of monitor_core.cpp).
   void Pass();
   // Passes until the clock is stopped.
@@ -133,9 +139,7 @@ class MonitorCore {
   MonitorClock& Clock() { return clock_; }
   uint8_t HardwareRevision() const { return hardwareRevision_; }
   uint8_t FirmwareVersion() const { return firmwareVersion_; }
-  // Settings the tester confirmed on this connection (none before the first
-  // successful write).
-  const std::optional<TesterSettings>& ConfirmedSettings() const { return confirmed_; }
+  // True until the tester has confirmed the program's settings on this connection.
   bool SettingsOwed() const { return settingsOwed_; }
   // The highest load that may be sent now.
   uint16_t LoadLimitMa() const;

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <chrono>
 #include <cstdarg>
 #include <cwchar>
 #include <string>
@@ -13,11 +14,11 @@
 
 #include "link/link_port_win.h"
 #include "link/monitor_core.h"
-#include "link/real_clock.h"
 #include "link/tester_link_win.h"
 #include "resources/resource_ids.h"
 #include "shell/app_win.h"
 #include "shell/shared_state.h"
+#include "shell/stop_signal.h"
 #include "shell/ui_post_win.h"
 
 namespace {
@@ -165,8 +166,30 @@ void ClearNoticeEvent(int n) {
   if (HANDLE e = NoticeEvent(n)) ResetEvent(e);
 }
 
+// The wall clock, stopped by the program's stop request at exit.
+constexpr uint32_t kShortPauseMs = 20;
+class WindowClock : public MonitorClock {
+ public:
+  int64_t NowUs() override {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+  }
+  bool Sleep(uint32_t ms) override {
+    // Short pauses (the real-time graph's 1 ms) keep the system timer's
+    // resolution; a stop waits for them at most that long.
+    if (ms <= kShortPauseMs) {
+      ::Sleep(ms);
+      return !StopRequested();
+    }
+    return PauseUnlessStopped(ms);
+  }
+  void Stop() override { RequestStop(); }
+  void Restart() override {}
+  bool Stopped() const override { return StopRequested(); }
+};
+
 struct WindowMonitor {
-  RealClock clock;
+  WindowClock clock;
   WindowView view;
   LinkPort port{PendingNoticeEvent, ClearNoticeEvent};
   MonitorCore core{port, clock, view};

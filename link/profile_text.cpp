@@ -78,12 +78,14 @@ const wchar_t* ProfileRowRefusal(const PdoList& list, int row, int hardwareRevis
 
 bool VoltageInEntryRange(const PdoEntry& entry, long long mv, wchar_t* message, size_t messageChars) {
   if (entry.minMv <= mv && mv <= entry.maxMv) return true;
-  if (message && messageChars > 0) {
-    std::swprintf(message, messageChars, L"Please enter a number between %d-%d", static_cast<int>(entry.minMv),
-                  static_cast<int>(entry.maxMv));
-    Terminate(message, messageChars);
-  }
+  FormatBoundsMessage(entry.minMv, entry.maxMv, message, messageChars);
   return false;
+}
+
+void FormatBoundsMessage(int minimum, int maximum, wchar_t* message, size_t messageChars) {
+  if (!message || messageChars == 0) return;
+  std::swprintf(message, messageChars, L"Please enter a number between %d-%d", minimum, maximum);
+  Terminate(message, messageChars);
 }
 
 const char* TesterModelName(int hardwareRevision) {

@@ -51,6 +51,8 @@ const wchar_t* ProfileRowRefusal(const PdoList& list, int row, int hardwareRevis
 // <= maxMv; otherwise false with "Please enter a number between %d-%d" (min,
 // max) in `message`.
 bool VoltageInEntryRange(const PdoEntry& entry, long long mv, wchar_t* message, size_t messageChars);
+// "Please enter a number between %d-%d": the refusal of a value out of bounds.
+void FormatBoundsMessage(int minimum, int maximum, wchar_t* message, size_t messageChars);
 
 // "KT-40" for hardware revision 10, "KT-60" for 20, else "unknown model".
 const char* TesterModelName(int hardwareRevision);

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 // ---- Shell (shell/) --------------------------------------------------------
 extern HINSTANCE appInstance;
@@ -40,7 +41,12 @@ constexpr UINT kMsgRunUiActions = WM_APP + 2; // a worker thread queued control 
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void InitMainWindow(HWND window);
+// After the main window is gone: false when a worker thread did not end in
+// time (what it uses was then not freed, and the process must end at once).
+bool WorkerThreadsStopped();
 void CenterWindowOver(HWND window, HWND reference);
+// The whole text of a dialog control (an edit's content however long it is).
+std::wstring DialogItemText(HWND dialog, int id);
 INT_PTR DialogBoxShellFont(HINSTANCE instance, int templateId, HWND owner, DLGPROC procedure, LPARAM parameter);
 void OpenGraphWindow(HWND window);
 // Formats and logs the periodic measurement line (timer 3).
@@ -59,7 +65,10 @@ void RefreshLogWindow();
 void ScanTesters(HWND window);
 void AddTesterToList(HWND window, const wchar_t* serial);
 int FindListEntry(HWND list, const wchar_t* text);
+// Connects the tester the Device list shows; the waiting runs off the window
+// thread (ConnectingTester() meanwhile).
 void SelectTester(HWND window);
+bool ConnectingTester();
 enum TesterListAction { Removed = 1, Arrived = 2 };
 void UpdateTesterList(HWND window, int action, const wchar_t* serial);
 void OnTesterNotice(int n);
@@ -71,6 +80,9 @@ bool OpenTesterRegistry();
 // Records this copy's claim on a tester; true when another running copy uses it
 // (the claim is then not made). False as well when the registry is unavailable.
 bool ClaimTester(const wchar_t* serial);
+// Gives back this copy's claim (after a failed open, a refused tester or an
+// unplug: the copy then uses no tester).
+void ReleaseTesterClaim();
 void ReleaseInstanceRegistry();
 void RegisterUsbNotifications(HWND window);
 void OnDeviceChange(HWND window, WPARAM event, LPARAM data);
@@ -95,6 +107,8 @@ INT_PTR CALLBACK CalibrationDialogProc(HWND dialog, UINT message, WPARAM wParam,
 
 // ---- Graphs (graphs/) ---------------------------------------------------------
 INT_PTR CALLBACK GraphWindowProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// At exit: stops a running graph test and waits for its thread; true when none is left.
+bool StopGraphTestForExit();
 
 // ---- Configuration (config/) -------------------------------------------------
 INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -60,5 +60,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   }
 
   ReleaseInstanceRegistry();
+  // A worker thread that did not end still uses the process's objects: end
+  // here, before they are destroyed under it.
+  if (!WorkerThreadsStopped()) ExitProcess(static_cast<UINT>(message.wParam));
   return static_cast<int>(message.wParam);
 }

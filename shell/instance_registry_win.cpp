@@ -57,19 +57,40 @@ class RegistryLock {
   bool owned_ = false;
 };
 
-// A slot belongs to a running copy while its process exists and has not ended.
-bool IsProcessRunning(int32_t processId, void*) {
-  if (processId <= 0) return false;
+int64_t FileTimeValue(const FILETIME& time) {
+  return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+}
+
+// When a process started (its creation time), for the slot liveness rule.
+ProcessStart ProcessStartOf(int32_t processId, void*) {
+  ProcessStart out;
+  if (processId <= 0) return out;
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(processId));
   if (!process) {
     // A process we may not look at still exists; only a missing one has ended.
-    return GetLastError() == ERROR_ACCESS_DENIED;
+    if (GetLastError() == ERROR_ACCESS_DENIED) out.kind = ProcessStart::Unreadable;
+    return out;
   }
   DWORD exitCode = 0;
-  const bool running = GetExitCodeProcess(process, &exitCode) && exitCode == STILL_ACTIVE &&
-                       GetProcessId(process) == static_cast<DWORD>(processId);
+  FILETIME created, exited, kernel, user;
+  if (GetExitCodeProcess(process, &exitCode) && exitCode != STILL_ACTIVE) {
+    out.kind = ProcessStart::NoProcess;
+  } else if (GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+    out.kind = ProcessStart::Started;
+    out.time = FileTimeValue(created);
+  } else {
+    out.kind = ProcessStart::Unreadable;
+  }
   CloseHandle(process);
-  return running;
+  return out;
+}
+
+int64_t OwnStartTime() {
+  static const int64_t start = [] {
+    FILETIME created, exited, kernel, user;
+    return GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user) ? FileTimeValue(created) : 0;
+  }();
+  return start;
 }
 
 void CloseRegistryObjects() {
@@ -114,9 +135,15 @@ bool ClaimTester(const wchar_t* serial) {
   if (!RegistryAvailable()) return false;
   RegistryLock lock;
   const ClaimOutcome outcome = ClaimTesterSlot(registryView, serial, static_cast<int32_t>(GetCurrentProcessId()),
-                                               IsProcessRunning, nullptr);
+                                               OwnStartTime(), ProcessStartOf, nullptr);
   // A serial too long for a slot is not claimed; the connection refuses it.
   return outcome.result == ClaimResult::InUse;
+}
+
+void ReleaseTesterClaim() {
+  if (!RegistryAvailable()) return;
+  RegistryLock lock;
+  ReleaseTesterSlots(registryView, static_cast<int32_t>(GetCurrentProcessId()));
 }
 
 void ReleaseInstanceRegistry() {

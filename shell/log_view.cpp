@@ -6,9 +6,17 @@ int LogView::RowsFor(int clientHeight, int rowHeight) {
   return rows > 0 ? rows : 0;
 }
 
-LogScrollBar LogView::UpdateRange(int32_t count) {
+LogScrollBar LogView::UpdateRange(int32_t count, int64_t dropped) {
   const int extra = count - visibleRows;
-  if (extra != maxTop && topIndex == maxTop) topIndex = extra;
+  if (topIndex == maxTop) {
+    topIndex = extra;
+  } else if (dropped > droppedSeen) {
+    // Records left the ring in front of the view: it moves up with its records.
+    const int64_t top = topIndex - (dropped - droppedSeen);
+    topIndex = top > 0 ? static_cast<int>(top) : 0;
+  }
+  droppedSeen = dropped;
+  if (topIndex > extra) topIndex = extra;
   maxTop = extra;
   LogScrollBar bar;
   if (extra > 0) {
@@ -38,8 +46,7 @@ void LogView::Scroll(LogScroll request, int thumb) {
       topIndex = topIndex >= maxTop - 5 ? maxTop : topIndex + 5;
       break;
     case LogScroll::ThumbTrack:
-      topIndex = thumb & 0xFFFF;
-      if (topIndex > maxTop) topIndex = maxTop;
+      topIndex = thumb > maxTop ? maxTop : thumb;
       break;
     case LogScroll::Top:
       topIndex = 0;

@@ -166,7 +166,7 @@ void PaintLogWindow(bool withHeader) {
 void UpdateLogScrollRange() {
   if (!eventLog) return;
   view.visibleRows = LogView::RowsFor(logRect.bottom - logRect.top, logRowHeight);
-  const LogScrollBar bar = view.UpdateRange(eventLog->RecordCount());
+  const LogScrollBar bar = view.UpdateRange(eventLog->RecordCount(), eventLog->DroppedCount());
   HWND scroll = ScrollControl();
   if (!scroll) return;
   if (bar.visible) {
@@ -186,8 +186,6 @@ void RefreshLogWindow() {
   refreshPosted = false;
   if (!eventLog) return;
   UpdateLogScrollRange();
-  view.ShowNewest();
-  MoveThumb();
   PaintLogWindow(false);
 }
 
@@ -203,7 +201,15 @@ void ScrollLog(WPARAM request) {
     case SB_BOTTOM: kind = LogScroll::Bottom; break;
     default: break;
   }
-  view.Scroll(kind, HIWORD(request));
+  // The 16-bit position in the message cannot carry a range past 65,535
+  // records: the scroll bar's own 32-bit tracking position can.
+  int thumb = 0;
+  if (kind == LogScroll::ThumbTrack) {
+    SCROLLINFO info = {sizeof(info), SIF_TRACKPOS};
+    HWND scroll = ScrollControl();
+    if (scroll && GetScrollInfo(scroll, SB_CTL, &info)) thumb = info.nTrackPos;
+  }
+  view.Scroll(kind, thumb);
   MoveThumb();
   PaintLogWindow(false);
 }

@@ -44,7 +44,8 @@ Logger::Logger()
       times(new int64_t[kLogCapacity]),
       head(0),
       oldest(0),
-      count(0) {
+      count(0),
+      dropped(0) {
   std::memset(categories, 0, sizeof(int32_t) * kLogCapacity);
   std::memset(times, 0, sizeof(int64_t) * kLogCapacity);
   Clear();
@@ -83,7 +84,10 @@ void Logger::AddRecord(const wchar_t* text, int32_t category) {
   categories[head] = category;
   times[head] = now;
   head = (head + 1 == static_cast<int32_t>(capacity)) ? 0 : head + 1;
-  if (head == oldest) oldest = (oldest + 1 == static_cast<int32_t>(capacity)) ? 0 : oldest + 1;
+  if (head == oldest) {
+    oldest = (oldest + 1 == static_cast<int32_t>(capacity)) ? 0 : oldest + 1;
+    ++dropped;
+  }
   if (count < static_cast<int32_t>(capacity) - 1) ++count;
 }
 
@@ -118,6 +122,11 @@ int32_t Logger::RecordCount() const {
   return count;
 }
 
+int64_t Logger::DroppedCount() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return dropped;
+}
+
 void Logger::Clear() {
   std::lock_guard<std::mutex> guard(lock_);
   std::memset(texts, 0, sizeof(wchar_t) * static_cast<size_t>(capacity) * kLogTextChars);
@@ -126,4 +135,5 @@ void Logger::Clear() {
   head = 0;
   oldest = 0;
   count = 0;
+  dropped = 0;
 }

@@ -43,6 +43,9 @@ class Logger {
   bool GetRecord(int32_t index, wchar_t* out, int32_t* category, int64_t* time) const;
 
   int32_t RecordCount() const;
+  // Records that left the full ring (the oldest going for each new one) since
+  // construction or the last Clear.
+  int64_t DroppedCount() const;
   void Clear();
 
  private:
@@ -55,6 +58,7 @@ class Logger {
   int32_t head;
   int32_t oldest;
   int32_t count;
+  int64_t dropped;
   mutable std::mutex lock_;
 };
 

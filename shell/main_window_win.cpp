@@ -13,6 +13,8 @@
 #include "shell/log_event.h"
 #include "shell/logger.h"
 #include "shell/shared_state.h"
+#include "shell/stop_signal.h"
+#include "shell/ui_jobs_win.h"
 #include "shell/ui_post_win.h"
 
 HINSTANCE appInstance = nullptr;
@@ -40,6 +42,28 @@ namespace {
 
 ULONG_PTR gdiplusToken = 0;
 bool gdiplusStarted = false;
+HANDLE monitorThread = nullptr;
+bool workersStopped = true;
+
+// At exit each worker thread is asked to stop and waited for, each within its
+// own bound (a monitor pass may be in the middle of a command and its pauses).
+constexpr DWORD kMonitorStopWaitMs = 4000;
+constexpr DWORD kJobsStopWaitMs = 4000;
+
+bool StopWorkerThreads() {
+  RequestStop();
+  if (stopEvent) SetEvent(stopEvent);
+  bool stopped = StopGraphTestForExit();
+  if (monitorThread) {
+    if (WaitForSingleObject(monitorThread, kMonitorStopWaitMs) == WAIT_OBJECT_0) {
+      CloseHandle(monitorThread);
+      monitorThread = nullptr;
+    } else {
+      stopped = false;
+    }
+  }
+  return JoinOffUiThreadJobs(kJobsStopWaitMs) && stopped;
+}
 
 HFONT MakeFont(int height, int weight, bool italic) {
   LOGFONTW font = {};
@@ -127,9 +151,10 @@ void InitMainWindow(HWND window) {
 
   // 2048 bytes of initial stack; the system rounds it up and reserves the
   // program's default stack size.
-  HANDLE monitor = CreateThread(nullptr, 2048, MonitorLoop, window, 0, nullptr);
-  if (monitor) CloseHandle(monitor);
+  monitorThread = CreateThread(nullptr, 2048, MonitorLoop, window, 0, nullptr);
 }
+
+bool WorkerThreadsStopped() { return workersStopped; }
 
 void OpenGraphWindow(HWND window) {
   if (!live.portReady) {
@@ -155,22 +180,30 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
     case WM_SHOWWINDOW:
       return 0;
+    case WM_SETCURSOR:
+      if (ConnectingTester()) {
+        SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+        return TRUE;
+      }
+      break;
     case WM_DESTROY:
       KillTimer(window, kLogLineTimerId);
-      CloseTesterLink();
-      SetLogChangedHook(nullptr);
+      // Nothing a worker thread uses is freed before it has ended. One that
+      // does not end in time keeps it all, and the program ends without
+      // freeing (WorkerThreadsStopped).
+      workersStopped = StopWorkerThreads();
+      if (workersStopped) {
+        CloseTesterLink();
+        SetLogChangedHook(nullptr);
+        Logger* log = eventLog;
+        eventLog = nullptr;
+        delete log;
+      }
       DeleteObject(whiteBrush);
       DeleteObject(logTextFont);
       DeleteObject(headerFont);
       whiteBrush = nullptr;
       logTextFont = headerFont = nullptr;
-      {
-        // Worker threads may still log until the process ends: they find no log.
-        Logger* log = eventLog;
-        eventLog = nullptr;
-        Sleep(0);
-        delete log;
-      }
       if (gradientLibrary) {
         gradientFill = nullptr;
         FreeLibrary(gradientLibrary);
@@ -294,6 +327,15 @@ void CenterWindowOver(HWND window, HWND reference) {
   if (x < 0) x = 0;
   if (y < 0) y = 0;
   SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+std::wstring DialogItemText(HWND dialog, int id) {
+  HWND control = GetDlgItem(dialog, id);
+  const int length = control ? GetWindowTextLengthW(control) : 0;
+  if (length <= 0) return std::wstring();
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(control, text.data(), length + 1)));
+  return text;
 }
 
 INT_PTR DialogBoxShellFont(HINSTANCE instance, int templateId, HWND owner, DLGPROC procedure, LPARAM parameter) {

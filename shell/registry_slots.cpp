@@ -22,6 +22,21 @@ void SetSlotPid(uint8_t* slot, int32_t pid) {
   p[3] = static_cast<uint8_t>(v >> 24);
 }
 
+int64_t SlotStart(const uint8_t* slot) {
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | slot[kRegistryStartOffset + i];
+  return static_cast<int64_t>(v);
+}
+
+void SetSlotStart(uint8_t* slot, int64_t start) {
+  const uint64_t v = static_cast<uint64_t>(start);
+  for (int i = 0; i < 8; ++i) slot[kRegistryStartOffset + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+bool SlotLive(const uint8_t* slot, ProcessStartFn startOf, void* context) {
+  return SlotOwnerRunning(SlotPid(slot), SlotStart(slot), startOf, context);
+}
+
 uint16_t SlotUnit(const uint8_t* slot, int i) { return static_cast<uint16_t>(slot[2 * i] | (slot[2 * i + 1] << 8)); }
 
 void ClearSlot(uint8_t* slot) { std::memset(slot, 0, kRegistrySlotBytes); }
@@ -63,8 +78,23 @@ void WriteSerial(uint8_t* slot, const uint16_t (&units)[kRegistrySerialUnits], i
 
 }  // namespace
 
-ClaimOutcome ClaimTesterSlot(uint8_t* registry, const wchar_t* serial, int32_t ownPid, ProcessAliveFn isProcessAlive,
-                             void* context) {
+bool SlotOwnerRunning(int32_t processId, int64_t startTime, ProcessStartFn startOf, void* context) {
+  if (processId <= 0) return false;
+  if (!startOf) return true;
+  const ProcessStart process = startOf(processId, context);
+  switch (process.kind) {
+    case ProcessStart::NoProcess:
+      return false;
+    case ProcessStart::Started:
+      return process.time == startTime;
+    case ProcessStart::Unreadable:
+      return true;
+  }
+  return true;
+}
+
+ClaimOutcome ClaimTesterSlot(uint8_t* registry, const wchar_t* serial, int32_t ownPid, int64_t ownStart,
+                             ProcessStartFn startOf, void* context) {
   ClaimOutcome out;
   if (!registry || !serial || !*serial) {
     out.result = ClaimResult::SerialEmpty;
@@ -87,7 +117,7 @@ ClaimOutcome ClaimTesterSlot(uint8_t* registry, const wchar_t* serial, int32_t o
       if (mine < 0) mine = i;
       continue;
     }
-    if (isProcessAlive && !isProcessAlive(pid, context)) continue;
+    if (!SlotLive(slot, startOf, context)) continue;
     if (SlotHoldsSerial(slot, units, count)) {
       out.result = ClaimResult::InUse;
       return out;
@@ -101,7 +131,7 @@ ClaimOutcome ClaimTesterSlot(uint8_t* registry, const wchar_t* serial, int32_t o
   for (int i = 0; i < kRegistrySlots; ++i) {
     uint8_t* slot = Slot(registry, i);
     const int32_t pid = SlotPid(slot);
-    const bool ended = pid > 0 && pid != ownPid && isProcessAlive && !isProcessAlive(pid, context);
+    const bool ended = pid > 0 && pid != ownPid && !SlotLive(slot, startOf, context);
     if (ended || (pid == ownPid && i != mine)) ClearSlot(slot);
     if (firstFree < 0 && SlotPid(slot) <= 0) firstFree = i;
   }
@@ -110,6 +140,7 @@ ClaimOutcome ClaimTesterSlot(uint8_t* registry, const wchar_t* serial, int32_t o
   if (target >= 0) {
     uint8_t* slot = Slot(registry, target);
     WriteSerial(slot, units, count);
+    SetSlotStart(slot, ownStart);
     SetSlotPid(slot, ownPid);
   }
   out.slot = target;
@@ -124,10 +155,11 @@ void ReleaseTesterSlots(uint8_t* registry, int32_t ownPid) {
   }
 }
 
-bool ReadRegistrySlot(const uint8_t* registry, int index, int32_t* processId, wchar_t* serial) {
+bool ReadRegistrySlot(const uint8_t* registry, int index, int32_t* processId, wchar_t* serial, int64_t* startTime) {
   if (!registry || index < 0 || index >= kRegistrySlots) return false;
   const uint8_t* slot = Slot(registry, index);
   if (processId) *processId = SlotPid(slot);
+  if (startTime) *startTime = SlotStart(slot);
   if (serial) {
     int i = 0;
     for (; i < kRegistrySerialUnits - 1; ++i) {

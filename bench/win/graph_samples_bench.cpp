@@ -49,10 +49,12 @@ int main(int argc, char** argv) {
     std::printf("cannot open %s\n", serial);
     return 1;
   }
-  if (!Monitor().Connect(testerLink.hardwareRevision, testerLink.firmwareVersion).ok) {
+  const ConnectResult checked = Monitor().CheckTester(testerLink.hardwareRevision, testerLink.firmwareVersion);
+  if (!checked.ok) {
     std::printf("%s refused\n", serial);
     return 1;
   }
+  Monitor().Accept(checked);
   HANDLE monitor = CreateThread(nullptr, 0, MonitorLoop, nullptr, 0, nullptr);
   for (int i = 0; i < 100 && !live.portReady; ++i) Sleep(50);
 

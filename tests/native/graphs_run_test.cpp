@@ -9,12 +9,14 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "chart/line_chart.h"
 #include "graphs/graph_run.h"
 #include "graphs/run_link.h"
+#include "link/real_clock.h"
 #include "graphs/sweep_csv.h"
 #include "graphs/sweep_plan.h"
 #include "shell/shared_state.h"
@@ -369,6 +371,34 @@ TEST(SweepRun, AnEarlyEndKeepsOnlyTheMeasuredSteps) {
     EXPECT_EQ(requests.requestedLoadMa, 0);
     EXPECT_EQ(graph.testFinished, 1);
   }
+}
+
+// The window's way: readings published by another thread reach the run in
+// order, and an event ends its wait.
+TEST(ThreadedRun, ReadingsFromAnotherThreadThenTheDetach) {
+  ReadingFeed feed;
+  RealClock clock;
+  ThreadedRunLink link(feed, clock);
+  link.Begin();
+  std::thread monitor([&] {
+    for (uint32_t seq = 1; seq <= 3; ++seq) feed.Publish(Reading{0, seq, 0, static_cast<uint16_t>(5000 + seq)});
+  });
+  Reading r;
+  for (uint32_t seq = 1; seq <= 3; ++seq) {
+    EXPECT_EQ(link.NextReading(5000, &r), FeedEvent::Reading);
+    EXPECT_EQ(r.seq, seq);
+  }
+  monitor.join();
+  // A detach while the run waits ends the wait.
+  std::thread detach([&] {
+    clock.Sleep(20);
+    feed.Detached();
+  });
+  EXPECT_EQ(link.NextReading(5000, &r), FeedEvent::Detached);
+  detach.join();
+  EXPECT_EQ(link.Hold(5000), FeedEvent::Detached);
+  link.Begin();
+  EXPECT_EQ(link.NextReading(1, &r), FeedEvent::None);
 }
 
 // The exports and drawing of a run use the run's own values: a new ceiling,

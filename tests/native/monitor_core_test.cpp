@@ -86,7 +86,9 @@ TEST(MonitorRequests, LoadsWaitForTheTestersSettings) {
   const CommandResult held = m.core.SetLoad(4500);
   EXPECT_FALSE(held.ok);
   EXPECT_NE(held.message.find(L"waits"), std::wstring::npos);
-  EXPECT_TRUE(m.core.SetLoad(2000).ok);  // within the program's 3000 mA ceiling
+  m.link.LoseRequests(kCmdSetLoadCurrent, 1);
+  EXPECT_FALSE(m.core.SetLoad(2000).ok);  // a step's failure is returned, not hidden
+  EXPECT_TRUE(m.core.SetLoad(2000).ok);   // within the program's 3000 mA ceiling
   EXPECT_EQ(m.model.AppliedLoadMa(), 2000);
   EXPECT_EQ(m.Count(kSettingsNotWrittenText, LogError), 1);
 
@@ -173,6 +175,7 @@ TEST(MonitorFaults, ADetachedSourceLeavesNothingBehind) {
   for (bool noticeLost : {false, true}) {
     SCOPED_TRACE(noticeLost);
     rig::Monitor m("tester VXPD0001 kt60\n  charger pd65\n  loopback 250\n  noise 0 0\nend\n");
+    EXPECT_FALSE(m.view.controls.front());  // off until the source was read
     config.loopbackEnabled = 1;
     requests.configPending = 1;
     ASSERT_TRUE(m.core.SetLoad(1000).ok);

@@ -1,9 +1,13 @@
-// Configuration dialog rules and the danger confirmation word.
+// Numbers typed into edits, configuration dialog rules and the danger
+// confirmation word.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "config/config_rules.h"
+#include "config/whole_number.h"
+#include "link/typed_requests.h"
 
 namespace {
 
@@ -13,21 +17,37 @@ std::wstring Message(const ConfigCheckResult& r) {
   return text;
 }
 
-TEST(EditNumbers, LeadingNumberOfTheFirstCharacters) {
-  EXPECT_EQ(ReadEditNumber(L"  42abc", kConfigEditChars), 42);
-  EXPECT_EQ(ReadEditNumber(L"-7", kConfigEditChars), -7);
-  EXPECT_EQ(ReadEditNumber(L"+8", kConfigEditChars), 8);
-  EXPECT_EQ(ReadEditNumber(L"abc", kConfigEditChars), 0);
-  EXPECT_EQ(ReadEditNumber(L"", kConfigEditChars), 0);
-  EXPECT_EQ(ReadEditNumber(L"-", kConfigEditChars), 0);
-  EXPECT_EQ(ReadEditNumber(nullptr, kConfigEditChars), 0);
-  EXPECT_EQ(ReadEditNumber(L"1234567890", kConfigEditChars), 123456789);
-  // Blanks and the sign count towards the characters read.
-  EXPECT_EQ(ReadEditNumber(L" 12345", kSetVoltageEditChars), 1234);
-  EXPECT_EQ(ReadEditNumber(L"12abc", kSetLoadEditChars), 12);
-  EXPECT_EQ(ReadEditNumber(L"60000", kSetLoadEditChars), 6000);
-  EXPECT_EQ(ReadEditNumber(L"99999999999999", 20), INT32_MAX);
-  EXPECT_EQ(ReadEditNumber(L"-99999999999999", 20), INT32_MIN);
+TEST(EditNumbers, EveryDigitCountsAndTheRangeIsCheckedBeforeNarrowing) {
+  struct Case {
+    const char* text;
+    int64_t value;
+    bool found;
+    size_t rest;
+  } cases[] = {
+      {"  42abc", 42, true, 4}, {"-7", -7, true, 2},     {"+8", 8, true, 2},   {"abc", 0, false, 0},
+      {"", 0, false, 0},        {"-", 0, false, 0},      {"1234567890123", 1234567890123, true, 13},
+      {"99999999999999999999", INT64_MAX, true, 20},     {"-99999999999999999999", -INT64_MAX, true, 21},
+  };
+  for (const Case& c : cases) {
+    const WholeNumber n = ReadWholeNumber(std::string_view(c.text));
+    const std::wstring wide(c.text, c.text + std::strlen(c.text));
+    EXPECT_EQ(ReadWholeNumber(std::wstring_view(wide)).value, n.value) << c.text;
+    EXPECT_EQ(n.value, c.value) << c.text;
+    EXPECT_EQ(n.found, c.found) << c.text;
+    EXPECT_EQ(n.rest, c.rest) << c.text;
+  }
+  // Set Voltage: the whole number, within the entry's bounds, else nothing.
+  EXPECT_EQ(TypedVoltageMv(L"3300", 3300, 21000), std::optional<uint16_t>(3300));
+  EXPECT_EQ(TypedVoltageMv(L"21000", 3300, 21000), std::optional<uint16_t>(21000));
+  for (const wchar_t* refused : {L"3299", L"21001", L"70000", L"123456", L"69536", L"-1", L"x"})
+    EXPECT_EQ(TypedVoltageMv(refused, 3300, 21000), std::nullopt) << static_cast<int>(std::wstring(refused).size());
+  // Set Load: 12abc is 12, a negative number 0, the four-digit edit's largest
+  // value is the largest accepted.
+  EXPECT_EQ(TypedLoadMa(L"12abc"), std::optional<uint16_t>(12));
+  EXPECT_EQ(TypedLoadMa(L"-5"), std::optional<uint16_t>(0));
+  EXPECT_EQ(TypedLoadMa(L"9999"), std::optional<uint16_t>(9999));
+  EXPECT_EQ(TypedLoadMa(L"10000"), std::nullopt);
+  EXPECT_EQ(TypedLoadMa(L"70000"), std::nullopt);  // not 4464
 }
 
 TEST(ConfigChecks, CurrentStepBounds) {
@@ -35,7 +55,8 @@ TEST(ConfigChecks, CurrentStepBounds) {
   EXPECT_EQ(low.check, ConfigCheck::CurrentStepTooSmall);
   EXPECT_EQ(low.editValue, 5);
   EXPECT_EQ(Message(low), L"Minimum value for Current Intervals is 5mA");
-  EXPECT_EQ(CheckCurrentStep(ReadEditNumber(L"none", kConfigEditChars)).check, ConfigCheck::CurrentStepTooSmall);
+  EXPECT_EQ(CheckCurrentStep(ReadWholeNumber(std::wstring_view(L"none")).value).check,
+            ConfigCheck::CurrentStepTooSmall);
   EXPECT_EQ(CheckCurrentStep(5).check, ConfigCheck::Ok);
   EXPECT_EQ(CheckCurrentStep(500).check, ConfigCheck::Ok);
   ConfigCheckResult high = CheckCurrentStep(501);
@@ -69,18 +90,14 @@ TEST(ConfigChecks, TimeStepUpperBound) {
 }
 
 TEST(ConfigChecks, CableResistance) {
-  uint16_t stored = 80;
-  EXPECT_EQ(CheckCableResistance(1000, &stored).check, ConfigCheck::Ok);
-  EXPECT_EQ(stored, 1000);
-  for (int32_t bad : {1001, -1, 65541, 65535}) {
-    stored = 80;
-    ConfigCheckResult r = CheckCableResistance(bad, &stored);
+  EXPECT_EQ(CheckCableResistance(1000).check, ConfigCheck::Ok);
+  for (int64_t bad : {1001, -1, 65541, 65535}) {
+    ConfigCheckResult r = CheckCableResistance(bad);
     EXPECT_EQ(r.check, ConfigCheck::CableResistanceTooLarge) << bad;
     EXPECT_EQ(r.editValue, 0);
-    EXPECT_EQ(stored, 0) << bad;
     EXPECT_EQ(Message(r), L"Maximum value for Cable Resistance is 1000 milliohms");
   }
-  EXPECT_EQ(Message(CheckCableResistance(0, &stored)), L"");
+  EXPECT_EQ(Message(CheckCableResistance(0)), L"");
 }
 
 TEST(ConfigLists, SelectionsOutsideTheLists) {

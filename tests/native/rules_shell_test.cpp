@@ -228,18 +228,41 @@ TEST(Registry, ThirtyThirdCopyClaimsNothing) {
   EXPECT_EQ(r, before);
 }
 
-bool OnlyEvenPidsAlive(int32_t pid, void*) { return pid % 2 == 0; }
+// The system's processes in the tests below: ID 103 runs since time 5, 102
+// since 9, the start of 104 cannot be read, and no other ID exists.
+ProcessStart FakeProcesses(int32_t pid, void*) {
+  switch (pid) {
+    case 102: return {ProcessStart::Started, 9};
+    case 103: return {ProcessStart::Started, 5};
+    case 104: return {ProcessStart::Unreadable, 0};
+    default: return {};
+  }
+}
 
-TEST(Registry, SlotsOfEndedCopiesCountAsFree) {
+TEST(Registry, ASlotIsLiveOnlyWhileTheProcessThatWroteItRuns) {
+  struct Case {
+    int32_t writer;
+    bool live;
+  } cases[] = {
+      {101, false},  // the writer has ended
+      {102, false},  // its process ID now belongs to a process started later
+      {103, true},   // the writer itself
+      {104, true},   // cannot tell: the tester stays reserved
+  };
+  for (const Case& c : cases) {
+    Registry r{};
+    ClaimTesterSlot(r.data(), L"VXPD0001", c.writer, 5);
+    int64_t start = 0;
+    ReadRegistrySlot(r.data(), 0, nullptr, nullptr, &start);
+    EXPECT_EQ(start, 5);
+    EXPECT_EQ(SlotOwnerRunning(c.writer, 5, FakeProcesses, nullptr), c.live) << c.writer;
+    const ClaimOutcome other = ClaimTesterSlot(r.data(), L"VXPD0001", 300, 7, FakeProcesses, nullptr);
+    EXPECT_EQ(other.result, c.live ? ClaimResult::InUse : ClaimResult::NotInUse) << c.writer;
+    // A slot that is not live is cleared and reused.
+    EXPECT_EQ(PidOf(r, 0), c.live ? c.writer : 300) << c.writer;
+  }
+  // Without a lookup a slot is held until it is released.
   Registry r{};
-  ClaimTesterSlot(r.data(), L"VXPD0001", 101);  // this copy has ended since
-  ClaimTesterSlot(r.data(), L"VXPD0002", 200);
-  ClaimOutcome c = ClaimTesterSlot(r.data(), L"VXPD0001", 300, OnlyEvenPidsAlive, nullptr);
-  EXPECT_EQ(c.result, ClaimResult::NotInUse);
-  EXPECT_EQ(c.slot, 0);  // the ended copy's slot was cleared and reused
-  EXPECT_EQ(PidOf(r, 0), 300);
-  EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0002", 400, OnlyEvenPidsAlive, nullptr).result, ClaimResult::InUse);
-  // Without a liveness check the old behaviour stays: a slot is held until released.
   ClaimTesterSlot(r.data(), L"VXPD0003", 501);
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0003", 600).result, ClaimResult::InUse);
 }
@@ -247,21 +270,23 @@ TEST(Registry, SlotsOfEndedCopiesCountAsFree) {
 TEST(Registry, LongOrEmptySerialsAreRefusedCleanly) {
   Registry r{};
   const Registry before = r;
-  EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0123456789ABCDEF", 100).result, ClaimResult::SerialTooLong);  // 20
+  EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0123456789AB", 100).result, ClaimResult::SerialTooLong);  // 16
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"", 100).result, ClaimResult::SerialEmpty);
   EXPECT_EQ(r, before);
-  ClaimOutcome fits = ClaimTesterSlot(r.data(), L"VXPD0123456789ABCDE", 100);  // 19
+  ClaimOutcome fits = ClaimTesterSlot(r.data(), L"VXPD0123456789A", 100, -2);  // 15
   EXPECT_EQ(fits.slot, 0);
-  EXPECT_EQ(SerialOf(r, 0), L"VXPD0123456789ABCDE");
-  EXPECT_EQ(r[38], 0);  // terminator in the last unit
-  EXPECT_EQ(r[39], 0);
+  EXPECT_EQ(SerialOf(r, 0), L"VXPD0123456789A");
+  EXPECT_EQ(r[30], 0);  // terminator in the last unit
+  EXPECT_EQ(r[31], 0);
+  EXPECT_EQ(r[32], 0xFE);  // then the start time, little-endian
+  EXPECT_EQ(r[39], 0xFF);
 }
 
 TEST(Registry, SlotWithoutTerminatorIsNeverReadPast) {
   Registry r{};
   for (int i = 0; i < kRegistrySerialUnits; ++i) r[2 * i] = 'A';
   r[40] = 7;
-  EXPECT_EQ(ClaimTesterSlot(r.data(), L"AAAAAAAAAAAAAAAAAAA", 100).result, ClaimResult::NotInUse);
+  EXPECT_EQ(ClaimTesterSlot(r.data(), L"AAAAAAAAAAAAAAA", 100).result, ClaimResult::NotInUse);
   EXPECT_EQ(SerialOf(r, 0).size(), static_cast<size_t>(kRegistrySerialUnits - 1));
 }
 

@@ -136,26 +136,35 @@ TEST(LogView, TheFirstRecordIsInViewWhenRowsAreKnownBeforePainting) {
   LogView view;
   view.visibleRows = LogView::RowsFor(265, 14);
   LogScrollBar bar = view.UpdateRange(1);
-  view.ShowNewest();
   EXPECT_FALSE(bar.visible);
   EXPECT_EQ(view.topIndex, 0);  // the banner row is drawn at once
 }
 
-TEST(LogView, ScrollBarAppearsWithMoreRecordsThanRowsAndFollowsTheNewest) {
+TEST(LogView, AViewScrolledUpStaysUntilTheUserScrollsToTheEnd) {
   LogView view;
   view.visibleRows = 10;
   LogScrollBar bar = view.UpdateRange(25);
-  view.ShowNewest();
   EXPECT_TRUE(bar.visible);
-  EXPECT_EQ(view.maxTop, 15);
-  EXPECT_EQ(bar.rangeMax, 19);  // range 0 .. maxTop + 4 with a page of 5
+  EXPECT_EQ(view.topIndex, 15);  // at the bottom, following the newest
+  EXPECT_EQ(bar.rangeMax, 19);   // range 0 .. maxTop + 4 with a page of 5
   EXPECT_EQ(bar.page, 5);
-  // The user scrolls up; a new record still brings the newest into view.
-  view.Scroll(LogScroll::Top, 0);
+  view.Scroll(LogScroll::LineUp, 0);
+  bar = view.UpdateRange(26);
+  EXPECT_EQ(view.topIndex, 14);  // new records do not move it
+  EXPECT_EQ(bar.position, 14);
+  // Past 65,535 records the thumb lands where it was dragged.
+  view.UpdateRange(100000);
+  view.Scroll(LogScroll::ThumbTrack, 80000);
+  EXPECT_EQ(view.topIndex, 80000);
+  // With the ring full the oldest records go: the view moves up with its own.
+  view.UpdateRange(100000, 7);
+  EXPECT_EQ(view.topIndex, 79993);
+  view.UpdateRange(100000, 80010);  // more went than were above it: the oldest is at the top
   EXPECT_EQ(view.topIndex, 0);
-  view.UpdateRange(26);
-  view.ShowNewest();
-  EXPECT_EQ(view.topIndex, 16);
+  // Scrolled to the end, it follows the newest again.
+  view.Scroll(LogScroll::Bottom, 0);
+  view.UpdateRange(100000, 80005);
+  EXPECT_EQ(view.topIndex, 99990);
 }
 
 TEST(LogView, ScrollRequests) {
@@ -175,7 +184,7 @@ TEST(LogView, ScrollRequests) {
   view.topIndex = 20;
   view.Scroll(LogScroll::PageDown, 0);
   EXPECT_EQ(view.topIndex, 25);
-  view.Scroll(LogScroll::ThumbTrack, 0x10007);  // only the 16-bit position counts
+  view.Scroll(LogScroll::ThumbTrack, 7);
   EXPECT_EQ(view.topIndex, 7);
   view.Scroll(LogScroll::ThumbTrack, 500);  // never past the last row
   EXPECT_EQ(view.topIndex, 50);

@@ -1,7 +1,11 @@
-// Start-up values of the shared state and the load-ceiling rule.
+// Start-up values of the shared state, the load-ceiling rule and the stop
+// request that ends the worker threads.
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include "shell/shared_state.h"
+#include "shell/stop_signal.h"
 
 namespace {
 
@@ -51,6 +55,16 @@ TEST(SharedState, PdoListIsCopiedWhole) {
   EXPECT_EQ(GetPdoList().entries[1].minMv, 9000);
   ResetSharedState();
   EXPECT_EQ(GetPdoList().count, 0);
+}
+
+TEST(StopSignal, APauseEndsWhenTheStopComes) {
+  EXPECT_FALSE(StopRequested());
+  EXPECT_TRUE(PauseUnlessStopped(1));  // a full pause
+  auto paused = std::async(std::launch::async, [] { return PauseUnlessStopped(60000); });
+  RequestStop();
+  EXPECT_FALSE(paused.get());  // ended early by the stop
+  EXPECT_TRUE(StopRequested());
+  EXPECT_FALSE(PauseUnlessStopped(60000));  // once raised, no pause waits
 }
 
 }  // namespace

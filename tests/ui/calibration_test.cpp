@@ -31,10 +31,13 @@ constexpr const char kCalibratedScenario[] =
     "  calibration current 2025 11 502 500 3010 3000\n"
     "end\n";
 
+// Opens the dialog and waits until it has read the tester (its controls are
+// disabled meanwhile).
 HWND OpenCalibration(ui::LoadpostApp& app) {
   if (!ui::WaitForLiveVbus(app)) return nullptr;
   if (!app.Click(IDC_CALIBRATION)) return nullptr;
-  return app.WaitForDialog(L"Calibration");
+  HWND dialog = app.WaitForDialog(L"Calibration");
+  return dialog && ui::WaitUntil([&] { return app.IsEnabled(dialog, IDOK); }) ? dialog : nullptr;
 }
 
 bool CloseDialog(ui::LoadpostApp& app, HWND dialog, int button) {
@@ -129,9 +132,17 @@ TEST(Calibration, OpensShowingTheStoredCalibrationOfEachChannel) {
   EXPECT_GE(app.CountFrames("RX", ui::FrameHex(0xE4, {0x01})), 1);
   app.Screenshot(L"calibration_dialog_current", dialog);
 
-  // Back on VBUS the tester is read again.
+  // Back on VBUS the tester is read again. Its reply is slow this time: the
+  // dialog waits with its controls disabled and keeps answering meanwhile.
+  app.SimCommand("fault gap E4 1 400ms");
+  Sleep(200);
   app.ChooseComboRow(dialog, IDC_CAL_CHANNEL, 0);
+  EXPECT_TRUE(ui::WaitUntil([&] { return !app.IsEnabled(dialog, IDOK); }, 300, 5));
+  DWORD_PTR answer = 0;
+  EXPECT_NE(SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 200, &answer), 0);
+  EXPECT_FALSE(app.IsEnabled(dialog, IDC_CAL_CHANNEL));
   ASSERT_TRUE(ui::WaitForControlText(app, dialog, IDC_CAL_DATE, L"2024/03"));
+  EXPECT_TRUE(ui::WaitUntil([&] { return app.IsEnabled(dialog, IDOK); }));
   EXPECT_EQ(app.Text(dialog, IDC_CAL_MEASURED2), L"19950");
 
   // Cancel writes nothing.

@@ -156,15 +156,18 @@ TEST(Config, OutOfRangeValuesAreRefusedAndTheEditReset) {
   app.Screenshot(L"config_dialog_refused", conf);
   ASSERT_TRUE(ui::CloseDialog(app, conf, IDCANCEL));
 
-  // Nothing was sent to the tester, but the steps checked before the cable
-  // resistance were kept.
+  // Neither the refused OK nor the ticked estimate, cancelled, changed
+  // anything: nothing was sent to the tester and the dialog shows the settings
+  // as they were.
   Sleep(1000);
   EXPECT_EQ(ui::CountSettingsWrites(app), 1);
+  EXPECT_EQ(app.Text(IDC_VBUS_LABEL), L"Downstream");
   conf = ui::OpenConfigDialog(app);
   ASSERT_NE(conf, nullptr);
-  EXPECT_EQ(app.Text(conf, IDC_CONF_CURRENT_STEP), L"5");
-  EXPECT_EQ(app.Text(conf, IDC_CONF_TIME_STEP), L"6");
-  EXPECT_EQ(app.Text(conf, IDC_CONF_CABLE), L"0");
+  EXPECT_EQ(app.Text(conf, IDC_CONF_CURRENT_STEP), L"25");
+  EXPECT_EQ(app.Text(conf, IDC_CONF_TIME_STEP), L"500");
+  EXPECT_FALSE(ui::IsChecked(conf, IDC_CONF_ESTIMATE));
+  EXPECT_EQ(app.Text(conf, IDC_CONF_CABLE), L"80");
   ASSERT_TRUE(ui::CloseDialog(app, conf, IDCANCEL));
   EXPECT_EQ(app.Exit(), 0);
 }

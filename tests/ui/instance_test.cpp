@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "resources/resource_ids.h"
+#include "shell/registry_slots.h"
 #include "tests/ui/harness/calibration_helpers.h"
 #include "tests/ui/harness/ui_harness.h"
 
@@ -53,6 +54,36 @@ void StartTwoCopies(ui::LoadpostApp& first, ui::LoadpostApp& second, bool screen
   EXPECT_TRUE(first.Running());
 }
 
+// The registry the copies share, held open by the test (made when no copy runs).
+class SharedRegistry {
+ public:
+  SharedRegistry() {
+    mapping_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kRegistryBytes,
+                                  L"Loadpost_pluginfo");
+    if (mapping_) view_ = static_cast<uint8_t*>(MapViewOfFile(mapping_, FILE_MAP_ALL_ACCESS, 0, 0, kRegistryBytes));
+  }
+  ~SharedRegistry() {
+    if (view_) UnmapViewOfFile(view_);
+    if (mapping_) CloseHandle(mapping_);
+  }
+  uint8_t* View() const { return view_; }
+  // The serials claimed in the registry.
+  std::vector<std::wstring> Claimed() const {
+    std::vector<std::wstring> serials;
+    for (int i = 0; view_ && i < kRegistrySlots; ++i) {
+      int32_t pid = 0;
+      wchar_t serial[kRegistrySerialUnits];
+      ReadRegistrySlot(view_, i, &pid, serial);
+      if (pid > 0) serials.push_back(serial);
+    }
+    return serials;
+  }
+
+ private:
+  HANDLE mapping_ = nullptr;
+  uint8_t* view_ = nullptr;
+};
+
 // Chooses the tester in the copy's Device list and expects it to connect.
 void ExpectCopyCanSelectTheTester(ui::LoadpostApp& copy) {
   copy.ChooseComboRow(copy.Main(), IDC_DEVICE_LIST, 0);
@@ -89,6 +120,41 @@ TEST(InstanceRegistry, TesterOfACopyThatWasKilledIsFreeAgain) {
   EXPECT_EQ(third.TakeMessageBox(kInUseCaption), kInUseText);
   EXPECT_EQ(third.Exit(), 0);
   EXPECT_EQ(second.Exit(), 0);
+}
+
+TEST(InstanceRegistry, ASlotWhoseProcessIsNotItsWriterReservesNothing) {
+  // A slot under a running process's ID (this test's) but another start time:
+  // its writer has ended and the ID was given to another process since.
+  SharedRegistry registry;
+  ASSERT_NE(registry.View(), nullptr);
+  ClaimTesterSlot(registry.View(), L"VXPD0001", static_cast<int32_t>(GetCurrentProcessId()), 1);
+  ui::LoadpostApp app;
+  ASSERT_TRUE(app.Start(ui::Scenario(L"default")));
+  EXPECT_TRUE(ui::NoBoxAppears(app, kInUseCaption, 3000));
+  EXPECT_TRUE(ui::WaitForLiveVbus(app));
+  int32_t pid = 0;
+  ReadRegistrySlot(registry.View(), 0, &pid, nullptr);
+  EXPECT_EQ(pid, static_cast<int32_t>(app.ProcessId()));  // the slot is the program's now
+  EXPECT_EQ(app.Exit(), 0);
+}
+
+TEST(InstanceRegistry, AClaimGoesWhenTheTesterCannotBeUsed) {
+  const struct {
+    std::wstring scenario;
+    const wchar_t* message;
+  } cases[] = {
+      {ui::Scenario(L"kt40-fw26"), L"Please update the device firmware"},
+      {ui::WriteScenario(L"failopen", "tester VXPD0001 kt60\n  charger pd65\n  failopen always\nend\n"),
+       L"Unable to connect to selected Loadpost device"},
+  };
+  for (const auto& c : cases) {
+    SharedRegistry registry;
+    ui::LoadpostApp app;
+    ASSERT_TRUE(app.Start(c.scenario));
+    EXPECT_EQ(app.TakeMessageBox(L"Loadpost: Error"), c.message);
+    EXPECT_TRUE(registry.Claimed().empty()) << ui::Narrow(c.message);
+    EXPECT_EQ(app.Exit(), 0);
+  }
 }
 
 TEST(InstanceRegistry, CopyThatMovesToAnotherTesterFreesTheFirst) {
@@ -142,32 +208,31 @@ TEST(InstanceRegistry, ProgramRunsWithoutTheRegistryWhenItsNameIsTaken) {
 }
 
 TEST(PlugNotifications, PluggedAndUnpluggedTestersFollowInTheDeviceList) {
+  SharedRegistry registry;
   ui::LoadpostApp app;
   ASSERT_TRUE(app.Start(ui::Scenario(L"default")));
   ASSERT_TRUE(ui::WaitForLiveVbus(app));
   ASSERT_EQ(DeviceList(app), std::vector<std::wstring>{L"VXPD0001"});
 
-  // An arrival lists the testers again after the entries already there.
+  // An arrival adds the new tester only, once however often it is announced.
   app.SimCommand("plug VXPD0002 kt60");
-  ASSERT_TRUE(ui::WaitUntil(
-      [&] {
-        const auto list = DeviceList(app);
-        return !list.empty() && list.back() == L"VXPD0002";
-      },
-      10000));
+  const std::vector<std::wstring> both = {L"VXPD0001", L"VXPD0002"};
+  ASSERT_TRUE(WaitForDeviceList(app, both));
+  const std::wstring path = std::wstring(L"\\\\?\\USB#VID_0403&PID_6015#VXPD0002") + kInterfaceSuffix;
+  ASSERT_TRUE(ui::SendDeviceInterfaceChange(app.Main(), DBT_DEVICEARRIVAL, path));
+  Sleep(300);
+  EXPECT_EQ(DeviceList(app), both);
   app.Screenshot(L"instance_tester_plugged");
   // Plugging in a tester connects nothing by itself.
   EXPECT_EQ(app.ComboSelection(app.Main(), IDC_DEVICE_LIST), 0);
 
   app.SimCommand("unplug VXPD0002");
-  ASSERT_TRUE(ui::WaitUntil(
-      [&] {
-        for (const auto& entry : DeviceList(app))
-          if (entry == L"VXPD0002") return false;
-        return true;
-      },
-      10000));
-  EXPECT_FALSE(DeviceList(app).empty());  // VXPD0001 stays
+  EXPECT_TRUE(WaitForDeviceList(app, {L"VXPD0001"}));
+  EXPECT_EQ(registry.Claimed(), std::vector<std::wstring>{L"VXPD0001"});
+  // Unplugging the connected tester gives back its claim.
+  app.SimCommand("unplug VXPD0001");
+  EXPECT_TRUE(WaitForDeviceList(app, {}));
+  EXPECT_TRUE(ui::WaitUntil([&] { return registry.Claimed().empty(); }));
   EXPECT_TRUE(app.Running());
   EXPECT_EQ(app.Exit(), 0);
 }

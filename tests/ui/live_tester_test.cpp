@@ -89,6 +89,12 @@ TEST(LiveTester, SetLoadSendsTheSetPointAndTheCurrentFollows) {
   ASSERT_TRUE(app.Click(IDC_SET_LOAD_BUTTON));
   EXPECT_TRUE(WaitForFrame(app, FrameHex(0x10, {12, 0})));
   EXPECT_EQ(app.Text(IDC_SET_LOAD_EDIT), L"12");
+  // Every digit counts: 70000 mA is refused, not sent as 7000.
+  app.SetText(app.Main(), IDC_SET_LOAD_EDIT, L"70000");
+  ASSERT_TRUE(app.Click(IDC_SET_LOAD_BUTTON));
+  EXPECT_EQ(app.TakeMessageBox(L"Loadpost: Error"), L"Please enter a number between 0-9999");
+  Sleep(300);
+  EXPECT_EQ(app.CountFrames("RX", FrameHex(0x10, {Lo(7000), Hi(7000)})), 0);
   app.Screenshot(L"live_load_set");
   EXPECT_EQ(app.Exit(), 0);
 }
@@ -118,10 +124,16 @@ TEST(LiveTester, ChoosingAProfileRequestsItAndThePpsVoltageIsBounded) {
   EXPECT_TRUE(WaitForFrame(app, FrameHex(0x0D, {5, Lo(9000), Hi(9000)})));
   ASSERT_TRUE(ui::WaitUntil([&] { return std::fabs(ui::LeadingNumber(app.Text(IDC_VBUS)) - 9.0) < 0.4; }, 15000));
 
-  app.SetText(app.Main(), IDC_SET_VOLTAGE_EDIT, L"3299");
-  ASSERT_TRUE(app.Click(IDC_SET_VOLTAGE_BUTTON));
-  EXPECT_EQ(app.TakeMessageBox(L"Loadpost: Error"), L"Please enter a number between 3300-21000");
-  EXPECT_EQ(app.CountFrames("RX", FrameHex(0x0D, {5, Lo(3299), Hi(3299)})), 0);
+  // Refused, whole numbers: not the low 16 bits of 70000 (4464), nor the
+  // first five digits of 123456.
+  const std::pair<const wchar_t*, uint16_t> refused[] = {{L"3299", 3299}, {L"70000", 4464}, {L"123456", 12345}};
+  for (auto [typed, notSent] : refused) {
+    app.SetText(app.Main(), IDC_SET_VOLTAGE_EDIT, typed);
+    ASSERT_TRUE(app.Click(IDC_SET_VOLTAGE_BUTTON));
+    EXPECT_EQ(app.TakeMessageBox(L"Loadpost: Error"), L"Please enter a number between 3300-21000");
+    Sleep(300);
+    EXPECT_EQ(app.CountFrames("RX", FrameHex(0x0D, {5, Lo(notSent), Hi(notSent)})), 0) << notSent;
+  }
 
   app.SetText(app.Main(), IDC_SET_VOLTAGE_EDIT, L"21000");
   ASSERT_TRUE(app.Click(IDC_SET_VOLTAGE_BUTTON));

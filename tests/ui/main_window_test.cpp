@@ -1,8 +1,9 @@
 // The main window as a user meets it: its controls, the log window with the
-// banner, Clear Log, and both ways of ending the program.
+// banner, Clear Log and scrolling, and the ways of ending the program.
 #include <gtest/gtest.h>
 
 #include "resources/resource_ids.h"
+#include "tests/ui/harness/calibration_helpers.h"
 #include "tests/ui/harness/ui_harness.h"
 
 namespace {
@@ -88,6 +89,75 @@ TEST(MainWindow, CloseBoxEndsTheProgramLikeExit) {
   DWORD code = 1;
   GetExitCodeProcess(app.Process(), &code);
   EXPECT_EQ(code, 0u);
+}
+
+// Each round asks for something the monitor loop or a worker thread is busy
+// with, then ends the program within a second: it must end cleanly every time.
+TEST(MainWindow, ExitRightAfterARequestEndsCleanly) {
+  enum Request { ChooseTester, ChooseProfile, SetLoad };
+  const struct {
+    Request request;
+    DWORD exitAfterMs;
+  } rounds[] = {{ChooseTester, 0}, {ChooseProfile, 300}, {SetLoad, 600}, {ChooseTester, 900}, {ChooseProfile, 0}};
+  for (const auto& round : rounds) {
+    SCOPED_TRACE(testing::Message() << "request " << round.request << ", exit after " << round.exitAfterMs << " ms");
+    ui::LoadpostApp app;
+    ASSERT_TRUE(app.Start(ui::Scenario(L"default")));
+    ASSERT_TRUE(ui::WaitForLiveVbus(app));
+    switch (round.request) {
+      case ChooseTester: {
+        // Reopening the tester pauses and waits off the window thread: the
+        // Device list waits, the window answers at once.
+        app.ChooseComboRow(app.Main(), IDC_DEVICE_LIST, 0);
+        EXPECT_TRUE(ui::WaitUntil([&] { return !IsWindowEnabled(app.Control(IDC_DEVICE_LIST)); }, 500, 5));
+        DWORD_PTR result = 0;
+        EXPECT_NE(SendMessageTimeoutW(app.Main(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 300, &result), 0);
+        EXPECT_FALSE(IsWindowEnabled(app.Control(IDC_DEVICE_LIST)));
+        break;
+      }
+      case ChooseProfile:
+        app.ChooseComboRow(app.Main(), IDC_VOLTAGE_LIST, 1);
+        break;
+      case SetLoad:
+        app.SetText(app.Main(), IDC_SET_LOAD_EDIT, L"1000");
+        ASSERT_TRUE(app.Click(IDC_SET_LOAD_BUTTON));
+        break;
+    }
+    Sleep(round.exitAfterMs);
+    EXPECT_EQ(app.Exit(8000), 0);
+  }
+}
+
+TEST(MainWindow, ALogScrolledUpStaysWhereTheUserPutIt) {
+  ui::LoadpostApp app;
+  ASSERT_TRUE(app.Start(ui::Scenario(L"default")));
+  ASSERT_TRUE(ui::WaitForLiveVbus(app));
+  HWND bar = app.Control(IDC_LOG_SCROLL);
+  auto position = [&] { return static_cast<int>(SendMessageW(bar, SBM_GETPOS, 0, 0)); };
+  auto scroll = [&](WORD request) { SendMessageW(app.Main(), WM_VSCROLL, MAKEWPARAM(request, 0), 0); };
+  // Each detach and attach adds records ("Port detached", the capabilities).
+  auto detachAndAttach = [&] {
+    app.SimCommand("detach");
+    ASSERT_TRUE(ui::WaitUntil([&] { return app.Text(IDC_PROFILE_TYPE).empty(); }));
+    app.SimCommand("attach");
+    ASSERT_TRUE(ui::WaitUntil([&] { return !app.Text(IDC_PROFILE_TYPE).empty(); }, 15000));
+    Sleep(1500);
+  };
+  for (int i = 0; i < 5 && !IsWindowVisible(bar); ++i) ASSERT_NO_FATAL_FAILURE(detachAndAttach());
+  ASSERT_TRUE(IsWindowVisible(bar));
+
+  scroll(SB_TOP);
+  ASSERT_EQ(position(), 0);
+  ASSERT_NO_FATAL_FAILURE(detachAndAttach());
+  EXPECT_EQ(position(), 0);  // new records leave the view where it was
+
+  // At the end again, the view follows the newest records.
+  scroll(SB_BOTTOM);
+  const int bottom = position();
+  EXPECT_GT(bottom, 0);
+  ASSERT_NO_FATAL_FAILURE(detachAndAttach());
+  EXPECT_GT(position(), bottom);
+  EXPECT_EQ(app.Exit(), 0);
 }
 
 TEST(MainWindow, EscapeAndEnterDoNotEndTheProgram) {
