@@ -55,7 +55,7 @@ OpenOutcome OpenPlace(const TesterPlace& place);
 // Ctrl-C, SIGINT and SIGTERM (Windows: the console's control events) ask the
 // running command to stop; they no longer end the process at once.
 void InstallStopHandlers();
-bool StopRequested();
+bool InterruptRequested();
 // A descriptor that becomes readable when a stop was requested (POSIX), or -1.
 int StopWakeFd();
 // Tells a console close handler (Windows) that the clean-up is done.

@@ -30,7 +30,7 @@ class SignalClock : public MonitorClock {
   }
   void Stop() override { stopped_ = true; }
   void Restart() override { stopped_ = false; }
-  bool Stopped() const override { return stopped_ || StopRequested(); }
+  bool Stopped() const override { return stopped_ || InterruptRequested(); }
 
  private:
   SerialLinkPosix& link_;
@@ -108,7 +108,7 @@ void InstallStopHandlers() {
   signal(SIGPIPE, SIG_IGN);  // a closed output pipe is an error to report, not a silent death
 }
 
-bool StopRequested() { return stopRequested.load(); }
+bool InterruptRequested() { return stopRequested.load(); }
 int StopWakeFd() { return stopPipe[0]; }
 void StopHandled() {}
 
@@ -122,7 +122,7 @@ void SetStopCallback(std::function<void()> onStop) {
   }
   std::call_once(watcher, [] {
     std::thread([] {
-      while (!StopRequested()) WaitOrStop(1000);
+      while (!InterruptRequested()) WaitOrStop(1000);
       std::lock_guard<std::mutex> hold(lock);
       if (callback) callback();
     }).detach();
@@ -135,7 +135,7 @@ std::string ProgramFolder() {
 }
 
 void WaitOrStop(unsigned ms) {
-  if (StopRequested()) return;
+  if (InterruptRequested()) return;
   pollfd p{stopPipe[0], POLLIN, 0};
   poll(&p, stopPipe[0] >= 0 ? 1 : 0, static_cast<int>(ms));
 }

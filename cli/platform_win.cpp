@@ -111,7 +111,7 @@ OpenOutcome OpenPlace(const TesterPlace& place) {
 }
 
 void InstallStopHandlers() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
-bool StopRequested() { return stopRequested.load(); }
+bool InterruptRequested() { return stopRequested.load(); }
 int StopWakeFd() { return -1; }
 void StopHandled() { SetEvent(cleanupDone); }
 void WaitOrStop(unsigned ms) { WaitForSingleObject(consoleStop, ms); }

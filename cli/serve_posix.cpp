@@ -39,6 +39,6 @@ void AddPlatformCommands(CLI::App& app, int* exitCode) {
     }
     args.options.controlFd = STDIN_FILENO;
     args.options.wakeFd = StopWakeFd();
-    *exitCode = sim::ServeScenario(scenario, args.options, StopRequested, stdout, stderr);
+    *exitCode = sim::ServeScenario(scenario, args.options, InterruptRequested, stdout, stderr);
   });
 }
