@@ -1,6 +1,8 @@
 #include "cli/cli_core_session.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstdlib>
 
 #include "cli/cli_output.h"
@@ -21,7 +23,7 @@ CoreSession::~CoreSession() {
 bool CoreSession::UserStopped() const { return session_.link && session_.link->Clock().Stopped(); }
 
 std::string CoreSession::Broken() const {
-  if (!finishing_ && UserStopped()) return "stopped by the user";
+  if (UserStopped()) return "stopped by the user";
   if (!live.testerConnected || !session_.link || !session_.link->Port().IsOpen()) {
     return "the connection to the tester was lost";
   }
@@ -111,10 +113,43 @@ std::string CoreSession::Switch(int row, uint16_t voltageMv, uint16_t toleranceM
   return "";
 }
 
+std::string CoreSession::BackToFirstRow() {
+  // Direct commands rather than the monitor's passes: after Ctrl-C the core
+  // only measures, and this must still happen.
+  const PdoList list = GetPdoList();
+  const PdoEntry& first = list.entries[0];
+  const CommandChannel& channel = Port().Channel();
+  uint8_t position = static_cast<uint8_t>(first.ObjectPosition());
+  uint16_t mv = first.minMv;
+  if (!first.IsProgrammable()) {
+    ProfileRequestFor(list, 0, live.profileKind, live.profileSubKind, session_.hardwareRevision, &position, &mv);
+  }
+  // A programmable first row is left at its lowest voltage.
+  const int target = first.IsProgrammable() ? first.minMv : std::clamp<int>(mv, first.minMv, first.maxMv);
+  const int tolerance = VoltageToleranceMv(first);
+  PortStatus p;
+  const auto read = [&] {
+    return commands::GetPortStatus(channel, &p.attach, &p.activeIndex, &p.kind, &p.subKind, &p.voltageMv,
+                                   &p.currentMa, &p.extra);
+  };
+  if (read() && p.attach == 1 && p.activeIndex == 0 && std::abs(p.voltageMv - target) <= tolerance) return "";
+  if (!commands::RequestProfile(channel, position, mv)) return "the tester did not take the request";
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSwitchWaitMs);
+  while (std::chrono::steady_clock::now() < until) {
+    if (read()) {
+      if (p.attach != 1) return "the source was detached";
+      if (p.activeIndex == 0 && std::abs(p.voltageMv - target) <= tolerance) return "";
+    } else if (!Port().IsOpen()) {
+      return "the connection to the tester was lost";
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return "the source did not switch to row 0";
+}
+
 std::string CoreSession::Finish(bool firstProfile) {
   if (finished_ || !session_.core) return "";
   finished_ = true;
-  finishing_ = true;
   std::string problem;
   if (Port().IsOpen()) {
     // Nothing left waiting may raise the load again.
@@ -125,14 +160,8 @@ std::string CoreSession::Finish(bool firstProfile) {
       problem = "could not set the load back to 0 mA (the tester did not answer)";
     }
   }
-  const PdoList list = GetPdoList();
-  if (firstProfile && problem.empty() && Port().IsOpen() && live.portReady && list.count > 0) {
-    // A programmable first row is left at its lowest voltage.
-    const PdoEntry& first = list.entries[0];
-    const uint16_t mv = first.IsProgrammable() ? first.minMv : 0;
-    if (const std::string why = Switch(0, mv, VoltageToleranceMv(first)); !why.empty()) {
-      problem = "could not put the source back on row 0: " + why;
-    }
+  if (firstProfile && problem.empty() && Port().IsOpen() && live.portReady && GetPdoList().count > 0) {
+    if (const std::string why = BackToFirstRow(); !why.empty()) problem = "could not put the source back on row 0: " + why;
   }
   if (limitsChanged_ && Port().IsOpen()) {
     config.limitMode = EnforceLimits;
@@ -141,6 +170,5 @@ std::string CoreSession::Finish(bool firstProfile) {
       problem += std::string(problem.empty() ? "" : "; ") + "could not set the tester back to enforced limits";
     }
   }
-  finishing_ = false;
   return problem;
 }

@@ -50,10 +50,11 @@ class CoreSession {
 
  private:
   MonitorClock& Clock() { return session_.link->Clock(); }
+  // Asks for row 0 and waits until the source supplies it; empty on success.
+  std::string BackToFirstRow();
 
   Session session_;
   bool limitsChanged_ = false;
   bool finished_ = true;
   bool sourceSeen_ = false;  // a source was attached: losing it is a detach
-  bool finishing_ = false;   // the clean end runs even after Ctrl-C
 };
