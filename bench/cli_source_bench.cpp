@@ -67,7 +67,9 @@ std::string Finish(Proc p) {
 
 class Server {
  public:
-  Server() : proc_(Start({LOADPOST_CLI, "sim-serve", "default"})) {
+  // The bridge at its low-latency setting, as the program sets it on a real
+  // device (a pseudo-terminal has no latency timer to ask for).
+  Server() : proc_(Start({LOADPOST_CLI, "sim-serve", "--latency", "1", "default"})) {
     for (std::string line = ReadLine(proc_.out); !line.empty(); line = ReadLine(proc_.out)) {
       if (line.rfind("device-root ", 0) == 0) {
         root_ = line.substr(12);
