@@ -109,7 +109,7 @@ int RunCli(int argc, char** argv) {
         exitCode = RunWatch(options, watch);
       });
 
-  AddSourceTestCommands(app, options, &exitCode);
+  AddSourceTestCommands(app, options, &exitCode, settle);
   AddPlatformCommands(app, &exitCode);
 
   try {

@@ -173,7 +173,7 @@ int RunSweep(const CliOptions& options, const SweepOptions& o) {
   return s.judgement.verdict == Verdict::Fail ? kExitFail : kExitOk;
 }
 
-void AddSourceTestCommands(CLI::App& app, CliOptions& options, int* exitCode) {
+void AddSourceTestCommands(CLI::App& app, CliOptions& options, int* exitCode, const std::function<void()>& settle) {
   static RippleOptions ripple;
   static SweepOptions sweep;
   static ReportOptions report;
@@ -191,7 +191,10 @@ void AddSourceTestCommands(CLI::App& app, CliOptions& options, int* exitCode) {
                 "the active profile's voltage window (exit 1 on FAIL)");
   r->add_option("--seconds", ripple.seconds, "How long to capture")->capture_default_str();
   r->add_option("--csv", ripple.csvPath, "Write the samples (time in ms, VBUS in V) to this file");
-  r->callback([&options, exitCode] { *exitCode = RunRipple(options, ripple); });
+  r->callback([&options, exitCode, settle] {
+    settle();
+    *exitCode = RunRipple(options, ripple);
+  });
 
   CLI::App* s = app.add_subcommand(
       "sweep", "Step the load from 0 mA to the ceiling and judge every step against the active profile's window "
@@ -199,7 +202,10 @@ void AddSourceTestCommands(CLI::App& app, CliOptions& options, int* exitCode) {
   addSettings(s, &sweep.settings);
   s->add_option("--csv", sweep.csvPath, "Write the sweep as the window's Export CSV does");
   s->add_option("--svg", sweep.svgPath, "Write the chart (axes, grid, regions, legend, curve) as an SVG picture");
-  s->callback([&options, exitCode] { *exitCode = RunSweep(options, sweep); });
+  s->callback([&options, exitCode, settle] {
+    settle();
+    *exitCode = RunSweep(options, sweep);
+  });
 
   CLI::App* p = app.add_subcommand(
       "report", "Judge every profile of the source (ripple at no load, sweep to the rated current or ceiling) and "
@@ -208,5 +214,8 @@ void AddSourceTestCommands(CLI::App& app, CliOptions& options, int* exitCode) {
   addSettings(p, &report.settings);
   p->add_option("--ripple-seconds", report.rippleSeconds, "Ripple capture of each run")->capture_default_str();
   p->add_option("--out", report.outDir, "Folder for the report (made if missing)")->capture_default_str();
-  p->callback([&options, exitCode] { *exitCode = RunReport(options, report); });
+  p->callback([&options, exitCode, settle] {
+    settle();
+    *exitCode = RunReport(options, report);
+  });
 }

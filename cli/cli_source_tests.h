@@ -3,6 +3,7 @@
 // report (every profile of the source, into an HTML, JSON and CSV report).
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "cli/cli_commands.h"
@@ -44,4 +45,5 @@ std::string CheckWritable(const std::string& path);
 namespace CLI {
 class App;
 }
-void AddSourceTestCommands(CLI::App& app, CliOptions& options, int* exitCode);
+// settle() completes the global options (given after the subcommand too) before a command runs.
+void AddSourceTestCommands(CLI::App& app, CliOptions& options, int* exitCode, const std::function<void()>& settle);
