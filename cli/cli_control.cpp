@@ -60,15 +60,9 @@ int RunRequest(const CliOptions& options, const RequestOptions& request) {
     PrintActive(options, s);
     return kExitOk;
   }
-  // The range is checked on the whole number, before it is narrowed.
-  wchar_t range[kProfileTextChars];
-  if (IsProgrammableProfile(live.profileKind, live.profileSubKind) &&
-      !VoltageInEntryRange(list.EntryAt(live.activePdoIndex), request.voltageMv, range, kProfileTextChars)) {
-    return FailWith(s, range);
-  }
-  const uint16_t mv = static_cast<uint16_t>(request.voltageMv);
-  const CommandResult r = s.core->RequestVoltage(mv);
+  const CommandResult r = s.core->RequestVoltage(request.voltageMv);
   if (!r.ok) return FailWith(s, r.message);
+  const auto mv = static_cast<uint16_t>(request.voltageMv);
   // Quick Charge moves in 200 mV steps, PPS in 20 mV steps.
   const auto reached = [&] { return std::abs(live.profileVoltageMv - mv) < 200; };
   if (const int code = AwaitSwitch(s, reached, Format("%d mV", mv))) return code;

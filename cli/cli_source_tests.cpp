@@ -14,6 +14,7 @@
 #include "report/chart_svg.h"
 #include "report/report_files.h"
 #include "shell/shared_state.h"
+#include "shell/utf8.h"
 
 namespace {
 

@@ -132,7 +132,8 @@ class MonitorCore {
   CommandResult SetLoad(uint16_t currentMa);
   // The window's rules for a Voltage list row and a programmable voltage.
   CommandResult RequestProfileRow(int row);
-  CommandResult RequestVoltage(uint16_t voltageMv);
+  // The range is checked on the whole number, before it is narrowed.
+  CommandResult RequestVoltage(long long voltageMv);
   void ResetCapacity();
 
   ReadingFeed& Feed() { return feed_; }

@@ -153,16 +153,17 @@ CommandResult MonitorCore::RequestProfileRow(int row) {
   return CommandResult::Ok();
 }
 
-CommandResult MonitorCore::RequestVoltage(uint16_t voltageMv) {
+CommandResult MonitorCore::RequestVoltage(long long voltageMv) {
   if (auto refused = NotReady()) return *refused;
   if (!IsProgrammableProfile(live.profileKind, live.profileSubKind)) return CommandResult::Fail(kNotProgrammableText);
   const PdoList list = GetPdoList();
   const PdoEntry& entry = list.EntryAt(live.activePdoIndex);
   wchar_t range[kProfileTextChars];
   if (!VoltageInEntryRange(entry, voltageMv, range, kProfileTextChars)) return CommandResult::Fail(range);
+  const auto mv = static_cast<uint16_t>(voltageMv);
   requests.voltageRequestPending = 0;
-  if (!commands::RequestProfile(channel_, static_cast<uint8_t>(entry.ObjectPosition()), voltageMv)) {
-    return CommandResult::Fail(Text(kVoltageFailedFormat, voltageMv));
+  if (!commands::RequestProfile(channel_, static_cast<uint8_t>(entry.ObjectPosition()), mv)) {
+    return CommandResult::Fail(Text(kVoltageFailedFormat, mv));
   }
   return CommandResult::Ok();
 }

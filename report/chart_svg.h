@@ -29,6 +29,5 @@ std::string GraphSvgElement(const GraphSession& session, LineChart& chart, int w
 std::string GraphSvgFile(const GraphSession& session, LineChart& chart);
 
 // Text for XML and HTML character data and attribute values: &, <, >, " and '
-// escaped; wide text as UTF-8.
+// escaped.
 std::string XmlEscape(const std::string& text);
-std::string Utf8(const wchar_t* text);

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "report/chart_svg.h"
+#include "shell/utf8.h"
 #include "shell/version.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "report/chart_svg.h"
+#include "shell/utf8.h"
 
 Verdict ReportRun::Overall() const {
   if (ripple.verdict == Verdict::Fail || sweep.judgement.verdict == Verdict::Fail) return Verdict::Fail;

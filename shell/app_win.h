@@ -24,14 +24,12 @@ using GradientFillFn = BOOL(WINAPI*)(HDC, PTRIVERTEX, ULONG, PVOID, ULONG, ULONG
 extern HMODULE gradientLibrary;
 extern GradientFillFn gradientFill;
 
-// Notices of the tester (manual-reset) and the test's stop and detach signals
-// (auto-reset), created by InitMainWindow before the monitor thread starts.
+// Notices of the tester (manual-reset), created by InitMainWindow before the
+// monitor thread starts.
 extern HANDLE portAttachedNotice;
 extern HANDLE portDetachedNotice;
 extern HANDLE newProfileNotice;
 extern HANDLE capabilityChangedNotice;
-extern HANDLE stopEvent;
-extern HANDLE portDetachedEvent;
 
 constexpr UINT_PTR kLogLineTimerId = 3;
 

@@ -4,45 +4,16 @@
 #include <cwchar>
 
 #include "shell/logger.h"
+#include "shell/utf8.h"
 
 // --- Files -------------------------------------------------------------------
-
-namespace {
-
-#ifndef _WIN32
-// Path text for the C library outside Windows: UTF-8.
-std::string NarrowPath(const wchar_t* path) {
-  std::string out;
-  for (const wchar_t* p = path; *p; ++p) {
-    const uint32_t c = static_cast<uint32_t>(*p);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | ((c >> 18) & 0x07));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-#endif
-
-}  // namespace
 
 std::FILE* OpenFileForWriting(const wchar_t* path) {
   if (!path || !*path) return nullptr;
 #ifdef _WIN32
   return _wfopen(path, L"wb");
 #else
-  return std::fopen(NarrowPath(path).c_str(), "wb");
+  return std::fopen(Utf8(path).c_str(), "wb");
 #endif
 }
 

@@ -35,8 +35,6 @@ HANDLE portAttachedNotice = nullptr;
 HANDLE portDetachedNotice = nullptr;
 HANDLE newProfileNotice = nullptr;
 HANDLE capabilityChangedNotice = nullptr;
-HANDLE stopEvent = nullptr;
-HANDLE portDetachedEvent = nullptr;
 
 namespace {
 
@@ -53,7 +51,6 @@ constexpr DWORD kJobsStopWaitMs = 4000;
 bool StopWorkerThreads() {
   RequestStop();
   StopMonitorLoop();
-  if (stopEvent) SetEvent(stopEvent);
   bool stopped = StopGraphTestForExit();
   if (monitorThread) {
     if (WaitForSingleObject(monitorThread, kMonitorStopWaitMs) == WAIT_OBJECT_0) {
@@ -124,8 +121,6 @@ void InitMainWindow(HWND window) {
 
   // The events exist before the first tester is opened, so that a notice it
   // sends while it is being connected is not lost.
-  stopEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  portDetachedEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   portAttachedNotice = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   portDetachedNotice = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   newProfileNotice = CreateEventW(nullptr, TRUE, FALSE, nullptr);

@@ -58,6 +58,26 @@ DeviceHandle* Find(FT_HANDLE handle) {
   return handles.count(h) ? h : nullptr;
 }
 
+// A handle that is open on a device still on the bus (under the host lock);
+// otherwise `status` is what the D2XX call returns.
+struct OpenDevice {
+  DeviceHandle* h = nullptr;
+  sim::TesterModel* model = nullptr;
+  FT_STATUS status = FT_OK;
+};
+
+OpenDevice FindOpen(FT_HANDLE handle) {
+  OpenDevice d;
+  d.h = Find(handle);
+  if (!d.h) {
+    d.status = FT_INVALID_HANDLE;
+    return d;
+  }
+  d.model = simhost::World().Opened(d.h->serial, d.h->generation);
+  if (!d.model) d.status = FT_IO_ERROR;
+  return d;
+}
+
 void Complete(const PendingIo& io, ULONG_PTR status, DWORD bytes) {
   io.ov->InternalHigh = bytes;
   MemoryBarrier();
@@ -229,11 +249,9 @@ FT_HANDLE WINAPI FT_W32_CreateFile(const char* name, DWORD access, DWORD shareMo
 FT_STATUS WINAPI FT_SetBaudRate(FT_HANDLE handle, ULONG baudRate) {
   simhost::EnsureStarted();
   simhost::Guard guard;
-  DeviceHandle* h = Find(handle);
-  if (!h) return FT_INVALID_HANDLE;
+  const auto [h, model, status] = FindOpen(handle);
+  if (status != FT_OK) return status;
   if (baudRate < 183 || baudRate > 3000000) return FT_INVALID_BAUD_RATE;
-  sim::TesterModel* model = simhost::World().Opened(h->serial, h->generation);
-  if (!model) return FT_IO_ERROR;
   h->baud = baudRate;
   ApplyLine(h, model);
   return FT_OK;
@@ -243,13 +261,11 @@ FT_STATUS WINAPI FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, U
                                                                  UCHAR parity) {
   simhost::EnsureStarted();
   simhost::Guard guard;
-  DeviceHandle* h = Find(handle);
-  if (!h) return FT_INVALID_HANDLE;
+  const auto [h, model, status] = FindOpen(handle);
+  if (status != FT_OK) return status;
   if ((wordLength != 7 && wordLength != 8) || (stopBits != 0 && stopBits != 2) || parity > 4) {
     return FT_INVALID_PARAMETER;
   }
-  sim::TesterModel* model = simhost::World().Opened(h->serial, h->generation);
-  if (!model) return FT_IO_ERROR;
   h->wordLength = wordLength;
   h->stopBits = stopBits;
   h->parity = parity;
@@ -260,9 +276,8 @@ FT_STATUS WINAPI FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, U
 FT_STATUS WINAPI FT_SetTimeouts(FT_HANDLE handle, ULONG readTimeoutMs, ULONG writeTimeoutMs) {
   simhost::EnsureStarted();
   simhost::Guard guard;
-  DeviceHandle* h = Find(handle);
-  if (!h) return FT_INVALID_HANDLE;
-  if (!simhost::World().Opened(h->serial, h->generation)) return FT_IO_ERROR;
+  const auto [h, model, status] = FindOpen(handle);
+  if (status != FT_OK) return status;
   h->readTimeoutMs = readTimeoutMs;
   return FT_OK;
 }
@@ -273,10 +288,8 @@ FT_STATUS WINAPI FT_SetTimeouts(FT_HANDLE handle, ULONG readTimeoutMs, ULONG wri
 FT_STATUS WINAPI FT_SetLatencyTimer(FT_HANDLE handle, UCHAR timerMs) {
   simhost::EnsureStarted();
   simhost::Guard guard;
-  DeviceHandle* h = Find(handle);
-  if (!h) return FT_INVALID_HANDLE;
-  sim::TesterModel* model = simhost::World().Opened(h->serial, h->generation);
-  if (!model) return FT_IO_ERROR;
+  const auto [h, model, status] = FindOpen(handle);
+  if (status != FT_OK) return status;
   if (timerMs < sim::kMinLatencyMs) return FT_INVALID_PARAMETER;
   if (!model->SetLatencyTimer(timerMs, simhost::Now())) return FT_IO_ERROR;
   // What the bridge holds may now be due at another time.
@@ -287,10 +300,8 @@ FT_STATUS WINAPI FT_SetLatencyTimer(FT_HANDLE handle, UCHAR timerMs) {
 FT_STATUS WINAPI FT_GetLatencyTimer(FT_HANDLE handle, PUCHAR timerMs) {
   simhost::EnsureStarted();
   simhost::Guard guard;
-  DeviceHandle* h = Find(handle);
-  if (!h) return FT_INVALID_HANDLE;
-  sim::TesterModel* model = simhost::World().Opened(h->serial, h->generation);
-  if (!model) return FT_IO_ERROR;
+  const auto [h, model, status] = FindOpen(handle);
+  if (status != FT_OK) return status;
   if (!timerMs) return FT_INVALID_PARAMETER;
   *timerMs = static_cast<UCHAR>(model->LatencyTimer());
   return FT_OK;
@@ -302,10 +313,8 @@ FT_STATUS WINAPI FT_GetLatencyTimer(FT_HANDLE handle, PUCHAR timerMs) {
 FT_STATUS WINAPI FT_SetChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventCharEnabled, UCHAR, UCHAR) {
   simhost::EnsureStarted();
   simhost::Guard guard;
-  DeviceHandle* h = Find(handle);
-  if (!h) return FT_INVALID_HANDLE;
-  sim::TesterModel* model = simhost::World().Opened(h->serial, h->generation);
-  if (!model) return FT_IO_ERROR;
+  const auto [h, model, status] = FindOpen(handle);
+  if (status != FT_OK) return status;
   if (!model->SetEventChar(eventChar, eventCharEnabled != 0, simhost::Now())) return FT_IO_ERROR;
   SetEvent(h->wake);
   return FT_OK;
