@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <deque>
@@ -37,9 +38,8 @@ struct FakeDevice {
   std::mutex m;
   bool open = false;
   DWORD createFlags = 0;
-  ULONG baud = 0, readTimeout = 0, writeTimeout = 0;
-  UCHAR bits = 0, stop = 9, parity = 9;
-  int failSetting = 0;  // 1: baud, 2: characteristics, 3: time-outs
+  std::vector<ULONG> line;  // baud rate, data characteristics, time-outs as set
+  int failSetting = 0;      // 1: baud rate, 2: data characteristics, 3: time-outs
   std::deque<uint8_t> rx;
   OVERLAPPED* readOv = nullptr;
   uint8_t* readBuffer = nullptr;
@@ -71,12 +71,6 @@ struct FakeDevice {
     readOv->InternalHigh = readWant;
     SetEvent(std::exchange(readOv, nullptr)->hEvent);
   }
-  int Count(uint8_t command) {
-    std::lock_guard<std::mutex> g(m);
-    int n = 0;
-    for (const Bytes& f : written) n += f[2] == command;
-    return n;
-  }
 };
 
 FakeDevice* device = nullptr;
@@ -86,27 +80,24 @@ BOOL Unplugged() {
   return FALSE;
 }
 
+FT_STATUS Setting(int which, std::initializer_list<ULONG> values) {
+  device->line.insert(device->line.end(), values);
+  return device->failSetting == which ? FT_INVALID_PARAMETER : FT_OK;
+}
+
 const D2xxApi kFakeApi = {
     nullptr,
     [](const char* name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD flags, HANDLE) -> FT_HANDLE {
       std::lock_guard<std::mutex> g(device->m);
       device->createFlags = flags;
+      device->line.clear();
       if (device->open || !name || name != std::string("VXPD0001")) return INVALID_HANDLE_VALUE;
       device->open = true;
       return reinterpret_cast<FT_HANDLE>(0x5150);
     },
-    [](FT_HANDLE, ULONG baud) -> FT_STATUS {
-      device->baud = baud;
-      return device->failSetting == 1 ? FT_INVALID_BAUD_RATE : FT_OK;
-    },
-    [](FT_HANDLE, UCHAR bits, UCHAR stop, UCHAR parity) -> FT_STATUS {
-      device->bits = bits, device->stop = stop, device->parity = parity;
-      return device->failSetting == 2 ? FT_INVALID_PARAMETER : FT_OK;
-    },
-    [](FT_HANDLE, ULONG readMs, ULONG writeMs) -> FT_STATUS {
-      device->readTimeout = readMs, device->writeTimeout = writeMs;
-      return device->failSetting == 3 ? FT_INVALID_PARAMETER : FT_OK;
-    },
+    [](FT_HANDLE, ULONG baud) { return Setting(1, {baud}); },
+    [](FT_HANDLE, UCHAR bits, UCHAR stop, UCHAR parity) { return Setting(2, {bits, stop, parity}); },
+    [](FT_HANDLE, ULONG readMs, ULONG writeMs) { return Setting(3, {readMs, writeMs}); },
     [](FT_HANDLE, LPVOID buffer, DWORD want, LPDWORD, LPOVERLAPPED ov) -> BOOL {
       if (device->gone) return Unplugged();
       {
@@ -183,11 +174,10 @@ class LinkOverFakeDevice : public ::testing::Test {
     device = nullptr;
   }
   int Open(const char* serial = "VXPD0001") { return link.Open(serial, &OnNotice); }
-  uint16_t MeasureVbus(int* ok) {
+  int Measure(uint16_t* vbus) {
     uint8_t temp = 0;
-    uint16_t vbus = 0, set = 0, cur = 0, loop = 0;
-    *ok = link.GetMeasurements(&temp, &vbus, &set, &cur, &loop);
-    return vbus;
+    uint16_t set = 0, cur = 0, loop = 0;
+    return link.GetMeasurements(&temp, vbus, &set, &cur, &loop);
   }
   int PortStatus(uint16_t* mv) {
     uint32_t attach = 0, kind = 0, extra = 0;
@@ -210,8 +200,7 @@ TEST_F(LinkOverFakeDevice, OpenConfiguresTheLineAndReadsTheVersion) {
                                       L"latency"});
   EXPECT_EQ(eventLog->RecordCount(), 1);
   EXPECT_EQ(dev.createFlags, 0x40000081u);
-  EXPECT_EQ((std::vector<ULONG>{dev.baud, dev.bits, dev.stop, dev.parity, dev.readTimeout, dev.writeTimeout}),
-            (std::vector<ULONG>{115200, 8, 0, 0, 10000, 10000}));
+  EXPECT_EQ(dev.line, (std::vector<ULONG>{115200, 8, 0, 0, 10000, 10000}));
   EXPECT_EQ(link.hardwareRevision, 20);
   EXPECT_EQ(link.firmwareVersion, 30);
   EXPECT_EQ(dev.written, std::vector<Bytes>{Frame(0x01)});
@@ -249,15 +238,11 @@ TEST_F(LinkOverFakeDevice, LateReplyIsNeverTakenByTheNextCommand) {
   ASSERT_EQ(Open(), 1);
   for (bool sameCommand : {true, false}) {
     dev.drop[0x0C] = 1;
-    int ok = 1;
-    MeasureVbus(&ok);
-    EXPECT_EQ(ok, 0);
+    uint16_t mv = 0;
+    EXPECT_EQ(Measure(&mv), 0);
     dev.Deliver(Frame(0x0C, {0, 33, 0x0F, 0x27, 0, 0, 0, 0, 0, 0}));
     Sleep(200);  // the late reply now sits in the link
-    uint16_t mv = 0;
-    if (sameCommand) mv = MeasureVbus(&ok);
-    else ok = PortStatus(&mv);
-    EXPECT_EQ(ok, 1) << sameCommand;
+    EXPECT_EQ(sameCommand ? Measure(&mv) : PortStatus(&mv), 1) << sameCommand;
     EXPECT_EQ(mv, 5000) << sameCommand;
   }
 }
@@ -309,18 +294,15 @@ TEST_F(LinkOverFakeDevice, ConcurrentCommandsAreSerialised) {
   std::atomic<int> failures{0};
   auto worker = [&](bool measure) {
     for (int i = 0; i < 20; ++i) {
-      int ok = 0;
       uint16_t mv = 0;
-      if (measure) mv = MeasureVbus(&ok);
-      else ok = PortStatus(&mv);
-      failures += !ok || mv != 5000;
+      failures += !(measure ? Measure(&mv) : PortStatus(&mv)) || mv != 5000;
     }
   };
   std::thread a(worker, true), b(worker, false);
   a.join();
   b.join();
   EXPECT_EQ(failures.load(), 0);
-  EXPECT_EQ(dev.Count(0x0C), 20);
+  EXPECT_EQ(std::count_if(dev.written.begin(), dev.written.end(), [](const Bytes& f) { return f[2] == 0x0C; }), 20);
   std::lock_guard<std::mutex> g(noticeLock);
   EXPECT_EQ(notices, std::vector<int>(20, 2));
 }
