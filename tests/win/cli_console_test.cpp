@@ -5,60 +5,51 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 namespace {
 
-std::wstring ProgramFolder() {
+// Runs loadpost-cli.exe from beside the test with these arguments: its exit
+// code and what it wrote to standard output and error.
+std::pair<DWORD, std::string> RunCli(std::wstring arguments) {
   wchar_t path[MAX_PATH];
-  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, n);
-  return folder.substr(0, folder.find_last_of(L"\\/"));
-}
-
-struct Result {
-  DWORD code = 0;
-  std::string out;
-};
-
-Result RunCli(const std::wstring& arguments) {
+  std::wstring folder(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+  folder.resize(folder.find_last_of(L"\\/"));
+  std::wstring command = L"\"" + folder + L"\\loadpost-cli.exe\" " + arguments;
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
   HANDLE readEnd = nullptr, writeEnd = nullptr;
   EXPECT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
+  STARTUPINFOW startup{sizeof(startup)};
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = writeEnd;
-  startup.hStdError = writeEnd;
+  startup.hStdOutput = startup.hStdError = writeEnd;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  std::wstring command = L"\"" + ProgramFolder() + L"\\loadpost-cli.exe\" " + arguments;
   PROCESS_INFORMATION process{};
-  Result r;
-  const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                      ProgramFolder().c_str(), &startup, &process);
+  const BOOL started =
+      CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &startup, &process);
   CloseHandle(writeEnd);
-  EXPECT_TRUE(started);
-  if (!started) return r;
+  std::pair<DWORD, std::string> result{~0u, ""};
   char buffer[4096];
   DWORD n = 0;
-  while (ReadFile(readEnd, buffer, sizeof buffer, &n, nullptr) && n > 0) r.out.append(buffer, n);
+  while (started && ReadFile(readEnd, buffer, sizeof buffer, &n, nullptr) && n > 0) result.second.append(buffer, n);
+  CloseHandle(readEnd);
+  EXPECT_TRUE(started);
+  if (!started) return result;
   WaitForSingleObject(process.hProcess, 30000);
-  GetExitCodeProcess(process.hProcess, &r.code);
+  GetExitCodeProcess(process.hProcess, &result.first);
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
-  CloseHandle(readEnd);
-  return r;
+  return result;
 }
 
 TEST(CliConsole, ListsTheSimulatedTesterAndReadsItsStatus) {
-  const Result list = RunCli(L"list");
-  EXPECT_EQ(list.code, 0u) << list.out;
-  EXPECT_NE(list.out.find("VXPD0001  KT-60  2.0       3.0       yes"), std::string::npos) << list.out;
-
-  const Result status = RunCli(L"--serial VXPD0001 status");
-  EXPECT_EQ(status.code, 0u) << status.out;
-  EXPECT_NE(status.out.find("Profile        PD-FIX"), std::string::npos) << status.out;
-  EXPECT_NE(status.out.find("VBUS           5.00 V"), std::string::npos) << status.out;
+  const auto [listCode, list] = RunCli(L"list");
+  EXPECT_EQ(listCode, 0u) << list;
+  EXPECT_NE(list.find("VXPD0001  KT-60  2.0       3.0       yes"), std::string::npos) << list;
+  const auto [statusCode, status] = RunCli(L"--serial VXPD0001 status");
+  EXPECT_EQ(statusCode, 0u) << status;
+  EXPECT_NE(status.find("Profile        PD-FIX"), std::string::npos) << status;
+  EXPECT_NE(status.find("VBUS           5.00 V"), std::string::npos) << status;
 }
 
 }  // namespace
