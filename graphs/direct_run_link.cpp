@@ -19,13 +19,7 @@ void DirectRunLink::RequestLoad(uint16_t currentMa) {
 }
 
 FeedEvent DirectRunLink::Check(Reading* out, bool readingsToo) {
-  Reading r;
-  FeedEvent e = core_.Feed().Check(mark_, &r);
-  if (e == FeedEvent::Reading && !readingsToo) e = FeedEvent::None;
-  if (e == FeedEvent::Reading) {
-    mark_.seq = r.seq;
-    if (out) *out = r;
-  }
+  FeedEvent e = core_.Feed().Take(&mark_, out, readingsToo);
   if (e == FeedEvent::None && core_.Clock().Stopped()) e = FeedEvent::Stop;
   return e;
 }

@@ -26,13 +26,7 @@ FeedEvent ThreadedRunLink::NextReading(uint32_t ms, Reading* out) {
 FeedEvent SyncRunLink::PassUntil(int64_t untilUs, Reading* out, bool readingsToo) {
   MonitorClock& clock = core_.Clock();
   for (;;) {
-    Reading r;
-    FeedEvent e = core_.Feed().Check(mark_, &r);
-    if (e == FeedEvent::Reading && !readingsToo) e = FeedEvent::None;
-    if (e == FeedEvent::Reading) {
-      mark_.seq = r.seq;
-      if (out) *out = r;
-    }
+    const FeedEvent e = core_.Feed().Take(&mark_, out, readingsToo);
     if (e != FeedEvent::None) return e;
     if (clock.Stopped()) return FeedEvent::Stop;
     if (clock.NowUs() >= untilUs) return FeedEvent::None;

@@ -63,6 +63,17 @@ FeedEvent ReadingFeed::Check(const FeedMark& mark, Reading* out) const {
   return CheckLocked(mark, out, true);
 }
 
+FeedEvent ReadingFeed::Take(FeedMark* mark, Reading* out, bool readingsToo) const {
+  Reading r;
+  std::lock_guard<std::mutex> hold(lock_);
+  const FeedEvent e = CheckLocked(*mark, &r, readingsToo);
+  if (e == FeedEvent::Reading) {
+    mark->seq = r.seq;
+    if (out) *out = r;
+  }
+  return e;
+}
+
 FeedEvent ReadingFeed::Wait(const FeedMark& mark, uint32_t ms, Reading* out, bool readingsToo) {
   std::unique_lock<std::mutex> hold(lock_);
   FeedEvent e = FeedEvent::None;

@@ -53,6 +53,9 @@ class ReadingFeed {
   // An event after `mark` (Stop first, then LinkLost, then Detached), else the
   // oldest kept reading newer than mark.seq (Reading, into *out), else None.
   FeedEvent Check(const FeedMark& mark, Reading* out) const;
+  // Check for a follower that moves on: a reading it takes advances mark->seq;
+  // with readingsToo false only the events count.
+  FeedEvent Take(FeedMark* mark, Reading* out, bool readingsToo) const;
   // The same, waiting up to `ms` of real time for something to happen. With
   // readingsToo false only the events end the wait.
   FeedEvent Wait(const FeedMark& mark, uint32_t ms, Reading* out, bool readingsToo = true);
