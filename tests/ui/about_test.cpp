@@ -8,18 +8,13 @@ TEST(AboutAndHelp, AboutBoxAndHelpButton) {
   ui::App app;
   ASSERT_TRUE(app.Start(ui::Scenario(L"no-source")));
   auto open = [&] { return app.Click(IDC_ABOUT) ? app.WaitForDialog(L"About Loadpost") : nullptr; };
-  auto rect = [](HWND w) {
-    RECT r{};
-    GetWindowRect(w, &r);
-    return r;
-  };
   HWND box = open();
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(app.Text(box, IDC_ABOUT_VERSION), L"Loadpost tester V1.1 (1013)");
   EXPECT_EQ(app.Text(box, IDC_ABOUT_LEGAL), L"(C) 2026 Trevane. All rights reserved.");
   EXPECT_EQ(app.Text(box, IDC_ABOUT_WEB), L"www.trevane.example/loadpost");
   EXPECT_FALSE(IsWindowEnabled(app.Main()));
-  const RECT main = rect(app.Main()), own = rect(box);
+  const RECT main = ui::Rect(app.Main()), own = ui::Rect(box);
   EXPECT_NEAR(own.left + own.right, main.left + main.right, 2);
   EXPECT_NEAR(own.top + own.bottom, main.top + main.bottom, 2);
   app.Screenshot(L"about_box", box);
@@ -31,10 +26,9 @@ TEST(AboutAndHelp, AboutBoxAndHelpButton) {
   const int screenW = GetSystemMetrics(SM_CXSCREEN), screenH = GetSystemMetrics(SM_CYSCREEN);
   SetWindowPos(app.Main(), nullptr, screenW - (main.right - main.left) / 4, screenH - (main.bottom - main.top) / 4, 0,
                0, SWP_NOSIZE | SWP_NOZORDER);
-  box = open();
-  ASSERT_NE(box, nullptr);
-  EXPECT_EQ(rect(box).right, screenW);
-  EXPECT_EQ(rect(box).bottom, screenH);
+  ASSERT_NE(box = open(), nullptr);
+  EXPECT_EQ(ui::Rect(box).right, screenW);
+  EXPECT_EQ(ui::Rect(box).bottom, screenH);
   ui::PressKey(box, VK_ESCAPE);
   EXPECT_TRUE(ui::WaitUntil([&] { return !IsWindow(box) && IsWindowEnabled(app.Main()); }, 5000));
 

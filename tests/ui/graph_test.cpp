@@ -10,24 +10,15 @@
 
 namespace {
 
-// Minimum, maximum and ripple from the status line; NaN ripple when unreadable.
+// Minimum, maximum and ripple from the status line; ripple NaN while not shown.
 struct Status {
   float min = 0, max = 0, ripple = NAN;
 };
 Status ReadStatus(const ui::App& app, HWND graph) {
   Status s;
-  if (swscanf(app.Text(graph, IDC_GRAPH_STATUS).c_str(), L"Minimum:%fV   Maximum:%fV   Ripple:%fV", &s.min, &s.max,
-              &s.ripple) != 3) {
-    s.ripple = NAN;
-  }
+  const std::wstring text = app.Text(graph, IDC_GRAPH_STATUS);
+  swscanf(text.c_str(), L"Minimum:%fV   Maximum:%fV   Ripple:%fV", &s.min, &s.max, &s.ripple);
   return s;
-}
-
-RECT RectIn(HWND parent, int id) {
-  RECT r{};
-  GetWindowRect(id ? GetDlgItem(parent, id) : parent, &r);
-  if (id) MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
-  return r;
 }
 
 int ThreadCount(DWORD processId) {
@@ -43,8 +34,7 @@ int ThreadCount(DWORD processId) {
 
 TEST(RealtimeGraph, TraceBandStatusStopRepeatImageResizeAndEscape) {
   ui::App app;
-  ASSERT_TRUE(app.Start(ui::Scenario(L"ripple")));
-  ASSERT_TRUE(app.WaitLive());
+  ASSERT_TRUE(app.Start(ui::Scenario(L"ripple")) && app.WaitLive());
   HWND graph = app.OpenGraph(false);
   ASSERT_NE(graph, nullptr);
   EXPECT_FALSE(app.IsEnabled(graph, IDOK));
@@ -58,17 +48,15 @@ TEST(RealtimeGraph, TraceBandStatusStopRepeatImageResizeAndEscape) {
   EXPECT_LT(first.max, 5.5f);
   EXPECT_NEAR(first.ripple, first.max - first.min, 0.011f);
   EXPECT_GT(first.ripple, 0.02f);
-  // The black trace over the green band, and the legend's swatch.
+  // The black trace over the green band.
   app.Screenshot(L"realtime_graph", graph);
   const ui::Capture picture = ui::CaptureWindow(GetDlgItem(graph, IDC_GRAPH));
   const RECT plot{60, 40, picture.width - 10, picture.height - 60};
   EXPECT_GT(picture.Count(ui::Greenish, plot), 5000);
   EXPECT_GT(picture.Count(ui::Dark, plot), 300);
-  EXPECT_GT(picture.Count(ui::Greenish, {20, picture.height - 30, 50, picture.height - 10}), 300);
 
   ASSERT_TRUE(app.Click(graph, IDC_GRAPH_STOP));
   ASSERT_TRUE(app.WaitGraphEnd(graph, 5000));
-  EXPECT_FALSE(app.IsEnabled(graph, IDC_GRAPH_CSV));  // sweep only
   // The image is the control's size + 5, with the four summary lines at the
   // lower right of the chart (which is the control less 20 x 30).
   const std::wstring pngPath = ui::ScratchFolder() + L"\\realtime.png";
@@ -95,14 +83,14 @@ TEST(RealtimeGraph, TraceBandStatusStopRepeatImageResizeAndEscape) {
   EXPECT_LE(ReadStatus(app, graph).ripple, 0.02f);
 
   // Smaller: Close follows the lower right corner; never below 630 x 400.
-  const RECT window = RectIn(graph, 0), close = RectIn(graph, IDOK);
+  const RECT window = ui::Rect(graph), close = ui::Rect(GetDlgItem(graph, IDOK), graph);
   SetWindowPos(graph, nullptr, 0, 0, window.right - window.left - 150, window.bottom - window.top - 60,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  EXPECT_TRUE(ui::WaitUntil([&] { return RectIn(graph, IDOK).left == close.left - 150; }, 3000));
-  EXPECT_EQ(RectIn(graph, IDOK).top, close.top - 60);
+  EXPECT_TRUE(ui::WaitUntil([&] { return ui::Rect(GetDlgItem(graph, IDOK), graph).left == close.left - 150; }, 3000));
+  EXPECT_EQ(ui::Rect(GetDlgItem(graph, IDOK), graph).top, close.top - 60);
   SetWindowPos(graph, nullptr, 0, 0, 200, 150, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  EXPECT_TRUE(ui::WaitUntil([&] { return RectIn(graph, 0).right - RectIn(graph, 0).left >= 630; }, 3000));
-  EXPECT_GE(RectIn(graph, 0).bottom - RectIn(graph, 0).top, 400);
+  EXPECT_TRUE(ui::WaitUntil([&] { return ui::Rect(graph).right - ui::Rect(graph).left >= 630; }, 3000));
+  EXPECT_GE(ui::Rect(graph).bottom - ui::Rect(graph).top, 400);
 
   // Escape while the test runs closes the window and ends the test's thread.
   PostMessageW(graph, WM_COMMAND, IDCANCEL, 0);

@@ -35,7 +35,8 @@ TEST(CopiesAndHotPlug, ATesterBelongsToOneCopyAtATimeAndTheListFollowsPlugEvents
     app.Start(ui::Scenario(L"default"), L"", 0);
     EXPECT_EQ(GetWindow(app.WaitForDialog(L"Shared memory failure", 20000), GW_OWNER), nullptr);
     EXPECT_EQ(app.TakeBox(L"Shared memory failure"),
-              L"Failed to open shared memory.\nLoadpost will still run but it is not recommended to run more than 1 copy");
+              L"Failed to open shared memory.\nLoadpost will still run but it is not recommended to run more than 1 "
+              L"copy");
     ASSERT_TRUE(app.WaitMain() && app.WaitLive());
     EXPECT_EQ(app.Exit(), 0);
     CloseHandle(squatter);
@@ -44,8 +45,7 @@ TEST(CopiesAndHotPlug, ATesterBelongsToOneCopyAtATimeAndTheListFollowsPlugEvents
   // The first copy holds the tester; the second is refused it at start-up,
   // lists it and reads nothing, and is refused it again when it asks.
   ui::App first, second, third;
-  ASSERT_TRUE(first.Start(ui::Scenario(L"default")));
-  ASSERT_TRUE(first.WaitLive());
+  ASSERT_TRUE(first.Start(ui::Scenario(L"default")) && first.WaitLive());
   ASSERT_TRUE(second.Start(ui::Scenario(L"default"), L"second"));
   HWND box = second.WaitForDialog(kInUse);
   ASSERT_NE(box, nullptr);
@@ -77,7 +77,8 @@ TEST(CopiesAndHotPlug, ATesterBelongsToOneCopyAtATimeAndTheListFollowsPlugEvents
   const std::vector<std::wstring> both = {L"VXPD0001", L"VXPD0002"};
   third.Sim("plug VXPD0002 kt60");
   ASSERT_TRUE(ui::WaitUntil([&] { return third.Items(main, IDC_DEVICE_LIST) == both; }));
-  SendInterfaceChange(main, DBT_DEVICEARRIVAL, L"\\\\?\\USB#VID_0403&PID_6015#VXPD0002#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
+  SendInterfaceChange(main, DBT_DEVICEARRIVAL,
+                      L"\\\\?\\USB#VID_0403&PID_6015#VXPD0002#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
   third.Screenshot(L"instance_tester_plugged");
   EXPECT_EQ(third.Items(main, IDC_DEVICE_LIST), both);
   EXPECT_EQ(third.Selection(main, IDC_DEVICE_LIST), 0);

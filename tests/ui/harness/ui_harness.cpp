@@ -20,8 +20,8 @@ namespace {
 
 std::wstring Widen(const std::string& text) {
   std::wstring out(text.size(), L'\0');
-  out.resize(static_cast<size_t>(
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), static_cast<int>(out.size()))));
+  const int n = static_cast<int>(text.size());
+  out.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), n, out.data(), n)));
   return out;
 }
 
@@ -109,11 +109,7 @@ std::wstring Scenario(const std::wstring& name) { return ExeFolder() + L"\\scena
 std::wstring ScratchFolder() {
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  const std::wstring folder = FolderFromEnv("LOADPOST_TEST_WORK", temp) + L"\\" +
-                              Widen(info ? std::string(info->test_suite_name()) + "." + info->name() : "test");
-  CreateDirectoryW(folder.c_str(), nullptr);
-  return folder;
+  return FolderFromEnv("LOADPOST_TEST_WORK", std::wstring(temp) + L"loadpost-ui");
 }
 
 std::wstring WriteScenario(const std::wstring& name, const std::string& text) {
@@ -125,13 +121,6 @@ std::wstring DefaultSaveFolder() {
   wchar_t path[MAX_PATH] = L"";
   SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, path);
   return std::wstring(path) + L"\\Trevane\\Loadpost tester";
-}
-
-std::string Narrow(const std::wstring& text) {
-  std::string out(text.size() * 3, '\0');
-  out.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                                     out.data(), static_cast<int>(out.size()), nullptr, nullptr)));
-  return out;
 }
 
 void PressKey(HWND window, WPARAM key) {
@@ -154,9 +143,9 @@ std::vector<HWND> TopWindows(DWORD processId, const wchar_t* windowClass, const 
   return found;
 }
 
-HWND WaitForDialog(DWORD processId, const std::wstring& title, int timeoutMs) {
+HWND WaitForWindow(DWORD processId, const wchar_t* windowClass, const wchar_t* title, int timeoutMs) {
   std::vector<HWND> found;
-  WaitUntil([&] { return !(found = TopWindows(processId, L"#32770", title.c_str())).empty(); }, timeoutMs);
+  WaitUntil([&] { return !(found = TopWindows(processId, windowClass, title)).empty(); }, timeoutMs);
   return found.empty() ? nullptr : found[0];
 }
 
@@ -268,22 +257,13 @@ bool App::Start(const std::wstring& scenarioFile, const std::wstring& copy, int 
   return WaitMain(timeoutMs);
 }
 
-bool App::WaitMain(int timeoutMs) {
-  return WaitUntil(
-      [&] {
-        const std::vector<HWND> found = TopWindows(ProcessId(), L"LOADPOST", nullptr);
-        return (main_ = found.empty() ? nullptr : found[0]) != nullptr;
-      },
-      timeoutMs);
-}
-
 std::vector<std::wstring> App::Items(HWND dialog, int id) const {
   HWND combo = GetDlgItem(dialog, id);
   std::vector<std::wstring> items;
   const int count = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
   for (int i = 0; i < count; ++i) {
-    wchar_t text[512] = L"";
-    if (SendMessageW(combo, CB_GETLBTEXTLEN, i, 0) < 511) SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+    wchar_t text[512] = L"";  // rows are far shorter
+    SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
     items.emplace_back(text);
   }
   return items;
@@ -300,15 +280,6 @@ std::pair<int, int> App::SliderRange(HWND dialog, int id) const {
   HWND slider = GetDlgItem(dialog, id);
   return {static_cast<int>(SendMessageW(slider, TBM_GETRANGEMIN, 0, 0)),
           static_cast<int>(SendMessageW(slider, TBM_GETRANGEMAX, 0, 0))};
-}
-
-void App::Answer(HWND box, int buttonId) const {
-  if (HWND button = GetDlgItem(box, buttonId)) {
-    PostMessageW(button, BM_CLICK, 0, 0);
-  } else {
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED), 0);
-  }
-  WaitUntil([box] { return Gone(box); }, 5000);
 }
 
 std::wstring App::TakeBox(const std::wstring& caption, int answer, int timeoutMs) const {
@@ -376,7 +347,9 @@ void App::Screenshot(const std::wstring& name, HWND window) const {
           FolderFromEnv("LOADPOST_ARTIFACTS", ExeFolder() + L"\\..\\test-artifacts") + L"\\" + name + L".png");
 }
 
-void App::Sim(const std::string& command) const { WriteText(controlFile_, command + "\n", OPEN_ALWAYS, FILE_APPEND_DATA); }
+void App::Sim(const std::string& command) const {
+  WriteText(controlFile_, command + "\n", OPEN_ALWAYS, FILE_APPEND_DATA);
+}
 
 std::string App::FrameRecord() const {
   return ReadAll(CreateFileW(recordFile_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -394,19 +367,10 @@ int App::CountSent(const std::string& hex) const {
 
 int App::Exit(int timeoutMs) {
   if (Running() && !Click(IDC_EXIT)) PostMessageW(main_, WM_CLOSE, 0, 0);
-  if (WaitForSingleObject(info_.hProcess, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
-    Kill();
-    return -1;
-  }
   DWORD code = 0;
-  GetExitCodeProcess(info_.hProcess, &code);
-  return static_cast<int>(code);
-}
-
-void App::Kill() {
-  if (!Running()) return;
-  TerminateProcess(info_.hProcess, 99);
-  WaitForSingleObject(info_.hProcess, 5000);
+  const bool ended = WaitForSingleObject(info_.hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0;
+  Kill();
+  return ended && GetExitCodeProcess(info_.hProcess, &code) ? static_cast<int>(code) : -1;
 }
 
 }  // namespace ui

@@ -38,7 +38,6 @@ inline std::wstring WindowText(HWND window) {
   SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000, &result);
   return text;
 }
-std::string Narrow(const std::wstring& text);
 // The leading number of "4.98 V"; NaN when none.
 inline double Number(const std::wstring& text) {
   wchar_t* end = nullptr;
@@ -50,12 +49,22 @@ inline bool IsChecked(HWND dialog, int id) {
   SendMessageTimeoutW(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 5000, &state);
   return state == BST_CHECKED;
 }
+// A window's rectangle on the screen, or in `parent`'s client coordinates.
+inline RECT Rect(HWND window, HWND parent = nullptr) {
+  RECT r{};
+  GetWindowRect(window, &r);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
 // Presses and releases a key in the control that has the focus in `window`'s thread.
 void PressKey(HWND window, WPARAM key);
 // Visible top-level windows of a process (0: any) of a class and a title (null: any).
 std::vector<HWND> TopWindows(DWORD processId, const wchar_t* windowClass, const wchar_t* title);
+HWND WaitForWindow(DWORD processId, const wchar_t* windowClass, const wchar_t* title, int timeoutMs);
 // A dialog or message box (class #32770) with this title.
-HWND WaitForDialog(DWORD processId, const std::wstring& title, int timeoutMs = 10000);
+inline HWND WaitForDialog(DWORD processId, const std::wstring& title, int timeoutMs = 10000) {
+  return WaitForWindow(processId, L"#32770", title.c_str(), timeoutMs);
+}
 
 // A file's bytes once no program holds it open for writing ("" when missing).
 std::string ReadClosedFile(const std::wstring& path);
@@ -103,7 +112,9 @@ class App {
   // Starts the program on a scenario and waits for its main window. `copy`
   // names a sub-folder for another copy's simulated-tester files.
   bool Start(const std::wstring& scenarioFile, const std::wstring& copy = L"", int timeoutMs = 20000);
-  bool WaitMain(int timeoutMs = 20000);
+  bool WaitMain(int timeoutMs = 20000) {
+    return (main_ = WaitForWindow(ProcessId(), L"LOADPOST", nullptr, timeoutMs)) != nullptr;
+  }
   HWND Main() const { return main_; }
   DWORD ProcessId() const { return info_.dwProcessId; }
   bool Running() const { return info_.hProcess && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
@@ -128,10 +139,12 @@ class App {
   }
   // Clicks a button of a dialog and waits until the dialog has gone.
   bool Close(HWND dialog, int id, int timeoutMs = 10000) const {
-    return Click(dialog, id) && WaitUntil([dialog] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, timeoutMs);
+    return Click(dialog, id) && WaitUntil([=] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, timeoutMs);
   }
   std::vector<std::wstring> Items(HWND dialog, int id) const;  // combo box rows
-  int Selection(HWND dialog, int id) const { return static_cast<int>(SendMessageW(GetDlgItem(dialog, id), CB_GETCURSEL, 0, 0)); }
+  int Selection(HWND dialog, int id) const {
+    return static_cast<int>(SendMessageW(GetDlgItem(dialog, id), CB_GETCURSEL, 0, 0));
+  }
   void Choose(HWND dialog, int id, int row) const;  // as a user's choice of a row
   std::pair<int, int> SliderRange(HWND dialog, int id) const;
   // VBUS shown: a tester connected, a source attached.
@@ -143,7 +156,10 @@ class App {
     return ui::WaitForDialog(ProcessId(), title, timeoutMs);
   }
   static std::wstring MessageText(HWND box) { return WindowText(GetDlgItem(box, 0xFFFF)); }
-  void Answer(HWND box, int buttonId) const;
+  void Answer(HWND box, int buttonId) const {
+    PostMessageW(GetDlgItem(box, buttonId), BM_CLICK, 0, 0);
+    WaitUntil([=] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000);
+  }
   // The text of the box with this caption, answered; "" when none came.
   std::wstring TakeBox(const std::wstring& caption, int answer = IDOK, int timeoutMs = 10000) const;
   bool NoBox(const std::wstring& caption, int waitMs) const { return !WaitForDialog(caption, waitMs); }
@@ -173,7 +189,9 @@ class App {
   }
 
   int Exit(int timeoutMs = 10000);  // Exit button (or WM_CLOSE); the exit code, -1 when killed
-  void Kill();
+  void Kill() {
+    if (Running() && TerminateProcess(info_.hProcess, 99)) WaitForSingleObject(info_.hProcess, 5000);
+  }
 
  private:
   PROCESS_INFORMATION info_{};
