@@ -8,7 +8,8 @@
 
 namespace {
 
-// The VBUS record: (applied 1, measured 1, applied 2, measured 2) and the month, the year less 2020.
+// The VBUS record as written: channel 0, the year less 2020, the month, then
+// applied 1, measured 1, applied 2, measured 2.
 std::string VbusRecordFrame(const SYSTEMTIME& date, std::initializer_list<int> values) {
   std::vector<uint8_t> data = {0, static_cast<uint8_t>(date.wYear - 2020), static_cast<uint8_t>(date.wMonth)};
   for (int v : values) {
