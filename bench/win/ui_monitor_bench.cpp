@@ -30,7 +30,7 @@ std::vector<double> MeasurementTimes(const std::string& record) {
   return times;
 }
 
-double PassesPerSecond(ui::LoadpostApp& app, int seconds) {
+double PassesPerSecond(ui::App& app, int seconds) {
   const size_t before = MeasurementTimes(app.FrameRecord()).size();
   Sleep(static_cast<DWORD>(seconds * 1000));
   const std::vector<double> times = MeasurementTimes(app.FrameRecord());
@@ -45,12 +45,12 @@ struct Rates {
 };
 
 bool Measure(const wchar_t* scenario, Rates* rates) {
-  ui::LoadpostApp app;
+  ui::App app;
   if (!app.Start(ui::Scenario(scenario))) {
     std::printf("could not start Loadpost.exe\n");
     return false;
   }
-  ui::WaitUntil([&] { return app.ComboItems(app.Main(), IDC_VOLTAGE_LIST).size() == 5; }, 20000);
+  ui::WaitUntil([&] { return app.Items(app.Main(), IDC_VOLTAGE_LIST).size() == 5; }, 20000);
   Sleep(2000);
   rates->idle = PassesPerSecond(app, 10);
   app.Click(IDC_REALTIME_GRAPH);

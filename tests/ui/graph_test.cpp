@@ -1,173 +1,105 @@
-// The real-time graph against the simulated tester: its trace, band, status
-// line, Stop/Repeat, image and resizing; closing a graph while a test runs.
-#include <gtest/gtest.h>
-
-#include <cwchar>
-#include <string>
-
-#include "resources/resource_ids.h"
-#include "tests/ui/harness/graph_helpers.h"
-#include "tests/ui/harness/live_helpers.h"
-#include "tests/ui/harness/save_dialog_helpers.h"
+// The real-time graph against the simulated tester: its trace, band and status
+// line, Stop/Repeat, its image, resizing, and Escape while it runs.
 #include "tests/ui/harness/ui_harness.h"
+
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cwchar>
 
 namespace {
 
-struct RealtimeStatus {
-  bool valid = false;
-  float minV = 0, maxV = 0, ripple = 0;
+// Minimum, maximum and ripple from the status line; ripple NaN while not shown.
+struct Status {
+  float min = 0, max = 0, ripple = NAN;
 };
-
-RealtimeStatus ReadStatus(const ui::LoadpostApp& app, HWND graph) {
-  RealtimeStatus s;
+Status ReadStatus(const ui::App& app, HWND graph) {
+  Status s;
   const std::wstring text = app.Text(graph, IDC_GRAPH_STATUS);
-  s.valid = swscanf(text.c_str(), L"Minimum:%fV   Maximum:%fV   Ripple:%fV", &s.minV, &s.maxV, &s.ripple) == 3;
+  swscanf(text.c_str(), L"Minimum:%fV   Maximum:%fV   Ripple:%fV", &s.min, &s.max, &s.ripple);
   return s;
 }
 
-RECT RectIn(HWND parent, int id) {
-  RECT r{};
-  GetWindowRect(GetDlgItem(parent, id), &r);
-  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
-  return r;
+int ThreadCount(DWORD processId) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry = {sizeof(entry)};
+  int n = 0;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    n += entry.th32OwnerProcessID == processId;
+  }
+  CloseHandle(snapshot);
+  return n;
 }
 
-TEST(RealtimeGraph, ShowsTraceBandStatusStopsRepeatsSavesAndResizes) {
-  ui::LoadpostApp app;
-  ASSERT_TRUE(app.Start(ui::Scenario(L"ripple")));
-  ASSERT_TRUE(ui::WaitForPortReady(app));
-  HWND graph = ui::OpenGraph(app, ui::GraphKind::RealTime);
+TEST(RealtimeGraph, TraceBandStatusStopRepeatImageResizeAndEscape) {
+  ui::App app;
+  ASSERT_TRUE(app.Start(ui::Scenario(L"ripple")) && app.WaitLive());
+  HWND graph = app.OpenGraph(false);
   ASSERT_NE(graph, nullptr);
-  EXPECT_EQ(app.Text(graph, IDC_GRAPH_STOP), L"Stop");
   EXPECT_FALSE(app.IsEnabled(graph, IDOK));
   EXPECT_FALSE(app.IsEnabled(graph, IDC_GRAPH_SAVE));
-  EXPECT_FALSE(app.IsEnabled(graph, IDC_GRAPH_CSV));
 
-  // Minimum, maximum and ripple of a 5 V supply with 40 mV of ripple.
-  ASSERT_TRUE(ui::WaitUntil([&] { return ReadStatus(app, graph).valid; }, 5000))
-      << ui::Narrow(app.Text(graph, IDC_GRAPH_STATUS));
+  // A 5 V supply with 40 mV of ripple.
+  ASSERT_TRUE(ui::WaitUntil([&] { return !std::isnan(ReadStatus(app, graph).ripple); }, 5000));
   Sleep(1500);
-  const RealtimeStatus first = ReadStatus(app, graph);
-  ASSERT_TRUE(first.valid);
-  EXPECT_GT(first.minV, 4.5f);
-  EXPECT_LT(first.maxV, 5.5f);
-  EXPECT_LE(first.minV, first.maxV);
-  EXPECT_NEAR(first.ripple, first.maxV - first.minV, 0.011f);
+  const Status first = ReadStatus(app, graph);
+  EXPECT_GT(first.min, 4.5f);
+  EXPECT_LT(first.max, 5.5f);
+  EXPECT_NEAR(first.ripple, first.max - first.min, 0.011f);
   EXPECT_GT(first.ripple, 0.02f);
-
-  // The black trace over the green acceptable band, and the legend swatch.
-  ui::ScreenshotOnTop(app, L"realtime_graph", graph);
-  HWND control = GetDlgItem(graph, IDC_GRAPH);
-  const ui::Capture picture = ui::CaptureOnTop(control);
-  const ui::Capture plot = ui::Crop(picture, RECT{60, 40, picture.width - 10, picture.height - 60});
-  EXPECT_GT(ui::CountPixels(plot, ui::IsGreenish), 5000);
-  EXPECT_GT(ui::CountPixels(plot, ui::IsDark), 300);
-  const ui::Capture swatch = ui::Crop(picture, RECT{20, picture.height - 30, 50, picture.height - 10});
-  EXPECT_GT(ui::CountPixels(swatch, ui::IsGreenish), 300);
+  // The black trace over the green band.
+  app.Screenshot(L"realtime_graph", graph);
+  const ui::Capture picture = ui::CaptureWindow(GetDlgItem(graph, IDC_GRAPH));
+  const RECT plot{60, 40, picture.width - 10, picture.height - 60};
+  EXPECT_GT(picture.Count(ui::Greenish, plot), 5000);
+  EXPECT_GT(picture.Count(ui::Dark, plot), 300);
 
   ASSERT_TRUE(app.Click(graph, IDC_GRAPH_STOP));
-  ASSERT_TRUE(ui::WaitForGraphEnd(app, graph, 5000));
-  EXPECT_TRUE(app.IsEnabled(graph, IDC_GRAPH_SAVE));
-  EXPECT_FALSE(app.IsEnabled(graph, IDC_GRAPH_CSV));  // sweep only
-
-  // The image carries the four summary lines at the lower right of the plot.
+  ASSERT_TRUE(app.WaitGraphEnd(graph, 5000));
+  // The image is the control's size + 5, with the four summary lines at the
+  // lower right of the chart (which is the control less 20 x 30).
   const std::wstring pngPath = ui::ScratchFolder() + L"\\realtime.png";
-  ASSERT_TRUE(ui::SaveThrough(app, graph, IDC_GRAPH_SAVE, L"Save As", pngPath));
-  EXPECT_EQ(app.TakeMessageBox(L"Loadpost"), L"Graph was successfully saved to image file: " + pngPath);
-  CopyFileW(pngPath.c_str(), (ui::ArtifactFolder() + L"\\realtime_graph_saved.png").c_str(), FALSE);
+  ASSERT_TRUE(app.SaveAs(graph, IDC_GRAPH_SAVE, L"Save As", pngPath));
+  EXPECT_EQ(app.TakeBox(L"Loadpost"), L"Graph was successfully saved to image file: " + pngPath);
   const ui::Capture png = ui::LoadPng(pngPath);
-  RECT controlRect{};
-  GetWindowRect(control, &controlRect);
-  ASSERT_EQ(png.width, controlRect.right - controlRect.left + 5);
-  ASSERT_EQ(png.height, controlRect.bottom - controlRect.top + 5);
-  EXPECT_GT(ui::CountPixels(png, ui::IsGreenish), 5000);
-  // Chart size: control less 20 x 30; the lines start 120 left of its right edge.
-  const int chartW = controlRect.right - controlRect.left - 20;
-  const int chartH = controlRect.bottom - controlRect.top - 30;
-  const ui::Capture summary = ui::Crop(png, RECT{chartW - 118, chartH - 98, chartW, chartH - 22});
-  EXPECT_GT(ui::CountPixels(summary, ui::IsDark), 150);
-  const ui::Capture onScreen = ui::Crop(picture, RECT{chartW - 118, chartH - 98, chartW, chartH - 22});
-  EXPECT_LT(ui::CountPixels(onScreen, ui::IsDark), ui::CountPixels(summary, ui::IsDark));
+  ASSERT_EQ(png.width, picture.width + 5);
+  ASSERT_EQ(png.height, picture.height + 5);
+  EXPECT_GT(png.Count(ui::Greenish), 5000);
+  const RECT summary{picture.width - 138, picture.height - 128, picture.width - 20, picture.height - 52};
+  EXPECT_GT(png.Count(ui::Dark, summary), std::max(150, picture.Count(ui::Dark, summary)));
 
-  // Repeat starts afresh: with the ripple gone the new extremes are close.
-  app.SimCommand("ripple 0 0");
-  app.SimCommand("noise 0 0");
+  // Repeat starts afresh (a new test thread): with the ripple gone the new
+  // extremes are close.
+  const int threadsStopped = ThreadCount(app.ProcessId());
+  app.Sim("ripple 0 0");
+  app.Sim("noise 0 0");
   Sleep(300);
   ASSERT_TRUE(app.Click(graph, IDC_GRAPH_STOP));
-  ASSERT_TRUE(ui::WaitUntil([&] { return app.Text(graph, IDC_GRAPH_STOP) == L"Stop"; }, 3000));
-  EXPECT_FALSE(app.IsEnabled(graph, IDOK));
+  ASSERT_TRUE(app.WaitForText(graph, IDC_GRAPH_STOP, L"Stop", 3000));
   EXPECT_FALSE(app.IsEnabled(graph, IDC_GRAPH_SAVE));
-  ASSERT_TRUE(ui::WaitUntil([&] { return ReadStatus(app, graph).valid; }, 5000));
+  ASSERT_TRUE(ui::WaitUntil([&] { return !std::isnan(ReadStatus(app, graph).ripple); }, 5000));
   Sleep(1000);
-  const RealtimeStatus second = ReadStatus(app, graph);
-  ASSERT_TRUE(second.valid);
-  EXPECT_LT(second.ripple, first.ripple);
-  EXPECT_LE(second.ripple, 0.02f);
+  EXPECT_LE(ReadStatus(app, graph).ripple, 0.02f);
 
-  // Smaller by 150 x 60: the buttons follow the lower right corner, the status
-  // line the bottom edge, and the graph shrinks; never below 630 x 400.
-  RECT window{};
-  GetWindowRect(graph, &window);
-  const RECT close0 = RectIn(graph, IDOK), status0 = RectIn(graph, IDC_GRAPH_STATUS), chart0 = RectIn(graph, IDC_GRAPH);
+  // Smaller: Close follows the lower right corner; never below 630 x 400.
+  const RECT window = ui::Rect(graph), close = ui::Rect(GetDlgItem(graph, IDOK), graph);
   SetWindowPos(graph, nullptr, 0, 0, window.right - window.left - 150, window.bottom - window.top - 60,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  ASSERT_TRUE(ui::WaitUntil([&] { return RectIn(graph, IDOK).left == close0.left - 150; }, 3000));
-  EXPECT_EQ(RectIn(graph, IDOK).top, close0.top - 60);
-  EXPECT_EQ(RectIn(graph, IDC_GRAPH_STATUS).top, status0.top - 60);
-  EXPECT_EQ(RectIn(graph, IDC_GRAPH).right, chart0.right - 150);
-  EXPECT_EQ(RectIn(graph, IDC_GRAPH).bottom, chart0.bottom - 60);
+  EXPECT_TRUE(ui::WaitUntil([&] { return ui::Rect(GetDlgItem(graph, IDOK), graph).left == close.left - 150; }, 3000));
+  EXPECT_EQ(ui::Rect(GetDlgItem(graph, IDOK), graph).top, close.top - 60);
   SetWindowPos(graph, nullptr, 0, 0, 200, 150, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  Sleep(300);
-  GetWindowRect(graph, &window);
-  EXPECT_GE(window.right - window.left, 630);
-  EXPECT_GE(window.bottom - window.top, 400);
-  ui::ScreenshotOnTop(app, L"realtime_graph_resized", graph);
+  EXPECT_TRUE(ui::WaitUntil([&] { return ui::Rect(graph).right - ui::Rect(graph).left >= 630; }, 3000));
+  EXPECT_GE(ui::Rect(graph).bottom - ui::Rect(graph).top, 400);
 
-  ASSERT_TRUE(app.Click(graph, IDC_GRAPH_STOP));
-  ASSERT_TRUE(ui::WaitForGraphEnd(app, graph, 5000));
-  ASSERT_TRUE(ui::CloseGraph(app, graph));
-  EXPECT_EQ(app.Exit(), 0);
-}
-
-TEST(GraphWindow, ClosingWhileATestRunsEndsItsThread) {
-  ui::LoadpostApp app;
-  ASSERT_TRUE(app.Start(ui::Scenario(L"default")));
-  ASSERT_TRUE(ui::WaitForPortReady(app));
-  ASSERT_TRUE(ui::ConfigureSweepSteps(app, 500, 700));
-  Sleep(500);
-  const int threadsBefore = ui::ThreadCount(app.ProcessId());
-  ASSERT_GT(threadsBefore, 0);
-
-  for (ui::GraphKind kind : {ui::GraphKind::RealTime, ui::GraphKind::Sweep}) {
-    HWND graph = ui::OpenGraph(app, kind);
-    ASSERT_NE(graph, nullptr);
-    Sleep(kind == ui::GraphKind::Sweep ? 1200 : 400);
-    EXPECT_EQ(app.Text(graph, IDC_GRAPH_STOP), L"Stop");  // still running
-    // Escape: Cancel, which Close's disabled state does not stop.
-    PostMessageW(graph, WM_COMMAND, IDCANCEL, 0);
-    ASSERT_TRUE(ui::WaitUntil([graph] { return !IsWindow(graph); }, 10000));
-    EXPECT_TRUE(ui::Responds(app.Main()));
-    EXPECT_TRUE(IsWindowEnabled(app.Main()));
-  }
-  // The closed sweep still set the load back to 0 mA: the last load frame
-  // reaching the tester is the one for 0 mA.
-  const std::string zeroLoad = "RX " + ui::LoadFrameHex(0);
-  EXPECT_TRUE(ui::WaitUntil(
-      [&] {
-        const std::string record = app.FrameRecord();
-        const size_t last = record.rfind("RX 02 03 10 ");
-        return last != std::string::npos && record.compare(last, zeroLoad.size(), zeroLoad) == 0;
-      },
-      5000));
-  // No test thread is left behind.
-  EXPECT_TRUE(ui::WaitUntil([&] { return ui::ThreadCount(app.ProcessId()) <= threadsBefore; }, 5000))
-      << ui::ThreadCount(app.ProcessId()) << " threads, " << threadsBefore << " before";
-  // And the window opens again as new.
-  HWND again = ui::OpenGraph(app, ui::GraphKind::RealTime);
-  ASSERT_NE(again, nullptr);
-  ASSERT_TRUE(ui::WaitUntil([&] { return ReadStatus(app, again).valid; }, 5000));
-  PostMessageW(again, WM_COMMAND, IDCANCEL, 0);
-  ASSERT_TRUE(ui::WaitUntil([again] { return !IsWindow(again); }, 10000));
+  // Escape while the test runs closes the window and ends the test's thread.
+  PostMessageW(graph, WM_COMMAND, IDCANCEL, 0);
+  ASSERT_TRUE(ui::WaitUntil([graph] { return !IsWindow(graph); }));
+  DWORD_PTR result = 0;
+  EXPECT_NE(SendMessageTimeoutW(app.Main(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result), 0);
+  EXPECT_TRUE(IsWindowEnabled(app.Main()));
+  EXPECT_TRUE(ui::WaitUntil([&] { return ThreadCount(app.ProcessId()) <= threadsStopped; }, 5000))
+      << ThreadCount(app.ProcessId()) << " threads, " << threadsStopped << " when stopped";
   EXPECT_EQ(app.Exit(), 0);
 }
 

@@ -1,62 +1,41 @@
 #include "tests/ui/harness/ui_harness.h"
 
 #include <commctrl.h>
+#include <objidl.h>
 #include <gdiplus.h>
+#include <shlobj.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
+#include <cwchar>
 #include <sstream>
+
+#include "link/frame.h"
+#include "shell/registry_slots.h"
 
 namespace ui {
 
 namespace {
 
 std::wstring Widen(const std::string& text) {
-  if (text.empty()) return L"";
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), n);
-  out.resize(static_cast<size_t>(n - 1));
+  std::wstring out(text.size(), L'\0');
+  const int n = static_cast<int>(text.size());
+  out.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), n, out.data(), n)));
   return out;
 }
 
-std::string Env(const char* name) {
+// A folder named by the environment (a Unix path gets the Z: drive), else `fallback`.
+std::wstring FolderFromEnv(const char* name, const std::wstring& fallback) {
   const char* value = std::getenv(name);
-  return value ? value : "";
-}
-
-std::wstring TestName() {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  if (!info) return L"test";
-  return Widen(std::string(info->test_suite_name()) + "." + info->name());
-}
-
-int PngEncoder(CLSID* clsid) {
-  UINT count = 0, size = 0;
-  if (Gdiplus::GetImageEncodersSize(&count, &size) != Gdiplus::Ok || size == 0) return -1;
-  std::vector<unsigned char> buffer(size);
-  auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
-  if (Gdiplus::GetImageEncoders(count, size, codecs) != Gdiplus::Ok) return -1;
-  for (UINT i = 0; i < count; ++i) {
-    if (wcscmp(codecs[i].MimeType, L"image/png") == 0) {
-      *clsid = codecs[i].Clsid;
-      return static_cast<int>(i);
-    }
+  std::wstring out = value && *value ? Widen(value) : fallback;
+  if (!out.empty() && out[0] == L'/') {
+    for (auto& c : out) c = c == L'/' ? L'\\' : c;
+    out = L"Z:" + out;
   }
-  return -1;
+  CreateDirectoryW(out.c_str(), nullptr);
+  return out;
 }
-
-struct GdiplusSession {
-  ULONG_PTR token = 0;
-  GdiplusSession() {
-    Gdiplus::GdiplusStartupInput input;
-    Gdiplus::GdiplusStartup(&token, &input, nullptr);
-  }
-  ~GdiplusSession() { Gdiplus::GdiplusShutdown(token); }
-};
-
-}  // namespace
 
 std::wstring ExeFolder() {
   wchar_t path[MAX_PATH];
@@ -65,353 +44,333 @@ std::wstring ExeFolder() {
   return folder.substr(0, folder.find_last_of(L"\\/"));
 }
 
-std::wstring WindowsPath(const std::string& path) {
-  std::wstring out = Widen(path);
-  if (!out.empty() && out[0] == L'/') {
-    for (auto& c : out) {
-      if (c == L'/') c = L'\\';
+void EnsureGdiplus() {
+  static struct Session {
+    ULONG_PTR token = 0;
+    Session() {
+      Gdiplus::GdiplusStartupInput input;
+      Gdiplus::GdiplusStartup(&token, &input, nullptr);
     }
-    out = L"Z:" + out;
+  } session;
+}
+
+bool SavePng(const Capture& image, const std::wstring& path) {
+  EnsureGdiplus();
+  const CLSID png = {0x557CF406, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
+  std::vector<uint32_t> pixels(image.pixels);
+  Gdiplus::Bitmap bitmap(image.width, image.height, image.width * 4, PixelFormat32bppRGB,
+                         reinterpret_cast<BYTE*>(pixels.data()));
+  return bitmap.Save(path.c_str(), &png, nullptr) == Gdiplus::Ok;
+}
+
+// The pixels of a GDI+ bitmap.
+Capture Pixels(Gdiplus::Bitmap& image) {
+  Capture out;
+  Gdiplus::Rect all(0, 0, static_cast<INT>(image.GetWidth()), static_cast<INT>(image.GetHeight()));
+  Gdiplus::BitmapData data;
+  if (image.GetLastStatus() != Gdiplus::Ok || all.Width <= 0 ||
+      image.LockBits(&all, Gdiplus::ImageLockModeRead, PixelFormat32bppARGB, &data) != Gdiplus::Ok) {
+    return out;
   }
+  out.width = all.Width;
+  out.height = all.Height;
+  for (int y = 0; y < out.height; ++y) {
+    const auto* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(data.Scan0) + y * data.Stride);
+    for (int x = 0; x < out.width; ++x) out.pixels.push_back(row[x] & 0xFFFFFF);
+  }
+  image.UnlockBits(&data);
   return out;
 }
 
-std::wstring Scenario(const std::wstring& name) { return ExeFolder() + L"\\scenarios\\" + name + L".sim"; }
-
-std::wstring ArtifactFolder() {
-  std::string base = Env("LOADPOST_ARTIFACTS");
-  std::wstring folder = base.empty() ? ExeFolder() + L"\\..\\test-artifacts" : WindowsPath(base);
-  CreateDirectoryW(folder.c_str(), nullptr);
-  return folder;
+std::string ReadAll(HANDLE file) {
+  std::string out;
+  char buffer[65536];
+  DWORD n = 0;
+  while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof(buffer), &n, nullptr) && n > 0) {
+    out.append(buffer, n);
+  }
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  return out;
 }
 
+bool WriteText(const std::wstring& path, const std::string& text, DWORD how, DWORD access = GENERIC_WRITE) {
+  HANDLE file = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, how, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  return CloseHandle(file) && written == text.size();
+}
+
+bool Gone(HWND window) { return !IsWindow(window) || !IsWindowVisible(window); }
+
+}  // namespace
+
+std::wstring Scenario(const std::wstring& name) { return ExeFolder() + L"\\scenarios\\" + name + L".sim"; }
+
 std::wstring ScratchFolder() {
-  std::string base = Env("LOADPOST_TEST_WORK");
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
-  std::wstring root = base.empty() ? std::wstring(temp) : WindowsPath(base);
-  std::wstring folder = root + L"\\" + TestName();
-  CreateDirectoryW(folder.c_str(), nullptr);
-  return folder;
+  return FolderFromEnv("LOADPOST_TEST_WORK", std::wstring(temp) + L"loadpost-ui");
 }
 
 std::wstring WriteScenario(const std::wstring& name, const std::string& text) {
   const std::wstring path = ScratchFolder() + L"\\" + name + L".sim";
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return L"";
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
-  return written == text.size() ? path : L"";
+  return WriteText(path, text, CREATE_ALWAYS) ? path : L"";
 }
 
-bool WaitForClosedFile(const std::wstring& path, int timeoutMs) {
-  return WaitUntil(
-      [&] {
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return false;
-        CloseHandle(file);
-        return true;
-      },
-      timeoutMs);
+std::wstring DefaultSaveFolder() {
+  wchar_t path[MAX_PATH] = L"";
+  SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, path);
+  return std::wstring(path) + L"\\Trevane\\Loadpost tester";
 }
 
-void EnsureGdiplus() { static GdiplusSession session; }
+void PressKey(HWND window, WPARAM key) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof(info);
+  HWND target = GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && info.hwndFocus ? info.hwndFocus
+                                                                                                      : window;
+  const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(static_cast<UINT>(key), MAPVK_VK_TO_VSC)) << 16;
+  PostMessageW(target, WM_KEYDOWN, key, 1 | scan);
+  PostMessageW(target, WM_KEYUP, key, 1 | scan | (3LL << 30));
+}
 
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int pollMs) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    if (condition()) return true;
-    if (static_cast<int>(GetTickCount() - start) >= timeoutMs) return condition();
-    Sleep(static_cast<DWORD>(pollMs));
+std::vector<HWND> TopWindows(DWORD processId, const wchar_t* windowClass, const wchar_t* title) {
+  std::vector<HWND> found;
+  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, windowClass, title)) != nullptr;) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    if ((!processId || pid == processId) && IsWindowVisible(w)) found.push_back(w);
   }
+  return found;
 }
 
-std::wstring WindowText(HWND window) {
-  if (!window) return L"";
-  wchar_t buffer[4096] = L"";
-  DWORD_PTR result = 0;
-  SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000, &result);
-  return buffer;
+HWND WaitForWindow(DWORD processId, const wchar_t* windowClass, const wchar_t* title, int timeoutMs) {
+  std::vector<HWND> found;
+  WaitUntil([&] { return !(found = TopWindows(processId, windowClass, title)).empty(); }, timeoutMs);
+  return found.empty() ? nullptr : found[0];
 }
 
-std::wstring ClassName(HWND window) {
-  wchar_t name[256] = L"";
-  GetClassNameW(window, name, 256);
-  return name;
+std::string ReadClosedFile(const std::wstring& path) {
+  // The program holds a file open for writing until it is complete; until
+  // then an open that shares only reading fails.
+  HANDLE file = INVALID_HANDLE_VALUE;
+  WaitUntil([&] {
+    file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    return file != INVALID_HANDLE_VALUE;
+  });
+  return ReadAll(file);
 }
 
-std::string Narrow(const std::wstring& text) {
-  if (text.empty()) return "";
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), n, nullptr, nullptr);
-  out.resize(static_cast<size_t>(n - 1));
-  return out;
+std::vector<std::string> CrLfLines(const std::string& bytes, int* bare) {
+  std::vector<std::string> lines;
+  for (size_t at = 0, end = 0; at < bytes.size(); at = end + 2) {
+    end = std::min(bytes.find("\r\n", at), bytes.size());
+    lines.push_back(bytes.substr(at, end - at));
+  }
+  const auto count = [&](char c) { return static_cast<int>(std::count(bytes.begin(), bytes.end(), c)); };
+  if (bare) *bare = count('\r') + count('\n') - 2 * static_cast<int>(lines.size());
+  return lines;
 }
 
-std::string ReadFileBytes(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "";
-  std::string out;
-  char buffer[65536];
-  DWORD n = 0;
-  while (ReadFile(file, buffer, sizeof(buffer), &n, nullptr) && n > 0) out.append(buffer, n);
-  CloseHandle(file);
-  return out;
+std::string FrameHex(uint8_t command, const std::vector<uint8_t>& data) {
+  uint8_t frame[64];
+  const size_t n = BuildFrame(command, data.data(), data.size(), frame, sizeof(frame));
+  std::string hex;
+  char part[4];
+  for (size_t i = 0; i < n; ++i) {
+    std::snprintf(part, sizeof(part), i ? " %02X" : "%02X", frame[i]);
+    hex += part;
+  }
+  return hex;
 }
 
-LoadpostApp::~LoadpostApp() {
-  if (Running()) Kill();
+std::vector<std::wstring> ClaimedSerials() {
+  std::vector<std::wstring> serials;
+  HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, L"Loadpost_pluginfo");
+  const void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kRegistryBytes) : nullptr;
+  for (int i = 0; view && i < kRegistrySlots; ++i) {
+    int32_t pid = 0;
+    wchar_t serial[kRegistrySerialUnits] = L"";
+    ReadRegistrySlot(static_cast<const uint8_t*>(view), i, &pid, serial);
+    if (pid > 0) serials.push_back(serial);
+  }
+  if (view) UnmapViewOfFile(view);
+  if (mapping) CloseHandle(mapping);
+  return serials;
+}
+
+Capture CaptureWindow(HWND window) {
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  // Other tests' windows may share the display: raise the window's top-level
+  // window for the capture (the graph repaints every 10 ms).
+  HWND root = GetAncestor(window, GA_ROOT);
+  SetWindowPos(root, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  Sleep(200);
+  EnsureGdiplus();
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, rect.right - rect.left, rect.bottom - rect.top);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, rect.right - rect.left, rect.bottom - rect.top, screen, rect.left, rect.top, SRCCOPY);
+  SelectObject(memory, old);
+  Capture capture;
+  {
+    Gdiplus::Bitmap image(bitmap, nullptr);
+    capture = Pixels(image);
+  }
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  SetWindowPos(root, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  return capture;
+}
+
+Capture LoadPng(const std::wstring& path) {
+  EnsureGdiplus();
+  Gdiplus::Bitmap image(path.c_str());
+  return Pixels(image);
+}
+
+App::~App() {
+  Kill();
   if (info_.hThread) CloseHandle(info_.hThread);
-  if (process_) CloseHandle(process_);
+  if (info_.hProcess) CloseHandle(info_.hProcess);
 }
 
-bool LoadpostApp::Start(const std::wstring& scenarioFile, int timeoutMs) {
-  const std::wstring scratch = ScratchFolder();
-  controlFile_ = scratch + L"\\sim-control.txt";
-  recordFile_ = scratch + L"\\sim-frames.txt";
-  DeleteFileW(controlFile_.c_str());
+bool App::Start(const std::wstring& scenarioFile, const std::wstring& copy, int timeoutMs) {
+  const std::wstring folder = ScratchFolder() + (copy.empty() ? L"" : L"\\" + copy);
+  CreateDirectoryW(folder.c_str(), nullptr);
+  controlFile_ = folder + L"\\sim-control.txt";
+  recordFile_ = folder + L"\\sim-frames.txt";
   DeleteFileW(recordFile_.c_str());
-  HANDLE created = CreateFileW(controlFile_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               CREATE_ALWAYS, 0, nullptr);
-  if (created != INVALID_HANDLE_VALUE) CloseHandle(created);
-
-  SetEnvironmentVariableW(L"LOADPOST_SIM_SCENARIO", scenarioFile.empty() ? nullptr : scenarioFile.c_str());
+  WriteText(controlFile_, "", CREATE_ALWAYS);
+  SetEnvironmentVariableW(L"LOADPOST_SIM_SCENARIO", scenarioFile.c_str());
   SetEnvironmentVariableW(L"LOADPOST_SIM_CONTROL", controlFile_.c_str());
   SetEnvironmentVariableW(L"LOADPOST_SIM_RECORD", recordFile_.c_str());
-
-  std::wstring exe = ExeFolder() + L"\\Loadpost.exe";
+  const std::wstring exe = ExeFolder() + L"\\Loadpost.exe";
   std::wstring commandLine = L"\"" + exe + L"\"";
   STARTUPINFOW startup = {sizeof(startup)};
   if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, ExeFolder().c_str(),
                       &startup, &info_)) {
     return false;
   }
-  process_ = info_.hProcess;
-  processId_ = info_.dwProcessId;
-  return WaitUntil(
-      [this] {
-        for (HWND w : TopWindows()) {
-          if (ClassName(w) == L"LOADPOST") {
-            main_ = w;
-            return true;
-          }
-        }
-        return false;
-      },
-      timeoutMs);
+  return WaitMain(timeoutMs);
 }
 
-bool LoadpostApp::Running() const { return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
-
-std::wstring LoadpostApp::Text(int id) const { return WindowText(GetDlgItem(main_, id)); }
-std::wstring LoadpostApp::Text(HWND dialog, int id) const { return WindowText(GetDlgItem(dialog, id)); }
-
-void LoadpostApp::SetText(HWND dialog, int id, const std::wstring& text) const {
-  DWORD_PTR result = 0;
-  SendMessageTimeoutW(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG,
-                      5000, &result);
-}
-
-bool LoadpostApp::IsEnabled(HWND dialog, int id) const {
-  HWND control = GetDlgItem(dialog, id);
-  return control && IsWindowEnabled(control) && IsWindowEnabled(dialog);
-}
-
-bool LoadpostApp::Click(HWND dialog, int id) const {
-  if (!IsEnabled(dialog, id)) return false;
-  return PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0) != 0;
-}
-
-std::vector<std::wstring> LoadpostApp::ComboItems(HWND dialog, int id) const {
+std::vector<std::wstring> App::Items(HWND dialog, int id) const {
   HWND combo = GetDlgItem(dialog, id);
   std::vector<std::wstring> items;
   const int count = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
   for (int i = 0; i < count; ++i) {
-    wchar_t text[512] = L"";
-    if (SendMessageW(combo, CB_GETLBTEXTLEN, i, 0) < 511) SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+    wchar_t text[512] = L"";  // rows are far shorter
+    SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
     items.emplace_back(text);
   }
   return items;
 }
 
-int LoadpostApp::ComboSelection(HWND dialog, int id) const {
-  return static_cast<int>(SendMessageW(GetDlgItem(dialog, id), CB_GETCURSEL, 0, 0));
-}
-
-void LoadpostApp::ChooseComboRow(HWND dialog, int id, int row) const {
+void App::Choose(HWND dialog, int id, int row) const {
   HWND combo = GetDlgItem(dialog, id);
   SendMessageW(combo, CB_SETCURSEL, row, 0);
   PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELENDOK), reinterpret_cast<LPARAM>(combo));
   PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
 }
 
-int LoadpostApp::SliderPos(HWND dialog, int id) const {
-  return static_cast<int>(SendMessageW(GetDlgItem(dialog, id), TBM_GETPOS, 0, 0));
-}
-
-std::pair<int, int> LoadpostApp::SliderRange(HWND dialog, int id) const {
+std::pair<int, int> App::SliderRange(HWND dialog, int id) const {
   HWND slider = GetDlgItem(dialog, id);
   return {static_cast<int>(SendMessageW(slider, TBM_GETRANGEMIN, 0, 0)),
           static_cast<int>(SendMessageW(slider, TBM_GETRANGEMAX, 0, 0))};
 }
 
-std::vector<HWND> LoadpostApp::TopWindows() const {
-  struct Search {
-    DWORD pid;
-    std::vector<HWND> found;
-  } search{processId_, {}};
-  EnumWindows(
-      [](HWND window, LPARAM data) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(data);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(window, &pid);
-        if (pid == s->pid && IsWindowVisible(window)) s->found.push_back(window);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-HWND LoadpostApp::WaitForDialog(const std::wstring& title, int timeoutMs) const {
-  HWND found = nullptr;
-  WaitUntil(
-      [&] {
-        for (HWND w : TopWindows()) {
-          if (ClassName(w) == L"#32770" && WindowText(w) == title) {
-            found = w;
-            return true;
-          }
-        }
-        return false;
-      },
-      timeoutMs);
-  return found;
-}
-
-std::wstring LoadpostApp::MessageText(HWND box) { return WindowText(GetDlgItem(box, 0xFFFF)); }
-
-void LoadpostApp::Answer(HWND box, int buttonId) const {
-  HWND button = GetDlgItem(box, buttonId);
-  if (button) {
-    PostMessageW(button, BM_CLICK, 0, 0);
-  } else {
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED), 0);
-  }
-  WaitUntil([box] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000);
-}
-
-std::wstring LoadpostApp::TakeMessageBox(const std::wstring& caption, int timeoutMs) const {
+std::wstring App::TakeBox(const std::wstring& caption, int answer, int timeoutMs) const {
   HWND box = WaitForDialog(caption, timeoutMs);
   if (!box) return L"";
-  std::wstring text = MessageText(box);
-  Answer(box, IDOK);
+  const std::wstring text = MessageText(box);
+  Answer(box, answer);
   return text;
 }
 
-std::wstring LoadpostApp::Screenshot(const std::wstring& name, HWND window) const {
-  EnsureGdiplus();
-  if (!window) window = main_;
-  RECT rect;
-  if (!window || !GetWindowRect(window, &rect)) return L"";
-  const int w = rect.right - rect.left;
-  const int h = rect.bottom - rect.top;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, w, h, screen, rect.left, rect.top, SRCCOPY);
-  SelectObject(memory, old);
-  std::wstring path = ArtifactFolder() + L"\\" + name + L".png";
-  {
-    Gdiplus::Bitmap image(bitmap, nullptr);
-    CLSID png;
-    if (PngEncoder(&png) < 0 || image.Save(path.c_str(), &png, nullptr) != Gdiplus::Ok) path.clear();
+bool App::SaveAs(HWND owner, int button, const std::wstring& title, const std::wstring& path,
+                 std::wstring* offered) const {
+  if (!Click(owner, button)) return false;
+  HWND dialog = WaitForDialog(title);
+  if (!dialog) return false;
+  // The file name: the classic dialog's edit 0x480, or the Edit inside the
+  // explorer-style dialog's combo 0x47C (a ComboBoxEx32 holding a ComboBox).
+  HWND edit = GetDlgItem(dialog, 0x480);
+  if (!IsWindowVisible(edit) && GetDlgItem(dialog, 0x47C)) {
+    edit = FindWindowExW(FindWindowExW(GetDlgItem(dialog, 0x47C), nullptr, L"ComboBox", nullptr), nullptr, L"Edit",
+                         nullptr);
   }
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return path;
+  if (!edit) return false;
+  if (offered) *offered = WindowText(edit);
+  if (path.empty()) return Close(dialog, IDCANCEL);
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_ABORTIFHUNG, 5000, &result);
+  if (!Click(dialog, IDOK)) return false;
+  return WaitUntil(
+      [&] {
+        if (Gone(dialog)) return true;
+        for (HWND w : TopWindows(ProcessId(), L"#32770", nullptr)) {  // "replace it?"
+          if (GetWindow(w, GW_OWNER) == dialog) Answer(w, IDYES);
+        }
+        return false;
+      },
+      15000, 100);
 }
 
-void LoadpostApp::SimCommand(const std::string& line) const {
-  HANDLE file = CreateFileW(controlFile_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  std::string text = line + "\n";
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
+std::vector<std::string> App::SavedLog(const std::wstring& path, std::wstring* offered) const {
+  DeleteFileW(path.c_str());
+  std::vector<std::string> texts;
+  if (!SaveAs(main_, IDC_SAVE_LOG, L"Select a log file name", path, offered)) return texts;
+  const std::vector<std::string> lines = CrLfLines(ReadClosedFile(path));
+  for (size_t i = 4; i < lines.size(); ++i) {
+    const size_t mark = lines[i].find("- ", 26);  // "<24-character time>: <11-character label>- <text>"
+    texts.push_back(mark == std::string::npos ? lines[i] : lines[i].substr(mark + 2));
+  }
+  return texts;
 }
 
-std::string LoadpostApp::FrameRecord() const { return ReadFileBytes(recordFile_); }
+HWND App::OpenGraph(bool sweep) const {
+  if (!Click(sweep ? IDC_SWEEP_GRAPH : IDC_REALTIME_GRAPH)) return nullptr;
+  HWND graph =
+      WaitForDialog(sweep ? L"Graph - Voltage vs. Current sweep" : L"Graph - Real time voltage & ripple");
+  RECT r{};
+  GetWindowRect(graph, &r);  // wider than the test screen at its template size
+  const int width = std::min<int>(r.right - r.left, GetSystemMetrics(SM_CXSCREEN) - 40);
+  if (graph) SetWindowPos(graph, nullptr, 0, 0, width, r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  return graph;
+}
 
-int LoadpostApp::CountFrames(const std::string& direction, const std::string& hex) const {
+void App::Screenshot(const std::wstring& name, HWND window) const {
+  SavePng(CaptureWindow(window ? window : main_),
+          FolderFromEnv("LOADPOST_ARTIFACTS", ExeFolder() + L"\\..\\test-artifacts") + L"\\" + name + L".png");
+}
+
+void App::Sim(const std::string& command) const {
+  WriteText(controlFile_, command + "\n", OPEN_ALWAYS, FILE_APPEND_DATA);
+}
+
+std::string App::FrameRecord() const {
+  return ReadAll(CreateFileW(recordFile_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr));
+}
+
+int App::CountSent(const std::string& hex) const {
   std::istringstream lines(FrameRecord());
-  std::string line;
   int count = 0;
-  while (std::getline(lines, line)) {
-    if (line.find(" " + direction + " ") != std::string::npos && line.find(hex) != std::string::npos) ++count;
+  for (std::string line; std::getline(lines, line);) {
+    count += line.find(" RX ") != std::string::npos && line.find(hex) != std::string::npos;
   }
   return count;
 }
 
-int LoadpostApp::Exit(int timeoutMs) {
-  if (!Running()) {
-    DWORD code = 0;
-    GetExitCodeProcess(process_, &code);
-    return static_cast<int>(code);
-  }
-  if (!Click(1012)) PostMessageW(main_, WM_CLOSE, 0, 0);
-  if (WaitForSingleObject(process_, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
-    Kill();
-    return -1;
-  }
+int App::Exit(int timeoutMs) {
+  if (Running() && !Click(IDC_EXIT)) PostMessageW(main_, WM_CLOSE, 0, 0);
   DWORD code = 0;
-  GetExitCodeProcess(process_, &code);
-  return static_cast<int>(code);
-}
-
-void LoadpostApp::Kill() {
-  if (Running()) {
-    TerminateProcess(process_, 99);
-    WaitForSingleObject(process_, 5000);
-  }
-}
-
-Capture CaptureWindow(HWND window) {
-  Capture capture;
-  RECT rect;
-  if (!window || !GetWindowRect(window, &rect)) return capture;
-  capture.width = rect.right - rect.left;
-  capture.height = rect.bottom - rect.top;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = capture.width;
-  info.bmiHeader.biHeight = -capture.height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, capture.width, capture.height, screen, rect.left, rect.top, SRCCOPY);
-  GdiFlush();
-  capture.pixels.resize(static_cast<size_t>(capture.width) * capture.height);
-  const auto* source = static_cast<const uint32_t*>(bits);
-  for (size_t i = 0; i < capture.pixels.size(); ++i) {
-    const uint32_t p = source[i];  // 0x00RRGGBB
-    capture.pixels[i] = RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
-  }
-  SelectObject(memory, old);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return capture;
+  const bool ended = WaitForSingleObject(info_.hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0;
+  Kill();
+  return ended && GetExitCodeProcess(info_.hProcess, &code) ? static_cast<int>(code) : -1;
 }
 
 }  // namespace ui
