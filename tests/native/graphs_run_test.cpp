@@ -41,8 +41,6 @@ GraphSetupInputs RunInputs(uint32_t mode, uint32_t kind, uint16_t mv, uint16_t c
 
 std::wstring Text(const wchar_t* p) { return p ? std::wstring(p) : std::wstring(); }
 
-// --- Set-up --------------------------------------------------------------------
-
 TEST(GraphSetUp, AxisFollowsModeAndProfileKind) {
   struct Case {
     uint32_t mode, kind;
@@ -61,13 +59,12 @@ TEST(GraphSetUp, AxisFollowsModeAndProfileKind) {
   };
   for (const Case& c : cases) {
     const GraphAxis axis = ChooseGraphAxis(c.mode, c.kind, c.mv);
-    EXPECT_EQ(axis.minVolts, c.min) << c.mode << "/" << c.kind << "/" << c.mv;
-    EXPECT_EQ(axis.maxVolts, c.max) << c.mode << "/" << c.kind << "/" << c.mv;
-    EXPECT_EQ(axis.divisions, c.divisions) << c.mode << "/" << c.kind << "/" << c.mv;
+    EXPECT_EQ((std::vector<int>{axis.minVolts, axis.maxVolts, axis.divisions}), (std::vector<int>{c.min, c.max, c.divisions}))
+        << c.mode << "/" << c.kind << "/" << c.mv;
   }
 }
 
-TEST(GraphSetUp, SweepChartHasOneSlotPerStepAndClearedTables) {
+TEST(GraphSetUp, SweepChartHasOneSlotPerStepClearedTablesAndFitsTheLargest) {
   auto chart = NewChart();
   GraphSession session;
   SweepTables tables;
@@ -76,17 +73,11 @@ TEST(GraphSetUp, SweepChartHasOneSlotPerStepAndClearedTables) {
   session.tables = &tables;
 
   SetUpGraphChart(session, *chart, RunInputs(Sweep, 5, 9000, 3000, 25, 2000));
-  EXPECT_EQ(session.StepCount(), 121);
-  EXPECT_EQ(session.sweepEndMa, 3000);
-  EXPECT_EQ(session.sweepRatedMa, 2000);
-  EXPECT_EQ(session.sweepProfileMv, 9000);
-  EXPECT_EQ(chart->categoryMode, 1);
-  EXPECT_EQ(chart->xDivisions, 60);
-  EXPECT_EQ(chart->yDivisions, 8);
-  EXPECT_EQ(chart->yMin, 7.0f);
-  EXPECT_EQ(chart->yMax, 11.0f);
-  EXPECT_EQ(chart->xMax, 3000.0);
-  EXPECT_EQ(chart->categoryCount[0], 121);
+  using Ints = std::vector<int>;
+  EXPECT_EQ((Ints{session.StepCount(), session.sweepEndMa, session.sweepRatedMa, session.sweepProfileMv}),
+            (Ints{121, 3000, 2000, 9000}));
+  EXPECT_EQ((Ints{chart->categoryMode, chart->xDivisions, chart->yDivisions, chart->categoryCount[0]}), (Ints{1, 60, 8, 121}));
+  EXPECT_EQ((std::vector<double>{chart->yMin, chart->yMax, chart->xMax}), (std::vector<double>{7, 11, 3000}));
   EXPECT_EQ(Text(chart->categoryLabel[0]), L"0");
   EXPECT_EQ(Text(chart->categoryLabel[1]), L"25");
   EXPECT_EQ(Text(chart->categoryLabel[120]), L"3000");
@@ -98,20 +89,6 @@ TEST(GraphSetUp, SweepChartHasOneSlotPerStepAndClearedTables) {
   EXPECT_EQ(tables.volts[122], 1.0f);
   EXPECT_EQ(chart->categoryValue[0][120], kSweepNoValue);
 
-  // 5 mA steps: 601 slots, 600 halved to 37 labelled divisions.
-  SetUpGraphChart(session, *chart, RunInputs(Sweep, 2, 5000, 3000, 5));
-  EXPECT_EQ(session.StepCount(), 601);
-  EXPECT_EQ(chart->xDivisions, 37);
-  EXPECT_EQ(chart->yMin, 0.0f);
-  EXPECT_EQ(chart->yMax, 6.0f);
-  EXPECT_EQ(chart->yDivisions, 12);
-}
-
-TEST(GraphSetUp, LargestCeilingsFitTheTables) {
-  auto chart = NewChart();
-  GraphSession session;
-  SweepTables tables;
-  session.tables = &tables;
   // The largest sweep the settings allow: 5100 mA in 5 mA steps.
   SetUpGraphChart(session, *chart, RunInputs(Sweep, 5, 5000, 5100, 5));
   EXPECT_EQ(session.StepCount(), 1021);
@@ -139,8 +116,6 @@ TEST(GraphSetUp, LoadSweepIntoChartLabelsWithTheStepCurrent) {
   LoadSweepIntoChart(*chart, values, 4, -1, 500);
   EXPECT_EQ(chart->categoryCount[0], 0);
 }
-
-// --- Status line, clock, real-time series and band -------------------------------
 
 TEST(GraphStatus, TextsOfBothModes) {
   wchar_t text[kGraphStatusChars];
@@ -175,10 +150,9 @@ TEST(RealtimeSeries, FullSeriesKeepsTheLastHundredMilliseconds) {
   // And the series takes samples again.
   EXPECT_EQ(AddRealtimeSample(*chart, t + 1.0f, 5.0f), 0);
   EXPECT_EQ(chart->pointCount[0], 102);
-}
 
-TEST(RealtimeSeries, StandingClockStillMakesRoom) {
-  auto chart = NewChart();
+  // A standing clock still makes room.
+  chart = NewChart();
   for (int i = 0; i < kMaxPoints; ++i) chart->AddPoint(0, 7.0, 5.0);
   EXPECT_EQ(AddRealtimeSample(*chart, 7.0f, 4.0f), 0);
   EXPECT_EQ(chart->pointCount[0], kMaxPoints / 2 + 1);
@@ -201,15 +175,12 @@ TEST(RealtimeBand, ClampedToTheAxisOrEmpty) {
   EXPECT_EQ(band.low, 3.0f);
   EXPECT_EQ(band.high, 7.0f);
   // No window (legacy), or one entirely off the axis: no band at all.
-  band = RealtimeBand(std::nullopt, axis);
-  EXPECT_FALSE(band.low < band.high);
-  band = RealtimeBand(VoltageWindow{8.0f, 9.0f}, axis);
-  EXPECT_FALSE(band.low < band.high);
-  band = RealtimeBand(VoltageWindow{1.0f, 2.0f}, axis);
-  EXPECT_FALSE(band.low < band.high);
+  for (std::optional<VoltageWindow> w : {std::optional<VoltageWindow>{}, std::optional(VoltageWindow{8.0f, 9.0f}),
+                                         std::optional(VoltageWindow{1.0f, 2.0f})}) {
+    band = RealtimeBand(w, axis);
+    EXPECT_FALSE(band.low < band.high);
+  }
 }
-
-// --- Runs against the simulated tester -------------------------------------------
 
 // A graph run over the monitor core and the simulated tester, in simulated
 // time. `at` is called with each log line the run writes, to inject a fault at

@@ -231,10 +231,6 @@ TEST(MonitorFaults, DamagedRepliesAreDroppedNeverRead) {
   EXPECT_EQ(live.testerConnected, 1);
 }
 
-}  // namespace
-
-namespace {
-
 // A weak 5 V charger sags under 2 A: each stretch of low voltage is logged
 // once, however many passes it lasts, and a recovery starts a new episode.
 TEST(MonitorReadings, UnderVoltageIsLoggedOncePerEpisode) {

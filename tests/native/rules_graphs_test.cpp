@@ -1,14 +1,8 @@
 // Voltage window, sweep arithmetic, verdicts, regions and CSV rows.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "graphs/sweep_csv.h"
 #include "graphs/sweep_plan.h"
@@ -29,8 +23,6 @@ VoltageWindowInputs Inputs(uint32_t kind, uint8_t sub, uint16_t mv, uint16_t loa
   in.maxLoadCurrentMa = maxLoadMa;
   return in;
 }
-
-// --- Voltage window ---------------------------------------------------------
 
 // The window each kind of source must stay in, from its profile, the load,
 // the measured current, the upstream estimate and the ceiling.
@@ -90,9 +82,7 @@ TEST(VoltageWindow, WithoutAWindowTheCallersValuesStay) {
   ResetSharedState();
 }
 
-// --- Sweep arithmetic ---------------------------------------------------------
-
-TEST(SweepPlan, StepCountsAndDivisions) {
+TEST(SweepPlan, StepCountsDivisionsAndTheLargestSweep) {
   EXPECT_EQ(SweepStepCount(3000, 25), 121);
   EXPECT_EQ(SweepStepCount(3010, 25), 121);
   EXPECT_EQ(SweepStepCount(5100, 5), 1021);
@@ -103,12 +93,6 @@ TEST(SweepPlan, StepCountsAndDivisions) {
   EXPECT_EQ(SweepXDivisions(3000, 0), 0);
   EXPECT_EQ(SweepStepIndex(1000, 25), 40);
   EXPECT_EQ(SweepStepIndex(1010, 25), 40);
-}
-
-TEST(SweepPlan, TablesHoldTheLargestSweepAndItsExtraEntries) {
-  // 1021 steps, four entries past the last one on a detach, one past n cleared.
-  EXPECT_GE(kSweepMaxSteps, 1021);
-  EXPECT_GE(kSweepTableSize, 1021 + 4 + 1);
   // A tester's stored ceiling above the program's 5100 mA is cut to what fits.
   EXPECT_EQ(SweepStepCount(65535, 5), kSweepMaxSteps);
   const uint16_t end = BoundSweepEndMa(65535, 5);
@@ -150,36 +134,29 @@ TEST(SweepPlan, RecordedStepsRunFlatToTheStepUnderWay) {
   EXPECT_EQ(t.plot[120], kSweepNoValue);
 }
 
-// --- Verdicts -------------------------------------------------------------------
-
 TEST(SweepVerdicts, LinesAndCategories) {
   // 5 V PD, 1000 mA, ceiling 3000: window 4.50..5.25 V.
-  auto window = ComputeVoltageWindow(Inputs(5, 0, 5000, 1000, 1000, false, 3000));
-  ASSERT_TRUE(window);
-  EXPECT_NEAR(window->low, 4.50, 1e-5);
-
-  SweepStepLine ok = JudgeSweepStep(4.70f, 1000, window);
-  EXPECT_EQ(ok.verdict, SweepVerdict::InWindow);
-  EXPECT_EQ(ok.category, 4);
-  EXPECT_STREQ(ok.text, L"V=4.70V, I=1000mA, P=4.70W");
-
-  SweepStepLine under = JudgeSweepStep(4.40f, 1000, window);
-  EXPECT_EQ(under.verdict, SweepVerdict::Under);
-  EXPECT_EQ(under.category, 3);
-  EXPECT_STREQ(under.text, L"Under Voltage, V=4.400V, I=1000mA, P=4.40W");
-
-  SweepStepLine over = JudgeSweepStep(5.30f, 1000, window);
-  EXPECT_EQ(over.verdict, SweepVerdict::Over);
-  EXPECT_EQ(over.category, 3);
-  EXPECT_STREQ(over.text, L"Over Voltage,V=5.300V, I=1000mA, P=5.30W");
-
-  SweepStepLine none = JudgeSweepStep(0.5f, 2000, std::nullopt);
-  EXPECT_EQ(none.verdict, SweepVerdict::NoWindow);
-  EXPECT_EQ(none.category, 4);
-  EXPECT_STREQ(none.text, L"V=0.50V, I=2000mA, P=1.00W");
+  const auto window = ComputeVoltageWindow(Inputs(5, 0, 5000, 1000, 1000, false, 3000));
+  const struct {
+    float volts;
+    uint16_t ma;
+    bool windowed;
+    SweepVerdict verdict;
+    int category;
+    const wchar_t* text;
+  } cases[] = {
+      {4.70f, 1000, true, SweepVerdict::InWindow, 4, L"V=4.70V, I=1000mA, P=4.70W"},
+      {4.40f, 1000, true, SweepVerdict::Under, 3, L"Under Voltage, V=4.400V, I=1000mA, P=4.40W"},
+      {5.30f, 1000, true, SweepVerdict::Over, 3, L"Over Voltage,V=5.300V, I=1000mA, P=5.30W"},
+      {0.5f, 2000, false, SweepVerdict::NoWindow, 4, L"V=0.50V, I=2000mA, P=1.00W"},
+  };
+  for (const auto& c : cases) {
+    const SweepStepLine line = JudgeSweepStep(c.volts, c.ma, c.windowed ? window : std::nullopt);
+    EXPECT_EQ(line.verdict, c.verdict) << c.volts;
+    EXPECT_EQ(line.category, c.category) << c.volts;
+    EXPECT_STREQ(line.text, c.text);
+  }
 }
-
-// --- Regions --------------------------------------------------------------------
 
 SweepRegionInputs Region(uint32_t kind, uint8_t sub, uint16_t endMa, uint16_t ratedMa, uint16_t mv, int ymin,
                          int ymax, bool estimate = false) {
@@ -284,8 +261,6 @@ TEST(SweepRegions, NoneForKindsWithoutWindowAndNothingPastAShortSweep) {
   ExpectWithinSweep(shortDcp, 0);
 }
 
-// --- CSV --------------------------------------------------------------------------
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> out;
   size_t start = 0;
@@ -332,29 +307,6 @@ TEST(SweepCsv, StopsAtTheFirstUnmeasuredStepOrTheLoweredCeiling) {
   EXPECT_EQ(Lines(BuildSweepCsv(t.volts, kSweepTableSize, 25, 60)).size(), 4u);  // steps 0, 25, 50
   EXPECT_EQ(Lines(BuildSweepCsv(t.volts, 2, 25, 3000)).size(), 3u);              // never past the table
   EXPECT_EQ(Lines(BuildSweepCsv(t.volts, kSweepTableSize, 0, 3000)).size(), 1u);
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-
-TEST(SweepCsv, WriterReportsWhatWentWrong) {
-  static SweepTables t;
-  ClearSweepEntries(t, 0, kSweepTableSize - 1);
-  t.volts[0] = 5.0f;
-  char dir[] = "/tmp/rules_csv_XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string path = std::string(dir) + "/sweep.csv";
-  const std::string text = BuildSweepCsv(t.volts, kSweepTableSize, 25, 3000);
-  EXPECT_EQ(WriteFileBytes(Wide(path).c_str(), text), FileWriteResult::Ok);
-  EXPECT_EQ(ReadFile(path), "Voltage (V), Current (mA), Power (W)\r\n5.00,0,0.00\r\n");
-  EXPECT_EQ(WriteFileBytes(Wide(std::string(dir) + "/missing/sweep.csv").c_str(), text), FileWriteResult::OpenFailed);
-  EXPECT_EQ(WriteFileBytes(L"/dev/full", text), FileWriteResult::WriteFailed);
-  std::remove(path.c_str());
-  rmdir(dir);
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ TEST(CalibrationIntegers, OptionalMinusThenDigits) {
   EXPECT_FALSE(ParseCalibrationInteger(nullptr, &v));
 }
 
-TEST(CalibrationValidation, VbusBounds) {
+TEST(CalibrationValidation, VbusBoundsTextsAndPointOneOnly) {
   EXPECT_EQ(ValidateCalibrationPoints(Vbus(), L"3800", L"21000", false).check, CalibrationCheck::Ok);
   CalibrationValidation low = ValidateCalibrationPoints(Vbus(), L"3799", L"21000", false);
   EXPECT_EQ(low.check, CalibrationCheck::Point1TooLow);
@@ -47,9 +47,8 @@ TEST(CalibrationValidation, VbusBounds) {
   EXPECT_EQ(ValidateCalibrationPoints(Vbus(), L"4000", L"14000", false).check, CalibrationCheck::Ok);
   // A huge point 1 cannot wrap the separation check.
   EXPECT_EQ(ValidateCalibrationPoints(Vbus(), L"99999999999", L"20000", false).check, CalibrationCheck::TooClose);
-}
 
-TEST(CalibrationValidation, TextChecksAndPointOneOnly) {
+  // The texts, and "Read point 1" checking point 1 only.
   CalibrationValidation dash = ValidateCalibrationPoints(Vbus(), L"-", L"20000", false);
   EXPECT_EQ(dash.check, CalibrationCheck::Point1TooLow);
   EXPECT_EQ(dash.limit, 3800);
@@ -142,8 +141,6 @@ TEST(CalibrationLine, MeasuredPointsMustMakeALine) {
   EXPECT_EQ(m2, 20050);
   EXPECT_EQ(MeasuredCheckMessage(MeasuredCheck::Ok), nullptr);
 }
-
-// --- Profiles ----------------------------------------------------------------------
 
 PdoEntry Entry(int position, int kind, int sub, uint16_t minMv, uint16_t maxMv, uint16_t ma) {
   PdoEntry e;

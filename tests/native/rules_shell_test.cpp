@@ -20,8 +20,6 @@
 
 namespace {
 
-// --- Log file -------------------------------------------------------------------
-
 bool UtcTime(int64_t seconds, std::tm* out) {
   const std::time_t t = static_cast<std::time_t>(seconds);
   return gmtime_r(&t, out) != nullptr;
@@ -66,30 +64,23 @@ class LogFileTest : public ::testing::Test {
 Logger* LogFileTest::log = nullptr;
 
 TEST_F(LogFileTest, HeaderAndRecordLines) {
+  const std::string header = "TREVANE Loadpost tester Log file\r\n===========================================\r\n";
+  ASSERT_EQ(SaveLogFile(*log, Wide(path).c_str(), UtcTime), FileWriteResult::Ok);
+  EXPECT_EQ(ReadFile(path), header + "Number of records logged: 0\r\n\r\n");
+
   log->AddRecord(L"Loadpost started", LogInformation);
   clockNow = 1799539145;  // Sat Jan 09 23:59:05 2027
   log->AddRecord(L"Under  voltage   detected", LogError);
   log->AddRecord(L"odd category", 42);
   log->AddRecord(L"caf\u00e9 5\u20ac \U0001F600 end", LogDiagnostics);
-
   ASSERT_EQ(SaveLogFile(*log, Wide(path).c_str(), UtcTime), FileWriteResult::Ok);
-  EXPECT_EQ(ReadFile(path),
-            "TREVANE Loadpost tester Log file\r\n"
-            "===========================================\r\n"
-            "Number of records logged: 4\r\n"
-            "\r\n"
-            "Sat Dec 05 06:07:37 2026: Information- Loadpost started\r\n"
-            "Sat Jan 09 23:59:05 2027: ERROR      - Under voltage detected\r\n"
-            "Sat Jan 09 23:59:05 2027: ERROR      - odd category\r\n"
-            "Sat Jan 09 23:59:05 2027: Diagnostics- caf\xe9 5? ? end\r\n");
-}
-
-TEST_F(LogFileTest, EmptyLogHasTheHeaderOnly) {
-  ASSERT_EQ(SaveLogFile(*log, Wide(path).c_str(), UtcTime), FileWriteResult::Ok);
-  EXPECT_EQ(ReadFile(path),
-            "TREVANE Loadpost tester Log file\r\n"
-            "===========================================\r\n"
-            "Number of records logged: 0\r\n\r\n");
+  EXPECT_EQ(ReadFile(path), header +
+                                "Number of records logged: 4\r\n"
+                                "\r\n"
+                                "Sat Dec 05 06:07:37 2026: Information- Loadpost started\r\n"
+                                "Sat Jan 09 23:59:05 2027: ERROR      - Under voltage detected\r\n"
+                                "Sat Jan 09 23:59:05 2027: ERROR      - odd category\r\n"
+                                "Sat Jan 09 23:59:05 2027: Diagnostics- caf\xe9 5? ? end\r\n");
 }
 
 TEST_F(LogFileTest, FullLogWritesEveryRecord) {
@@ -104,15 +95,21 @@ TEST_F(LogFileTest, FullLogWritesEveryRecord) {
   EXPECT_EQ(text.compare(text.size() - tail.size(), tail.size(), tail), 0);
 }
 
+// The log and the exports (written whole by WriteFileBytes) report what went wrong.
 TEST_F(LogFileTest, FailuresAreReported) {
   log->AddRecord(L"x", LogInformation);
-  EXPECT_EQ(SaveLogFile(*log, Wide(std::string(dir) + "/missing/log.txt").c_str(), UtcTime),
-            FileWriteResult::OpenFailed);
+  const std::wstring missing = Wide(std::string(dir) + "/missing/out.txt");
+  EXPECT_EQ(SaveLogFile(*log, missing.c_str(), UtcTime), FileWriteResult::OpenFailed);
   EXPECT_EQ(SaveLogFile(*log, L"", UtcTime), FileWriteResult::OpenFailed);
   EXPECT_EQ(SaveLogFile(*log, L"/dev/full", UtcTime), FileWriteResult::WriteFailed);
+  const std::string csv = "Voltage (V), Current (mA), Power (W)\r\n5.00,0,0.00\r\n";
+  EXPECT_EQ(WriteFileBytes(Wide(path).c_str(), csv), FileWriteResult::Ok);
+  EXPECT_EQ(ReadFile(path), csv);
+  EXPECT_EQ(WriteFileBytes(missing.c_str(), csv), FileWriteResult::OpenFailed);
+  EXPECT_EQ(WriteFileBytes(L"/dev/full", csv), FileWriteResult::WriteFailed);
 }
 
-TEST(LogTimestamp, LocalTimeLayout) {
+TEST(LogTimestamp, LocalTimeLayoutAndRecordLines) {
   char out[64];
   FormatLogTimestamp(kSatDec5, out, sizeof out, UtcTime);
   EXPECT_STREQ(out, "Sat Dec 05 06:07:37 2026");
@@ -130,9 +127,8 @@ TEST(LogTimestamp, LocalTimeLayout) {
   EXPECT_STREQ(out, "Sat Dec 05 08:07:37 2026");
   if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
   tzset();
-}
 
-TEST(LogRecordLine, CategoryLabelsAndOneByteText) {
+  // Record lines: category labels, and text cut to one byte per character.
   EXPECT_EQ(FormatLogRecordLine(kSatDec5, LogPass, L"ok", UtcTime), "Sat Dec 05 06:07:37 2026: PASS       - ok");
   EXPECT_EQ(FormatLogRecordLine(kSatDec5, -1, L"x", UtcTime), "Sat Dec 05 06:07:37 2026: ERROR      - x");
   std::string s;
@@ -157,8 +153,6 @@ TEST(SavePaths, AppendOnlyWhenItFits) {
   EXPECT_FALSE(CopyPathText(title, kSaveFileTitleChars, longName.c_str()));
   EXPECT_STREQ(title, L"\\LoadpostLog.txt");
 }
-
-// --- Registry -----------------------------------------------------------------------
 
 using Registry = std::array<uint8_t, kRegistryBytes>;
 
@@ -267,7 +261,7 @@ TEST(Registry, ASlotIsLiveOnlyWhileTheProcessThatWroteItRuns) {
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0003", 600).result, ClaimResult::InUse);
 }
 
-TEST(Registry, LongOrEmptySerialsAreRefusedCleanly) {
+TEST(Registry, SerialsThatDoNotFitAreRefusedAndNeverReadPast) {
   Registry r{};
   const Registry before = r;
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0123456789AB", 100).result, ClaimResult::SerialTooLong);  // 16
@@ -280,56 +274,42 @@ TEST(Registry, LongOrEmptySerialsAreRefusedCleanly) {
   EXPECT_EQ(r[31], 0);
   EXPECT_EQ(r[32], 0xFE);  // then the start time, little-endian
   EXPECT_EQ(r[39], 0xFF);
+
+  // A slot without a terminator is never read past.
+  Registry u{};
+  for (int i = 0; i < kRegistrySerialUnits; ++i) u[2 * i] = 'A';
+  u[40] = 7;
+  EXPECT_EQ(ClaimTesterSlot(u.data(), L"AAAAAAAAAAAAAAA", 100).result, ClaimResult::NotInUse);
+  EXPECT_EQ(SerialOf(u, 0).size(), static_cast<size_t>(kRegistrySerialUnits - 1));
 }
 
-TEST(Registry, SlotWithoutTerminatorIsNeverReadPast) {
-  Registry r{};
-  for (int i = 0; i < kRegistrySerialUnits; ++i) r[2 * i] = 'A';
-  r[40] = 7;
-  EXPECT_EQ(ClaimTesterSlot(r.data(), L"AAAAAAAAAAAAAAA", 100).result, ClaimResult::NotInUse);
-  EXPECT_EQ(SerialOf(r, 0).size(), static_cast<size_t>(kRegistrySerialUnits - 1));
-}
-
-// --- Device paths -------------------------------------------------------------------
-
-TEST(DevicePath, SerialOfTheBridge) {
+TEST(DevicePath, SerialOfTheBridgeOnlyWhenItFits) {
+  const std::wstring prefix = L"\\\\?\\USB#VID_0403&PID_6015#";
+  const struct {
+    std::wstring path;
+    DevicePathResult result;
+    std::wstring serial;  // "-": not checked
+  } cases[] = {
+      {prefix + L"VXPD1234#{a5dcbf10-6530-11d2-901f-00c04fb951ed}", DevicePathResult::Serial, L"VXPD1234"},
+      {L"\\\\?\\usb#vid_0403&pid_6015#VXPD77#{guid}", DevicePathResult::Serial, L"VXPD77"},
+      {L"\\\\?\\USB#VID_046D&PID_C52B#5&1234#{guid}", DevicePathResult::OtherDevice, L"-"},
+      {prefix + L"VXPD1234", DevicePathResult::NoSerial, L""},
+      {prefix + L"#{guid}", DevicePathResult::NoSerial, L"-"},
+      {prefix + std::wstring(63, L'S') + L"#{guid}", DevicePathResult::Serial, std::wstring(63, L'S')},
+      {prefix + std::wstring(64, L'S') + L"#{guid}", DevicePathResult::SerialTooLong, L"-"},
+  };
   wchar_t serial[kDevicePathSerialChars + 1];
-  EXPECT_EQ(ParseTesterDevicePath(L"\\\\?\\USB#VID_0403&PID_6015#VXPD1234#{a5dcbf10-6530-11d2-901f-00c04fb951ed}",
-                                  serial, kDevicePathSerialChars + 1),
-            DevicePathResult::Serial);
-  EXPECT_STREQ(serial, L"VXPD1234");
-  EXPECT_EQ(ParseTesterDevicePath(L"\\\\?\\usb#vid_0403&pid_6015#VXPD77#{guid}", serial, kDevicePathSerialChars + 1),
-            DevicePathResult::Serial);
-  EXPECT_STREQ(serial, L"VXPD77");
-}
-
-TEST(DevicePath, OtherDevicesAndBrokenPaths) {
-  wchar_t serial[kDevicePathSerialChars + 1];
-  EXPECT_EQ(ParseTesterDevicePath(L"\\\\?\\USB#VID_046D&PID_C52B#5&1234#{guid}", serial, kDevicePathSerialChars + 1),
-            DevicePathResult::OtherDevice);
-  EXPECT_EQ(ParseTesterDevicePath(L"\\\\?\\USB#VID_0403&PID_6015#VXPD1234", serial, kDevicePathSerialChars + 1),
-            DevicePathResult::NoSerial);
-  EXPECT_STREQ(serial, L"");
-  EXPECT_EQ(ParseTesterDevicePath(L"\\\\?\\USB#VID_0403&PID_6015##{guid}", serial, kDevicePathSerialChars + 1),
-            DevicePathResult::NoSerial);
+  for (const auto& c : cases) {
+    EXPECT_EQ(ParseTesterDevicePath(c.path.c_str(), serial, kDevicePathSerialChars + 1), c.result) << c.path.size();
+    if (c.serial != L"-") { EXPECT_EQ(std::wstring(serial), c.serial); }
+  }
+  wchar_t small[8];
+  EXPECT_EQ(ParseTesterDevicePath((prefix + L"VXPD12345#x").c_str(), small, 8), DevicePathResult::SerialTooLong);
   // A path shorter than the prefix is never read past its end.
   auto shortPath = std::make_unique<wchar_t[]>(8);
   std::wcscpy(shortPath.get(), L"\\\\?\\USB");
   EXPECT_EQ(ParseTesterDevicePath(shortPath.get(), serial, kDevicePathSerialChars + 1), DevicePathResult::OtherDevice);
   EXPECT_EQ(ParseTesterDevicePath(nullptr, serial, kDevicePathSerialChars + 1), DevicePathResult::OtherDevice);
-}
-
-TEST(DevicePath, SerialLengthLimit) {
-  wchar_t serial[kDevicePathSerialChars + 1];
-  const std::wstring prefix = L"\\\\?\\USB#VID_0403&PID_6015#";
-  const std::wstring longest = prefix + std::wstring(63, L'S') + L"#{guid}";
-  EXPECT_EQ(ParseTesterDevicePath(longest.c_str(), serial, kDevicePathSerialChars + 1), DevicePathResult::Serial);
-  EXPECT_EQ(std::wstring(serial), std::wstring(63, L'S'));
-  const std::wstring tooLong = prefix + std::wstring(64, L'S') + L"#{guid}";
-  EXPECT_EQ(ParseTesterDevicePath(tooLong.c_str(), serial, kDevicePathSerialChars + 1),
-            DevicePathResult::SerialTooLong);
-  wchar_t small[8];
-  EXPECT_EQ(ParseTesterDevicePath((prefix + L"VXPD12345#x").c_str(), small, 8), DevicePathResult::SerialTooLong);
 }
 
 }  // namespace
