@@ -95,7 +95,7 @@ TEST(ConfigChecks, BoundsValuesAndMessages) {
   }
 }
 
-TEST(ConfigLists, SelectionsOutsideTheLists) {
+TEST(ConfigLists, SelectionsOutsideTheListsAndTheDangerWord) {
   EXPECT_EQ(ForceLimitCeilingMa(8), 5000);
   EXPECT_FALSE(IsForceLimitIndex(-1));  // a combo without selection
   EXPECT_TRUE(IsForceLimitIndex(8));
@@ -103,9 +103,7 @@ TEST(ConfigLists, SelectionsOutsideTheLists) {
   EXPECT_EQ(StandardPortLimitFromSelection(-1), 900);
   EXPECT_EQ(LogIntervalSelection(5), -1);  // a value not in the list selects nothing
   EXPECT_EQ(LogIntervalFromSelection(-1, 30), 30);
-}
-
-TEST(DangerConfirmation, OnlyTheThreeExactWords) {
+  // The danger confirmation takes only the three exact words.
   EXPECT_TRUE(IsConfirmationWord(L"confirm"));
   EXPECT_TRUE(IsConfirmationWord(L"Confirm"));
   EXPECT_TRUE(IsConfirmationWord(L"CONFIRM"));

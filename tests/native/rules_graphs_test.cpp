@@ -26,7 +26,7 @@ VoltageWindowInputs Inputs(uint32_t kind, uint8_t sub, uint16_t mv, uint16_t loa
 
 // The window each kind of source must stay in, from its profile, the load,
 // the measured current, the upstream estimate and the ceiling.
-TEST(VoltageWindow, EachKindOfSource) {
+TEST(VoltageWindow, EachKindOfSourceAndTheLiveValues) {
   constexpr float kNone = -1.0f;  // no window
   const struct {
     VoltageWindowInputs in;
@@ -58,9 +58,7 @@ TEST(VoltageWindow, EachKindOfSource) {
     EXPECT_NEAR(w->low, c.low, 1e-4);
     EXPECT_NEAR(w->high, c.high, 1e-5);
   }
-}
 
-TEST(VoltageWindow, WithoutAWindowTheCallersValuesStay) {
   ResetSharedState();
   live.profileKind = 0;
   live.profileVoltageMv = 5000;
@@ -105,7 +103,7 @@ struct GuardedTables {
   float guard[16];
 };
 
-TEST(SweepPlan, TableWritersStayInBounds) {
+TEST(SweepPlan, TableWritersStayInBoundsAndRunFlatToTheStepUnderWay) {
   static GuardedTables g;
   for (float& f : g.guard) f = 123.0f;
   ClearSweepEntries(g.tables, -5, kSweepTableSize + 50);
@@ -116,9 +114,7 @@ TEST(SweepPlan, TableWritersStayInBounds) {
   RecordSweepStep(g.tables, -1, kSweepTableSize + 10, 5.0f, 0);
   for (float f : g.guard) EXPECT_EQ(f, 123.0f);
   EXPECT_EQ(g.tables.plot[kSweepTableSize - 1], 5.0f);
-}
 
-TEST(SweepPlan, RecordedStepsRunFlatToTheStepUnderWay) {
   static SweepTables t;
   ClearSweepEntries(t, 0, 121);
   RecordSweepStep(t, 10, 121, 8.2f, 7);
@@ -276,7 +272,7 @@ std::vector<std::string> Lines(const std::string& text) {
   return out;
 }
 
-TEST(SweepCsv, DefaultSweepRows) {
+TEST(SweepCsv, RowsStopAtTheFirstUnmeasuredStepOrTheLoweredCeiling) {
   static SweepTables t;
   ClearSweepEntries(t, 0, kSweepTableSize - 1);
   for (int i = 0; i < 121; ++i) t.volts[i] = 5.1f;
@@ -288,16 +284,13 @@ TEST(SweepCsv, DefaultSweepRows) {
   EXPECT_EQ(lines[2], "5.10,25,0.13");
   EXPECT_EQ(lines[121], "5.10,3000,15.30");
   EXPECT_EQ(csv.find('\n'), csv.find("\r\n") + 1);  // every line ends CR LF
-}
 
-TEST(SweepCsv, StopsAtTheFirstUnmeasuredStepOrTheLoweredCeiling) {
-  static SweepTables t;
   ClearSweepEntries(t, 0, kSweepTableSize - 1);
   t.volts[0] = 9.02f;
   t.volts[1] = 8.964f;
   t.volts[2] = 0.0f;  // detached during this step
   t.volts[4] = 9.0f;  // never reached: the gap ends the file
-  auto lines = Lines(BuildSweepCsv(t.volts, kSweepTableSize, 25, 3000));
+  lines = Lines(BuildSweepCsv(t.volts, kSweepTableSize, 25, 3000));
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[1], "9.02,0,0.00");
   EXPECT_EQ(lines[2], "8.96,25,0.22");

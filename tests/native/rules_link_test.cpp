@@ -33,7 +33,7 @@ TEST(CalibrationIntegers, OptionalMinusThenDigits) {
   EXPECT_FALSE(ParseCalibrationInteger(nullptr, &v));
 }
 
-TEST(CalibrationValidation, VbusBoundsTextsAndPointOneOnly) {
+TEST(CalibrationValidation, BoundsOfBothChannelsTextsAndPointOneOnly) {
   EXPECT_EQ(ValidateCalibrationPoints(Vbus(), L"3800", L"21000", false).check, CalibrationCheck::Ok);
   CalibrationValidation low = ValidateCalibrationPoints(Vbus(), L"3799", L"21000", false);
   EXPECT_EQ(low.check, CalibrationCheck::Point1TooLow);
@@ -59,9 +59,7 @@ TEST(CalibrationValidation, VbusBoundsTextsAndPointOneOnly) {
   // Read point 1 checks point 1 only.
   EXPECT_EQ(ValidateCalibrationPoints(Vbus(), L"4000", L"junk", true).check, CalibrationCheck::Ok);
   EXPECT_EQ(Message(ValidateCalibrationPoints(Vbus(), L"4000", L"20000", false)), L"");
-}
-
-TEST(CalibrationValidation, CurrentBounds) {
+  // The current channel.
   EXPECT_EQ(CalibrationPoint1Minimum(Current()), 475);
   EXPECT_EQ(CalibrationPoint2Maximum(Current()), 3150);
   EXPECT_EQ(ValidateCalibrationPoints(Current(), L"475", L"3150", false).check, CalibrationCheck::Ok);
@@ -89,7 +87,7 @@ TEST(CalibrationReading, AveragingAndDeviation) {
   EXPECT_TRUE(ReadingDeviates(5, 0));
 }
 
-TEST(CalibrationLine, GainAndOffsetOfBothChannels) {
+TEST(CalibrationLine, GainAndOffsetOfBothChannelsFromPointsThatMakeALine) {
   // VBUS: the supply applied 4000/20000 mV, the tester read 3990/20050.
   CalibrationPoints vbus = MakeCalibrationPoints(0, 4000, 20000, 3990, 20050);
   EXPECT_EQ(vbus.refPoint1, 4000);
@@ -122,9 +120,7 @@ TEST(CalibrationLine, GainAndOffsetOfBothChannels) {
   gain = 5;
   EXPECT_FALSE(CalibrationLine(flat, &gain, &offset));
   EXPECT_EQ(gain, 5);
-}
-
-TEST(CalibrationLine, MeasuredPointsMustMakeALine) {
+  // The measured points must make a line a 16-bit record can hold.
   int32_t m1 = 0, m2 = 0;
   EXPECT_EQ(CheckMeasuredPoints(L"", L"20000", &m1, &m2), MeasuredCheck::Point1Missing);
   EXPECT_STREQ(MeasuredCheckMessage(MeasuredCheck::Point1Missing), L"Please carry out the measurement for point 1");
