@@ -135,7 +135,7 @@ TEST(GraphStatus, TextsOfBothModes) {
   EXPECT_LT(std::wcslen(shortText), 8u);
 }
 
-TEST(RealtimeSeries, FullSeriesKeepsTheLastHundredMilliseconds) {
+TEST(RealtimeSeries, FullSeriesKeepsTheLastHundredMillisecondsAndTheBandFitsTheAxis) {
   auto chart = NewChart();
   for (int i = 0; i < kMaxPoints; ++i) ASSERT_EQ(AddRealtimeSample(*chart, static_cast<float>(i), 5.0f), 0);
   ASSERT_EQ(chart->pointCount[0], kMaxPoints);
@@ -157,9 +157,7 @@ TEST(RealtimeSeries, FullSeriesKeepsTheLastHundredMilliseconds) {
   EXPECT_EQ(AddRealtimeSample(*chart, 7.0f, 4.0f), 0);
   EXPECT_EQ(chart->pointCount[0], kMaxPoints / 2 + 1);
   EXPECT_EQ(chart->points[0][kMaxPoints / 2].y, 4.0);
-}
-
-TEST(RealtimeBand, ClampedToTheAxisOrEmpty) {
+  // The band is clamped to the axis, or empty.
   const GraphAxis axis = ChooseGraphAxis(RealTime, 5, 5000);
   // PD 5 V, 1000 mA of a 3000 mA ceiling, no upstream estimate: 4.50..5.25 V.
   VoltageWindowInputs in;

@@ -195,13 +195,10 @@ TEST(SweepRegions, DcpSweptBeyondItsRatingHasTwoGreyBands) {
   EXPECT_NEAR(r.shapes[1].volts[4], 4.333, 1e-6);
   auto greys = Greys(r);
   ASSERT_EQ(greys.size(), 2u);
-  EXPECT_EQ(greys[0].currentsMa[0], 500);
-  EXPECT_EQ(greys[0].currentsMa[1], 1500);
-  EXPECT_EQ(greys[0].volts[0], 0.0f);
-  EXPECT_EQ(greys[0].volts[1], 2.0f);
-  EXPECT_EQ(greys[1].currentsMa[0], 1500);
-  EXPECT_EQ(greys[1].currentsMa[1], 2000);
-  EXPECT_EQ(greys[1].volts[1], 5.25f);
+  EXPECT_EQ((std::vector<float>{float(greys[0].currentsMa[0]), float(greys[0].currentsMa[1]), greys[0].volts[0],
+                                greys[0].volts[1], float(greys[1].currentsMa[0]), float(greys[1].currentsMa[1]),
+                                greys[1].volts[1]}),
+            (std::vector<float>{500, 1500, 0.0f, 2.0f, 1500, 2000, 5.25f}));
 
   // Within the rating a single band below 2.0 V; with the upstream estimate q = 4.75.
   SweepRegions within = BuildSweepRegions(Region(2, 2, 1500, 1500, 5000, 0, 6, true));
@@ -209,7 +206,7 @@ TEST(SweepRegions, DcpSweptBeyondItsRatingHasTwoGreyBands) {
   EXPECT_EQ(within.shapes[1].volts[4], 4.75f);
 }
 
-TEST(SweepRegions, FiveVoltPortShapes) {
+TEST(SweepRegions, FiveVoltPortsAndRegulatedSuppliesOnlyAndNothingPastTheSweep) {
   SweepRegions r = BuildSweepRegions(Region(2, 0, 3000, 2400, 5000, 0, 6));
   ASSERT_EQ(r.count, 4);
   EXPECT_EQ(r.shapes[0].kind, ShadeKind::Rect);
@@ -222,9 +219,7 @@ TEST(SweepRegions, FiveVoltPortShapes) {
   EXPECT_EQ(greys[0].currentsMa[0], 2400);
 
   EXPECT_TRUE(Greys(BuildSweepRegions(Region(1, 0, 2400, 2400, 5000, 0, 6))).empty());
-}
 
-TEST(SweepRegions, RegulatedSuppliesAndTheirGreenEdge) {
   // PD 9 V within its rating: no inverted grey band, green with 4 points.
   SweepRegions pd = BuildSweepRegions(Region(5, 0, 3000, 3000, 9000, 7, 11));
   EXPECT_TRUE(Greys(pd).empty());
@@ -247,9 +242,7 @@ TEST(SweepRegions, RegulatedSuppliesAndTheirGreenEdge) {
   // Its under-voltage triangle ends where the bound meets the axis.
   EXPECT_EQ(qc.shapes[2].count, 3);
   ExpectWithinSweep(BuildSweepRegions(Region(3, 0, 2500, 2000, 12000, 10, 14)), 2500);
-}
-
-TEST(SweepRegions, NoneForKindsWithoutWindowAndNothingPastAShortSweep) {
+  // None for kinds without a window, and nothing past a short sweep.
   EXPECT_EQ(BuildSweepRegions(Region(0, 0, 3000, 3000, 5000, 0, 6)).count, 0);
   EXPECT_EQ(BuildSweepRegions(Region(2, 3, 3000, 3000, 5000, 0, 6)).count, 0);
   SweepRegions shortDcp = BuildSweepRegions(Region(2, 2, 0, 1500, 5000, 0, 6));

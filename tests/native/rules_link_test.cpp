@@ -158,7 +158,7 @@ std::wstring DetailText(const PdoEntry& e, int hw) {
   return t;
 }
 
-TEST(ProfileTexts, FixedAndProgrammableEntries) {
+TEST(ProfileTexts, EntriesVersionsAndTheVoltageSentWithARow) {
   const PdoEntry fixed = Entry(2, 5, 0, 9000, 9000, 3000);
   EXPECT_EQ(ListText(fixed, 10), L"PD-FIX 9.00V");
   EXPECT_EQ(DetailText(fixed, 20), L"PD-FIX Voltage:9.00V Max Current:3000mA");
@@ -185,9 +185,7 @@ TEST(ProfileTexts, FixedAndProgrammableEntries) {
   wchar_t small[8];
   FormatProfileDetailText(fixed, 20, small, 8);
   EXPECT_EQ(std::wstring(small).size(), 7u);
-}
-
-TEST(TesterVersions, AcceptanceTable) {
+  // Which tester versions the program accepts.
   EXPECT_STREQ(TesterVersionMessage(10, 26), L"Please update the device firmware");
   EXPECT_EQ(TesterVersionMessage(10, 27), nullptr);
   EXPECT_STREQ(TesterVersionMessage(20, 29), L"Please update the device firmware");
@@ -195,9 +193,7 @@ TEST(TesterVersions, AcceptanceTable) {
   EXPECT_STREQ(TesterVersionMessage(21, 99), L"Please update the test application");
   EXPECT_EQ(TesterVersionMessage(15, 0), nullptr);
   EXPECT_EQ(TesterVersionMessage(9, 0), nullptr);
-}
 
-TEST(ProfileRequest, VoltageSentWithARow) {
   PdoList list;
   list.count = 3;
   list.entries[0] = Entry(1, 5, 0, 5000, 5000, 3000);

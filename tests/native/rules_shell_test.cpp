@@ -12,6 +12,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "shell/device_path.h"
 #include "shell/log_file.h"
@@ -109,7 +110,7 @@ TEST_F(LogFileTest, FailuresAreReported) {
   EXPECT_EQ(WriteFileBytes(L"/dev/full", csv), FileWriteResult::WriteFailed);
 }
 
-TEST(LogTimestamp, LocalTimeLayoutAndRecordLines) {
+TEST(LogTimestamp, LocalTimeLayoutRecordLinesAndSavePaths) {
   char out[64];
   FormatLogTimestamp(kSatDec5, out, sizeof out, UtcTime);
   EXPECT_STREQ(out, "Sat Dec 05 06:07:37 2026");
@@ -138,9 +139,7 @@ TEST(LogTimestamp, LocalTimeLayoutAndRecordLines) {
   s.clear();
   AppendOneByteText(s, L"\u0085\u00a0\u00ff\u0100\t");
   EXPECT_EQ(s, "?\xa0\xff? ");
-}
-
-TEST(SavePaths, AppendOnlyWhenItFits) {
+  // Save paths: text is appended only when it fits.
   wchar_t buf[14] = L"C:\\Docs";
   EXPECT_TRUE(AppendPathText(buf, 14, L"\\a.txt"));  // 13 characters + terminator
   EXPECT_STREQ(buf, L"C:\\Docs\\a.txt");
@@ -173,12 +172,7 @@ TEST(Registry, ClaimMoveAndRelease) {
   EXPECT_EQ(a.result, ClaimResult::NotInUse);
   EXPECT_EQ(a.slot, 0);
   // Layout: UTF-16 little-endian serial, process ID little-endian at offset 40.
-  EXPECT_EQ(r[0], 'V');
-  EXPECT_EQ(r[1], 0);
-  EXPECT_EQ(r[14], '1');
-  EXPECT_EQ(r[16], 0);
-  EXPECT_EQ(r[40], 100);
-  EXPECT_EQ(r[41], 0);
+  EXPECT_EQ((std::vector<uint8_t>{r[0], r[1], r[14], r[16], r[40], r[41]}), (std::vector<uint8_t>{'V', 0, '1', 0, 100, 0}));
 
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0009", 200).slot, 1);
   // Copy 100 switches to another tester: its one slot moves, the first is free again.
@@ -270,10 +264,8 @@ TEST(Registry, SerialsThatDoNotFitAreRefusedAndNeverReadPast) {
   ClaimOutcome fits = ClaimTesterSlot(r.data(), L"VXPD0123456789A", 100, -2);  // 15
   EXPECT_EQ(fits.slot, 0);
   EXPECT_EQ(SerialOf(r, 0), L"VXPD0123456789A");
-  EXPECT_EQ(r[30], 0);  // terminator in the last unit
-  EXPECT_EQ(r[31], 0);
-  EXPECT_EQ(r[32], 0xFE);  // then the start time, little-endian
-  EXPECT_EQ(r[39], 0xFF);
+  // The terminator in the last unit, then the start time, little-endian.
+  EXPECT_EQ((std::vector<uint8_t>{r[30], r[31], r[32], r[39]}), (std::vector<uint8_t>{0, 0, 0xFE, 0xFF}));
 
   // A slot without a terminator is never read past.
   Registry u{};

@@ -81,12 +81,19 @@ TEST(SimReplies, VersionReplyCarriesHardwareAndFirmware) {
   EXPECT_FALSE(kt40.Ask(0xE4, {0x00}).ok);  // a KT-40 has no calibration commands
 }
 
-TEST(SimReplies, PortStatusOfAttachedAndDetachedPort) {
+TEST(SimReplies, PortStatusAndMeasurementsFollowTheSourceAndTheLoad) {
   Bench b(Kt60());
   Bytes s = b.Body(0x0A);
   ASSERT_EQ(s.size(), 13u);
   EXPECT_EQ(s[0], 0x0A);
   EXPECT_EQ(Status(s), (Ints{1, 0, 5, 0, 5000, 3000}));  // attached, first entry, PD fixed
+  Bytes m = b.Body(0x0C);
+  ASSERT_EQ(m.size(), 11u);
+  EXPECT_EQ(m[2], 25);                        // ambient temperature at rest
+  EXPECT_EQ(Meas(m), (Ints{5000, 0, 0, 0}));  // no load, no drop
+  EXPECT_EQ(b.Body(0x10, {0xB8, 0x0B}), Bytes{0x10});  // 3000 mA
+  // 30 mOhm in the charger + 80 mOhm of cable at 3 A.
+  EXPECT_EQ(Meas(b.Body(0x0C)), (Ints{5000 - 330, 3000, 3000, 0}));
 
   b.tester.Detach(b.now);
   b.Wait(10 * kMs);
@@ -94,6 +101,9 @@ TEST(SimReplies, PortStatusOfAttachedAndDetachedPort) {
   ASSERT_EQ(s.size(), 13u);
   EXPECT_EQ(s[1], 0);
   EXPECT_EQ(U16(s, 5), 0);
+  m = b.Body(0x0C);
+  EXPECT_EQ(U16(m, 3), 0);
+  EXPECT_EQ(U16(m, 7), 0);
 }
 
 TEST(SimReplies, NonPdPortsListOneEntryOfTheirKind) {
@@ -111,22 +121,6 @@ TEST(SimReplies, NonPdPortsListOneEntryOfTheirKind) {
     EXPECT_EQ((U16(c, 3) >> 4) & 0x0F, k.kind) << k.charger;
     EXPECT_EQ(Status(b.Body(0x0A)), (Ints{1, 0, k.kind, k.sub, 5000, k.ratedMa})) << k.charger;
   }
-}
-
-TEST(SimReplies, MeasurementsFollowTheLoadSetPoint) {
-  Bench b(Kt60());
-  Bytes m = b.Body(0x0C);
-  ASSERT_EQ(m.size(), 11u);
-  EXPECT_EQ(m[2], 25);                           // ambient temperature at rest
-  EXPECT_EQ(Meas(m), (Ints{5000, 0, 0, 0}));  // no load, no drop
-  EXPECT_EQ(b.Body(0x10, {0xB8, 0x0B}), Bytes{0x10});  // 3000 mA
-  // 30 mOhm in the charger + 80 mOhm of cable at 3 A.
-  EXPECT_EQ(Meas(b.Body(0x0C)), (Ints{5000 - 330, 3000, 3000, 0}));
-
-  b.tester.Detach(b.now);
-  m = b.Body(0x0C);
-  EXPECT_EQ(U16(m, 3), 0);
-  EXPECT_EQ(U16(m, 7), 0);
 }
 
 TEST(SimSettings, LimitModeDecidesWhatTheLoadMayDraw) {
@@ -376,7 +370,7 @@ TEST(SimFaults, DropCountsDownPerCommandOrKeepsGoingForAny) {
   EXPECT_TRUE(b.Ask(0x01).ok);
 }
 
-TEST(SimFaults, LateReplyArrivesAfterTheHostGaveUp) {
+TEST(SimFaults, LateAndSpoiltReplies) {
   sim::DeviceSetup d = Kt60();
   d.faults.push_back({sim::FaultKind::Late, 0x0C, 1, -1, {}});
   Bench b(d);
@@ -390,9 +384,7 @@ TEST(SimFaults, LateReplyArrivesAfterTheHostGaveUp) {
   ASSERT_TRUE(late.ok);
   EXPECT_EQ(late.body[0], 0x0C);  // ...and the late one comes afterwards
   EXPECT_GE(late.doneAt - start, 600 * kMs);
-}
 
-TEST(SimFaults, SpoiltReplies) {
   struct Case {
     sim::FaultKind kind;
     int param;
