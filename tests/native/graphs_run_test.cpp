@@ -41,7 +41,7 @@ GraphSetupInputs RunInputs(uint32_t mode, uint32_t kind, uint16_t mv, uint16_t c
 
 std::wstring Text(const wchar_t* p) { return p ? std::wstring(p) : std::wstring(); }
 
-TEST(GraphSetUp, AxisFollowsModeAndProfileKind) {
+TEST(GraphSetUp, AxisFollowsModeAndProfileKindAndTheSweepChartHasOneSlotPerStep) {
   struct Case {
     uint32_t mode, kind;
     uint16_t mv;
@@ -62,9 +62,7 @@ TEST(GraphSetUp, AxisFollowsModeAndProfileKind) {
     EXPECT_EQ((std::vector<int>{axis.minVolts, axis.maxVolts, axis.divisions}), (std::vector<int>{c.min, c.max, c.divisions}))
         << c.mode << "/" << c.kind << "/" << c.mv;
   }
-}
-
-TEST(GraphSetUp, SweepChartHasOneSlotPerStepClearedTablesAndFitsTheLargest) {
+  // The sweep chart has one slot per step, cleared tables, and room for the largest sweep.
   auto chart = NewChart();
   GraphSession session;
   SweepTables tables;

@@ -15,8 +15,7 @@ using rig::kPd65;
 
 constexpr const char* kPps = "tester VXPD0001 kt60\n  charger pps 3.3-21V 3A\nend\n";
 
-// A failed request is sent again; one that keeps failing is reported once,
-// never dropped silently.
+// One that keeps failing is reported once, never dropped silently.
 TEST(MonitorRequests, AFailedSendIsRetriedThenReported) {
   struct Case {
     const char* scenario;
@@ -102,8 +101,6 @@ TEST(MonitorRequests, LoadsWaitForTheTestersSettings) {
   EXPECT_EQ(m.model.AppliedLoadMa(), 3000);
 }
 
-// A settings round that failed leaves that field at the program's default,
-// and a refused tester leaves the configuration alone.
 TEST(MonitorConnect, UnreadSettingsKeepTheDefaultsAndRefusedTestersChangeNothing) {
   struct Case {
     const char* fault;
@@ -221,7 +218,7 @@ TEST(MonitorFaults, DamagedRepliesAreDroppedNeverRead) {
     m.Fault(fault);
     for (int k = 0; k < 3; ++k) {
       const std::optional<Reading> r = m.core.Measure();
-      if (r) EXPECT_NEAR(r->vbusMv, 5000, 50);
+      if (r) { EXPECT_NEAR(r->vbusMv, 5000, 50); }
     }
   }
   rig::Monitor m(kPd65);

@@ -50,7 +50,6 @@ TEST(EditNumbers, EveryDigitCountsAndTheRangeIsCheckedBeforeNarrowing) {
   EXPECT_EQ(TypedLoadMa(L"70000"), std::nullopt);  // not 4464
 }
 
-// Each bound, with the value the edit is set back to and the message shown.
 TEST(ConfigChecks, BoundsValuesAndMessages) {
   const struct {
     ConfigCheckResult r;

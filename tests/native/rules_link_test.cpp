@@ -20,7 +20,7 @@ std::wstring Message(const CalibrationValidation& v) {
   return text;
 }
 
-TEST(CalibrationIntegers, OptionalMinusThenDigits) {
+TEST(CalibrationValidation, IntegersBoundsOfBothChannelsAndTexts) {
   int32_t v = 99;
   EXPECT_TRUE(ParseCalibrationInteger(L"-", &v));
   EXPECT_EQ(v, 0);
@@ -31,9 +31,7 @@ TEST(CalibrationIntegers, OptionalMinusThenDigits) {
   for (const wchar_t* bad : {L"", L"12a", L"+5", L" 5", L"5 ", L"--1", L"1-"})
     EXPECT_FALSE(ParseCalibrationInteger(bad, &v)) << std::wstring(bad).size();
   EXPECT_FALSE(ParseCalibrationInteger(nullptr, &v));
-}
-
-TEST(CalibrationValidation, BoundsOfBothChannelsTextsAndPointOneOnly) {
+  // Validation: the bounds of both channels, the texts, and "Read point 1" checking point 1 only.
   EXPECT_EQ(ValidateCalibrationPoints(Vbus(), L"3800", L"21000", false).check, CalibrationCheck::Ok);
   CalibrationValidation low = ValidateCalibrationPoints(Vbus(), L"3799", L"21000", false);
   EXPECT_EQ(low.check, CalibrationCheck::Point1TooLow);
@@ -68,7 +66,7 @@ TEST(CalibrationValidation, BoundsOfBothChannelsTextsAndPointOneOnly) {
   EXPECT_EQ(ValidateCalibrationPoints(Current(), L"1200", L"3000", false).limit, 2000);
 }
 
-TEST(CalibrationReading, AveragingAndDeviation) {
+TEST(CalibrationReading, AveragingDeviationAndTheLineThroughTwoPoints) {
   // VBUS: each addition is single precision and truncated to an integer.
   EXPECT_EQ(AddVbusSample(0, 4.9999f), 4999);
   EXPECT_EQ(AddVbusSample(4999, 4.9999f), 9998);
@@ -85,9 +83,7 @@ TEST(CalibrationReading, AveragingAndDeviation) {
   EXPECT_FALSE(ReadingDeviates(24000, 20000));  // 20 %
   EXPECT_TRUE(ReadingDeviates(24200, 20000));   // 21 %
   EXPECT_TRUE(ReadingDeviates(5, 0));
-}
 
-TEST(CalibrationLine, GainAndOffsetOfBothChannelsFromPointsThatMakeALine) {
   // VBUS: the supply applied 4000/20000 mV, the tester read 3990/20050.
   CalibrationPoints vbus = MakeCalibrationPoints(0, 4000, 20000, 3990, 20050);
   EXPECT_EQ(vbus.refPoint1, 4000);

@@ -36,8 +36,6 @@ TEST(TesterList, OneRowPerSerialAfterEachPlugEvent) {
   EXPECT_EQ(FindEntry({L"VXPD0001"}, L"No Serial"), -1);
 }
 
-// Only serials starting with the tester prefix are testers; a list text is
-// cut at its first blank.
 TEST(TesterList, WhichSerialsAreTestersAndWhereTheListTextEnds) {
   for (const wchar_t* tester : {L"VXPD0001", L"VXPD"}) EXPECT_TRUE(IsTesterSerial(tester));
   for (const wchar_t* other : {L"vxpd0001", L"FT4XYZ12", L"VXP", L"", static_cast<const wchar_t*>(nullptr)})

@@ -332,27 +332,25 @@ TEST(SimBridge, RefusedAndOutOfRangeSettingsChangeNothingAndOpeningStartsAfresh)
   EXPECT_FALSE(t.Bridge().EventCharEnabled());
 }
 
-TEST(SimWire, WrongLineSettingsGetNoAnswer) {
+TEST(SimWire, WrongLineSettingsOrBadFramesGetNoAnswerAndTheReceiverResynchronises) {
   Bench b(Kt60());
   b.tester.SetHostLine(9600, 8, 0, 0);
   EXPECT_FALSE(b.Ask(0x01).ok);
   b.tester.SetHostLine(115200, 8, 0, 0);
   b.now += 100 * kMs;  // the receiver gives up the garbage after a pause
   EXPECT_TRUE(b.Ask(0x01).ok);
-}
 
-TEST(SimWire, ReceiverRejectsBadFramesAndResynchronises) {
-  Bench b(Kt60());
   // Checksum wrong, ETX wrong, LEN too large: no answers, then a good frame works.
-  b.tester.HostWrite(Bytes{0x02, 0x01, 0x01, 0x00, 0x03}, b.now);
-  b.tester.HostWrite(Bytes{0x02, 0x01, 0x01, 0x01, 0x04}, b.now);
-  b.tester.HostWrite(Bytes{0x02, 0x90, 0x01}, b.now);
-  b.tester.HostWrite(Bytes{0x55, 0xAA}, b.now);
-  auto r = sim::RunExchange(b.tester, sim::BuildFrame(0x01), b.now);
+  Bench w(Kt60());
+  w.tester.HostWrite(Bytes{0x02, 0x01, 0x01, 0x00, 0x03}, w.now);
+  w.tester.HostWrite(Bytes{0x02, 0x01, 0x01, 0x01, 0x04}, w.now);
+  w.tester.HostWrite(Bytes{0x02, 0x90, 0x01}, w.now);
+  w.tester.HostWrite(Bytes{0x55, 0xAA}, w.now);
+  auto r = sim::RunExchange(w.tester, sim::BuildFrame(0x01), w.now);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.body, (Bytes{0x01, 20, 30}));
-  EXPECT_EQ(b.record.FramesOf(sim::RecordKind::Rejected).size(), 4u);
-  EXPECT_EQ(b.record.FramesOf(sim::RecordKind::Received), std::vector<std::string>{"02 01 01 01 03"});
+  EXPECT_EQ(w.record.FramesOf(sim::RecordKind::Rejected).size(), 4u);
+  EXPECT_EQ(w.record.FramesOf(sim::RecordKind::Received), std::vector<std::string>{"02 01 01 01 03"});
 }
 
 TEST(SimFaults, DropCountsDownPerCommandOrKeepsGoingForAny) {

@@ -145,7 +145,7 @@ at 500 attach
   EXPECT_EQ(t.Source()->ActiveMv(), 9000);
 }
 
-TEST(SimScenario, ErrorsNameTheLineAndTheProblem) {
+TEST(SimScenario, ErrorsNameTheLineAndControlCommandsParse) {
   EXPECT_EQ(ErrorOf("tester VXPD1\n  chargr pd65\nend\n").rfind("bad.sim:2: unknown tester line 'chargr'", 0), 0u);
   EXPECT_EQ(ErrorOf("\ntester VXPD1 kt60\n  charger pd65\n"), "bad.sim:2: tester 'VXPD1' is not closed with 'end'");
   EXPECT_EQ(ErrorOf("tester A\nend\ntester A\nend\n"), "bad.sim:3: serial 'A' is already used on line 1");
@@ -173,11 +173,8 @@ TEST(SimScenario, ErrorsNameTheLineAndTheProblem) {
   std::string error;
   EXPECT_FALSE(sim::LoadScenarioFile((kScenarioDir / "missing.sim").string(), &s, &error));
   EXPECT_NE(error.find("missing.sim: cannot be read"), std::string::npos);
-}
-
-TEST(SimControl, CommandsParseWithTargetsAndInlineChargers) {
+  // Control commands, with targets and inline chargers.
   sim::ControlCommand c;
-  std::string error;
   ASSERT_TRUE(sim::ParseControlCommand("@VXPD0002 charger fixed 5V 3A; pps 3.3-11V 3A; resistance 40", {}, &c, &error));
   EXPECT_EQ(c.kind, sim::ControlCommand::Kind::Charger);
   EXPECT_EQ(c.target, "VXPD0002");
