@@ -84,7 +84,6 @@ TEST_F(ChartLayoutTest, PlotRectangleAndTitles) {
   EXPECT_EQ((Ints{chart->yAxisLine.from.x, chart->yAxisLine.from.y, chart->yAxisLine.to.y, chart->xAxisLine.from.y,
                   chart->xAxisLine.to.x}),
             (Ints{28, 5, 338, 338, 405}));
-
   // Titles take room above and below.
   chart->SetTitle(L"Voltage vs. Current");
   chart->SetYAxisTitle(L"Voltage");
@@ -106,16 +105,14 @@ TEST_F(ChartLayoutTest, YLabelsAndDivisionsFollowTheRange) {
   ChartLayout layout = Lay();
   EXPECT_EQ(chart->yDivisions, 12);
   EXPECT_STREQ(layout.yLabelFormat, L"%0.1f");
-  EXPECT_EQ(YLabel(layout, 0), L"0.0");
-  EXPECT_EQ(YLabel(layout, 1), L"0.5");
-  EXPECT_EQ(YLabel(layout, 12), L"6.0");
+  EXPECT_EQ((std::vector<std::wstring>{YLabel(layout, 0), YLabel(layout, 1), YLabel(layout, 12)}),
+            (std::vector<std::wstring>{L"0.0", L"0.5", L"6.0"}));
 
   chart->SetYRange(4.5f, 5.0f);
   layout = Lay();
   EXPECT_STREQ(layout.yLabelFormat, L"%0.2f");
   EXPECT_EQ(YLabel(layout, 12), L"5.00");
   EXPECT_EQ(layout.plotLeft, 5 + 24 + 5);  // "5.00"
-
   // Wide ranges get ten, five, two or one divisions.
   chart->SetYRange(0.0f, 25.0f);
   layout = Lay();
@@ -181,11 +178,8 @@ TEST_F(ChartLayoutTest, XyTraceMapsSkipsAndStops) {
   const int midX = layout.plotLeft + static_cast<int>(0.5 * layout.plotW);
   const std::vector<Step> lines = sink.Lines();
   ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[0].x, layout.plotLeft);
-  EXPECT_EQ(lines[0].y, layout.plotBottom);
-  EXPECT_EQ(lines[1].y, layout.plotTop);
-  EXPECT_EQ(lines[2].x, midX);
-  EXPECT_EQ(lines[3].x, layout.right);
+  EXPECT_EQ((Ints{lines[0].x, lines[0].y, lines[1].y, lines[2].x, lines[3].x}),
+            (Ints{layout.plotLeft, layout.plotBottom, layout.plotTop, midX, layout.right}));
   EXPECT_LT(lines[3].y, layout.plotTop);
   std::vector<int> dots;
   for (const Step& s : sink.steps)
@@ -224,7 +218,6 @@ TEST_F(ChartLayoutTest, MissingValuesBreakTheLineAndItReachesTheLatestStep) {
   // the line starts afresh at slot 5 instead of rising from -99999 V.
   EXPECT_EQ(lineSlots, (std::vector<int>{1, 6, 7}));
   for (const Step& s : sink.Lines()) EXPECT_EQ(s.y, MapCategoryY(layout, 5.0f));
-
   // The sweep writes each new sample into the next slot too: steps 0..3
   // measured, slot 4 holds a copy of step 3, the rest is unmeasured. The line
   // reaches the latest step.
@@ -287,7 +280,6 @@ TEST_F(ChartLayoutTest, OverlaysMapCurrentsOntoSlots) {
   EXPECT_EQ(vertices[5].y, MapCategoryY(layout, 4.75f));
   EXPECT_EQ(vertices[3].x, CategorySlotX(layout, 20));
   EXPECT_EQ(ShadePolygonGeometry(m, currents, volts, 0, vertices), 0);
-
   // A zero step is taken as 1 mA rather than dividing by it.
   EXPECT_EQ(OverlayX(OverlayFromChart(*chart, 0), 3), CategorySlotX(layout, 3));
 }

@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "chart/line_chart.h"
 
@@ -21,15 +22,11 @@ TEST(ChartModel, PointsAndCountsCheckSeriesIndexAndRoom) {
   EXPECT_EQ(chart->points[0][kMaxPoints - 1].x, kMaxPoints - 1.0);
   EXPECT_EQ(chart->pointCount[1], 0);
   // Samples never move the axes.
-  EXPECT_EQ(chart->xMin, 0.0);
-  EXPECT_EQ(chart->xMax, 1.0);
-  EXPECT_EQ(chart->yMin, 0.0f);
-  EXPECT_EQ(chart->yMax, 1.0f);
+  EXPECT_EQ((std::vector<double>{chart->xMin, chart->xMax, chart->yMin, chart->yMax}), (std::vector<double>{0, 1, 0, 1}));
   // Samples beyond a lowered count stay stored.
   chart->SetPointCount(0, 3);
   chart->SetPointCount(0, 10);
   EXPECT_EQ(chart->points[0][9].y, 4.5);
-
   // SetPoint checks the index before the series, and leaves the count alone.
   EXPECT_EQ(chart->SetPoint(5, kMaxPoints, 1.0, 1.0), 1);
   EXPECT_EQ(chart->SetPoint(0, -1, 1.0, 1.0), 1);
@@ -37,7 +34,6 @@ TEST(ChartModel, PointsAndCountsCheckSeriesIndexAndRoom) {
   EXPECT_EQ(chart->SetPoint(1, kMaxPoints - 1, 3.0, 4.0), 0);
   EXPECT_EQ(chart->points[1][kMaxPoints - 1].y, 4.0);
   EXPECT_EQ(chart->pointCount[1], 0);
-
   // Counts are clamped, and a negative count holds nothing.
   EXPECT_EQ(chart->SetPointCount(2, 10), 2);
   EXPECT_EQ(chart->SetPointCount(0, 200000), 1);
@@ -75,7 +71,6 @@ TEST(ChartModel, CategoriesRangesAndBandsRefuseBadArguments) {
   EXPECT_EQ(chart->xMax, 1.0);
   EXPECT_EQ(chart->SetXRange(-100.0, 0.0), 0);
   EXPECT_EQ(chart->xMin, -100.0);
-
   // A band checks its series, then its order.
   EXPECT_EQ(chart->SetSeriesBand(2, 1.0f, 0.0f), 1);
   EXPECT_EQ(chart->SetSeriesBand(0, 5.0f, 4.0f), 2);

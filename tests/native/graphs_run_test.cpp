@@ -28,15 +28,8 @@ std::unique_ptr<LineChart> NewChart() { return std::make_unique<LineChart>(); }
 
 GraphSetupInputs RunInputs(uint32_t mode, uint32_t kind, uint16_t mv, uint16_t ceilingMa, uint16_t stepMa,
                        uint16_t ratedMa = 3000, uint16_t timeStepMs = 500) {
-  GraphSetupInputs in;
-  in.graphMode = mode;
-  in.profileKind = kind;
-  in.profileVoltageMv = mv;
-  in.maxLoadCurrentMa = ceilingMa;
-  in.currentStepMa = stepMa;
-  in.ratedCurrentMa = ratedMa;
-  in.timeStepMs = timeStepMs;
-  return in;
+  return {.graphMode = mode, .profileKind = kind, .maxLoadCurrentMa = ceilingMa, .ratedCurrentMa = ratedMa,
+          .profileVoltageMv = mv, .currentStepMa = stepMa, .timeStepMs = timeStepMs};
 }
 
 std::wstring Text(const wchar_t* p) { return p ? std::wstring(p) : std::wstring(); }
@@ -86,7 +79,6 @@ TEST(GraphSetUp, AxisFollowsModeAndProfileKindAndTheSweepChartHasOneSlotPerStep)
   }
   EXPECT_EQ(tables.volts[122], 1.0f);
   EXPECT_EQ(chart->categoryValue[0][120], kSweepNoValue);
-
   // The largest sweep the settings allow: 5100 mA in 5 mA steps.
   SetUpGraphChart(session, *chart, RunInputs(Sweep, 5, 5000, 5100, 5));
   EXPECT_EQ(session.StepCount(), 1021);
@@ -103,12 +95,9 @@ TEST(GraphSetUp, LoadSweepIntoChartLabelsWithTheStepCurrent) {
   const float values[4] = {5.0f, 4.9f, kSweepNoValue, kSweepNoValue};
   chart->showDots[1] = 1;
   LoadSweepIntoChart(*chart, values, 4, 1, 500);
-  EXPECT_EQ(chart->categoryCount[1], 4);
-  EXPECT_EQ(chart->categoryValue[1][1], 4.9f);
-  EXPECT_EQ(chart->categoryValue[1][3], kSweepNoValue);
+  EXPECT_EQ((std::vector<int>{chart->categoryCount[1], chart->showDots[1], chart->lineWidth[1]}), (std::vector<int>{4, 0, 2}));
+  EXPECT_EQ((std::vector<float>{chart->categoryValue[1][1], chart->categoryValue[1][3]}), (std::vector<float>{4.9f, kSweepNoValue}));
   EXPECT_EQ(Text(chart->categoryLabel[3]), L"1500");
-  EXPECT_EQ(chart->showDots[1], 0);
-  EXPECT_EQ(chart->lineWidth[1], 2);
   // A bad series changes nothing.
   LoadSweepIntoChart(*chart, values, 4, 2, 500);
   LoadSweepIntoChart(*chart, values, 4, -1, 500);
@@ -116,17 +105,16 @@ TEST(GraphSetUp, LoadSweepIntoChartLabelsWithTheStepCurrent) {
 }
 
 TEST(GraphStatus, TextsOfBothModes) {
-  wchar_t text[kGraphStatusChars];
-  FormatGraphStatus(text, kGraphStatusChars, Sweep, 4.5f, 5.126f);
-  EXPECT_EQ(std::wstring(text), L"Minimum:4.50V   Maximum:5.13V");
-  FormatGraphStatus(text, kGraphStatusChars, RealTime, 5.0f, 5.0f);
-  EXPECT_EQ(std::wstring(text), L"Minimum:5.00V   Maximum:5.00V   Ripple:0.00V");
-  FormatGraphStatus(text, kGraphStatusChars, RealTime, 4.96f, 5.04f);
-  EXPECT_EQ(std::wstring(text), L"Minimum:4.96V   Maximum:5.04V   Ripple:0.08V");
-  FormatGraphStatus(text, kGraphStatusChars, Sweep, 4.5f, 5.126f, RunEnd::Detached);
-  EXPECT_EQ(std::wstring(text), L"Minimum:4.50V   Maximum:5.13V   Incomplete: source detached");
-  FormatGraphStatus(text, kGraphStatusChars, RealTime, kMinVoltsStart, kMaxVoltsStart, RunEnd::LinkLost);
-  EXPECT_EQ(std::wstring(text), L"Incomplete: tester lost");
+  const auto status = [](uint32_t mode, float low, float high, RunEnd end = RunEnd::Running) {
+    wchar_t text[kGraphStatusChars];
+    FormatGraphStatus(text, kGraphStatusChars, mode, low, high, end);
+    return std::wstring(text);
+  };
+  EXPECT_EQ(status(Sweep, 4.5f, 5.126f), L"Minimum:4.50V   Maximum:5.13V");
+  EXPECT_EQ(status(RealTime, 5.0f, 5.0f), L"Minimum:5.00V   Maximum:5.00V   Ripple:0.00V");
+  EXPECT_EQ(status(RealTime, 4.96f, 5.04f), L"Minimum:4.96V   Maximum:5.04V   Ripple:0.08V");
+  EXPECT_EQ(status(Sweep, 4.5f, 5.126f, RunEnd::Detached), L"Minimum:4.50V   Maximum:5.13V   Incomplete: source detached");
+  EXPECT_EQ(status(RealTime, kMinVoltsStart, kMaxVoltsStart, RunEnd::LinkLost), L"Incomplete: tester lost");
   // A short buffer is cut, never overrun.
   wchar_t shortText[8];
   FormatGraphStatus(shortText, 8, RealTime, 5.0f, 5.0f);
@@ -148,7 +136,6 @@ TEST(RealtimeSeries, FullSeriesKeepsTheLastHundredMillisecondsAndTheBandFitsTheA
   // And the series takes samples again.
   EXPECT_EQ(AddRealtimeSample(*chart, t + 1.0f, 5.0f), 0);
   EXPECT_EQ(chart->pointCount[0], 102);
-
   // A standing clock still makes room.
   chart = NewChart();
   for (int i = 0; i < kMaxPoints; ++i) chart->AddPoint(0, 7.0, 5.0);
@@ -158,11 +145,7 @@ TEST(RealtimeSeries, FullSeriesKeepsTheLastHundredMillisecondsAndTheBandFitsTheA
   // The band is clamped to the axis, or empty.
   const GraphAxis axis = ChooseGraphAxis(RealTime, 5, 5000);
   // PD 5 V, 1000 mA of a 3000 mA ceiling, no upstream estimate: 4.50..5.25 V.
-  VoltageWindowInputs in;
-  in.profileKind = 5;
-  in.profileVoltageMv = 5000;
-  in.loadSetpointMa = 1000;
-  in.maxLoadCurrentMa = 3000;
+  const VoltageWindowInputs in{.profileKind = 5, .profileVoltageMv = 5000, .loadSetpointMa = 1000, .maxLoadCurrentMa = 3000};
   BandRange band = RealtimeBand(ComputeVoltageWindow(in), axis);
   EXPECT_NEAR(band.low, 4.50f, 1e-5);
   EXPECT_NEAR(band.high, 5.25f, 1e-5);

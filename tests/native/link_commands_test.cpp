@@ -77,14 +77,8 @@ TEST(Commands, PortStatusDecodingAndRefusedReplies) {
   uint16_t mv = 0, ma = 0;
   ASSERT_EQ(commands::GetPortStatus(t.Channel(), &attach, &index, &kind, &sub, &mv, &ma, &extra), 1);
   EXPECT_EQ(t.frames.at(0), (Bytes{0x02, 0x01, 0x0A, 0x0A, 0x03}));
-  EXPECT_EQ(attach, 1u);
-  EXPECT_EQ(index, 2);
-  EXPECT_EQ(kind, 5u);
-  EXPECT_EQ(sub, 3);
-  EXPECT_EQ(mv, 0x2134);
-  EXPECT_EQ(ma, 3000);
-  EXPECT_EQ(extra, 0x12345678u);
-
+  EXPECT_EQ((std::vector<uint32_t>{attach, index, kind, sub, mv, ma, extra}),
+            (std::vector<uint32_t>{1, 2, 5, 3, 0x2134, 3000, 0x12345678u}));
   // A late GetMeasurements reply, then a port status reply cut short: the
   // fields must not come from old data.
   t.Reply({0x0C, 0, 30, 0x88, 0x13, 0, 0, 0, 0, 0, 0});
@@ -92,10 +86,7 @@ TEST(Commands, PortStatusDecodingAndRefusedReplies) {
   for (int i = 0; i < 2; ++i) {
     attach = 7, index = 7, mv = 7, extra = 7;
     EXPECT_EQ(commands::GetPortStatus(t.Channel(), &attach, &index, &kind, &sub, &mv, &ma, &extra), 0);
-    EXPECT_EQ(attach, 7u);
-    EXPECT_EQ(index, 7);
-    EXPECT_EQ(mv, 7);
-    EXPECT_EQ(extra, 7u);
+    EXPECT_EQ((std::vector<uint32_t>{attach, index, mv, extra}), std::vector<uint32_t>(4, 7));
   }
   uint8_t temp = 9;
   uint16_t v = 9, s = 9, c = 9, l = 9;
@@ -121,11 +112,9 @@ TEST(Commands, SourceCapabilitiesDecoding) {
   ASSERT_EQ(commands::GetSourceCapabilities(t.Channel(), &got), 1);
   EXPECT_EQ(got.count, 3);
   EXPECT_EQ(got.entries[1].minMv, 9000);
-  EXPECT_EQ(got.entries[2].ObjectPosition(), 4);
   EXPECT_TRUE(got.entries[2].IsProgrammable());
-  EXPECT_EQ(got.entries[2].maxMv, 21000);
-  EXPECT_EQ(got.entries[2].maxCurrentMa, 5000);
-
+  EXPECT_EQ((std::vector<int>{got.entries[2].ObjectPosition(), got.entries[2].maxMv, got.entries[2].maxCurrentMa}),
+            (std::vector<int>{4, 21000, 5000}));
   // count 0 gives an empty list; a reply one byte short is refused.
   Bytes empty(1 + kPdoListBytes, 0);
   empty[0] = 0x0B;
@@ -151,14 +140,8 @@ TEST(Commands, ProfileAndLoadRequests) {
 }
 
 TesterSettings SampleSettings() {
-  TesterSettings s;
-  s.loopbackEnabled = 1;
-  s.limitMode = 2;
-  s.maxLoadCurrentMa = 3000;
-  s.standardPortLimitMa = 900;
-  s.estimateUpstream = 1;
-  s.cableResistanceMohm = 80;
-  return s;
+  return {.loopbackEnabled = 1, .estimateUpstream = 1, .standardPortLimitMa = 900, .limitMode = 2,
+          .maxLoadCurrentMa = 3000, .cableResistanceMohm = 80};
 }
 
 TEST(Commands, WriteTesterSettingsFramesAndPauses) {
@@ -173,7 +156,6 @@ TEST(Commands, WriteTesterSettingsFramesAndPauses) {
   EXPECT_EQ(Bytes(t.frames[3].begin() + 2, t.frames[3].end() - 2), (Bytes{0xE0, 0x03, 0x01}));
   EXPECT_EQ(Bytes(t.frames[4].begin() + 2, t.frames[4].end() - 2), (Bytes{0xE0, 0x04, 0x50, 0x00}));
   EXPECT_EQ(t.sleeps, (std::vector<uint32_t>{100, 100, 100, 100}));
-
   // Modes other than 2 send the mode as one byte and no ceiling.
   ScriptedTester u;
   for (int i = 0; i < 5; ++i) u.Reply({0xE0});
@@ -230,7 +212,6 @@ TEST(Commands, ReadTesterSettingsFourRoundsAndWhichWereRead) {
   // Sub-index 1 (mode and ceiling) is never read back.
   EXPECT_EQ(Fields(s), (std::vector<int>{1, 900, 0, 1000, 2, 4000}));
   EXPECT_TRUE(t.sleeps.empty());
-
   // A round that fails leaves its field alone and says which were read.
   {
     ScriptedTester t;
@@ -263,7 +244,6 @@ TEST(Commands, CalibrationWriteReadResetAndTheirFailures) {
   uint8_t x = 0;
   for (uint8_t b : f) x ^= b;
   EXPECT_EQ(x, 0);
-
   // The tester echoes the record: the year reads as 2021, negatives sign-extend.
   t.Reply({0xE4, 0x01, 0x01, 0x07, 0xE8, 0x03, 0xE6, 0x03, 0xEC, 0xFF, 0x00, 0x80});
   uint32_t cal = 0, year = 0, month = 0;
@@ -271,7 +251,6 @@ TEST(Commands, CalibrationWriteReadResetAndTheirFailures) {
   ASSERT_EQ(commands::ReadCalibration(t.Channel(), 1, &cal, &year, &month, &r1, &t1, &r2, &t2), 1);
   EXPECT_EQ(t.frames[1], (Bytes{0x02, 0x02, 0xE4, 0x01, 0xE6, 0x03}));
   EXPECT_EQ((std::vector<int64_t>{cal, year, month, r1, t1, r2, t2}), (std::vector<int64_t>{1, 2021, 7, 1000, 998, -20, -32768}));
-
   // A failed read leaves every output alone.
   t.Fail(ExchangeStatus::NoReply);
   cal = year = month = 5;

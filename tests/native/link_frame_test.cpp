@@ -70,15 +70,13 @@ TEST(FrameBuild, ChecksumRuleAndFramesThatDoNotFit) {
 TEST(FrameReceive, ReadSizesFollowTheFrameParts) {
   FrameReceiver r;
   bool done = false;
-  EXPECT_EQ(r.Step(0x02, &done), 1);  // now wants LEN
-  EXPECT_EQ(r.Step(0x03, &done), 5);  // body of 3, CHK, ETX
-  EXPECT_EQ(r.Step(0x0C, &done), 4);
-  EXPECT_EQ(r.Step(0x01, &done), 3);
-  EXPECT_EQ(r.Step(0x02, &done), 2);
-  EXPECT_EQ(r.Step(0x0D, &done), 1);
-  EXPECT_FALSE(done);
-  EXPECT_EQ(r.Step(0x03, &done), 1);
-  EXPECT_TRUE(done);
+  // STX, then LEN 3 (wants the body of 3, CHK, ETX), the body, CHK, ETX.
+  const uint8_t bytes[] = {0x02, 0x03, 0x0C, 0x01, 0x02, 0x0D, 0x03};
+  const int wants[] = {1, 5, 4, 3, 2, 1, 1};
+  for (int i = 0; i < 7; ++i) {
+    EXPECT_EQ(r.Step(bytes[i], &done), wants[i]) << i;
+    EXPECT_EQ(done, i == 6) << i;
+  }
   ASSERT_EQ(r.BodyLength(), 3);
   EXPECT_EQ(Bytes(r.Body(), r.Body() + 3), (Bytes{0x0C, 0x01, 0x02}));
   EXPECT_EQ(r.frameCount, 1u);
@@ -148,7 +146,6 @@ TEST(FrameReceive, FramesSplitOrJoinedAcrossBatches) {
   EXPECT_EQ(h.notices, (std::vector<int>{1}));
   EXPECT_EQ(h.replySignals, 1);
   EXPECT_EQ(h.TakeReply(), (Bytes{0x10}));
-
   // Two replies in one batch: the later one is kept, the earlier counted dropped.
   Bytes two = Frame(0x0C, {});
   const Bytes b = Frame(0x0A, {});
@@ -156,7 +153,6 @@ TEST(FrameReceive, FramesSplitOrJoinedAcrossBatches) {
   h.FeedBatch(two);
   EXPECT_EQ(h.TakeReply(), (Bytes{0x0A}));
   EXPECT_EQ(h.mailbox.Dropped(), 1u);
-
   // A frame across batches; a read that delivered nothing (time-out or
   // failure) abandons the half frame.
   const Bytes f = Frame(0x0B, Bytes(58, 0x11));
@@ -185,7 +181,6 @@ TEST(ReplyMailbox, DiscardDropsAStaleReplyEvenOneStillArriving) {
   EXPECT_FALSE(box.Take(&r));  // taken once only
   EXPECT_EQ(box.Posted(), 2u);
   EXPECT_EQ(box.Dropped(), 1u);
-
   // A late reply is half received when the next command discards: when it
   // completes it is not taken, and the command's own reply still is.
   Harness h;

@@ -184,7 +184,6 @@ TEST(LinkAgainstSimulator, SpoiledLateOrDuplicateRepliesFailAndTheNextCommandSuc
   EXPECT_EQ(b.Status(&attach, &mv), 1);
   EXPECT_EQ(mv, 5000);
   EXPECT_GE(b.link.mailbox.Dropped(), 2u);
-
   // A duplicated reply is left over for the next command, which must not take it.
   b.Fault(sim::FaultKind::Duplicate, kCmdGetPortStatus);
   EXPECT_EQ(b.Status(&attach, &mv), 1);

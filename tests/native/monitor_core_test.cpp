@@ -90,7 +90,6 @@ TEST(MonitorRequests, LoadsWaitForTheTestersSettings) {
   EXPECT_TRUE(m.core.SetLoad(2000).ok);   // within the program's 3000 mA ceiling
   EXPECT_EQ(m.model.AppliedLoadMa(), 2000);
   EXPECT_EQ(m.Count(kSettingsNotWrittenText, LogError), 1);
-
   // Once the settings are written, the tester applies its own ceiling.
   requests.requestedLoadMa = 4500;
   requests.loadRequestPending = 1;

@@ -60,9 +60,7 @@ struct Monitor {
     }
     return true;
   }
-  void PassFor(int64_t ms) {
-    PassUntil([] { return false; }, ms);
-  }
+  void PassFor(int64_t ms) { PassUntil([] { return false; }, ms); }
   void Fault(const std::string& line) {
     sim::ControlCommand c;
     std::string error;

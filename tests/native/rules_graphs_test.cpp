@@ -13,15 +13,8 @@ namespace {
 
 VoltageWindowInputs Inputs(uint32_t kind, uint8_t sub, uint16_t mv, uint16_t loadMa, uint16_t measuredMa = 0,
                            bool estimate = false, uint16_t maxLoadMa = 3000) {
-  VoltageWindowInputs in;
-  in.profileKind = kind;
-  in.profileSubKind = sub;
-  in.profileVoltageMv = mv;
-  in.loadSetpointMa = loadMa;
-  in.measuredCurrentMa = measuredMa;
-  in.estimateUpstream = estimate;
-  in.maxLoadCurrentMa = maxLoadMa;
-  return in;
+  return {.profileKind = kind, .profileSubKind = sub, .profileVoltageMv = mv, .loadSetpointMa = loadMa,
+          .measuredCurrentMa = measuredMa, .estimateUpstream = estimate, .maxLoadCurrentMa = maxLoadMa};
 }
 
 // The window each kind of source must stay in, from its profile, the load,
@@ -66,7 +59,6 @@ TEST(VoltageWindow, EachKindOfSourceAndTheLiveValues) {
   EXPECT_FALSE(GetVoltageWindow(low, high));
   EXPECT_EQ(low, -1.0f);
   EXPECT_EQ(high, -2.0f);
-
   // The same call reads the live profile, load and settings.
   live.profileKind = 5;
   live.profileVoltageMv = 9000;
@@ -156,16 +148,8 @@ TEST(SweepVerdicts, LinesAndCategories) {
 
 SweepRegionInputs Region(uint32_t kind, uint8_t sub, uint16_t endMa, uint16_t ratedMa, uint16_t mv, int ymin,
                          int ymax, bool estimate = false) {
-  SweepRegionInputs in;
-  in.profileKind = kind;
-  in.profileSubKind = sub;
-  in.sweepEndMa = endMa;
-  in.sweepRatedMa = ratedMa;
-  in.sweepProfileMv = mv;
-  in.axisMinVolts = ymin;
-  in.axisMaxVolts = ymax;
-  in.estimateUpstream = estimate;
-  return in;
+  return {.profileKind = kind, .profileSubKind = sub, .estimateUpstream = estimate, .sweepEndMa = endMa,
+          .sweepRatedMa = ratedMa, .sweepProfileMv = mv, .axisMinVolts = ymin, .axisMaxVolts = ymax};
 }
 
 std::vector<ShadeShape> Greys(const SweepRegions& r) {
@@ -199,7 +183,6 @@ TEST(SweepRegions, DcpSweptBeyondItsRatingHasTwoGreyBands) {
                                 greys[0].volts[1], float(greys[1].currentsMa[0]), float(greys[1].currentsMa[1]),
                                 greys[1].volts[1]}),
             (std::vector<float>{500, 1500, 0.0f, 2.0f, 1500, 2000, 5.25f}));
-
   // Within the rating a single band below 2.0 V; with the upstream estimate q = 4.75.
   SweepRegions within = BuildSweepRegions(Region(2, 2, 1500, 1500, 5000, 0, 6, true));
   ASSERT_EQ(Greys(within).size(), 1u);
@@ -219,7 +202,6 @@ TEST(SweepRegions, FiveVoltPortsAndRegulatedSuppliesOnlyAndNothingPastTheSweep) 
   EXPECT_EQ(greys[0].currentsMa[0], 2400);
 
   EXPECT_TRUE(Greys(BuildSweepRegions(Region(1, 0, 2400, 2400, 5000, 0, 6))).empty());
-
   // PD 9 V within its rating: no inverted grey band, green with 4 points.
   SweepRegions pd = BuildSweepRegions(Region(5, 0, 3000, 3000, 9000, 7, 11));
   EXPECT_TRUE(Greys(pd).empty());
@@ -231,7 +213,6 @@ TEST(SweepRegions, FiveVoltPortsAndRegulatedSuppliesOnlyAndNothingPastTheSweep) 
   ASSERT_EQ(Greys(over).size(), 1u);
   EXPECT_EQ(Greys(over)[0].currentsMa[0], 3000);
   EXPECT_EQ(Greys(over)[0].volts[0], 7.0f);
-
   // QC 5 V swept to 3000 mA: the lower bound meets the axis (3 V) near 2098 mA,
   // so the green shape takes 5 points and stays within the sweep.
   SweepRegions qc = BuildSweepRegions(Region(3, 0, 3000, 3000, 5000, 3, 7));

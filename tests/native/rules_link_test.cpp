@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "link/calibration_math.h"
 #include "link/low_latency.h"
@@ -45,7 +46,6 @@ TEST(CalibrationValidation, IntegersBoundsOfBothChannelsAndTexts) {
   EXPECT_EQ(ValidateCalibrationPoints(Vbus(), L"4000", L"14000", false).check, CalibrationCheck::Ok);
   // A huge point 1 cannot wrap the separation check.
   EXPECT_EQ(ValidateCalibrationPoints(Vbus(), L"99999999999", L"20000", false).check, CalibrationCheck::TooClose);
-
   // The texts, and "Read point 1" checking point 1 only.
   CalibrationValidation dash = ValidateCalibrationPoints(Vbus(), L"-", L"20000", false);
   EXPECT_EQ(dash.check, CalibrationCheck::Point1TooLow);
@@ -66,6 +66,9 @@ TEST(CalibrationValidation, IntegersBoundsOfBothChannelsAndTexts) {
   EXPECT_EQ(ValidateCalibrationPoints(Current(), L"1200", L"3000", false).limit, 2000);
 }
 
+// Reference and tester value of point 1, then of point 2.
+std::vector<int> Refs(const CalibrationPoints& p) { return {p.refPoint1, p.testerPoint1, p.refPoint2, p.testerPoint2}; }
+
 TEST(CalibrationReading, AveragingDeviationAndTheLineThroughTwoPoints) {
   // VBUS: each addition is single precision and truncated to an integer.
   EXPECT_EQ(AddVbusSample(0, 4.9999f), 4999);
@@ -83,24 +86,16 @@ TEST(CalibrationReading, AveragingDeviationAndTheLineThroughTwoPoints) {
   EXPECT_FALSE(ReadingDeviates(24000, 20000));  // 20 %
   EXPECT_TRUE(ReadingDeviates(24200, 20000));   // 21 %
   EXPECT_TRUE(ReadingDeviates(5, 0));
-
   // VBUS: the supply applied 4000/20000 mV, the tester read 3990/20050.
   CalibrationPoints vbus = MakeCalibrationPoints(0, 4000, 20000, 3990, 20050);
-  EXPECT_EQ(vbus.refPoint1, 4000);
-  EXPECT_EQ(vbus.testerPoint1, 3990);
-  EXPECT_EQ(vbus.refPoint2, 20000);
-  EXPECT_EQ(vbus.testerPoint2, 20050);
+  EXPECT_EQ(Refs(vbus), (std::vector<int>{4000, 3990, 20000, 20050}));
   float gain = 0, offset = 0;
   ASSERT_TRUE(CalibrationLine(vbus, &gain, &offset));
   EXPECT_FLOAT_EQ(gain, 16000.0f / 16060.0f);
   EXPECT_NEAR(offset, 4000.0 - 3990.0 * 16000.0 / 16060.0, 1e-3);
-
   // Current: the tester applied 500/3000 mA, the multimeter read 510/2990.
   CalibrationPoints current = MakeCalibrationPoints(1, 500, 3000, 510, 2990);
-  EXPECT_EQ(current.refPoint1, 510);
-  EXPECT_EQ(current.testerPoint1, 500);
-  EXPECT_EQ(current.refPoint2, 2990);
-  EXPECT_EQ(current.testerPoint2, 3000);
+  EXPECT_EQ(Refs(current), (std::vector<int>{510, 500, 2990, 3000}));
   ASSERT_TRUE(CalibrationLine(current, &gain, &offset));
   EXPECT_FLOAT_EQ(gain, 0.992f);
   EXPECT_NEAR(offset, 14.0, 1e-4);
@@ -171,12 +166,13 @@ TEST(ProfileTexts, EntriesVersionsAndTheVoltageSentWithARow) {
   EXPECT_EQ(ListText(Entry(1, 7, 0, 5000, 5000, 1500), 20), L"UNKNOWN 5.00V");
 
   wchar_t t[kProfileTextChars];
-  FormatActiveEntryText(apdo, true, t, kProfileTextChars);
-  EXPECT_STREQ(t, L"Voltage:3.30V-21.00V Max Current:3000mA");
-  FormatActiveEntryText(fixed, false, t, kProfileTextChars);
-  EXPECT_STREQ(t, L"Voltage:9.00V Max Current:3000mA");
-  FormatActiveEntryText(PdoEntry{}, false, t, kProfileTextChars);
-  EXPECT_STREQ(t, L"Voltage:0.00V Max Current:0mA");
+  const auto active = [&t](const PdoEntry& e, bool range) {
+    FormatActiveEntryText(e, range, t, kProfileTextChars);
+    return std::wstring(t);
+  };
+  EXPECT_EQ(active(apdo, true), L"Voltage:3.30V-21.00V Max Current:3000mA");
+  EXPECT_EQ(active(fixed, false), L"Voltage:9.00V Max Current:3000mA");
+  EXPECT_EQ(active(PdoEntry{}, false), L"Voltage:0.00V Max Current:0mA");
   // A short buffer is cut, never overrun.
   wchar_t small[8];
   FormatProfileDetailText(fixed, 20, small, 8);

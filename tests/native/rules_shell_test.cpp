@@ -111,7 +111,6 @@ TEST(LogTimestamp, LocalTimeLayoutRecordLinesAndSavePaths) {
   EXPECT_STREQ(out, "??? ??? ?? ??:??:?? ????");
   EXPECT_EQ(FormatLogTimestamp(kSatDec5, out, 11, UtcTime), 10u);
   EXPECT_STREQ(out, "Sat Dec 05");
-
   // The system conversion follows the local zone.
   const char* old = std::getenv("TZ");
   const std::string saved = old ? old : "";
@@ -121,7 +120,6 @@ TEST(LogTimestamp, LocalTimeLayoutRecordLinesAndSavePaths) {
   EXPECT_STREQ(out, "Sat Dec 05 08:07:37 2026");
   if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
   tzset();
-
   // Record lines: category labels, and text cut to one byte per character.
   EXPECT_EQ(FormatLogRecordLine(kSatDec5, LogPass, L"ok", UtcTime), "Sat Dec 05 06:07:37 2026: PASS       - ok");
   EXPECT_EQ(FormatLogRecordLine(kSatDec5, -1, L"x", UtcTime), "Sat Dec 05 06:07:37 2026: ERROR      - x");
@@ -174,7 +172,6 @@ TEST(Registry, ClaimMoveAndRelease) {
   EXPECT_EQ(SerialOf(r, 0), L"VXPD0002");
   EXPECT_EQ(r[16], 0);
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0001", 300).result, ClaimResult::NotInUse);
-
   // Re-selecting its own tester is not "in use".
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0009", 200).result, ClaimResult::NotInUse);
 
@@ -254,7 +251,6 @@ TEST(Registry, SerialsThatDoNotFitAreRefusedAndNeverReadPast) {
   EXPECT_EQ(SerialOf(r, 0), L"VXPD0123456789A");
   // The terminator in the last unit, then the start time, little-endian.
   EXPECT_EQ((std::vector<uint8_t>{r[30], r[31], r[32], r[39]}), (std::vector<uint8_t>{0, 0, 0xFE, 0xFF}));
-
   // A slot without a terminator is never read past.
   Registry u{};
   for (int i = 0; i < kRegistrySerialUnits; ++i) u[2 * i] = 'A';

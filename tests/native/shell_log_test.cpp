@@ -67,7 +67,6 @@ TEST_F(LoggerTest, LongTextsAreCutEmptySlotsHaveNoTextAndCategoriesStay) {
   log->Clear();
   EXPECT_EQ(log->RecordCount(), 0);
   EXPECT_EQ(Record(*log, 0), L"<none>");
-
   // Categories keep their values; unknown ones are written as errors.
   int32_t category = -1;
   log->AddRecord(L"odd", 42);

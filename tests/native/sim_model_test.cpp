@@ -166,7 +166,6 @@ TEST(SimProfiles, RequestSwitchesAfterTheDelayWithNotice) {
   Bench b(Kt60());
   const SimTime asked = b.now;
   EXPECT_EQ(b.Body(0x0D, {0x02, 0x28, 0x23}), Bytes{0x0D});  // position 2 (9 V)
-
   // Straight after the request the entry is the new one but the contract is not.
   EXPECT_EQ(Status(b.Body(0x0A)), (Ints{1, 1, 5, 0, 5000, 3000}));
 
@@ -221,7 +220,6 @@ TEST(SimSource, NoticesForAttachDetachCapabilityChangeAndNewProfile) {
   b.tester.SourceNewProfile(b.now + 30 * kMs, 3, 0);
   EXPECT_EQ(b.Wait(50 * kMs), (std::vector<uint8_t>{0x21, 0x20, 0x23, 0x22}));
   EXPECT_EQ(U16(b.Body(0x0A), 5), 15000);
-
   // Another charger: out, then in after the replug time, with its own list.
   const sim::ChargerSetup dcp = Charger("dcp");
   b.tester.SwapCharger(dcp, b.now, 300);
@@ -316,9 +314,7 @@ TEST(SimBridge, RefusedAndOutOfRangeSettingsChangeNothingAndOpeningStartsAfresh)
   d.faults.push_back({sim::FaultKind::RefuseChars, sim::kAnyCommand, 1, -1, {}});
   sim::TesterModel t(d, nullptr);
   EXPECT_EQ(t.LatencyTimer(), 255);
-  EXPECT_FALSE(t.SetLatencyTimer(2, 0));  // refused once
-  EXPECT_FALSE(t.SetLatencyTimer(0, 0));
-  EXPECT_FALSE(t.SetLatencyTimer(256, 0));
+  for (int ms : {2, 0, 256}) EXPECT_FALSE(t.SetLatencyTimer(ms, 0)) << ms;  // refused once, then out of range
   EXPECT_EQ(t.LatencyTimer(), 255);
   EXPECT_TRUE(t.SetLatencyTimer(1, 0));
   EXPECT_EQ(t.LatencyTimer(), 1);
@@ -339,7 +335,6 @@ TEST(SimWire, WrongLineSettingsOrBadFramesGetNoAnswerAndTheReceiverResynchronise
   b.tester.SetHostLine(115200, 8, 0, 0);
   b.now += 100 * kMs;  // the receiver gives up the garbage after a pause
   EXPECT_TRUE(b.Ask(0x01).ok);
-
   // Checksum wrong, ETX wrong, LEN too large: no answers, then a good frame works.
   Bench w(Kt60());
   w.tester.HostWrite(Bytes{0x02, 0x01, 0x01, 0x00, 0x03}, w.now);
