@@ -28,6 +28,7 @@ ChartTextSize FakeMeasure(void*, ChartFont font, const wchar_t*, int length) {
 }
 
 const ChartTextMeasurer kFake{FakeMeasure, nullptr};
+using Ints = std::vector<int>;
 
 std::wstring YLabel(const ChartLayout& layout, int k) {
   wchar_t text[64];
@@ -75,34 +76,22 @@ class ChartLayoutTest : public ::testing::Test {
   std::unique_ptr<LineChart> chart;
 };
 
-TEST_F(ChartLayoutTest, PlotRectangleWithoutTitles) {
-  const ChartLayout layout = Lay();
-  EXPECT_EQ(layout.plotTop, 5);
-  EXPECT_EQ(layout.plotLeft, 5 + 18 + 5);  // "6.0" is 18 wide
-  EXPECT_EQ(layout.reserve, 15);           // "1.0" upright
-  EXPECT_EQ(layout.plotBottom, 5 + 350 - 15 - 2);
-  EXPECT_EQ(layout.right, 405);
-  EXPECT_EQ(chart->yAxisLine.from.x, 28);
-  EXPECT_EQ(chart->yAxisLine.from.y, 5);
-  EXPECT_EQ(chart->yAxisLine.to.y, 338);
-  EXPECT_EQ(chart->xAxisLine.from.y, 338);
-  EXPECT_EQ(chart->xAxisLine.to.x, 405);
-  EXPECT_EQ(layout.rowH, 333 / 12);
-  EXPECT_EQ(layout.colW, 377 / 10);
-}
-
-TEST_F(ChartLayoutTest, TitlesTakeRoomAboveAndBelow) {
+TEST_F(ChartLayoutTest, PlotRectangleAndTitles) {
+  ChartLayout layout = Lay();
+  // "6.0" is 18 wide; "1.0" upright reserves 15.
+  EXPECT_EQ((Ints{layout.plotTop, layout.plotLeft, layout.reserve, layout.plotBottom, layout.right, layout.rowH, layout.colW}),
+            (Ints{5, 5 + 18 + 5, 15, 5 + 350 - 15 - 2, 405, 333 / 12, 377 / 10}));
+  EXPECT_EQ((Ints{chart->yAxisLine.from.x, chart->yAxisLine.from.y, chart->yAxisLine.to.y, chart->xAxisLine.from.y,
+                  chart->xAxisLine.to.x}),
+            (Ints{28, 5, 338, 338, 405}));
+  // Titles take room above and below.
   chart->SetTitle(L"Voltage vs. Current");
   chart->SetYAxisTitle(L"Voltage");
   chart->SetXAxisTitle(L"Current (mA)", 0);
   chart->showXLabels = 0;
-  ChartLayout layout = Lay();
-  EXPECT_EQ(layout.yAxisTitleY, 5 + 24);
-  EXPECT_EQ(layout.plotTop, 5 + 24 + 12 + 5);
-  EXPECT_EQ(layout.xAxisTitleX, 5 + (400 - 84) / 2);
-  EXPECT_EQ(layout.xAxisTitleY, 5 + 350 - 12);
-  EXPECT_EQ(layout.availH, 350 - 12 - 41 - 8);
-  EXPECT_EQ(layout.plotBottom, layout.plotTop + layout.availH - 2);
+  layout = Lay();
+  EXPECT_EQ((Ints{layout.yAxisTitleY, layout.plotTop, layout.xAxisTitleX, layout.xAxisTitleY, layout.availH, layout.plotBottom}),
+            (Ints{5 + 24, 5 + 24 + 12 + 5, 5 + (400 - 84) / 2, 5 + 350 - 12, 350 - 12 - 41 - 8, 46 + 289 - 2}));
 
   chart->SetXAxisTitle(L"Current (mA)", 2);
   EXPECT_EQ(Lay().xAxisTitleX, 5 + 400 - 84);
@@ -112,24 +101,21 @@ TEST_F(ChartLayoutTest, TitlesTakeRoomAboveAndBelow) {
   EXPECT_EQ(Lay().xAxisTitleX, 5 + 400 - 84);
 }
 
-TEST_F(ChartLayoutTest, FractionalLabelsKeepTheirDivisions) {
+TEST_F(ChartLayoutTest, YLabelsAndDivisionsFollowTheRange) {
   ChartLayout layout = Lay();
   EXPECT_EQ(chart->yDivisions, 12);
   EXPECT_STREQ(layout.yLabelFormat, L"%0.1f");
-  EXPECT_EQ(YLabel(layout, 0), L"0.0");
-  EXPECT_EQ(YLabel(layout, 1), L"0.5");
-  EXPECT_EQ(YLabel(layout, 12), L"6.0");
+  EXPECT_EQ((std::vector<std::wstring>{YLabel(layout, 0), YLabel(layout, 1), YLabel(layout, 12)}),
+            (std::vector<std::wstring>{L"0.0", L"0.5", L"6.0"}));
 
   chart->SetYRange(4.5f, 5.0f);
   layout = Lay();
   EXPECT_STREQ(layout.yLabelFormat, L"%0.2f");
   EXPECT_EQ(YLabel(layout, 12), L"5.00");
   EXPECT_EQ(layout.plotLeft, 5 + 24 + 5);  // "5.00"
-}
-
-TEST_F(ChartLayoutTest, WideRangesGetTenFiveTwoOrOneDivisions) {
+  // Wide ranges get ten, five, two or one divisions.
   chart->SetYRange(0.0f, 25.0f);
-  ChartLayout layout = Lay();
+  layout = Lay();
   EXPECT_EQ(chart->yDivisions, 5);
   EXPECT_STREQ(layout.yLabelFormat, L"%d");
   EXPECT_EQ(layout.plotLeft, 5 + 12 + 5);  // "25"
@@ -192,11 +178,8 @@ TEST_F(ChartLayoutTest, XyTraceMapsSkipsAndStops) {
   const int midX = layout.plotLeft + static_cast<int>(0.5 * layout.plotW);
   const std::vector<Step> lines = sink.Lines();
   ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[0].x, layout.plotLeft);
-  EXPECT_EQ(lines[0].y, layout.plotBottom);
-  EXPECT_EQ(lines[1].y, layout.plotTop);
-  EXPECT_EQ(lines[2].x, midX);
-  EXPECT_EQ(lines[3].x, layout.right);
+  EXPECT_EQ((Ints{lines[0].x, lines[0].y, lines[1].y, lines[2].x, lines[3].x}),
+            (Ints{layout.plotLeft, layout.plotBottom, layout.plotTop, midX, layout.right}));
   EXPECT_LT(lines[3].y, layout.plotTop);
   std::vector<int> dots;
   for (const Step& s : sink.steps)
@@ -221,10 +204,10 @@ TEST_F(ChartLayoutTest, TraceReadsNoMoreThanTheArraysHold) {
   EXPECT_TRUE(none.steps.empty());
 }
 
-TEST_F(ChartLayoutTest, MissingValuesBreakTheLine) {
+TEST_F(ChartLayoutTest, MissingValuesBreakTheLineAndItReachesTheLatestStep) {
   FillSweep(8, 25, static_cast<float>(kNoValue));
   for (int i : {0, 1, 2, 5, 6, 7}) chart->SetCategoryValue(0, i, 5.0f);
-  const ChartLayout layout = Lay();
+  ChartLayout layout = Lay();
   RecordingSink sink;
   WalkCategoryTrace(*chart, layout, 0, sink);
   std::vector<int> lineSlots;
@@ -235,17 +218,15 @@ TEST_F(ChartLayoutTest, MissingValuesBreakTheLine) {
   // the line starts afresh at slot 5 instead of rising from -99999 V.
   EXPECT_EQ(lineSlots, (std::vector<int>{1, 6, 7}));
   for (const Step& s : sink.Lines()) EXPECT_EQ(s.y, MapCategoryY(layout, 5.0f));
-}
-
-TEST_F(ChartLayoutTest, SweepLineReachesTheLatestStep) {
   // The sweep writes each new sample into the next slot too: steps 0..3
-  // measured, slot 4 holds a copy of step 3, the rest is unmeasured.
+  // measured, slot 4 holds a copy of step 3, the rest is unmeasured. The line
+  // reaches the latest step.
   FillSweep(121, 25, static_cast<float>(kNoValue));
   for (int i = 0; i <= 4; ++i) chart->SetCategoryValue(0, i, i == 4 ? 4.85f : 5.0f - 0.05f * i);
-  const ChartLayout layout = Lay();
-  RecordingSink sink;
-  WalkCategoryTrace(*chart, layout, 0, sink);
-  const std::vector<Step> lines = sink.Lines();
+  layout = Lay();
+  RecordingSink latest;
+  WalkCategoryTrace(*chart, layout, 0, latest);
+  const std::vector<Step> lines = latest.Lines();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines.back().x, CategorySlotX(layout, 3));
   EXPECT_EQ(lines.back().y, MapCategoryY(layout, 4.85f));
@@ -280,13 +261,13 @@ TEST_F(ChartLayoutTest, NarrowSlotsAreAveragedIntoAboutOnePointPerPixel) {
 TEST_F(ChartLayoutTest, OverlaysMapCurrentsOntoSlots) {
   chart->SetXDivisions(60);
   FillSweep(121, 25, 5.0f);
+  // Before the first draw there is no stored layout: nothing to fill.
+  EXPECT_EQ(ShadeRectGeometry(OverlayFromChart(*chart, 25), 0, 5.25f, 3000, 7.0f).h, 0);
   const ChartLayout layout = Lay();
   const OverlayMapping m = OverlayFromChart(*chart, 25);
   const OverlayRect all = ShadeRectGeometry(m, 0, 0.0f, 3000, 6.0f);
-  EXPECT_EQ(all.x, CategorySlotX(layout, 0));
-  EXPECT_EQ(all.x + all.w, CategorySlotX(layout, 120));
-  EXPECT_EQ(all.y, MapCategoryY(layout, 6.0f));
-  EXPECT_EQ(all.y + all.h, layout.plotBottom);
+  EXPECT_EQ((Ints{all.x, all.x + all.w, all.y, all.y + all.h}),
+            (Ints{CategorySlotX(layout, 0), CategorySlotX(layout, 120), MapCategoryY(layout, 6.0f), layout.plotBottom}));
   EXPECT_EQ(OverlayX(m, 510), CategorySlotX(layout, 20));
   EXPECT_EQ(OverlayX(m, 499), CategorySlotX(layout, 19));
   EXPECT_EQ(OverlayY(m, 4.75f), MapCategoryY(layout, 4.75f));
@@ -299,15 +280,8 @@ TEST_F(ChartLayoutTest, OverlaysMapCurrentsOntoSlots) {
   EXPECT_EQ(vertices[5].y, MapCategoryY(layout, 4.75f));
   EXPECT_EQ(vertices[3].x, CategorySlotX(layout, 20));
   EXPECT_EQ(ShadePolygonGeometry(m, currents, volts, 0, vertices), 0);
-
   // A zero step is taken as 1 mA rather than dividing by it.
   EXPECT_EQ(OverlayX(OverlayFromChart(*chart, 0), 3), CategorySlotX(layout, 3));
-}
-
-TEST_F(ChartLayoutTest, OverlaysBeforeTheFirstDrawAreHarmless) {
-  const OverlayMapping m = OverlayFromChart(*chart, 25);
-  const OverlayRect r = ShadeRectGeometry(m, 0, 5.25f, 3000, 7.0f);
-  EXPECT_EQ(r.h, 0);  // no stored layout: nothing to fill
 }
 
 // The reducer must leave exactly the pixels of the full trace.

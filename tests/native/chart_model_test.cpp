@@ -5,69 +5,53 @@
 #include <cwchar>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "chart/line_chart.h"
 
 namespace {
 
-std::unique_ptr<LineChart> NewChart() { return std::make_unique<LineChart>(); }
-
-TEST(ChartModel, AddPointChecksSeriesThenRoom) {
-  auto chart = NewChart();
+TEST(ChartModel, PointsAndCountsCheckSeriesIndexAndRoom) {
+  auto chart = std::make_unique<LineChart>();
   EXPECT_EQ(chart->AddPoint(2, 1.0, 1.0), 2);
   EXPECT_EQ(chart->AddPoint(-1, 1.0, 1.0), 2);
-  for (int i = 0; i < kMaxPoints; ++i) ASSERT_EQ(chart->AddPoint(0, i, 5.0), 0);
+  for (int i = 0; i < kMaxPoints; ++i) ASSERT_EQ(chart->AddPoint(0, i, i == 9 ? 4.5 : 5.0), 0);
   EXPECT_EQ(chart->pointCount[0], kMaxPoints);
   EXPECT_EQ(chart->AddPoint(0, 1.0, 1.0), 1);
   EXPECT_EQ(chart->pointCount[0], kMaxPoints);
   EXPECT_EQ(chart->points[0][kMaxPoints - 1].x, kMaxPoints - 1.0);
   EXPECT_EQ(chart->pointCount[1], 0);
   // Samples never move the axes.
-  EXPECT_EQ(chart->xMin, 0.0);
-  EXPECT_EQ(chart->xMax, 1.0);
-  EXPECT_EQ(chart->yMin, 0.0f);
-  EXPECT_EQ(chart->yMax, 1.0f);
-}
-
-TEST(ChartModel, SetPointChecksIndexBeforeSeries) {
-  auto chart = NewChart();
+  EXPECT_EQ((std::vector<double>{chart->xMin, chart->xMax, chart->yMin, chart->yMax}), (std::vector<double>{0, 1, 0, 1}));
+  // Samples beyond a lowered count stay stored.
+  chart->SetPointCount(0, 3);
+  chart->SetPointCount(0, 10);
+  EXPECT_EQ(chart->points[0][9].y, 4.5);
+  // SetPoint checks the index before the series, and leaves the count alone.
   EXPECT_EQ(chart->SetPoint(5, kMaxPoints, 1.0, 1.0), 1);
   EXPECT_EQ(chart->SetPoint(0, -1, 1.0, 1.0), 1);
   EXPECT_EQ(chart->SetPoint(2, 10, 1.0, 1.0), 2);
   EXPECT_EQ(chart->SetPoint(1, kMaxPoints - 1, 3.0, 4.0), 0);
   EXPECT_EQ(chart->points[1][kMaxPoints - 1].y, 4.0);
-  EXPECT_EQ(chart->pointCount[1], 0);  // the count is not touched
-}
-
-TEST(ChartModel, CountsAreClampedAndNegativeCountsHoldNothing) {
-  auto chart = NewChart();
+  EXPECT_EQ(chart->pointCount[1], 0);
+  // Counts are clamped, and a negative count holds nothing.
   EXPECT_EQ(chart->SetPointCount(2, 10), 2);
   EXPECT_EQ(chart->SetPointCount(0, 200000), 1);
   EXPECT_EQ(chart->pointCount[0], kMaxPoints);
   EXPECT_EQ(chart->SetPointCount(0, -7), 0);
   EXPECT_EQ(chart->pointCount[0], -7);
-  // A sample added to a negative count goes to index 0.
   chart->points[0][0] = ChartPoint{9.0, 9.0};
-  EXPECT_EQ(chart->AddPoint(0, 1.5, 2.5), 0);
+  EXPECT_EQ(chart->AddPoint(0, 1.5, 2.5), 0);  // goes to index 0
   EXPECT_EQ(chart->pointCount[0], 1);
   EXPECT_EQ(chart->points[0][0].x, 1.5);
-
   EXPECT_EQ(chart->SetCategoryCount(3, 1), 2);
   EXPECT_EQ(chart->SetCategoryCount(1, kMaxPoints + 1), 1);
   EXPECT_EQ(chart->categoryCount[1], kMaxPoints);
   EXPECT_EQ(chart->SetCategoryCount(1, kMaxPoints), 0);
 }
 
-TEST(ChartModel, SamplesBeyondTheCountStayStored) {
-  auto chart = NewChart();
-  for (int i = 0; i < 10; ++i) chart->AddPoint(0, i, i * 0.5);
-  chart->SetPointCount(0, 3);
-  chart->SetPointCount(0, 10);
-  EXPECT_EQ(chart->points[0][9].y, 4.5);
-}
-
-TEST(ChartModel, CategoryValueAndLabelChecks) {
-  auto chart = NewChart();
+TEST(ChartModel, CategoriesRangesAndBandsRefuseBadArguments) {
+  auto chart = std::make_unique<LineChart>();
   EXPECT_EQ(chart->SetCategoryValue(7, kMaxPoints, 1.0f), 1);
   EXPECT_EQ(chart->SetCategoryValue(2, 0, 1.0f), 2);
   EXPECT_EQ(chart->SetCategoryValue(1, 5, -99999.0f), 0);
@@ -76,10 +60,7 @@ TEST(ChartModel, CategoryValueAndLabelChecks) {
   EXPECT_EQ(chart->SetCategoryLabel(-1, L"x"), 1);
   EXPECT_EQ(chart->SetCategoryLabel(3, L"75"), 0);
   EXPECT_STREQ(chart->categoryLabel[3], L"75");
-}
 
-TEST(ChartModel, RangesRejectReversedOrUndefinedBounds) {
-  auto chart = NewChart();
   EXPECT_EQ(chart->SetYRange(2.0f, 6.0f), 0);
   EXPECT_EQ(chart->SetYRange(3.0f, 2.0f), 1);
   EXPECT_EQ(chart->yMin, 2.0f);
@@ -90,10 +71,7 @@ TEST(ChartModel, RangesRejectReversedOrUndefinedBounds) {
   EXPECT_EQ(chart->xMax, 1.0);
   EXPECT_EQ(chart->SetXRange(-100.0, 0.0), 0);
   EXPECT_EQ(chart->xMin, -100.0);
-}
-
-TEST(ChartModel, SeriesBandChecksSeriesThenOrder) {
-  auto chart = NewChart();
+  // A band checks its series, then its order.
   EXPECT_EQ(chart->SetSeriesBand(2, 1.0f, 0.0f), 1);
   EXPECT_EQ(chart->SetSeriesBand(0, 5.0f, 4.0f), 2);
   EXPECT_EQ(chart->SetSeriesBand(1, 4.5f, 5.25f), 0);
@@ -103,7 +81,7 @@ TEST(ChartModel, SeriesBandChecksSeriesThenOrder) {
 }
 
 TEST(ChartModel, MaxCategoryCountOnlyGrowsOverShownSeries) {
-  auto chart = NewChart();
+  auto chart = std::make_unique<LineChart>();
   chart->SetCategoryCount(0, 121);
   EXPECT_EQ(chart->maxCategoryCount, 0);  // series 0 not shown yet
   EXPECT_EQ(chart->SetSeriesCount(1), 0);
@@ -120,7 +98,7 @@ TEST(ChartModel, MaxCategoryCountOnlyGrowsOverShownSeries) {
 }
 
 TEST(ChartModel, TextsAreCutToTheirBuffers) {
-  auto chart = NewChart();
+  auto chart = std::make_unique<LineChart>();
   const std::wstring longText(300, L'a');
   chart->SetTitle(longText.c_str());
   ASSERT_NE(chart->title, nullptr);
@@ -129,13 +107,11 @@ TEST(ChartModel, TextsAreCutToTheirBuffers) {
   chart->SetTitle(L"Voltage vs. Current");
   EXPECT_EQ(chart->title, buffer);  // reused in place
   EXPECT_STREQ(chart->title, L"Voltage vs. Current");
-
   chart->SetXAxisTitle(longText.c_str(), 2);
   EXPECT_EQ(std::wcslen(chart->xAxisTitle), 127u);
   EXPECT_EQ(chart->xTitleAlign, 2);
   chart->SetYAxisTitle(std::wstring(127, L'v').c_str());
   EXPECT_EQ(std::wcslen(chart->yAxisTitle), 127u);
-
   chart->SetCategoryLabel(kMaxPoints - 1, longText.c_str());
   EXPECT_EQ(std::wcslen(chart->categoryLabel[kMaxPoints - 1]), 127u);
   chart->SetCategoryLabel(kMaxPoints - 1, nullptr);

@@ -3,6 +3,8 @@
 // copy or nothing, the log timer.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "config/config_dialog.h"
 #include "shell/shared_state.h"
 
@@ -36,20 +38,26 @@ class ConfigDialogTest : public ::testing::Test {
     return v;
   }
 
+  // What OK stored: limit mode, forced index, ceiling, current step, time step,
+  // standard-port limit, loopback, upstream estimate, cable, log interval.
+  static std::vector<int64_t> Stored() {
+    return {config.limitMode, config.forcedLimitIndex, config.maxLoadCurrentMa, config.currentStepMa,
+            config.timeStepMs, config.standardPortLimitMa, config.loopbackEnabled, config.estimateUpstream,
+            config.cableResistanceMohm, config.logIntervalSec};
+  }
+
   int asked = 0;
 };
 
 TEST_F(ConfigDialogTest, EachDangerousModeAsksOncePerRun) {
   ConfigDraft draft;
   EXPECT_EQ(ChooseLimitMode(draft, ForceLimit, Confirmation(true)), static_cast<uint32_t>(ForceLimit));
-  EXPECT_EQ(asked, 1);
-  EXPECT_EQ(forceLimitRiskAccepted, 1u);
-  EXPECT_EQ(overLimitRiskAccepted, 0u);
-
+  // Asked once; Force Limit's risk accepted, the 20% mode's not.
+  EXPECT_EQ((std::vector<uint32_t>{static_cast<uint32_t>(asked), forceLimitRiskAccepted, overLimitRiskAccepted}),
+            (std::vector<uint32_t>{1, 1, 0}));
   // Clicking the mode in force again does nothing.
   EXPECT_EQ(ChooseLimitMode(draft, ForceLimit, Confirmation(true)), static_cast<uint32_t>(ForceLimit));
   EXPECT_EQ(asked, 1);
-
   // Back and forth: Force Limit is not asked again, the 20% mode is asked once.
   ChooseLimitMode(draft, EnforceLimits, Confirmation(true));
   EXPECT_EQ(draft.limitMode, static_cast<uint32_t>(EnforceLimits));
@@ -106,28 +114,17 @@ TEST_F(ConfigDialogTest, OkStoresTheWholeCopyWithTheCeilingOfItsMode) {
     draft.limitMode = c.mode;
     ConfigDialogValues v = Values(L"5", L"6", L"1000");
     v.forceLimitSelection = c.forceSelection;
-    const ConfigApplyResult r = ConfirmConfig(config, draft, v, 3000);
-    EXPECT_EQ(r.check.check, ConfigCheck::Ok);
-    EXPECT_EQ(config.limitMode.load(), c.mode);
-    EXPECT_EQ(config.forcedLimitIndex.load(), c.forcedIndex);
-    EXPECT_EQ(config.maxLoadCurrentMa.load(), c.ceiling) << c.mode << " " << c.forceSelection;
-    EXPECT_EQ(config.currentStepMa.load(), 5);
-    EXPECT_EQ(config.timeStepMs.load(), 6);
-    EXPECT_EQ(config.standardPortLimitMa.load(), 900);
-    EXPECT_EQ(config.loopbackEnabled.load(), 1u);
-    EXPECT_EQ(config.estimateUpstream.load(), 1u);
-    EXPECT_EQ(config.cableResistanceMohm.load(), 1000);
-    EXPECT_EQ(config.logIntervalSec.load(), 10);
+    EXPECT_EQ(ConfirmConfig(config, draft, v, 3000).check.check, ConfigCheck::Ok);
+    EXPECT_EQ(Stored(), (std::vector<int64_t>{c.mode, c.forcedIndex, c.ceiling, 5, 6, 900, 1, 1, 1000, 10}))
+        << c.mode << " " << c.forceSelection;
   }
   // Every digit counts: leading zeros past the ninth character do not cut the number.
   ConfigDraft draft = DraftOf(config);
   ConfigDialogValues v = Values(L"0000000000500", L"60000", L"0");
   v.logIntervalSelection = -1;  // nothing selected: the interval stays
   EXPECT_EQ(ConfirmConfig(config, draft, v, 4500).check.check, ConfigCheck::Ok);
-  EXPECT_EQ(config.currentStepMa.load(), 500);
-  EXPECT_EQ(config.timeStepMs.load(), 60000);
-  EXPECT_EQ(config.logIntervalSec.load(), 10);
-  EXPECT_EQ(config.maxLoadCurrentMa.load(), 1000);  // still Force Limit "1A"
+  // Still Force Limit "1A"; the interval stays.
+  EXPECT_EQ(Stored(), (std::vector<int64_t>{ForceLimit, 0, 1000, 500, 60000, 900, 1, 1, 0, 10}));
 }
 
 TEST_F(ConfigDialogTest, ARefusedOkStoresNothing) {
@@ -160,16 +157,7 @@ TEST_F(ConfigDialogTest, ARefusedOkStoresNothing) {
     EXPECT_EQ(r.check.check, c.check);
     EXPECT_EQ(r.field, c.field);
     EXPECT_EQ(r.check.editValue, c.editValue);
-    EXPECT_EQ(config.currentStepMa.load(), 25);
-    EXPECT_EQ(config.timeStepMs.load(), 500);
-    EXPECT_EQ(config.limitMode.load(), static_cast<uint32_t>(EnforceLimits));
-    EXPECT_EQ(config.forcedLimitIndex.load(), 0);
-    EXPECT_EQ(config.maxLoadCurrentMa.load(), 0);
-    EXPECT_EQ(config.standardPortLimitMa.load(), 500);
-    EXPECT_EQ(config.loopbackEnabled.load(), 0u);
-    EXPECT_EQ(config.estimateUpstream.load(), 0u);
-    EXPECT_EQ(config.cableResistanceMohm.load(), 80);
-    EXPECT_EQ(config.logIntervalSec.load(), 30);
+    EXPECT_EQ(Stored(), (std::vector<int64_t>{EnforceLimits, 0, 0, 25, 500, 500, 0, 0, 80, 30}));
     EXPECT_EQ(draft.forcedLimitIndex, 0);  // the copy, too, waits for an OK that passes
   }
 }
@@ -179,7 +167,6 @@ TEST_F(ConfigDialogTest, LogTimerAndShownSetpoint) {
   EXPECT_EQ(LogTimerAfterOk(0, false), LogTimerAction::Stop);
   EXPECT_EQ(LogTimerAfterOk(10, true), LogTimerAction::Start);
   EXPECT_EQ(LogTimerAfterOk(10, false), LogTimerAction::Keep);  // a graph test runs
-
   // A request not yet sent is shown rather than the tester's older value.
   live.loadSetpointMa = 700;
   requests.requestedLoadMa = 1200;

@@ -28,22 +28,13 @@ std::unique_ptr<LineChart> NewChart() { return std::make_unique<LineChart>(); }
 
 GraphSetupInputs RunInputs(uint32_t mode, uint32_t kind, uint16_t mv, uint16_t ceilingMa, uint16_t stepMa,
                        uint16_t ratedMa = 3000, uint16_t timeStepMs = 500) {
-  GraphSetupInputs in;
-  in.graphMode = mode;
-  in.profileKind = kind;
-  in.profileVoltageMv = mv;
-  in.maxLoadCurrentMa = ceilingMa;
-  in.currentStepMa = stepMa;
-  in.ratedCurrentMa = ratedMa;
-  in.timeStepMs = timeStepMs;
-  return in;
+  return {.graphMode = mode, .profileKind = kind, .maxLoadCurrentMa = ceilingMa, .ratedCurrentMa = ratedMa,
+          .profileVoltageMv = mv, .currentStepMa = stepMa, .timeStepMs = timeStepMs};
 }
 
 std::wstring Text(const wchar_t* p) { return p ? std::wstring(p) : std::wstring(); }
 
-// --- Set-up --------------------------------------------------------------------
-
-TEST(GraphSetUp, AxisFollowsModeAndProfileKind) {
+TEST(GraphSetUp, AxisFollowsModeAndProfileKindAndTheSweepChartHasOneSlotPerStep) {
   struct Case {
     uint32_t mode, kind;
     uint16_t mv;
@@ -61,13 +52,10 @@ TEST(GraphSetUp, AxisFollowsModeAndProfileKind) {
   };
   for (const Case& c : cases) {
     const GraphAxis axis = ChooseGraphAxis(c.mode, c.kind, c.mv);
-    EXPECT_EQ(axis.minVolts, c.min) << c.mode << "/" << c.kind << "/" << c.mv;
-    EXPECT_EQ(axis.maxVolts, c.max) << c.mode << "/" << c.kind << "/" << c.mv;
-    EXPECT_EQ(axis.divisions, c.divisions) << c.mode << "/" << c.kind << "/" << c.mv;
+    EXPECT_EQ((std::vector<int>{axis.minVolts, axis.maxVolts, axis.divisions}), (std::vector<int>{c.min, c.max, c.divisions}))
+        << c.mode << "/" << c.kind << "/" << c.mv;
   }
-}
-
-TEST(GraphSetUp, SweepChartHasOneSlotPerStepAndClearedTables) {
+  // The sweep chart has one slot per step, cleared tables, and room for the largest sweep.
   auto chart = NewChart();
   GraphSession session;
   SweepTables tables;
@@ -76,17 +64,11 @@ TEST(GraphSetUp, SweepChartHasOneSlotPerStepAndClearedTables) {
   session.tables = &tables;
 
   SetUpGraphChart(session, *chart, RunInputs(Sweep, 5, 9000, 3000, 25, 2000));
-  EXPECT_EQ(session.StepCount(), 121);
-  EXPECT_EQ(session.sweepEndMa, 3000);
-  EXPECT_EQ(session.sweepRatedMa, 2000);
-  EXPECT_EQ(session.sweepProfileMv, 9000);
-  EXPECT_EQ(chart->categoryMode, 1);
-  EXPECT_EQ(chart->xDivisions, 60);
-  EXPECT_EQ(chart->yDivisions, 8);
-  EXPECT_EQ(chart->yMin, 7.0f);
-  EXPECT_EQ(chart->yMax, 11.0f);
-  EXPECT_EQ(chart->xMax, 3000.0);
-  EXPECT_EQ(chart->categoryCount[0], 121);
+  using Ints = std::vector<int>;
+  EXPECT_EQ((Ints{session.StepCount(), session.sweepEndMa, session.sweepRatedMa, session.sweepProfileMv}),
+            (Ints{121, 3000, 2000, 9000}));
+  EXPECT_EQ((Ints{chart->categoryMode, chart->xDivisions, chart->yDivisions, chart->categoryCount[0]}), (Ints{1, 60, 8, 121}));
+  EXPECT_EQ((std::vector<double>{chart->yMin, chart->yMax, chart->xMax}), (std::vector<double>{7, 11, 3000}));
   EXPECT_EQ(Text(chart->categoryLabel[0]), L"0");
   EXPECT_EQ(Text(chart->categoryLabel[1]), L"25");
   EXPECT_EQ(Text(chart->categoryLabel[120]), L"3000");
@@ -97,21 +79,6 @@ TEST(GraphSetUp, SweepChartHasOneSlotPerStepAndClearedTables) {
   }
   EXPECT_EQ(tables.volts[122], 1.0f);
   EXPECT_EQ(chart->categoryValue[0][120], kSweepNoValue);
-
-  // 5 mA steps: 601 slots, 600 halved to 37 labelled divisions.
-  SetUpGraphChart(session, *chart, RunInputs(Sweep, 2, 5000, 3000, 5));
-  EXPECT_EQ(session.StepCount(), 601);
-  EXPECT_EQ(chart->xDivisions, 37);
-  EXPECT_EQ(chart->yMin, 0.0f);
-  EXPECT_EQ(chart->yMax, 6.0f);
-  EXPECT_EQ(chart->yDivisions, 12);
-}
-
-TEST(GraphSetUp, LargestCeilingsFitTheTables) {
-  auto chart = NewChart();
-  GraphSession session;
-  SweepTables tables;
-  session.tables = &tables;
   // The largest sweep the settings allow: 5100 mA in 5 mA steps.
   SetUpGraphChart(session, *chart, RunInputs(Sweep, 5, 5000, 5100, 5));
   EXPECT_EQ(session.StepCount(), 1021);
@@ -128,39 +95,33 @@ TEST(GraphSetUp, LoadSweepIntoChartLabelsWithTheStepCurrent) {
   const float values[4] = {5.0f, 4.9f, kSweepNoValue, kSweepNoValue};
   chart->showDots[1] = 1;
   LoadSweepIntoChart(*chart, values, 4, 1, 500);
-  EXPECT_EQ(chart->categoryCount[1], 4);
-  EXPECT_EQ(chart->categoryValue[1][1], 4.9f);
-  EXPECT_EQ(chart->categoryValue[1][3], kSweepNoValue);
+  EXPECT_EQ((std::vector<int>{chart->categoryCount[1], chart->showDots[1], chart->lineWidth[1]}), (std::vector<int>{4, 0, 2}));
+  EXPECT_EQ((std::vector<float>{chart->categoryValue[1][1], chart->categoryValue[1][3]}), (std::vector<float>{4.9f, kSweepNoValue}));
   EXPECT_EQ(Text(chart->categoryLabel[3]), L"1500");
-  EXPECT_EQ(chart->showDots[1], 0);
-  EXPECT_EQ(chart->lineWidth[1], 2);
   // A bad series changes nothing.
   LoadSweepIntoChart(*chart, values, 4, 2, 500);
   LoadSweepIntoChart(*chart, values, 4, -1, 500);
   EXPECT_EQ(chart->categoryCount[0], 0);
 }
 
-// --- Status line, clock, real-time series and band -------------------------------
-
 TEST(GraphStatus, TextsOfBothModes) {
-  wchar_t text[kGraphStatusChars];
-  FormatGraphStatus(text, kGraphStatusChars, Sweep, 4.5f, 5.126f);
-  EXPECT_EQ(std::wstring(text), L"Minimum:4.50V   Maximum:5.13V");
-  FormatGraphStatus(text, kGraphStatusChars, RealTime, 5.0f, 5.0f);
-  EXPECT_EQ(std::wstring(text), L"Minimum:5.00V   Maximum:5.00V   Ripple:0.00V");
-  FormatGraphStatus(text, kGraphStatusChars, RealTime, 4.96f, 5.04f);
-  EXPECT_EQ(std::wstring(text), L"Minimum:4.96V   Maximum:5.04V   Ripple:0.08V");
-  FormatGraphStatus(text, kGraphStatusChars, Sweep, 4.5f, 5.126f, RunEnd::Detached);
-  EXPECT_EQ(std::wstring(text), L"Minimum:4.50V   Maximum:5.13V   Incomplete: source detached");
-  FormatGraphStatus(text, kGraphStatusChars, RealTime, kMinVoltsStart, kMaxVoltsStart, RunEnd::LinkLost);
-  EXPECT_EQ(std::wstring(text), L"Incomplete: tester lost");
+  const auto status = [](uint32_t mode, float low, float high, RunEnd end = RunEnd::Running) {
+    wchar_t text[kGraphStatusChars];
+    FormatGraphStatus(text, kGraphStatusChars, mode, low, high, end);
+    return std::wstring(text);
+  };
+  EXPECT_EQ(status(Sweep, 4.5f, 5.126f), L"Minimum:4.50V   Maximum:5.13V");
+  EXPECT_EQ(status(RealTime, 5.0f, 5.0f), L"Minimum:5.00V   Maximum:5.00V   Ripple:0.00V");
+  EXPECT_EQ(status(RealTime, 4.96f, 5.04f), L"Minimum:4.96V   Maximum:5.04V   Ripple:0.08V");
+  EXPECT_EQ(status(Sweep, 4.5f, 5.126f, RunEnd::Detached), L"Minimum:4.50V   Maximum:5.13V   Incomplete: source detached");
+  EXPECT_EQ(status(RealTime, kMinVoltsStart, kMaxVoltsStart, RunEnd::LinkLost), L"Incomplete: tester lost");
   // A short buffer is cut, never overrun.
   wchar_t shortText[8];
   FormatGraphStatus(shortText, 8, RealTime, 5.0f, 5.0f);
   EXPECT_LT(std::wcslen(shortText), 8u);
 }
 
-TEST(RealtimeSeries, FullSeriesKeepsTheLastHundredMilliseconds) {
+TEST(RealtimeSeries, FullSeriesKeepsTheLastHundredMillisecondsAndTheBandFitsTheAxis) {
   auto chart = NewChart();
   for (int i = 0; i < kMaxPoints; ++i) ASSERT_EQ(AddRealtimeSample(*chart, static_cast<float>(i), 5.0f), 0);
   ASSERT_EQ(chart->pointCount[0], kMaxPoints);
@@ -175,24 +136,16 @@ TEST(RealtimeSeries, FullSeriesKeepsTheLastHundredMilliseconds) {
   // And the series takes samples again.
   EXPECT_EQ(AddRealtimeSample(*chart, t + 1.0f, 5.0f), 0);
   EXPECT_EQ(chart->pointCount[0], 102);
-}
-
-TEST(RealtimeSeries, StandingClockStillMakesRoom) {
-  auto chart = NewChart();
+  // A standing clock still makes room.
+  chart = NewChart();
   for (int i = 0; i < kMaxPoints; ++i) chart->AddPoint(0, 7.0, 5.0);
   EXPECT_EQ(AddRealtimeSample(*chart, 7.0f, 4.0f), 0);
   EXPECT_EQ(chart->pointCount[0], kMaxPoints / 2 + 1);
   EXPECT_EQ(chart->points[0][kMaxPoints / 2].y, 4.0);
-}
-
-TEST(RealtimeBand, ClampedToTheAxisOrEmpty) {
+  // The band is clamped to the axis, or empty.
   const GraphAxis axis = ChooseGraphAxis(RealTime, 5, 5000);
   // PD 5 V, 1000 mA of a 3000 mA ceiling, no upstream estimate: 4.50..5.25 V.
-  VoltageWindowInputs in;
-  in.profileKind = 5;
-  in.profileVoltageMv = 5000;
-  in.loadSetpointMa = 1000;
-  in.maxLoadCurrentMa = 3000;
+  const VoltageWindowInputs in{.profileKind = 5, .profileVoltageMv = 5000, .loadSetpointMa = 1000, .maxLoadCurrentMa = 3000};
   BandRange band = RealtimeBand(ComputeVoltageWindow(in), axis);
   EXPECT_NEAR(band.low, 4.50f, 1e-5);
   EXPECT_NEAR(band.high, 5.25f, 1e-5);
@@ -201,15 +154,12 @@ TEST(RealtimeBand, ClampedToTheAxisOrEmpty) {
   EXPECT_EQ(band.low, 3.0f);
   EXPECT_EQ(band.high, 7.0f);
   // No window (legacy), or one entirely off the axis: no band at all.
-  band = RealtimeBand(std::nullopt, axis);
-  EXPECT_FALSE(band.low < band.high);
-  band = RealtimeBand(VoltageWindow{8.0f, 9.0f}, axis);
-  EXPECT_FALSE(band.low < band.high);
-  band = RealtimeBand(VoltageWindow{1.0f, 2.0f}, axis);
-  EXPECT_FALSE(band.low < band.high);
+  for (std::optional<VoltageWindow> w : {std::optional<VoltageWindow>{}, std::optional(VoltageWindow{8.0f, 9.0f}),
+                                         std::optional(VoltageWindow{1.0f, 2.0f})}) {
+    band = RealtimeBand(w, axis);
+    EXPECT_FALSE(band.low < band.high);
+  }
 }
-
-// --- Runs against the simulated tester -------------------------------------------
 
 // A graph run over the monitor core and the simulated tester, in simulated
 // time. `at` is called with each log line the run writes, to inject a fault at

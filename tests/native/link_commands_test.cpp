@@ -43,14 +43,9 @@ struct ScriptedTester {
   }
   void Reply(Bytes body) { answers.push_back({ExchangeStatus::Ok, std::move(body)}); }
   void Fail(ExchangeStatus s) { answers.push_back({s, {}}); }
-  uint32_t SleptMs() const {
-    uint32_t t = 0;
-    for (uint32_t s : sleeps) t += s;
-    return t;
-  }
 };
 
-TEST(Commands, GetVersionFrameAndReply) {
+TEST(Commands, GetVersionFrameReplyAndTimeOutRule) {
   ScriptedTester t;
   t.Reply({0x01, 0x14, 0x1E});
   uint8_t hw = 0, fw = 0;
@@ -58,34 +53,23 @@ TEST(Commands, GetVersionFrameAndReply) {
   EXPECT_EQ(t.frames.at(0), (Bytes{0x02, 0x01, 0x01, 0x01, 0x03}));
   EXPECT_EQ(hw, 20);
   EXPECT_EQ(fw, 30);
-}
-
-TEST(Commands, GetVersionTimeOutRule) {
   // Written but unanswered: revision 10, firmware 0, and still a failure.
-  ScriptedTester t;
   t.Fail(ExchangeStatus::NoReply);
-  uint8_t hw = 20, fw = 30;
   EXPECT_EQ(commands::GetVersion(t.Channel(), &hw, &fw), 0);
   EXPECT_EQ(hw, 10);
   EXPECT_EQ(fw, 0);
-
-  // Every other failure leaves the values alone.
-  for (ExchangeStatus s : {ExchangeStatus::NotSent, ExchangeStatus::WrongCommand}) {
-    ScriptedTester u;
-    u.Fail(s);
+  // Every other failure (a late reply of another command too) leaves the values alone.
+  t.Fail(ExchangeStatus::NotSent);
+  t.Reply({0x0C, 1, 2});
+  for (int i = 0; i < 2; ++i) {
     hw = 20, fw = 30;
-    EXPECT_EQ(commands::GetVersion(u.Channel(), &hw, &fw), 0);
+    EXPECT_EQ(commands::GetVersion(t.Channel(), &hw, &fw), 0);
     EXPECT_EQ(hw, 20);
     EXPECT_EQ(fw, 30);
   }
-  ScriptedTester w;
-  w.Reply({0x0C, 1, 2});  // a late reply of another command
-  hw = 20, fw = 30;
-  EXPECT_EQ(commands::GetVersion(w.Channel(), &hw, &fw), 0);
-  EXPECT_EQ(hw, 20);
 }
 
-TEST(Commands, PortStatusDecoding) {
+TEST(Commands, PortStatusDecodingAndRefusedReplies) {
   ScriptedTester t;
   t.Reply({0x0A, 0x01, 0x02, 0x05, 0x03, 0x34, 0x21, 0xB8, 0x0B, 0x78, 0x56, 0x34, 0x12});
   uint32_t attach = 0, kind = 0, extra = 0;
@@ -93,30 +77,16 @@ TEST(Commands, PortStatusDecoding) {
   uint16_t mv = 0, ma = 0;
   ASSERT_EQ(commands::GetPortStatus(t.Channel(), &attach, &index, &kind, &sub, &mv, &ma, &extra), 1);
   EXPECT_EQ(t.frames.at(0), (Bytes{0x02, 0x01, 0x0A, 0x0A, 0x03}));
-  EXPECT_EQ(attach, 1u);
-  EXPECT_EQ(index, 2);
-  EXPECT_EQ(kind, 5u);
-  EXPECT_EQ(sub, 3);
-  EXPECT_EQ(mv, 0x2134);
-  EXPECT_EQ(ma, 3000);
-  EXPECT_EQ(extra, 0x12345678u);
-}
-
-TEST(Commands, WrongCommandOrShortReplyLeavesOutputsUnchanged) {
-  // A late GetMeasurements reply after a GetPortStatus request.
-  ScriptedTester t;
+  EXPECT_EQ((std::vector<uint32_t>{attach, index, kind, sub, mv, ma, extra}),
+            (std::vector<uint32_t>{1, 2, 5, 3, 0x2134, 3000, 0x12345678u}));
+  // A late GetMeasurements reply, then a port status reply cut short: the
+  // fields must not come from old data.
   t.Reply({0x0C, 0, 30, 0x88, 0x13, 0, 0, 0, 0, 0, 0});
-  // A port status reply cut short: its fields must not come from old data.
   t.Reply({0x0A, 0x01, 0x02});
-  uint32_t attach = 7, kind = 7, extra = 7;
-  uint8_t index = 7, sub = 7;
-  uint16_t mv = 7, ma = 7;
   for (int i = 0; i < 2; ++i) {
+    attach = 7, index = 7, mv = 7, extra = 7;
     EXPECT_EQ(commands::GetPortStatus(t.Channel(), &attach, &index, &kind, &sub, &mv, &ma, &extra), 0);
-    EXPECT_EQ(attach, 7u);
-    EXPECT_EQ(index, 7);
-    EXPECT_EQ(mv, 7);
-    EXPECT_EQ(extra, 7u);
+    EXPECT_EQ((std::vector<uint32_t>{attach, index, mv, extra}), std::vector<uint32_t>(4, 7));
   }
   uint8_t temp = 9;
   uint16_t v = 9, s = 9, c = 9, l = 9;
@@ -142,11 +112,9 @@ TEST(Commands, SourceCapabilitiesDecoding) {
   ASSERT_EQ(commands::GetSourceCapabilities(t.Channel(), &got), 1);
   EXPECT_EQ(got.count, 3);
   EXPECT_EQ(got.entries[1].minMv, 9000);
-  EXPECT_EQ(got.entries[2].ObjectPosition(), 4);
   EXPECT_TRUE(got.entries[2].IsProgrammable());
-  EXPECT_EQ(got.entries[2].maxMv, 21000);
-  EXPECT_EQ(got.entries[2].maxCurrentMa, 5000);
-
+  EXPECT_EQ((std::vector<int>{got.entries[2].ObjectPosition(), got.entries[2].maxMv, got.entries[2].maxCurrentMa}),
+            (std::vector<int>{4, 21000, 5000}));
   // count 0 gives an empty list; a reply one byte short is refused.
   Bytes empty(1 + kPdoListBytes, 0);
   empty[0] = 0x0B;
@@ -172,14 +140,8 @@ TEST(Commands, ProfileAndLoadRequests) {
 }
 
 TesterSettings SampleSettings() {
-  TesterSettings s;
-  s.loopbackEnabled = 1;
-  s.limitMode = 2;
-  s.maxLoadCurrentMa = 3000;
-  s.standardPortLimitMa = 900;
-  s.estimateUpstream = 1;
-  s.cableResistanceMohm = 80;
-  return s;
+  return {.loopbackEnabled = 1, .estimateUpstream = 1, .standardPortLimitMa = 900, .limitMode = 2,
+          .maxLoadCurrentMa = 3000, .cableResistanceMohm = 80};
 }
 
 TEST(Commands, WriteTesterSettingsFramesAndPauses) {
@@ -194,7 +156,6 @@ TEST(Commands, WriteTesterSettingsFramesAndPauses) {
   EXPECT_EQ(Bytes(t.frames[3].begin() + 2, t.frames[3].end() - 2), (Bytes{0xE0, 0x03, 0x01}));
   EXPECT_EQ(Bytes(t.frames[4].begin() + 2, t.frames[4].end() - 2), (Bytes{0xE0, 0x04, 0x50, 0x00}));
   EXPECT_EQ(t.sleeps, (std::vector<uint32_t>{100, 100, 100, 100}));
-
   // Modes other than 2 send the mode as one byte and no ceiling.
   ScriptedTester u;
   for (int i = 0; i < 5; ++i) u.Reply({0xE0});
@@ -204,38 +165,35 @@ TEST(Commands, WriteTesterSettingsFramesAndPauses) {
   EXPECT_EQ(Bytes(u.frames[1].begin() + 1, u.frames[1].end() - 2), (Bytes{0x03, 0xE0, 0x01, 0x01}));
 }
 
+// A failed step ends the write; the pauses are still spent, those of the
+// steps not sent in one sleep when the request could not be written.
 TEST(Commands, WriteTesterSettingsStopsEarlyButKeepsThePauses) {
-  // Step 2's reply is missing: steps 3-5 are not sent, 400 ms are still spent.
-  ScriptedTester t;
-  t.Reply({0xE0});
-  t.Fail(ExchangeStatus::NoReply);
-  EXPECT_EQ(commands::WriteTesterSettings(t.Channel(), SampleSettings()), 0);
-  EXPECT_EQ(t.frames.size(), 2u);
-  EXPECT_EQ(t.SleptMs(), 400u);
-
-  // A wrong reply at step 5 fails the whole write after all five frames.
-  ScriptedTester u;
-  for (int i = 0; i < 4; ++i) u.Reply({0xE0});
-  u.Reply({0xE1, 0});
-  EXPECT_EQ(commands::WriteTesterSettings(u.Channel(), SampleSettings()), 0);
-  EXPECT_EQ(u.frames.size(), 5u);
-  EXPECT_EQ(u.SleptMs(), 400u);
+  struct Case {
+    int answered;         // steps answered before the failing one
+    ExchangeStatus fail;  // Ok: a reply of the wrong command
+    size_t frames;
+    std::vector<uint32_t> sleeps;
+  } cases[] = {
+      {1, ExchangeStatus::NoReply, 2, {100, 100, 100, 100}},
+      {4, ExchangeStatus::Ok, 5, {100, 100, 100, 100}},
+      {1, ExchangeStatus::NotSent, 2, {100, 300}},
+      {4, ExchangeStatus::NotSent, 5, {100, 100, 100, 100}},  // step 5 has no pause of its own
+  };
+  for (const Case& c : cases) {
+    ScriptedTester t;
+    for (int i = 0; i < c.answered; ++i) t.Reply({0xE0});
+    if (c.fail == ExchangeStatus::Ok) t.Reply({0xE1, 0});
+    else t.Fail(c.fail);
+    EXPECT_EQ(commands::WriteTesterSettings(t.Channel(), SampleSettings()), 0);
+    EXPECT_EQ(t.frames.size(), c.frames) << c.answered << " " << int(c.fail);
+    EXPECT_EQ(t.sleeps, c.sleeps) << c.answered << " " << int(c.fail);
+  }
 }
 
-TEST(Commands, WriteTesterSettingsWriteTimeOutSleepsTheRestAtOnce) {
-  ScriptedTester t;
-  t.Reply({0xE0});
-  t.Fail(ExchangeStatus::NotSent);
-  EXPECT_EQ(commands::WriteTesterSettings(t.Channel(), SampleSettings()), 0);
-  EXPECT_EQ(t.frames.size(), 2u);
-  // The pause after step 1, then steps 2-4's pauses in one sleep.
-  EXPECT_EQ(t.sleeps, (std::vector<uint32_t>{100, 300}));
-
-  ScriptedTester u;
-  for (int i = 0; i < 4; ++i) u.Reply({0xE0});
-  u.Fail(ExchangeStatus::NotSent);  // step 5 has no pause of its own
-  EXPECT_EQ(commands::WriteTesterSettings(u.Channel(), SampleSettings()), 0);
-  EXPECT_EQ(u.SleptMs(), 400u);
+// Loopback, standard-port limit, upstream estimate, cable, limit mode, ceiling.
+std::vector<int> Fields(const TesterSettings& s) {
+  return {s.loopbackEnabled, s.standardPortLimitMa, s.estimateUpstream, s.cableResistanceMohm,
+          static_cast<int>(s.limitMode), s.maxLoadCurrentMa};
 }
 
 TEST(Commands, ReadTesterSettingsFourRoundsAndWhichWereRead) {
@@ -250,18 +208,10 @@ TEST(Commands, ReadTesterSettingsFourRoundsAndWhichWereRead) {
   ASSERT_EQ(commands::ReadTesterSettings(t.Channel(), &s), kAllSettingsRead);
   ASSERT_EQ(t.frames.size(), 4u);
   EXPECT_EQ(t.frames[0], (Bytes{0x02, 0x02, 0xE1, 0x00, 0xE2, 0x03}));
-  EXPECT_EQ(t.frames[1][3], 2);
-  EXPECT_EQ(t.frames[2][3], 3);
-  EXPECT_EQ(t.frames[3][3], 4);
-  EXPECT_EQ(s.loopbackEnabled, 1);
-  EXPECT_EQ(s.standardPortLimitMa, 900);
-  EXPECT_EQ(s.estimateUpstream, 0);
-  EXPECT_EQ(s.cableResistanceMohm, 1000);
-  // Sub-index 1 is never read back.
-  EXPECT_EQ(s.limitMode, 2u);
-  EXPECT_EQ(s.maxLoadCurrentMa, 4000);
+  EXPECT_EQ((Bytes{t.frames[1][3], t.frames[2][3], t.frames[3][3]}), (Bytes{2, 3, 4}));
+  // Sub-index 1 (mode and ceiling) is never read back.
+  EXPECT_EQ(Fields(s), (std::vector<int>{1, 900, 0, 1000, 2, 4000}));
   EXPECT_TRUE(t.sleeps.empty());
-
   // A round that fails leaves its field alone and says which were read.
   {
     ScriptedTester t;
@@ -273,14 +223,11 @@ TEST(Commands, ReadTesterSettingsFourRoundsAndWhichWereRead) {
     s.estimateUpstream = 1;
     EXPECT_EQ(commands::ReadTesterSettings(t.Channel(), &s), kReadLoopback | kReadStandardLimit | kReadCable);
     EXPECT_EQ(t.frames.size(), 4u);
-    EXPECT_EQ(s.loopbackEnabled, 1);
-    EXPECT_EQ(s.standardPortLimitMa, 500);
-    EXPECT_EQ(s.estimateUpstream, 1);  // not read: unchanged
-    EXPECT_EQ(s.cableResistanceMohm, 300);
+    EXPECT_EQ(Fields(s), (std::vector<int>{1, 500, 1, 300, 0, 0}));  // upstream not read: unchanged
   }
 }
 
-TEST(Commands, CalibrationWriteYearByteAndReadBack) {
+TEST(Commands, CalibrationWriteReadResetAndTheirFailures) {
   EXPECT_EQ(CalibrationYearByte(2021), 1);
   EXPECT_EQ(CalibrationYearByte(2020), 0);
   EXPECT_EQ(CalibrationYearByte(2275), 255);
@@ -297,31 +244,19 @@ TEST(Commands, CalibrationWriteYearByteAndReadBack) {
   uint8_t x = 0;
   for (uint8_t b : f) x ^= b;
   EXPECT_EQ(x, 0);
-
   // The tester echoes the record: the year reads as 2021, negatives sign-extend.
   t.Reply({0xE4, 0x01, 0x01, 0x07, 0xE8, 0x03, 0xE6, 0x03, 0xEC, 0xFF, 0x00, 0x80});
   uint32_t cal = 0, year = 0, month = 0;
   int32_t r1 = 0, t1 = 0, r2 = 0, t2 = 0;
   ASSERT_EQ(commands::ReadCalibration(t.Channel(), 1, &cal, &year, &month, &r1, &t1, &r2, &t2), 1);
   EXPECT_EQ(t.frames[1], (Bytes{0x02, 0x02, 0xE4, 0x01, 0xE6, 0x03}));
-  EXPECT_EQ(cal, 1u);
-  EXPECT_EQ(year, 2021u);
-  EXPECT_EQ(month, 7u);
-  EXPECT_EQ(r1, 1000);
-  EXPECT_EQ(t1, 998);
-  EXPECT_EQ(r2, -20);
-  EXPECT_EQ(t2, -32768);
-}
-
-TEST(Commands, CalibrationFailuresAndReset) {
-  ScriptedTester t;
+  EXPECT_EQ((std::vector<int64_t>{cal, year, month, r1, t1, r2, t2}), (std::vector<int64_t>{1, 2021, 7, 1000, 998, -20, -32768}));
+  // A failed read leaves every output alone.
   t.Fail(ExchangeStatus::NoReply);
-  uint32_t cal = 5, year = 5, month = 5;
-  int32_t r1 = 5, t1 = 5, r2 = 5, t2 = 5;
+  cal = year = month = 5;
+  r1 = t1 = r2 = t2 = 5;
   EXPECT_EQ(commands::ReadCalibration(t.Channel(), 0, &cal, &year, &month, &r1, &t1, &r2, &t2), 0);
-  EXPECT_EQ(cal, 5u);
-  EXPECT_EQ(year, 5u);
-  EXPECT_EQ(r1, 5);
+  EXPECT_EQ((std::vector<int64_t>{cal, year, month, r1, t1, r2, t2}), std::vector<int64_t>(7, 5));
 
   t.Reply({0xE5});
   EXPECT_EQ(commands::ResetCalibration(t.Channel(), 0), 1);

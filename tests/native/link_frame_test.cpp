@@ -48,12 +48,8 @@ struct Harness {
   }
 };
 
-TEST(FrameBuild, ExampleFramesAndChecksumRule) {
-  EXPECT_EQ(Frame(0x0A, {}), (Bytes{0x02, 0x01, 0x0A, 0x0A, 0x03}));
-  EXPECT_EQ(Frame(0xE1, {0x00}), (Bytes{0x02, 0x02, 0xE1, 0x00, 0xE2, 0x03}));
+TEST(FrameBuild, ChecksumRuleAndFramesThatDoNotFit) {
   EXPECT_EQ(Frame(0x10, {0xF4, 0x01}), (Bytes{0x02, 0x03, 0x10, 0xF4, 0x01, 0xE7, 0x03}));
-  EXPECT_EQ(Frame(0x01, {}), (Bytes{0x02, 0x01, 0x01, 0x01, 0x03}));
-
   // The XOR of every byte of a finished frame is 0, whatever the old CHK byte.
   uint8_t f[8] = {0x02, 0x04, 0xE3, 0x55, 0xAA, 0x77, 0x03, 0x00};
   FrameChecksum(f);
@@ -61,9 +57,7 @@ TEST(FrameBuild, ExampleFramesAndChecksumRule) {
   for (int i = 0; i < 8; ++i) x ^= f[i];
   EXPECT_EQ(x, 0);
   EXPECT_EQ(f[7], 0x03);
-}
 
-TEST(FrameBuild, RefusesFramesThatDoNotFit) {
   uint8_t out[16];
   uint8_t data[127] = {};
   EXPECT_EQ(BuildFrame(0x01, data, 12, out, sizeof out), 0u);  // 17 bytes
@@ -76,30 +70,20 @@ TEST(FrameBuild, RefusesFramesThatDoNotFit) {
 TEST(FrameReceive, ReadSizesFollowTheFrameParts) {
   FrameReceiver r;
   bool done = false;
-  EXPECT_EQ(r.Step(0x02, &done), 1);  // now wants LEN
-  EXPECT_EQ(r.Step(0x03, &done), 5);  // body of 3, CHK, ETX
-  EXPECT_EQ(r.Step(0x0C, &done), 4);
-  EXPECT_EQ(r.Step(0x01, &done), 3);
-  EXPECT_EQ(r.Step(0x02, &done), 2);
-  EXPECT_EQ(r.Step(0x0D, &done), 1);
-  EXPECT_FALSE(done);
-  EXPECT_EQ(r.Step(0x03, &done), 1);
-  EXPECT_TRUE(done);
+  // STX, then LEN 3 (wants the body of 3, CHK, ETX), the body, CHK, ETX.
+  const uint8_t bytes[] = {0x02, 0x03, 0x0C, 0x01, 0x02, 0x0D, 0x03};
+  const int wants[] = {1, 5, 4, 3, 2, 1, 1};
+  for (int i = 0; i < 7; ++i) {
+    EXPECT_EQ(r.Step(bytes[i], &done), wants[i]) << i;
+    EXPECT_EQ(done, i == 6) << i;
+  }
   ASSERT_EQ(r.BodyLength(), 3);
   EXPECT_EQ(Bytes(r.Body(), r.Body() + 3), (Bytes{0x0C, 0x01, 0x02}));
   EXPECT_EQ(r.frameCount, 1u);
   EXPECT_EQ(r.framePos, 0);
-}
-
-TEST(FrameReceive, NoiseBeforeStxIsDiscarded) {
-  Harness h;
-  Bytes bytes = {0x00, 0xFF, 0x03, 0x55, 0x7E};
-  const Bytes f = Frame(0x01, {0x14, 0x1E});
-  bytes.insert(bytes.end(), f.begin(), f.end());
-  h.FeedAsReads(bytes);
-  EXPECT_EQ(h.replySignals, 1);
-  EXPECT_EQ(h.TakeReply(), (Bytes{0x01, 0x14, 0x1E}));
-  EXPECT_EQ(h.receiver.frameCount, 1u);
+  // Largest legal body: the whole frame fits and the read asks for 129 bytes.
+  r.Step(0x02, &done);
+  EXPECT_EQ(r.Step(0x7F, &done), 0x7F + 2);
 }
 
 TEST(FrameReceive, WrongChecksumOrEndByteIsDroppedAndCounted) {
@@ -136,18 +120,15 @@ TEST(FrameReceive, OversizedOrEmptyLengthIsRejectedAndReceptionResynchronises) {
     EXPECT_EQ(reply[0], 0x0C);
     EXPECT_LE(h.nextRead, kMaxReadSize);
   }
-  // Largest legal body: the whole frame fits and the read asks for 129 bytes.
-  FrameReceiver r;
-  bool done = false;
-  r.Step(0x02, &done);
-  EXPECT_EQ(r.Step(0x7F, &done), 0x7F + 2);
 }
 
 TEST(FrameReceive, NoticesGoToTheCallbackAndNeverTouchTheReply) {
   Harness h;
-  h.FeedAsReads(Frame(0x0A, {1, 2, 5, 0, 0x88, 0x13, 0xB8, 0x0B, 0, 0, 0, 0}));
+  const Bytes status = Frame(0x0A, {1, 2, 5, 0, 0x88, 0x13, 0xB8, 0x0B, 0, 0, 0, 0});
+  h.FeedAsReads(status);
   h.FeedAsReads({0x02, 0x01, 0x20, 0x20, 0x03});
   h.FeedAsReads(Frame(0x21, {}));
+  EXPECT_EQ(h.TakeReply(), Bytes(status.begin() + 2, status.end() - 2));  // intact after two notices
   h.FeedAsReads(Frame(0x22, {}));
   h.FeedAsReads(Frame(0x23, {}));
   h.FeedAsReads(Frame(0x24, {}));  // not a notice: a (stray) reply
@@ -156,17 +137,7 @@ TEST(FrameReceive, NoticesGoToTheCallbackAndNeverTouchTheReply) {
   EXPECT_EQ(h.TakeReply(), (Bytes{0x24}));
 }
 
-TEST(FrameReceive, NoticeBetweenReplyAndItsCopyLeavesTheReplyIntact) {
-  Harness h;
-  const Bytes status = Frame(0x0A, {1, 2, 5, 0, 0x88, 0x13, 0xB8, 0x0B, 0, 0, 0, 0});
-  h.FeedAsReads(status);
-  h.FeedAsReads(Frame(0x21, {}));
-  const Bytes reply = h.TakeReply();
-  EXPECT_EQ(reply, Bytes(status.begin() + 2, status.end() - 2));
-  EXPECT_EQ(h.notices, (std::vector<int>{2}));
-}
-
-TEST(FrameReceive, TwoFramesInOneBatchAreBothDispatched) {
+TEST(FrameReceive, FramesSplitOrJoinedAcrossBatches) {
   Harness h;
   Bytes batch = Frame(0x20, {});
   const Bytes second = Frame(0x10, {});
@@ -175,7 +146,6 @@ TEST(FrameReceive, TwoFramesInOneBatchAreBothDispatched) {
   EXPECT_EQ(h.notices, (std::vector<int>{1}));
   EXPECT_EQ(h.replySignals, 1);
   EXPECT_EQ(h.TakeReply(), (Bytes{0x10}));
-
   // Two replies in one batch: the later one is kept, the earlier counted dropped.
   Bytes two = Frame(0x0C, {});
   const Bytes b = Frame(0x0A, {});
@@ -183,26 +153,23 @@ TEST(FrameReceive, TwoFramesInOneBatchAreBothDispatched) {
   h.FeedBatch(two);
   EXPECT_EQ(h.TakeReply(), (Bytes{0x0A}));
   EXPECT_EQ(h.mailbox.Dropped(), 1u);
-}
-
-TEST(FrameReceive, PartialFrameAcrossBatchesAndReset) {
-  Harness h;
+  // A frame across batches; a read that delivered nothing (time-out or
+  // failure) abandons the half frame.
   const Bytes f = Frame(0x0B, Bytes(58, 0x11));
+  const int signals = h.replySignals;
   h.FeedBatch(Bytes(f.begin(), f.begin() + 10));
-  EXPECT_EQ(h.replySignals, 0);
-  // A read that delivered nothing (time-out or failure) abandons the half frame.
   h.receiver.Reset();
   h.FeedBatch(Bytes(f.begin() + 10, f.end()));
-  EXPECT_EQ(h.replySignals, 0);
+  EXPECT_EQ(h.replySignals, signals);
   h.FeedAsReads(f);
-  EXPECT_EQ(h.replySignals, 1);
+  EXPECT_EQ(h.replySignals, signals + 1);
   EXPECT_EQ(h.TakeReply().size(), 59u);
 }
 
-TEST(ReplyMailbox, DiscardDropsAStaleReply) {
+TEST(ReplyMailbox, DiscardDropsAStaleReplyEvenOneStillArriving) {
   ReplyMailbox box;
-  const uint8_t late[3] = {0x0C, 1, 2};
-  EXPECT_TRUE(box.Post(late, 3, box.Generation()));
+  const uint8_t stale[3] = {0x0C, 1, 2};
+  EXPECT_TRUE(box.Post(stale, 3, box.Generation()));
   box.Discard();
   ReplyBody r;
   EXPECT_FALSE(box.Take(&r));
@@ -214,9 +181,6 @@ TEST(ReplyMailbox, DiscardDropsAStaleReply) {
   EXPECT_FALSE(box.Take(&r));  // taken once only
   EXPECT_EQ(box.Posted(), 2u);
   EXPECT_EQ(box.Dropped(), 1u);
-}
-
-TEST(ReplyMailbox, FrameAlreadyArrivingAtTheDiscardIsDropped) {
   // A late reply is half received when the next command discards: when it
   // completes it is not taken, and the command's own reply still is.
   Harness h;

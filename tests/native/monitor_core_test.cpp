@@ -15,8 +15,7 @@ using rig::kPd65;
 
 constexpr const char* kPps = "tester VXPD0001 kt60\n  charger pps 3.3-21V 3A\nend\n";
 
-// A failed request is sent again; one that keeps failing is reported once,
-// never dropped silently.
+// One that keeps failing is reported once, never dropped silently.
 TEST(MonitorRequests, AFailedSendIsRetriedThenReported) {
   struct Case {
     const char* scenario;
@@ -91,7 +90,6 @@ TEST(MonitorRequests, LoadsWaitForTheTestersSettings) {
   EXPECT_TRUE(m.core.SetLoad(2000).ok);   // within the program's 3000 mA ceiling
   EXPECT_EQ(m.model.AppliedLoadMa(), 2000);
   EXPECT_EQ(m.Count(kSettingsNotWrittenText, LogError), 1);
-
   // Once the settings are written, the tester applies its own ceiling.
   requests.requestedLoadMa = 4500;
   requests.loadRequestPending = 1;
@@ -102,8 +100,6 @@ TEST(MonitorRequests, LoadsWaitForTheTestersSettings) {
   EXPECT_EQ(m.model.AppliedLoadMa(), 3000);
 }
 
-// A settings round that failed leaves that field at the program's default,
-// and a refused tester leaves the configuration alone.
 TEST(MonitorConnect, UnreadSettingsKeepTheDefaultsAndRefusedTestersChangeNothing) {
   struct Case {
     const char* fault;
@@ -221,7 +217,7 @@ TEST(MonitorFaults, DamagedRepliesAreDroppedNeverRead) {
     m.Fault(fault);
     for (int k = 0; k < 3; ++k) {
       const std::optional<Reading> r = m.core.Measure();
-      if (r) EXPECT_NEAR(r->vbusMv, 5000, 50);
+      if (r) { EXPECT_NEAR(r->vbusMv, 5000, 50); }
     }
   }
   rig::Monitor m(kPd65);
@@ -230,10 +226,6 @@ TEST(MonitorFaults, DamagedRepliesAreDroppedNeverRead) {
   EXPECT_EQ(m.Count(L"damaged frames from the tester were dropped", LogDiagnostics), 1);
   EXPECT_EQ(live.testerConnected, 1);
 }
-
-}  // namespace
-
-namespace {
 
 // A weak 5 V charger sags under 2 A: each stretch of low voltage is logged
 // once, however many passes it lasts, and a recovery starts a new episode.

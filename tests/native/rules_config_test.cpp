@@ -50,22 +50,38 @@ TEST(EditNumbers, EveryDigitCountsAndTheRangeIsCheckedBeforeNarrowing) {
   EXPECT_EQ(TypedLoadMa(L"70000"), std::nullopt);  // not 4464
 }
 
-TEST(ConfigChecks, CurrentStepBounds) {
-  ConfigCheckResult low = CheckCurrentStep(4);
-  EXPECT_EQ(low.check, ConfigCheck::CurrentStepTooSmall);
-  EXPECT_EQ(low.editValue, 5);
-  EXPECT_EQ(Message(low), L"Minimum value for Current Intervals is 5mA");
-  EXPECT_EQ(CheckCurrentStep(ReadWholeNumber(std::wstring_view(L"none")).value).check,
-            ConfigCheck::CurrentStepTooSmall);
-  EXPECT_EQ(CheckCurrentStep(5).check, ConfigCheck::Ok);
-  EXPECT_EQ(CheckCurrentStep(500).check, ConfigCheck::Ok);
-  ConfigCheckResult high = CheckCurrentStep(501);
-  EXPECT_EQ(high.check, ConfigCheck::CurrentStepTooLarge);
-  EXPECT_EQ(high.editValue, 500);
-  EXPECT_EQ(Message(high), L"Maximum value for Current Intervals is 500mA");
-}
-
-TEST(ConfigChecks, TimeStepLowerBoundFollowsTheCurrentStep) {
+TEST(ConfigChecks, BoundsValuesAndMessages) {
+  const struct {
+    ConfigCheckResult r;
+    ConfigCheck check;
+    int editValue;
+    const wchar_t* message;
+  } cases[] = {
+      {CheckCurrentStep(4), ConfigCheck::CurrentStepTooSmall, 5, L"Minimum value for Current Intervals is 5mA"},
+      {CheckCurrentStep(ReadWholeNumber(std::wstring_view(L"none")).value), ConfigCheck::CurrentStepTooSmall, 5, nullptr},
+      {CheckCurrentStep(5), ConfigCheck::Ok, -1, nullptr},
+      {CheckCurrentStep(500), ConfigCheck::Ok, -1, nullptr},
+      {CheckCurrentStep(501), ConfigCheck::CurrentStepTooLarge, 500, L"Maximum value for Current Intervals is 500mA"},
+      {CheckTimeStep(32, 25), ConfigCheck::TimeStepTooSmall, 50,
+       L"Time Intervals too short for Current Intervals of 25mA. Suggested value is 50 mSec"},
+      {CheckTimeStep(-1, 25), ConfigCheck::TimeStepTooSmall, 50, nullptr},
+      {CheckTimeStep(60000, 25), ConfigCheck::Ok, -1, nullptr},
+      {CheckTimeStep(60001, 25), ConfigCheck::TimeStepTooLarge, 60000, L"Maximum value for Time Intervals is 60000 mSec"},
+      {CheckCableResistance(0), ConfigCheck::Ok, -1, L""},
+      {CheckCableResistance(1000), ConfigCheck::Ok, -1, nullptr},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.r.check, c.check) << c.editValue;
+    if (c.editValue >= 0) { EXPECT_EQ(c.r.editValue, c.editValue); }
+    if (c.message) { EXPECT_EQ(Message(c.r), c.message); }
+  }
+  for (int64_t bad : {1001, -1, 65541, 65535}) {
+    ConfigCheckResult r = CheckCableResistance(bad);
+    EXPECT_EQ(r.check, ConfigCheck::CableResistanceTooLarge) << bad;
+    EXPECT_EQ(r.editValue, 0);
+    EXPECT_EQ(Message(r), L"Maximum value for Cable Resistance is 1000 milliohms");
+  }
+  // The shortest time step follows the current step.
   struct Case {
     int step, accepted, rejected, suggested;
   };
@@ -76,31 +92,9 @@ TEST(ConfigChecks, TimeStepLowerBoundFollowsTheCurrentStep) {
     EXPECT_EQ(r.editValue, c.suggested) << c.step;
     EXPECT_EQ(SuggestedTimeStepMs(c.step), c.suggested);
   }
-  EXPECT_EQ(Message(CheckTimeStep(32, 25)),
-            L"Time Intervals too short for Current Intervals of 25mA. Suggested value is 50 mSec");
-  EXPECT_EQ(CheckTimeStep(-1, 25).check, ConfigCheck::TimeStepTooSmall);
 }
 
-TEST(ConfigChecks, TimeStepUpperBound) {
-  EXPECT_EQ(CheckTimeStep(60000, 25).check, ConfigCheck::Ok);
-  ConfigCheckResult r = CheckTimeStep(60001, 25);
-  EXPECT_EQ(r.check, ConfigCheck::TimeStepTooLarge);
-  EXPECT_EQ(r.editValue, 60000);
-  EXPECT_EQ(Message(r), L"Maximum value for Time Intervals is 60000 mSec");
-}
-
-TEST(ConfigChecks, CableResistance) {
-  EXPECT_EQ(CheckCableResistance(1000).check, ConfigCheck::Ok);
-  for (int64_t bad : {1001, -1, 65541, 65535}) {
-    ConfigCheckResult r = CheckCableResistance(bad);
-    EXPECT_EQ(r.check, ConfigCheck::CableResistanceTooLarge) << bad;
-    EXPECT_EQ(r.editValue, 0);
-    EXPECT_EQ(Message(r), L"Maximum value for Cable Resistance is 1000 milliohms");
-  }
-  EXPECT_EQ(Message(CheckCableResistance(0)), L"");
-}
-
-TEST(ConfigLists, SelectionsOutsideTheLists) {
+TEST(ConfigLists, SelectionsOutsideTheListsAndTheDangerWord) {
   EXPECT_EQ(ForceLimitCeilingMa(8), 5000);
   EXPECT_FALSE(IsForceLimitIndex(-1));  // a combo without selection
   EXPECT_TRUE(IsForceLimitIndex(8));
@@ -108,9 +102,7 @@ TEST(ConfigLists, SelectionsOutsideTheLists) {
   EXPECT_EQ(StandardPortLimitFromSelection(-1), 900);
   EXPECT_EQ(LogIntervalSelection(5), -1);  // a value not in the list selects nothing
   EXPECT_EQ(LogIntervalFromSelection(-1, 30), 30);
-}
-
-TEST(DangerConfirmation, OnlyTheThreeExactWords) {
+  // The danger confirmation takes only the three exact words.
   EXPECT_TRUE(IsConfirmationWord(L"confirm"));
   EXPECT_TRUE(IsConfirmationWord(L"Confirm"));
   EXPECT_TRUE(IsConfirmationWord(L"CONFIRM"));

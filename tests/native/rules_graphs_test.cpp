@@ -1,14 +1,8 @@
 // Voltage window, sweep arithmetic, verdicts, regions and CSV rows.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "graphs/sweep_csv.h"
 #include "graphs/sweep_plan.h"
@@ -19,22 +13,13 @@ namespace {
 
 VoltageWindowInputs Inputs(uint32_t kind, uint8_t sub, uint16_t mv, uint16_t loadMa, uint16_t measuredMa = 0,
                            bool estimate = false, uint16_t maxLoadMa = 3000) {
-  VoltageWindowInputs in;
-  in.profileKind = kind;
-  in.profileSubKind = sub;
-  in.profileVoltageMv = mv;
-  in.loadSetpointMa = loadMa;
-  in.measuredCurrentMa = measuredMa;
-  in.estimateUpstream = estimate;
-  in.maxLoadCurrentMa = maxLoadMa;
-  return in;
+  return {.profileKind = kind, .profileSubKind = sub, .profileVoltageMv = mv, .loadSetpointMa = loadMa,
+          .measuredCurrentMa = measuredMa, .estimateUpstream = estimate, .maxLoadCurrentMa = maxLoadMa};
 }
-
-// --- Voltage window ---------------------------------------------------------
 
 // The window each kind of source must stay in, from its profile, the load,
 // the measured current, the upstream estimate and the ceiling.
-TEST(VoltageWindow, EachKindOfSource) {
+TEST(VoltageWindow, EachKindOfSourceAndTheLiveValues) {
   constexpr float kNone = -1.0f;  // no window
   const struct {
     VoltageWindowInputs in;
@@ -66,9 +51,7 @@ TEST(VoltageWindow, EachKindOfSource) {
     EXPECT_NEAR(w->low, c.low, 1e-4);
     EXPECT_NEAR(w->high, c.high, 1e-5);
   }
-}
 
-TEST(VoltageWindow, WithoutAWindowTheCallersValuesStay) {
   ResetSharedState();
   live.profileKind = 0;
   live.profileVoltageMv = 5000;
@@ -76,7 +59,6 @@ TEST(VoltageWindow, WithoutAWindowTheCallersValuesStay) {
   EXPECT_FALSE(GetVoltageWindow(low, high));
   EXPECT_EQ(low, -1.0f);
   EXPECT_EQ(high, -2.0f);
-
   // The same call reads the live profile, load and settings.
   live.profileKind = 5;
   live.profileVoltageMv = 9000;
@@ -90,9 +72,7 @@ TEST(VoltageWindow, WithoutAWindowTheCallersValuesStay) {
   ResetSharedState();
 }
 
-// --- Sweep arithmetic ---------------------------------------------------------
-
-TEST(SweepPlan, StepCountsAndDivisions) {
+TEST(SweepPlan, StepCountsDivisionsAndTheLargestSweep) {
   EXPECT_EQ(SweepStepCount(3000, 25), 121);
   EXPECT_EQ(SweepStepCount(3010, 25), 121);
   EXPECT_EQ(SweepStepCount(5100, 5), 1021);
@@ -103,12 +83,6 @@ TEST(SweepPlan, StepCountsAndDivisions) {
   EXPECT_EQ(SweepXDivisions(3000, 0), 0);
   EXPECT_EQ(SweepStepIndex(1000, 25), 40);
   EXPECT_EQ(SweepStepIndex(1010, 25), 40);
-}
-
-TEST(SweepPlan, TablesHoldTheLargestSweepAndItsExtraEntries) {
-  // 1021 steps, four entries past the last one on a detach, one past n cleared.
-  EXPECT_GE(kSweepMaxSteps, 1021);
-  EXPECT_GE(kSweepTableSize, 1021 + 4 + 1);
   // A tester's stored ceiling above the program's 5100 mA is cut to what fits.
   EXPECT_EQ(SweepStepCount(65535, 5), kSweepMaxSteps);
   const uint16_t end = BoundSweepEndMa(65535, 5);
@@ -121,7 +95,7 @@ struct GuardedTables {
   float guard[16];
 };
 
-TEST(SweepPlan, TableWritersStayInBounds) {
+TEST(SweepPlan, TableWritersStayInBoundsAndRunFlatToTheStepUnderWay) {
   static GuardedTables g;
   for (float& f : g.guard) f = 123.0f;
   ClearSweepEntries(g.tables, -5, kSweepTableSize + 50);
@@ -132,9 +106,7 @@ TEST(SweepPlan, TableWritersStayInBounds) {
   RecordSweepStep(g.tables, -1, kSweepTableSize + 10, 5.0f, 0);
   for (float f : g.guard) EXPECT_EQ(f, 123.0f);
   EXPECT_EQ(g.tables.plot[kSweepTableSize - 1], 5.0f);
-}
 
-TEST(SweepPlan, RecordedStepsRunFlatToTheStepUnderWay) {
   static SweepTables t;
   ClearSweepEntries(t, 0, 121);
   RecordSweepStep(t, 10, 121, 8.2f, 7);
@@ -150,49 +122,34 @@ TEST(SweepPlan, RecordedStepsRunFlatToTheStepUnderWay) {
   EXPECT_EQ(t.plot[120], kSweepNoValue);
 }
 
-// --- Verdicts -------------------------------------------------------------------
-
 TEST(SweepVerdicts, LinesAndCategories) {
   // 5 V PD, 1000 mA, ceiling 3000: window 4.50..5.25 V.
-  auto window = ComputeVoltageWindow(Inputs(5, 0, 5000, 1000, 1000, false, 3000));
-  ASSERT_TRUE(window);
-  EXPECT_NEAR(window->low, 4.50, 1e-5);
-
-  SweepStepLine ok = JudgeSweepStep(4.70f, 1000, window);
-  EXPECT_EQ(ok.verdict, SweepVerdict::InWindow);
-  EXPECT_EQ(ok.category, 4);
-  EXPECT_STREQ(ok.text, L"V=4.70V, I=1000mA, P=4.70W");
-
-  SweepStepLine under = JudgeSweepStep(4.40f, 1000, window);
-  EXPECT_EQ(under.verdict, SweepVerdict::Under);
-  EXPECT_EQ(under.category, 3);
-  EXPECT_STREQ(under.text, L"Under Voltage, V=4.400V, I=1000mA, P=4.40W");
-
-  SweepStepLine over = JudgeSweepStep(5.30f, 1000, window);
-  EXPECT_EQ(over.verdict, SweepVerdict::Over);
-  EXPECT_EQ(over.category, 3);
-  EXPECT_STREQ(over.text, L"Over Voltage,V=5.300V, I=1000mA, P=5.30W");
-
-  SweepStepLine none = JudgeSweepStep(0.5f, 2000, std::nullopt);
-  EXPECT_EQ(none.verdict, SweepVerdict::NoWindow);
-  EXPECT_EQ(none.category, 4);
-  EXPECT_STREQ(none.text, L"V=0.50V, I=2000mA, P=1.00W");
+  const auto window = ComputeVoltageWindow(Inputs(5, 0, 5000, 1000, 1000, false, 3000));
+  const struct {
+    float volts;
+    uint16_t ma;
+    bool windowed;
+    SweepVerdict verdict;
+    int category;
+    const wchar_t* text;
+  } cases[] = {
+      {4.70f, 1000, true, SweepVerdict::InWindow, 4, L"V=4.70V, I=1000mA, P=4.70W"},
+      {4.40f, 1000, true, SweepVerdict::Under, 3, L"Under Voltage, V=4.400V, I=1000mA, P=4.40W"},
+      {5.30f, 1000, true, SweepVerdict::Over, 3, L"Over Voltage,V=5.300V, I=1000mA, P=5.30W"},
+      {0.5f, 2000, false, SweepVerdict::NoWindow, 4, L"V=0.50V, I=2000mA, P=1.00W"},
+  };
+  for (const auto& c : cases) {
+    const SweepStepLine line = JudgeSweepStep(c.volts, c.ma, c.windowed ? window : std::nullopt);
+    EXPECT_EQ(line.verdict, c.verdict) << c.volts;
+    EXPECT_EQ(line.category, c.category) << c.volts;
+    EXPECT_STREQ(line.text, c.text);
+  }
 }
-
-// --- Regions --------------------------------------------------------------------
 
 SweepRegionInputs Region(uint32_t kind, uint8_t sub, uint16_t endMa, uint16_t ratedMa, uint16_t mv, int ymin,
                          int ymax, bool estimate = false) {
-  SweepRegionInputs in;
-  in.profileKind = kind;
-  in.profileSubKind = sub;
-  in.sweepEndMa = endMa;
-  in.sweepRatedMa = ratedMa;
-  in.sweepProfileMv = mv;
-  in.axisMinVolts = ymin;
-  in.axisMaxVolts = ymax;
-  in.estimateUpstream = estimate;
-  return in;
+  return {.profileKind = kind, .profileSubKind = sub, .estimateUpstream = estimate, .sweepEndMa = endMa,
+          .sweepRatedMa = ratedMa, .sweepProfileMv = mv, .axisMinVolts = ymin, .axisMaxVolts = ymax};
 }
 
 std::vector<ShadeShape> Greys(const SweepRegions& r) {
@@ -222,21 +179,17 @@ TEST(SweepRegions, DcpSweptBeyondItsRatingHasTwoGreyBands) {
   EXPECT_NEAR(r.shapes[1].volts[4], 4.333, 1e-6);
   auto greys = Greys(r);
   ASSERT_EQ(greys.size(), 2u);
-  EXPECT_EQ(greys[0].currentsMa[0], 500);
-  EXPECT_EQ(greys[0].currentsMa[1], 1500);
-  EXPECT_EQ(greys[0].volts[0], 0.0f);
-  EXPECT_EQ(greys[0].volts[1], 2.0f);
-  EXPECT_EQ(greys[1].currentsMa[0], 1500);
-  EXPECT_EQ(greys[1].currentsMa[1], 2000);
-  EXPECT_EQ(greys[1].volts[1], 5.25f);
-
+  EXPECT_EQ((std::vector<float>{float(greys[0].currentsMa[0]), float(greys[0].currentsMa[1]), greys[0].volts[0],
+                                greys[0].volts[1], float(greys[1].currentsMa[0]), float(greys[1].currentsMa[1]),
+                                greys[1].volts[1]}),
+            (std::vector<float>{500, 1500, 0.0f, 2.0f, 1500, 2000, 5.25f}));
   // Within the rating a single band below 2.0 V; with the upstream estimate q = 4.75.
   SweepRegions within = BuildSweepRegions(Region(2, 2, 1500, 1500, 5000, 0, 6, true));
   ASSERT_EQ(Greys(within).size(), 1u);
   EXPECT_EQ(within.shapes[1].volts[4], 4.75f);
 }
 
-TEST(SweepRegions, FiveVoltPortShapes) {
+TEST(SweepRegions, FiveVoltPortsAndRegulatedSuppliesOnlyAndNothingPastTheSweep) {
   SweepRegions r = BuildSweepRegions(Region(2, 0, 3000, 2400, 5000, 0, 6));
   ASSERT_EQ(r.count, 4);
   EXPECT_EQ(r.shapes[0].kind, ShadeKind::Rect);
@@ -249,9 +202,6 @@ TEST(SweepRegions, FiveVoltPortShapes) {
   EXPECT_EQ(greys[0].currentsMa[0], 2400);
 
   EXPECT_TRUE(Greys(BuildSweepRegions(Region(1, 0, 2400, 2400, 5000, 0, 6))).empty());
-}
-
-TEST(SweepRegions, RegulatedSuppliesAndTheirGreenEdge) {
   // PD 9 V within its rating: no inverted grey band, green with 4 points.
   SweepRegions pd = BuildSweepRegions(Region(5, 0, 3000, 3000, 9000, 7, 11));
   EXPECT_TRUE(Greys(pd).empty());
@@ -263,7 +213,6 @@ TEST(SweepRegions, RegulatedSuppliesAndTheirGreenEdge) {
   ASSERT_EQ(Greys(over).size(), 1u);
   EXPECT_EQ(Greys(over)[0].currentsMa[0], 3000);
   EXPECT_EQ(Greys(over)[0].volts[0], 7.0f);
-
   // QC 5 V swept to 3000 mA: the lower bound meets the axis (3 V) near 2098 mA,
   // so the green shape takes 5 points and stays within the sweep.
   SweepRegions qc = BuildSweepRegions(Region(3, 0, 3000, 3000, 5000, 3, 7));
@@ -274,17 +223,13 @@ TEST(SweepRegions, RegulatedSuppliesAndTheirGreenEdge) {
   // Its under-voltage triangle ends where the bound meets the axis.
   EXPECT_EQ(qc.shapes[2].count, 3);
   ExpectWithinSweep(BuildSweepRegions(Region(3, 0, 2500, 2000, 12000, 10, 14)), 2500);
-}
-
-TEST(SweepRegions, NoneForKindsWithoutWindowAndNothingPastAShortSweep) {
+  // None for kinds without a window, and nothing past a short sweep.
   EXPECT_EQ(BuildSweepRegions(Region(0, 0, 3000, 3000, 5000, 0, 6)).count, 0);
   EXPECT_EQ(BuildSweepRegions(Region(2, 3, 3000, 3000, 5000, 0, 6)).count, 0);
   SweepRegions shortDcp = BuildSweepRegions(Region(2, 2, 0, 1500, 5000, 0, 6));
   EXPECT_GT(shortDcp.count, 0);
   ExpectWithinSweep(shortDcp, 0);
 }
-
-// --- CSV --------------------------------------------------------------------------
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> out;
@@ -301,7 +246,7 @@ std::vector<std::string> Lines(const std::string& text) {
   return out;
 }
 
-TEST(SweepCsv, DefaultSweepRows) {
+TEST(SweepCsv, RowsStopAtTheFirstUnmeasuredStepOrTheLoweredCeiling) {
   static SweepTables t;
   ClearSweepEntries(t, 0, kSweepTableSize - 1);
   for (int i = 0; i < 121; ++i) t.volts[i] = 5.1f;
@@ -313,16 +258,13 @@ TEST(SweepCsv, DefaultSweepRows) {
   EXPECT_EQ(lines[2], "5.10,25,0.13");
   EXPECT_EQ(lines[121], "5.10,3000,15.30");
   EXPECT_EQ(csv.find('\n'), csv.find("\r\n") + 1);  // every line ends CR LF
-}
 
-TEST(SweepCsv, StopsAtTheFirstUnmeasuredStepOrTheLoweredCeiling) {
-  static SweepTables t;
   ClearSweepEntries(t, 0, kSweepTableSize - 1);
   t.volts[0] = 9.02f;
   t.volts[1] = 8.964f;
   t.volts[2] = 0.0f;  // detached during this step
   t.volts[4] = 9.0f;  // never reached: the gap ends the file
-  auto lines = Lines(BuildSweepCsv(t.volts, kSweepTableSize, 25, 3000));
+  lines = Lines(BuildSweepCsv(t.volts, kSweepTableSize, 25, 3000));
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[1], "9.02,0,0.00");
   EXPECT_EQ(lines[2], "8.96,25,0.22");
@@ -332,29 +274,6 @@ TEST(SweepCsv, StopsAtTheFirstUnmeasuredStepOrTheLoweredCeiling) {
   EXPECT_EQ(Lines(BuildSweepCsv(t.volts, kSweepTableSize, 25, 60)).size(), 4u);  // steps 0, 25, 50
   EXPECT_EQ(Lines(BuildSweepCsv(t.volts, 2, 25, 3000)).size(), 3u);              // never past the table
   EXPECT_EQ(Lines(BuildSweepCsv(t.volts, kSweepTableSize, 0, 3000)).size(), 1u);
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-
-TEST(SweepCsv, WriterReportsWhatWentWrong) {
-  static SweepTables t;
-  ClearSweepEntries(t, 0, kSweepTableSize - 1);
-  t.volts[0] = 5.0f;
-  char dir[] = "/tmp/rules_csv_XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string path = std::string(dir) + "/sweep.csv";
-  const std::string text = BuildSweepCsv(t.volts, kSweepTableSize, 25, 3000);
-  EXPECT_EQ(WriteFileBytes(Wide(path).c_str(), text), FileWriteResult::Ok);
-  EXPECT_EQ(ReadFile(path), "Voltage (V), Current (mA), Power (W)\r\n5.00,0,0.00\r\n");
-  EXPECT_EQ(WriteFileBytes(Wide(std::string(dir) + "/missing/sweep.csv").c_str(), text), FileWriteResult::OpenFailed);
-  EXPECT_EQ(WriteFileBytes(L"/dev/full", text), FileWriteResult::WriteFailed);
-  std::remove(path.c_str());
-  rmdir(dir);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "link/calibration_math.h"
 #include "link/low_latency.h"
@@ -20,7 +21,7 @@ std::wstring Message(const CalibrationValidation& v) {
   return text;
 }
 
-TEST(CalibrationIntegers, OptionalMinusThenDigits) {
+TEST(CalibrationValidation, IntegersBoundsOfBothChannelsAndTexts) {
   int32_t v = 99;
   EXPECT_TRUE(ParseCalibrationInteger(L"-", &v));
   EXPECT_EQ(v, 0);
@@ -31,9 +32,7 @@ TEST(CalibrationIntegers, OptionalMinusThenDigits) {
   for (const wchar_t* bad : {L"", L"12a", L"+5", L" 5", L"5 ", L"--1", L"1-"})
     EXPECT_FALSE(ParseCalibrationInteger(bad, &v)) << std::wstring(bad).size();
   EXPECT_FALSE(ParseCalibrationInteger(nullptr, &v));
-}
-
-TEST(CalibrationValidation, VbusBounds) {
+  // Validation: the bounds of both channels, the texts, and "Read point 1" checking point 1 only.
   EXPECT_EQ(ValidateCalibrationPoints(Vbus(), L"3800", L"21000", false).check, CalibrationCheck::Ok);
   CalibrationValidation low = ValidateCalibrationPoints(Vbus(), L"3799", L"21000", false);
   EXPECT_EQ(low.check, CalibrationCheck::Point1TooLow);
@@ -47,9 +46,7 @@ TEST(CalibrationValidation, VbusBounds) {
   EXPECT_EQ(ValidateCalibrationPoints(Vbus(), L"4000", L"14000", false).check, CalibrationCheck::Ok);
   // A huge point 1 cannot wrap the separation check.
   EXPECT_EQ(ValidateCalibrationPoints(Vbus(), L"99999999999", L"20000", false).check, CalibrationCheck::TooClose);
-}
-
-TEST(CalibrationValidation, TextChecksAndPointOneOnly) {
+  // The texts, and "Read point 1" checking point 1 only.
   CalibrationValidation dash = ValidateCalibrationPoints(Vbus(), L"-", L"20000", false);
   EXPECT_EQ(dash.check, CalibrationCheck::Point1TooLow);
   EXPECT_EQ(dash.limit, 3800);
@@ -60,9 +57,7 @@ TEST(CalibrationValidation, TextChecksAndPointOneOnly) {
   // Read point 1 checks point 1 only.
   EXPECT_EQ(ValidateCalibrationPoints(Vbus(), L"4000", L"junk", true).check, CalibrationCheck::Ok);
   EXPECT_EQ(Message(ValidateCalibrationPoints(Vbus(), L"4000", L"20000", false)), L"");
-}
-
-TEST(CalibrationValidation, CurrentBounds) {
+  // The current channel.
   EXPECT_EQ(CalibrationPoint1Minimum(Current()), 475);
   EXPECT_EQ(CalibrationPoint2Maximum(Current()), 3150);
   EXPECT_EQ(ValidateCalibrationPoints(Current(), L"475", L"3150", false).check, CalibrationCheck::Ok);
@@ -71,7 +66,10 @@ TEST(CalibrationValidation, CurrentBounds) {
   EXPECT_EQ(ValidateCalibrationPoints(Current(), L"1200", L"3000", false).limit, 2000);
 }
 
-TEST(CalibrationReading, AveragingAndDeviation) {
+// Reference and tester value of point 1, then of point 2.
+std::vector<int> Refs(const CalibrationPoints& p) { return {p.refPoint1, p.testerPoint1, p.refPoint2, p.testerPoint2}; }
+
+TEST(CalibrationReading, AveragingDeviationAndTheLineThroughTwoPoints) {
   // VBUS: each addition is single precision and truncated to an integer.
   EXPECT_EQ(AddVbusSample(0, 4.9999f), 4999);
   EXPECT_EQ(AddVbusSample(4999, 4.9999f), 9998);
@@ -88,26 +86,16 @@ TEST(CalibrationReading, AveragingAndDeviation) {
   EXPECT_FALSE(ReadingDeviates(24000, 20000));  // 20 %
   EXPECT_TRUE(ReadingDeviates(24200, 20000));   // 21 %
   EXPECT_TRUE(ReadingDeviates(5, 0));
-}
-
-TEST(CalibrationLine, GainAndOffsetOfBothChannels) {
   // VBUS: the supply applied 4000/20000 mV, the tester read 3990/20050.
   CalibrationPoints vbus = MakeCalibrationPoints(0, 4000, 20000, 3990, 20050);
-  EXPECT_EQ(vbus.refPoint1, 4000);
-  EXPECT_EQ(vbus.testerPoint1, 3990);
-  EXPECT_EQ(vbus.refPoint2, 20000);
-  EXPECT_EQ(vbus.testerPoint2, 20050);
+  EXPECT_EQ(Refs(vbus), (std::vector<int>{4000, 3990, 20000, 20050}));
   float gain = 0, offset = 0;
   ASSERT_TRUE(CalibrationLine(vbus, &gain, &offset));
   EXPECT_FLOAT_EQ(gain, 16000.0f / 16060.0f);
   EXPECT_NEAR(offset, 4000.0 - 3990.0 * 16000.0 / 16060.0, 1e-3);
-
   // Current: the tester applied 500/3000 mA, the multimeter read 510/2990.
   CalibrationPoints current = MakeCalibrationPoints(1, 500, 3000, 510, 2990);
-  EXPECT_EQ(current.refPoint1, 510);
-  EXPECT_EQ(current.testerPoint1, 500);
-  EXPECT_EQ(current.refPoint2, 2990);
-  EXPECT_EQ(current.testerPoint2, 3000);
+  EXPECT_EQ(Refs(current), (std::vector<int>{510, 500, 2990, 3000}));
   ASSERT_TRUE(CalibrationLine(current, &gain, &offset));
   EXPECT_FLOAT_EQ(gain, 0.992f);
   EXPECT_NEAR(offset, 14.0, 1e-4);
@@ -123,9 +111,7 @@ TEST(CalibrationLine, GainAndOffsetOfBothChannels) {
   gain = 5;
   EXPECT_FALSE(CalibrationLine(flat, &gain, &offset));
   EXPECT_EQ(gain, 5);
-}
-
-TEST(CalibrationLine, MeasuredPointsMustMakeALine) {
+  // The measured points must make a line a 16-bit record can hold.
   int32_t m1 = 0, m2 = 0;
   EXPECT_EQ(CheckMeasuredPoints(L"", L"20000", &m1, &m2), MeasuredCheck::Point1Missing);
   EXPECT_STREQ(MeasuredCheckMessage(MeasuredCheck::Point1Missing), L"Please carry out the measurement for point 1");
@@ -142,8 +128,6 @@ TEST(CalibrationLine, MeasuredPointsMustMakeALine) {
   EXPECT_EQ(m2, 20050);
   EXPECT_EQ(MeasuredCheckMessage(MeasuredCheck::Ok), nullptr);
 }
-
-// --- Profiles ----------------------------------------------------------------------
 
 PdoEntry Entry(int position, int kind, int sub, uint16_t minMv, uint16_t maxMv, uint16_t ma) {
   PdoEntry e;
@@ -165,7 +149,7 @@ std::wstring DetailText(const PdoEntry& e, int hw) {
   return t;
 }
 
-TEST(ProfileTexts, FixedAndProgrammableEntries) {
+TEST(ProfileTexts, EntriesVersionsAndTheVoltageSentWithARow) {
   const PdoEntry fixed = Entry(2, 5, 0, 9000, 9000, 3000);
   EXPECT_EQ(ListText(fixed, 10), L"PD-FIX 9.00V");
   EXPECT_EQ(DetailText(fixed, 20), L"PD-FIX Voltage:9.00V Max Current:3000mA");
@@ -182,19 +166,18 @@ TEST(ProfileTexts, FixedAndProgrammableEntries) {
   EXPECT_EQ(ListText(Entry(1, 7, 0, 5000, 5000, 1500), 20), L"UNKNOWN 5.00V");
 
   wchar_t t[kProfileTextChars];
-  FormatActiveEntryText(apdo, true, t, kProfileTextChars);
-  EXPECT_STREQ(t, L"Voltage:3.30V-21.00V Max Current:3000mA");
-  FormatActiveEntryText(fixed, false, t, kProfileTextChars);
-  EXPECT_STREQ(t, L"Voltage:9.00V Max Current:3000mA");
-  FormatActiveEntryText(PdoEntry{}, false, t, kProfileTextChars);
-  EXPECT_STREQ(t, L"Voltage:0.00V Max Current:0mA");
+  const auto active = [&t](const PdoEntry& e, bool range) {
+    FormatActiveEntryText(e, range, t, kProfileTextChars);
+    return std::wstring(t);
+  };
+  EXPECT_EQ(active(apdo, true), L"Voltage:3.30V-21.00V Max Current:3000mA");
+  EXPECT_EQ(active(fixed, false), L"Voltage:9.00V Max Current:3000mA");
+  EXPECT_EQ(active(PdoEntry{}, false), L"Voltage:0.00V Max Current:0mA");
   // A short buffer is cut, never overrun.
   wchar_t small[8];
   FormatProfileDetailText(fixed, 20, small, 8);
   EXPECT_EQ(std::wstring(small).size(), 7u);
-}
-
-TEST(TesterVersions, AcceptanceTable) {
+  // Which tester versions the program accepts.
   EXPECT_STREQ(TesterVersionMessage(10, 26), L"Please update the device firmware");
   EXPECT_EQ(TesterVersionMessage(10, 27), nullptr);
   EXPECT_STREQ(TesterVersionMessage(20, 29), L"Please update the device firmware");
@@ -202,9 +185,7 @@ TEST(TesterVersions, AcceptanceTable) {
   EXPECT_STREQ(TesterVersionMessage(21, 99), L"Please update the test application");
   EXPECT_EQ(TesterVersionMessage(15, 0), nullptr);
   EXPECT_EQ(TesterVersionMessage(9, 0), nullptr);
-}
 
-TEST(ProfileRequest, VoltageSentWithARow) {
   PdoList list;
   list.count = 3;
   list.entries[0] = Entry(1, 5, 0, 5000, 5000, 3000);

@@ -12,6 +12,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "shell/device_path.h"
 #include "shell/log_file.h"
@@ -19,8 +20,6 @@
 #include "shell/registry_slots.h"
 
 namespace {
-
-// --- Log file -------------------------------------------------------------------
 
 bool UtcTime(int64_t seconds, std::tm* out) {
   const std::time_t t = static_cast<std::time_t>(seconds);
@@ -41,13 +40,7 @@ std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()
 
 class LogFileTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { log = new Logger(); }
-  static void TearDownTestSuite() {
-    delete log;
-    log = nullptr;
-  }
   void SetUp() override {
-    log->Clear();
     SetLogClock(TestClock);
     clockNow = kSatDec5;
     std::strcpy(dir, "/tmp/rules_log_XXXXXX");
@@ -59,37 +52,29 @@ class LogFileTest : public ::testing::Test {
     std::remove(path.c_str());
     rmdir(dir);
   }
-  static Logger* log;
+  std::unique_ptr<Logger> log = std::make_unique<Logger>();
   char dir[64];
   std::string path;
 };
-Logger* LogFileTest::log = nullptr;
 
 TEST_F(LogFileTest, HeaderAndRecordLines) {
+  const std::string header = "TREVANE Loadpost tester Log file\r\n===========================================\r\n";
+  ASSERT_EQ(SaveLogFile(*log, Wide(path).c_str(), UtcTime), FileWriteResult::Ok);
+  EXPECT_EQ(ReadFile(path), header + "Number of records logged: 0\r\n\r\n");
+
   log->AddRecord(L"Loadpost started", LogInformation);
   clockNow = 1799539145;  // Sat Jan 09 23:59:05 2027
   log->AddRecord(L"Under  voltage   detected", LogError);
   log->AddRecord(L"odd category", 42);
   log->AddRecord(L"caf\u00e9 5\u20ac \U0001F600 end", LogDiagnostics);
-
   ASSERT_EQ(SaveLogFile(*log, Wide(path).c_str(), UtcTime), FileWriteResult::Ok);
-  EXPECT_EQ(ReadFile(path),
-            "TREVANE Loadpost tester Log file\r\n"
-            "===========================================\r\n"
-            "Number of records logged: 4\r\n"
-            "\r\n"
-            "Sat Dec 05 06:07:37 2026: Information- Loadpost started\r\n"
-            "Sat Jan 09 23:59:05 2027: ERROR      - Under voltage detected\r\n"
-            "Sat Jan 09 23:59:05 2027: ERROR      - odd category\r\n"
-            "Sat Jan 09 23:59:05 2027: Diagnostics- caf\xe9 5? ? end\r\n");
-}
-
-TEST_F(LogFileTest, EmptyLogHasTheHeaderOnly) {
-  ASSERT_EQ(SaveLogFile(*log, Wide(path).c_str(), UtcTime), FileWriteResult::Ok);
-  EXPECT_EQ(ReadFile(path),
-            "TREVANE Loadpost tester Log file\r\n"
-            "===========================================\r\n"
-            "Number of records logged: 0\r\n\r\n");
+  EXPECT_EQ(ReadFile(path), header +
+                                "Number of records logged: 4\r\n"
+                                "\r\n"
+                                "Sat Dec 05 06:07:37 2026: Information- Loadpost started\r\n"
+                                "Sat Jan 09 23:59:05 2027: ERROR      - Under voltage detected\r\n"
+                                "Sat Jan 09 23:59:05 2027: ERROR      - odd category\r\n"
+                                "Sat Jan 09 23:59:05 2027: Diagnostics- caf\xe9 5? ? end\r\n");
 }
 
 TEST_F(LogFileTest, FullLogWritesEveryRecord) {
@@ -104,15 +89,21 @@ TEST_F(LogFileTest, FullLogWritesEveryRecord) {
   EXPECT_EQ(text.compare(text.size() - tail.size(), tail.size(), tail), 0);
 }
 
+// The log and the exports (written whole by WriteFileBytes) report what went wrong.
 TEST_F(LogFileTest, FailuresAreReported) {
   log->AddRecord(L"x", LogInformation);
-  EXPECT_EQ(SaveLogFile(*log, Wide(std::string(dir) + "/missing/log.txt").c_str(), UtcTime),
-            FileWriteResult::OpenFailed);
+  const std::wstring missing = Wide(std::string(dir) + "/missing/out.txt");
+  EXPECT_EQ(SaveLogFile(*log, missing.c_str(), UtcTime), FileWriteResult::OpenFailed);
   EXPECT_EQ(SaveLogFile(*log, L"", UtcTime), FileWriteResult::OpenFailed);
   EXPECT_EQ(SaveLogFile(*log, L"/dev/full", UtcTime), FileWriteResult::WriteFailed);
+  const std::string csv = "Voltage (V), Current (mA), Power (W)\r\n5.00,0,0.00\r\n";
+  EXPECT_EQ(WriteFileBytes(Wide(path).c_str(), csv), FileWriteResult::Ok);
+  EXPECT_EQ(ReadFile(path), csv);
+  EXPECT_EQ(WriteFileBytes(missing.c_str(), csv), FileWriteResult::OpenFailed);
+  EXPECT_EQ(WriteFileBytes(L"/dev/full", csv), FileWriteResult::WriteFailed);
 }
 
-TEST(LogTimestamp, LocalTimeLayout) {
+TEST(LogTimestamp, LocalTimeLayoutRecordLinesAndSavePaths) {
   char out[64];
   FormatLogTimestamp(kSatDec5, out, sizeof out, UtcTime);
   EXPECT_STREQ(out, "Sat Dec 05 06:07:37 2026");
@@ -120,7 +111,6 @@ TEST(LogTimestamp, LocalTimeLayout) {
   EXPECT_STREQ(out, "??? ??? ?? ??:??:?? ????");
   EXPECT_EQ(FormatLogTimestamp(kSatDec5, out, 11, UtcTime), 10u);
   EXPECT_STREQ(out, "Sat Dec 05");
-
   // The system conversion follows the local zone.
   const char* old = std::getenv("TZ");
   const std::string saved = old ? old : "";
@@ -130,9 +120,7 @@ TEST(LogTimestamp, LocalTimeLayout) {
   EXPECT_STREQ(out, "Sat Dec 05 08:07:37 2026");
   if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
   tzset();
-}
-
-TEST(LogRecordLine, CategoryLabelsAndOneByteText) {
+  // Record lines: category labels, and text cut to one byte per character.
   EXPECT_EQ(FormatLogRecordLine(kSatDec5, LogPass, L"ok", UtcTime), "Sat Dec 05 06:07:37 2026: PASS       - ok");
   EXPECT_EQ(FormatLogRecordLine(kSatDec5, -1, L"x", UtcTime), "Sat Dec 05 06:07:37 2026: ERROR      - x");
   std::string s;
@@ -142,9 +130,7 @@ TEST(LogRecordLine, CategoryLabelsAndOneByteText) {
   s.clear();
   AppendOneByteText(s, L"\u0085\u00a0\u00ff\u0100\t");
   EXPECT_EQ(s, "?\xa0\xff? ");
-}
-
-TEST(SavePaths, AppendOnlyWhenItFits) {
+  // Save paths: text is appended only when it fits.
   wchar_t buf[14] = L"C:\\Docs";
   EXPECT_TRUE(AppendPathText(buf, 14, L"\\a.txt"));  // 13 characters + terminator
   EXPECT_STREQ(buf, L"C:\\Docs\\a.txt");
@@ -157,8 +143,6 @@ TEST(SavePaths, AppendOnlyWhenItFits) {
   EXPECT_FALSE(CopyPathText(title, kSaveFileTitleChars, longName.c_str()));
   EXPECT_STREQ(title, L"\\LoadpostLog.txt");
 }
-
-// --- Registry -----------------------------------------------------------------------
 
 using Registry = std::array<uint8_t, kRegistryBytes>;
 
@@ -179,12 +163,7 @@ TEST(Registry, ClaimMoveAndRelease) {
   EXPECT_EQ(a.result, ClaimResult::NotInUse);
   EXPECT_EQ(a.slot, 0);
   // Layout: UTF-16 little-endian serial, process ID little-endian at offset 40.
-  EXPECT_EQ(r[0], 'V');
-  EXPECT_EQ(r[1], 0);
-  EXPECT_EQ(r[14], '1');
-  EXPECT_EQ(r[16], 0);
-  EXPECT_EQ(r[40], 100);
-  EXPECT_EQ(r[41], 0);
+  EXPECT_EQ((std::vector<uint8_t>{r[0], r[1], r[14], r[16], r[40], r[41]}), (std::vector<uint8_t>{'V', 0, '1', 0, 100, 0}));
 
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0009", 200).slot, 1);
   // Copy 100 switches to another tester: its one slot moves, the first is free again.
@@ -193,7 +172,6 @@ TEST(Registry, ClaimMoveAndRelease) {
   EXPECT_EQ(SerialOf(r, 0), L"VXPD0002");
   EXPECT_EQ(r[16], 0);
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0001", 300).result, ClaimResult::NotInUse);
-
   // Re-selecting its own tester is not "in use".
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0009", 200).result, ClaimResult::NotInUse);
 
@@ -204,24 +182,19 @@ TEST(Registry, ClaimMoveAndRelease) {
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0002", 400).slot, 0);
 }
 
-TEST(Registry, InUseByAnotherCopyChangesNothing) {
+TEST(Registry, InUseByAnotherCopyOrNoFreeSlotChangesNothing) {
   Registry r{};
   ClaimTesterSlot(r.data(), L"VXPD0001", 100);
   ClaimTesterSlot(r.data(), L"VXPD0002", 200);
-  const Registry before = r;
+  Registry before = r;
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0001", 200).result, ClaimResult::InUse);
   EXPECT_EQ(r, before);
-  EXPECT_EQ(ClaimTesterSlot(r.data(), L"vxpd0001", 300).result, ClaimResult::NotInUse);  // case-sensitive
-  EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD000", 400).result, ClaimResult::NotInUse);   // whole serial only
-}
-
-TEST(Registry, ThirtyThirdCopyClaimsNothing) {
-  Registry r{};
-  for (int i = 0; i < kRegistrySlots; ++i) {
-    const std::wstring serial = L"VXPD" + std::to_wstring(1000 + i);
-    ASSERT_EQ(ClaimTesterSlot(r.data(), serial.c_str(), 10 + i).slot, i);
-  }
-  const Registry before = r;
+  EXPECT_EQ(ClaimTesterSlot(r.data(), L"vxpd0001", 300).slot, 2);  // case-sensitive
+  EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD000", 400).slot, 3);   // whole serial only
+  // The thirty-third copy claims nothing.
+  for (int i = 4; i < kRegistrySlots; ++i)
+    ASSERT_EQ(ClaimTesterSlot(r.data(), (L"VXPD" + std::to_wstring(1000 + i)).c_str(), 10 + i).slot, i);
+  before = r;
   ClaimOutcome late = ClaimTesterSlot(r.data(), L"VXPD9999", 999);
   EXPECT_EQ(late.result, ClaimResult::NotInUse);
   EXPECT_EQ(late.slot, -1);
@@ -267,7 +240,7 @@ TEST(Registry, ASlotIsLiveOnlyWhileTheProcessThatWroteItRuns) {
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0003", 600).result, ClaimResult::InUse);
 }
 
-TEST(Registry, LongOrEmptySerialsAreRefusedCleanly) {
+TEST(Registry, SerialsThatDoNotFitAreRefusedAndNeverReadPast) {
   Registry r{};
   const Registry before = r;
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0123456789AB", 100).result, ClaimResult::SerialTooLong);  // 16
@@ -276,60 +249,43 @@ TEST(Registry, LongOrEmptySerialsAreRefusedCleanly) {
   ClaimOutcome fits = ClaimTesterSlot(r.data(), L"VXPD0123456789A", 100, -2);  // 15
   EXPECT_EQ(fits.slot, 0);
   EXPECT_EQ(SerialOf(r, 0), L"VXPD0123456789A");
-  EXPECT_EQ(r[30], 0);  // terminator in the last unit
-  EXPECT_EQ(r[31], 0);
-  EXPECT_EQ(r[32], 0xFE);  // then the start time, little-endian
-  EXPECT_EQ(r[39], 0xFF);
+  // The terminator in the last unit, then the start time, little-endian.
+  EXPECT_EQ((std::vector<uint8_t>{r[30], r[31], r[32], r[39]}), (std::vector<uint8_t>{0, 0, 0xFE, 0xFF}));
+  // A slot without a terminator is never read past.
+  Registry u{};
+  for (int i = 0; i < kRegistrySerialUnits; ++i) u[2 * i] = 'A';
+  u[40] = 7;
+  EXPECT_EQ(ClaimTesterSlot(u.data(), L"AAAAAAAAAAAAAAA", 100).result, ClaimResult::NotInUse);
+  EXPECT_EQ(SerialOf(u, 0).size(), static_cast<size_t>(kRegistrySerialUnits - 1));
 }
 
-TEST(Registry, SlotWithoutTerminatorIsNeverReadPast) {
-  Registry r{};
-  for (int i = 0; i < kRegistrySerialUnits; ++i) r[2 * i] = 'A';
-  r[40] = 7;
-  EXPECT_EQ(ClaimTesterSlot(r.data(), L"AAAAAAAAAAAAAAA", 100).result, ClaimResult::NotInUse);
-  EXPECT_EQ(SerialOf(r, 0).size(), static_cast<size_t>(kRegistrySerialUnits - 1));
-}
-
-// --- Device paths -------------------------------------------------------------------
-
-TEST(DevicePath, SerialOfTheBridge) {
+TEST(DevicePath, SerialOfTheBridgeOnlyWhenItFits) {
+  const std::wstring prefix = L"\\\\?\\USB#VID_0403&PID_6015#";
+  const struct {
+    std::wstring path;
+    DevicePathResult result;
+    std::wstring serial;  // "-": not checked
+  } cases[] = {
+      {prefix + L"VXPD1234#{a5dcbf10-6530-11d2-901f-00c04fb951ed}", DevicePathResult::Serial, L"VXPD1234"},
+      {L"\\\\?\\usb#vid_0403&pid_6015#VXPD77#{guid}", DevicePathResult::Serial, L"VXPD77"},
+      {L"\\\\?\\USB#VID_046D&PID_C52B#5&1234#{guid}", DevicePathResult::OtherDevice, L"-"},
+      {prefix + L"VXPD1234", DevicePathResult::NoSerial, L""},
+      {prefix + L"#{guid}", DevicePathResult::NoSerial, L"-"},
+      {prefix + std::wstring(63, L'S') + L"#{guid}", DevicePathResult::Serial, std::wstring(63, L'S')},
+      {prefix + std::wstring(64, L'S') + L"#{guid}", DevicePathResult::SerialTooLong, L"-"},
+  };
   wchar_t serial[kDevicePathSerialChars + 1];
-  EXPECT_EQ(ParseTesterDevicePath(L"\\\\?\\USB#VID_0403&PID_6015#VXPD1234#{a5dcbf10-6530-11d2-901f-00c04fb951ed}",
-                                  serial, kDevicePathSerialChars + 1),
-            DevicePathResult::Serial);
-  EXPECT_STREQ(serial, L"VXPD1234");
-  EXPECT_EQ(ParseTesterDevicePath(L"\\\\?\\usb#vid_0403&pid_6015#VXPD77#{guid}", serial, kDevicePathSerialChars + 1),
-            DevicePathResult::Serial);
-  EXPECT_STREQ(serial, L"VXPD77");
-}
-
-TEST(DevicePath, OtherDevicesAndBrokenPaths) {
-  wchar_t serial[kDevicePathSerialChars + 1];
-  EXPECT_EQ(ParseTesterDevicePath(L"\\\\?\\USB#VID_046D&PID_C52B#5&1234#{guid}", serial, kDevicePathSerialChars + 1),
-            DevicePathResult::OtherDevice);
-  EXPECT_EQ(ParseTesterDevicePath(L"\\\\?\\USB#VID_0403&PID_6015#VXPD1234", serial, kDevicePathSerialChars + 1),
-            DevicePathResult::NoSerial);
-  EXPECT_STREQ(serial, L"");
-  EXPECT_EQ(ParseTesterDevicePath(L"\\\\?\\USB#VID_0403&PID_6015##{guid}", serial, kDevicePathSerialChars + 1),
-            DevicePathResult::NoSerial);
+  for (const auto& c : cases) {
+    EXPECT_EQ(ParseTesterDevicePath(c.path.c_str(), serial, kDevicePathSerialChars + 1), c.result) << c.path.size();
+    if (c.serial != L"-") { EXPECT_EQ(std::wstring(serial), c.serial); }
+  }
+  wchar_t small[8];
+  EXPECT_EQ(ParseTesterDevicePath((prefix + L"VXPD12345#x").c_str(), small, 8), DevicePathResult::SerialTooLong);
   // A path shorter than the prefix is never read past its end.
   auto shortPath = std::make_unique<wchar_t[]>(8);
   std::wcscpy(shortPath.get(), L"\\\\?\\USB");
   EXPECT_EQ(ParseTesterDevicePath(shortPath.get(), serial, kDevicePathSerialChars + 1), DevicePathResult::OtherDevice);
   EXPECT_EQ(ParseTesterDevicePath(nullptr, serial, kDevicePathSerialChars + 1), DevicePathResult::OtherDevice);
-}
-
-TEST(DevicePath, SerialLengthLimit) {
-  wchar_t serial[kDevicePathSerialChars + 1];
-  const std::wstring prefix = L"\\\\?\\USB#VID_0403&PID_6015#";
-  const std::wstring longest = prefix + std::wstring(63, L'S') + L"#{guid}";
-  EXPECT_EQ(ParseTesterDevicePath(longest.c_str(), serial, kDevicePathSerialChars + 1), DevicePathResult::Serial);
-  EXPECT_EQ(std::wstring(serial), std::wstring(63, L'S'));
-  const std::wstring tooLong = prefix + std::wstring(64, L'S') + L"#{guid}";
-  EXPECT_EQ(ParseTesterDevicePath(tooLong.c_str(), serial, kDevicePathSerialChars + 1),
-            DevicePathResult::SerialTooLong);
-  wchar_t small[8];
-  EXPECT_EQ(ParseTesterDevicePath((prefix + L"VXPD12345#x").c_str(), small, 8), DevicePathResult::SerialTooLong);
 }
 
 }  // namespace

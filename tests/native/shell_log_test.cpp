@@ -59,7 +59,7 @@ TEST_F(LoggerTest, ControlCharactersBecomeBlanksAndBlanksCollapseOnlyForErrorsAn
   EXPECT_EQ(Record(*log, 3), L"a   b");
 }
 
-TEST_F(LoggerTest, LongTextsAreCutTo299CharactersAndEmptySlotsHaveNoText) {
+TEST_F(LoggerTest, LongTextsAreCutEmptySlotsHaveNoTextAndCategoriesStay) {
   std::wstring longText(400, L'x');
   log->AddRecord(longText.c_str(), LogInformation);
   EXPECT_EQ(Record(*log, 0).size(), 299u);
@@ -67,9 +67,7 @@ TEST_F(LoggerTest, LongTextsAreCutTo299CharactersAndEmptySlotsHaveNoText) {
   log->Clear();
   EXPECT_EQ(log->RecordCount(), 0);
   EXPECT_EQ(Record(*log, 0), L"<none>");
-}
-
-TEST_F(LoggerTest, CategoriesKeepTheirValuesAndUnknownOnesAreWrittenAsErrors) {
+  // Categories keep their values; unknown ones are written as errors.
   int32_t category = -1;
   log->AddRecord(L"odd", 42);
   EXPECT_EQ(Record(*log, 0, &category), L"odd");
@@ -126,18 +124,15 @@ TEST(LogEvent, FormatsIntoTheProcessLogAndNotifiesTheWindow) {
   LogEvent(L"nowhere", 0);  // no log: nothing happens
 }
 
-TEST(LogView, RowsComeFromTheStoredRectangle) {
+// The rows come from the stored rectangle, so the banner row is drawn at once.
+TEST(LogView, TheFirstRecordIsInViewWhenRowsAreKnownBeforePainting) {
   EXPECT_EQ(LogView::RowsFor(265, 14), 17);  // (265 - 24) / 14
   EXPECT_EQ(LogView::RowsFor(20, 14), 0);
   EXPECT_EQ(LogView::RowsFor(100, 0), 0);
-}
-
-TEST(LogView, TheFirstRecordIsInViewWhenRowsAreKnownBeforePainting) {
   LogView view;
   view.visibleRows = LogView::RowsFor(265, 14);
-  LogScrollBar bar = view.UpdateRange(1);
-  EXPECT_FALSE(bar.visible);
-  EXPECT_EQ(view.topIndex, 0);  // the banner row is drawn at once
+  EXPECT_FALSE(view.UpdateRange(1).visible);
+  EXPECT_EQ(view.topIndex, 0);
 }
 
 TEST(LogView, AViewScrolledUpStaysUntilTheUserScrollsToTheEnd) {
@@ -171,31 +166,22 @@ TEST(LogView, ScrollRequests) {
   LogView view;
   view.visibleRows = 10;
   view.UpdateRange(60);  // maxTop 50
-  view.topIndex = 3;
-  view.Scroll(LogScroll::PageUp, 0);
-  EXPECT_EQ(view.topIndex, 0);
-  view.Scroll(LogScroll::LineUp, 0);
-  EXPECT_EQ(view.topIndex, 0);
-  view.topIndex = 48;
-  view.Scroll(LogScroll::PageDown, 0);
-  EXPECT_EQ(view.topIndex, 50);
-  view.Scroll(LogScroll::LineDown, 0);
-  EXPECT_EQ(view.topIndex, 50);
-  view.topIndex = 20;
-  view.Scroll(LogScroll::PageDown, 0);
-  EXPECT_EQ(view.topIndex, 25);
-  view.Scroll(LogScroll::PageUp, 0);
-  EXPECT_EQ(view.topIndex, 20);
-  view.Scroll(LogScroll::PageDown, 0);
-  view.Scroll(LogScroll::ThumbTrack, 7);
-  EXPECT_EQ(view.topIndex, 7);
-  view.Scroll(LogScroll::ThumbTrack, 500);  // never past the last row
-  EXPECT_EQ(view.topIndex, 50);
-  view.Scroll(LogScroll::Other, 0);
-  EXPECT_EQ(view.topIndex, 50);
-  view.Scroll(LogScroll::Top, 0);
-  view.Scroll(LogScroll::Bottom, 0);
-  EXPECT_EQ(view.topIndex, 50);
+  const struct {
+    int from;  // -1: where the last step left it
+    LogScroll scroll;
+    int position, top;
+  } steps[] = {
+      {3, LogScroll::PageUp, 0, 0},         {-1, LogScroll::LineUp, 0, 0},      {48, LogScroll::PageDown, 0, 50},
+      {-1, LogScroll::LineDown, 0, 50},     {20, LogScroll::PageDown, 0, 25},   {-1, LogScroll::PageUp, 0, 20},
+      {-1, LogScroll::PageDown, 0, 25},     {-1, LogScroll::ThumbTrack, 7, 7},
+      {-1, LogScroll::ThumbTrack, 500, 50},  // never past the last row
+      {-1, LogScroll::Other, 0, 50},        {-1, LogScroll::Top, 0, 0},         {-1, LogScroll::Bottom, 0, 50},
+  };
+  for (const auto& s : steps) {
+    if (s.from >= 0) view.topIndex = s.from;
+    view.Scroll(s.scroll, s.position);
+    EXPECT_EQ(view.topIndex, s.top) << static_cast<int>(s.scroll) << " from " << s.from;
+  }
   // Fewer records than rows: the bar hides and the view resets.
   LogScrollBar bar = view.UpdateRange(4);
   EXPECT_FALSE(bar.visible);

@@ -3,24 +3,31 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <vector>
 
 #include "shell/shared_state.h"
 #include "shell/stop_signal.h"
 
 namespace {
 
-TEST(SharedState, StartUpValues) {
+TEST(SharedState, StartUpValuesAndTheWholePdoList) {
+  PdoList list;
+  list.count = 2;
+  list.entries[1].minMv = 9000;
+  SetPdoList(list);
+  EXPECT_EQ(GetPdoList().count, 2);
+  EXPECT_EQ(GetPdoList().entries[1].minMv, 9000);
+  live.ratedCurrentMa = 3000;
   ResetSharedState();
-  EXPECT_EQ(live.testerConnected, 0);
-  EXPECT_EQ(live.portReady, 0);
-  EXPECT_EQ(graph.graphMode, RealTime);
-  EXPECT_EQ(graph.testStopped, 1);
-  EXPECT_EQ(requests.loadRequestPending, 1u);  // the first ready pass sends 0 mA
-  EXPECT_EQ(config.currentStepMa, 25);
-  EXPECT_EQ(config.timeStepMs, 500);
-  EXPECT_EQ(config.cableResistanceMohm, 80);
-  EXPECT_EQ(config.standardPortLimitMa, 500);
-  EXPECT_EQ(config.limitMode, EnforceLimits);
+  EXPECT_EQ(GetPdoList().count, 0);
+  // The first ready pass sends 0 mA; nothing else is pending.
+  EXPECT_EQ((std::vector<int64_t>{live.testerConnected, live.portReady, live.ratedCurrentMa, graph.graphMode,
+                                  graph.testStopped, requests.loadRequestPending, requests.profileRequestPending,
+                                  requests.voltageRequestPending, requests.configPending}),
+            (std::vector<int64_t>{0, 0, 0, RealTime, 1, 1, 0, 0, 0}));
+  EXPECT_EQ((std::vector<int64_t>{config.currentStepMa, config.timeStepMs, config.cableResistanceMohm,
+                                  config.standardPortLimitMa, config.limitMode, config.maxLoadCurrentMa}),
+            (std::vector<int64_t>{25, 500, 80, 500, EnforceLimits, 0}));
   EXPECT_EQ(live.capacityMah, 0.0);
 }
 
@@ -45,17 +52,6 @@ TEST(SharedState, MaxLoadCurrentFollowsTheLimitMode) {
   RecomputeMaxLoadCurrent();
   EXPECT_EQ(config.maxLoadCurrentMa, 2500);
   ResetSharedState();
-}
-
-TEST(SharedState, PdoListIsCopiedWhole) {
-  PdoList list;
-  list.count = 2;
-  list.entries[1].minMv = 9000;
-  SetPdoList(list);
-  EXPECT_EQ(GetPdoList().count, 2);
-  EXPECT_EQ(GetPdoList().entries[1].minMv, 9000);
-  ResetSharedState();
-  EXPECT_EQ(GetPdoList().count, 0);
 }
 
 TEST(StopSignal, APauseEndsWhenTheStopComes) {

@@ -36,17 +36,10 @@ TEST(TesterList, OneRowPerSerialAfterEachPlugEvent) {
   EXPECT_EQ(FindEntry({L"VXPD0001"}, L"No Serial"), -1);
 }
 
-TEST(TesterList, OnlySerialsStartingWithTheTesterPrefixAreTesters) {
-  EXPECT_TRUE(IsTesterSerial(L"VXPD0001"));
-  EXPECT_TRUE(IsTesterSerial(L"VXPD"));
-  EXPECT_FALSE(IsTesterSerial(L"vxpd0001"));
-  EXPECT_FALSE(IsTesterSerial(L"FT4XYZ12"));
-  EXPECT_FALSE(IsTesterSerial(L"VXP"));
-  EXPECT_FALSE(IsTesterSerial(L""));
-  EXPECT_FALSE(IsTesterSerial(nullptr));
-}
-
-TEST(TesterList, ListTextIsCutAtTheFirstBlank) {
+TEST(TesterList, WhichSerialsAreTestersAndWhereTheListTextEnds) {
+  for (const wchar_t* tester : {L"VXPD0001", L"VXPD"}) EXPECT_TRUE(IsTesterSerial(tester));
+  for (const wchar_t* other : {L"vxpd0001", L"FT4XYZ12", L"VXP", L"", static_cast<const wchar_t*>(nullptr)})
+    EXPECT_FALSE(IsTesterSerial(other)) << (other ? std::wstring(other).size() : 99);
   EXPECT_EQ(SerialOfListText(L"VXPD0001"), L"VXPD0001");
   EXPECT_EQ(SerialOfListText(L"VXPD0001 (in use)"), L"VXPD0001");
   EXPECT_EQ(SerialOfListText(L" VXPD0001"), L"");
