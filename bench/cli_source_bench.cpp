@@ -9,73 +9,25 @@
 #include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "tests/native/child_process.h"
+
 namespace {
 
-struct Proc {
-  pid_t pid = -1;
-  int out = -1;
-};
-
-Proc Start(const std::vector<std::string>& args) {
-  int out[2];
-  if (pipe(out) != 0) return {};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  posix_spawn_file_actions_addclose(&actions, out[1]);
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  Proc p;
-  if (posix_spawn(&p.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) p.pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  p.out = out[0];
-  return p;
-}
-
-std::string ReadLine(int fd) {
-  std::string line;
-  char c;
-  pollfd p{fd, POLLIN, 0};
-  while (poll(&p, 1, 10000) > 0 && read(fd, &c, 1) == 1 && c != '\n') line += c;
-  return line;
-}
-
-std::string Finish(Proc p) {
-  std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = read(p.out, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
-  close(p.out);
-  waitpid(p.pid, nullptr, 0);
-  return text;
-}
+using child_process::Child;
+using child_process::Finish;
+using child_process::Spawn;
 
 class Server {
  public:
   // The bridge at its low-latency setting, as the program sets it on a real
   // device (a pseudo-terminal has no latency timer to ask for).
-  Server() : proc_(Start({LOADPOST_CLI, "sim-serve", "--latency", "1", "default"})) {
-    for (std::string line = ReadLine(proc_.out); !line.empty(); line = ReadLine(proc_.out)) {
-      if (line.rfind("device-root ", 0) == 0) {
-        root_ = line.substr(12);
-        break;
-      }
-    }
+  Server() : proc_(Spawn({LOADPOST_CLI, "sim-serve", "--latency", "1", "default"}, true)) {
+    root_ = child_process::ReadDeviceRoot(proc_.out);
   }
   ~Server() {
     kill(proc_.pid, SIGTERM);
@@ -83,11 +35,11 @@ class Server {
   }
   nlohmann::json Run(std::vector<std::string> args) const {
     args.insert(args.begin(), {LOADPOST_CLI, "--device-root", root_, "--json"});
-    return nlohmann::json::parse(Finish(Start(args)), nullptr, false);
+    return nlohmann::json::parse(Finish(Spawn(args, true)).out, nullptr, false);
   }
 
  private:
-  Proc proc_;
+  Child proc_;
   std::string root_;
 };
 

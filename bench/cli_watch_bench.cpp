@@ -7,9 +7,6 @@
 //   (5 + 15 bytes at 115200 baud, 10 bits each: 576 per second);
 // - CPU time of an idle `watch --interval 1000` per second of wall time, in
 //   its steady state.
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,41 +17,15 @@
 #include <thread>
 #include <vector>
 
+#include "tests/native/child_process.h"
+
 namespace {
 
 constexpr double kWireLimitPerSecond = 115200.0 / 10.0 / 20.0;  // 576
 
-pid_t Spawn(const std::vector<std::string>& args, int* stdoutFd) {
-  int out[2];
-  if (pipe(out) != 0) return -1;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  posix_spawn_file_actions_addclose(&actions, out[1]);
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  *stdoutFd = out[0];
-  return pid;
-}
-
-std::string ReadLine(int fd) {
-  std::string line;
-  char ch;
-  while (read(fd, &ch, 1) == 1 && ch != '\n') line += ch;
-  return line;
-}
-
-int Wait(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using child_process::Child;
+using child_process::Finish;
+using child_process::Spawn;
 
 // utime + stime of a process, in seconds.
 double CpuSeconds(pid_t pid) {
@@ -71,35 +42,26 @@ double CpuSeconds(pid_t pid) {
 }
 
 struct Server {
-  pid_t pid = -1;
-  int out = -1;
+  Child child;
   std::string root;
 };
 
 Server StartServer(int latencyMs) {
-  Server s;
-  s.pid = Spawn({LOADPOST_CLI, "sim-serve", "--latency", std::to_string(latencyMs)}, &s.out);
-  for (std::string line = ReadLine(s.out); !line.empty(); line = ReadLine(s.out)) {
-    if (line.rfind("device-root ", 0) == 0) s.root = line.substr(12);
-    if (!s.root.empty()) break;
-  }
+  Server s{Spawn({LOADPOST_CLI, "sim-serve", "--latency", std::to_string(latencyMs)}, true), ""};
+  s.root = child_process::ReadDeviceRoot(s.child.out);
   return s;
 }
 
 void StopServer(Server& s) {
-  kill(s.pid, SIGTERM);
-  Wait(s.pid);
-  close(s.out);
+  kill(s.child.pid, SIGTERM);
+  Finish(s.child);
 }
 
 // Readings per second of watch --interval 0, from the time stamps it writes.
 double ReadingsPerSecond(const Server& server, const std::string& csv) {
-  int watchOut = -1;
-  const pid_t every = Spawn({LOADPOST_CLI, "--device-root", server.root, "watch", "--interval", "0", "--duration",
-                             "5", "--load", "1000", "--out", csv},
-                            &watchOut);
-  Wait(every);
-  close(watchOut);
+  Finish(Spawn({LOADPOST_CLI, "--device-root", server.root, "watch", "--interval", "0", "--duration", "5", "--load",
+                "1000", "--out", csv},
+               true));
   std::ifstream lines(csv);
   std::string line, first, last;
   long count = -1;  // the header
@@ -130,17 +92,16 @@ int main() {
   }
 
   // Idle CPU against the 1 ms server: a tester on a driver in low latency.
-  int watchOut = -1;
-  const pid_t idle = Spawn({LOADPOST_CLI, "--device-root", server.root, "watch", "--interval", "1000", "--duration",
+  const Child idle = Spawn({LOADPOST_CLI, "--device-root", server.root, "watch", "--interval", "1000", "--duration",
                             "14", "--out", csv},
-                           &watchOut);
+                           true);
   std::this_thread::sleep_for(std::chrono::seconds(3));  // connected and watching
-  const double cpuStart = CpuSeconds(idle);
+  const double cpuStart = CpuSeconds(idle.pid);
   const auto wallStart = std::chrono::steady_clock::now();
   std::this_thread::sleep_for(std::chrono::seconds(10));
-  const double cpu = CpuSeconds(idle) - cpuStart;
+  const double cpu = CpuSeconds(idle.pid) - cpuStart;
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
-  Wait(idle);
+  Finish(idle);
   std::printf("watch --interval 1000, idle: %.3f s CPU in %.1f s = %.2f%% of one core\n", cpu, wall,
               100.0 * cpu / wall);
 
