@@ -164,6 +164,17 @@ TEST(MonitorFaults, ALostTesterEndsTheConnection) {
   }
 }
 
+// The tester is sent each switch as the user set it, either way.
+TEST(MonitorRequests, SettingsFollowTheConfiguration) {
+  for (uint32_t on : {0u, 1u}) {
+    config.loopbackEnabled = on;
+    config.estimateUpstream = 1 - on;
+    const TesterSettings s = SettingsFromConfig();
+    EXPECT_EQ((std::vector<int>{s.loopbackEnabled, s.estimateUpstream}), (std::vector<int>{int(on), int(1 - on)}));
+  }
+  ResetSharedState();
+}
+
 // A source that goes away (its notice arriving or lost) stops the capacity,
 // zeroes the live current and loopback, drops the requests meant for it and
 // leaves the next source at 0 mA with no profile requested.

@@ -109,6 +109,12 @@ TEST(LogTimestamp, LocalTimeLayoutRecordLinesAndSavePaths) {
   EXPECT_STREQ(out, "Sat Dec 05 06:07:37 2026");
   FormatLogTimestamp(kSatDec5, out, sizeof out, NoTime);
   EXPECT_STREQ(out, "??? ??? ?? ??:??:?? ????");
+  // A conversion that hands back a day or month past the names is not trusted.
+  for (const auto bad : {+[](int64_t, std::tm* tm) { return (tm->tm_wday = 7, true); },
+                         +[](int64_t, std::tm* tm) { return (tm->tm_mon = 12, true); }}) {
+    FormatLogTimestamp(kSatDec5, out, sizeof out, bad);
+    EXPECT_STREQ(out, "??? ??? ?? ??:??:?? ????");
+  }
   EXPECT_EQ(FormatLogTimestamp(kSatDec5, out, 11, UtcTime), 10u);
   EXPECT_STREQ(out, "Sat Dec 05");
   // The system conversion follows the local zone.

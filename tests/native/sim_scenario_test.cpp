@@ -79,7 +79,7 @@ TEST(SimScenario, EveryShippedScenarioLoads) {
 TEST(SimScenario, UnitsAndOptionalParts) {
   const Scenario s = Parse(R"(
 option seed 42
-option profile-delay 250ms
+option profile-delay 250
 option latency 255
 charger mine   # a comment
   fixed 5000 3000
@@ -244,6 +244,7 @@ TEST(SimWorld, PlugAndUnplugChangeTheListAndEndOpenHandles) {
   EXPECT_EQ(world.Opened("VXPD0001", gen), nullptr);
   EXPECT_FALSE(world.Execute("unplug VXPD0001", 7 * kMs, &error));
   EXPECT_EQ(error, "'VXPD0001' is not plugged in");
+  EXPECT_FALSE(world.Execute("frobnicate", 7 * kMs, &error));
   // Plugged in again it is a new device: the old handle stays dead.
   ASSERT_TRUE(world.Execute("plug VXPD0001", 8 * kMs, &error)) << error;
   EXPECT_EQ(world.Opened("VXPD0001", gen), nullptr);
