@@ -189,7 +189,11 @@ TEST(MonitorFaults, ADetachedSourceLeavesNothingBehind) {
     m.PassFor(36000);
     // 1000 mA for 36 s, counted by the time that passed.
     EXPECT_NEAR(live.capacityMah, 10.0, 0.1);
+    EXPECT_NEAR(live.capacityMwh, 10.0 * 4.89, 0.5);  // at the 4.89 V the source gives at 1 A
     EXPECT_EQ(live.loopbackCurrentMa, 250);
+    m.link.LoseRequests(kCmdRequestProfile, -1);
+    EXPECT_EQ(m.core.RequestProfileRow(1).message, L"The profile request could not be sent");
+    m.link.LoseRequests(kCmdRequestProfile, 0);
 
     m.model.Detach(m.link.NowUs());
     if (noticeLost) {
@@ -201,6 +205,7 @@ TEST(MonitorFaults, ADetachedSourceLeavesNothingBehind) {
     requests.requestedProfileRow = 2;
     requests.profileRequestPending = 1;
     ASSERT_TRUE(m.PassUntil([] { return live.portReady == 0; }, 3000));
+    EXPECT_EQ(m.core.SetLoad(500).message, kNoSourceText);
     const double mah = live.capacityMah;
     m.PassFor(10000);
     EXPECT_EQ(live.capacityMah, mah);
