@@ -157,8 +157,8 @@ TEST(SimCalibration, CalibrationCorrectsTheVbusReading) {
   d.gain[0] = 0.99;  // this tester reads 1 % low
   Bench b(d);
   EXPECT_EQ(U16(b.Body(0x0C), 3), 4950);
-  // 5000 mV applied read as 4950, 20000 as 19800.
-  b.Body(0xE3, {0x00, 0x05, 0x01, 0x88, 0x13, 0x56, 0x13, 0x20, 0x4E, 0x58, 0x4D});
+  // 4000 mV applied read as 3960, 20000 as 19800: 4950 lies between them.
+  b.Body(0xE3, {0x00, 0x05, 0x01, 0xA0, 0x0F, 0x78, 0x0F, 0x20, 0x4E, 0x58, 0x4D});
   EXPECT_EQ(U16(b.Body(0x0C), 3), 5000);
 }
 
