@@ -18,6 +18,7 @@
 #include "shell/log_file.h"
 #include "shell/logger.h"
 #include "shell/registry_slots.h"
+#include "shell/utf8.h"
 
 namespace {
 
@@ -101,6 +102,15 @@ TEST_F(LogFileTest, FailuresAreReported) {
   EXPECT_EQ(ReadFile(path), csv);
   EXPECT_EQ(WriteFileBytes(missing.c_str(), csv), FileWriteResult::OpenFailed);
   EXPECT_EQ(WriteFileBytes(L"/dev/full", csv), FileWriteResult::WriteFailed);
+}
+
+// Paths and report texts: each encoded length at both of its edges; a lone
+// surrogate and a value past Unicode become U+FFFD.
+TEST(Utf8, EveryLengthAtItsEdges) {
+  EXPECT_EQ(Utf8(L"\x7F\x80\x7FF\x800\xFFFF\x10000"),
+            "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80");
+  EXPECT_EQ(Utf8(L"\xD800"), "\xEF\xBF\xBD");
+  EXPECT_EQ(Utf8(nullptr), "");
 }
 
 TEST(LogTimestamp, LocalTimeLayoutRecordLinesAndSavePaths) {
