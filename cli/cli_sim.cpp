@@ -11,7 +11,9 @@ namespace fs = std::filesystem;
 
 class SimCliLink : public CliLink {
  public:
-  explicit SimCliLink(const sim::DeviceSetup& setup) : model(setup, nullptr), link(model, sim::SimLink::Time::Real) {
+  SimCliLink(const sim::DeviceSetup& setup, sim::Clock clock)
+      : model(setup, nullptr),
+        link(model, clock == sim::Clock::Simulated ? sim::SimLink::Time::Simulated : sim::SimLink::Time::Real) {
     SetStopCallback([this] { link.Stop(); });
   }
   ~SimCliLink() override { SetStopCallback(nullptr); }
@@ -73,7 +75,7 @@ OpenOutcome OpenSimPlace(const std::string& name, const TesterPlace& place) {
   if (!scenario) return outcome;
   for (const sim::DeviceSetup& d : scenario->devices) {
     if (d.serial == place.serial) {
-      outcome.link = std::make_unique<SimCliLink>(d);
+      outcome.link = std::make_unique<SimCliLink>(d, scenario->clock);
       outcome.status = OpenStatus::Ok;
       return outcome;
     }

@@ -1,5 +1,6 @@
 // --sim: the simulated tester in this process (the project's model behind the
-// monitor core's simulated link, in real time with its wire timing).
+// monitor core's simulated link, with its wire timing), in real time or, with
+// the scenario's `option clock simulated`, as fast as the model runs.
 #pragma once
 
 #include <string>

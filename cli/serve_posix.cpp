@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+
 #include "cli/cli_output.h"
 #include "cli/cli_platform.h"
 #include "cli/cli_sim.h"
@@ -40,6 +42,9 @@ void AddPlatformCommands(CLI::App& app, int* exitCode) {
     if (!LoadNamedScenario(args.scenario, &scenario, &error)) {
       *exitCode = Fail(error);
       return;
+    }
+    if (scenario.clock == sim::Clock::Simulated) {
+      std::fprintf(stderr, "sim-serve runs in real time: the scenario's simulated clock applies to --sim only\n");
     }
     args.options.controlFd = STDIN_FILENO;
     args.options.wakeFd = StopWakeFd();

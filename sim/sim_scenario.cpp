@@ -968,7 +968,9 @@ bool ParseScenario(const std::string& text, const std::string& origin, Scenario*
       continue;
     }
     if (key == "option") {
-      if (t.size() != 3) return p.Fail("usage: option <seed | reply-delay | profile-delay | latency> <value>"), failed();
+      if (t.size() != 3) {
+        return p.Fail("usage: option <seed | reply-delay | profile-delay | latency | clock> <value>"), failed();
+      }
       const std::string k = Lower(t[1]);
       if (k == "seed") {
         long seed = 0;
@@ -976,8 +978,14 @@ bool ParseScenario(const std::string& text, const std::string& origin, Scenario*
         s.seed = static_cast<uint64_t>(seed);
       } else if (k == "reply-delay" || k == "profile-delay" || k == "latency") {
         if (!TesterLine(Tokens{k, t[2]}, p, &defaults)) return failed();
+      } else if (k == "clock") {
+        const std::string v = Lower(t[2]);
+        if (v != "real" && v != "simulated") {
+          return p.Fail("option clock is 'real' or 'simulated', not '" + t[2] + "'"), failed();
+        }
+        s.clock = v == "real" ? Clock::Real : Clock::Simulated;
       } else {
-        return p.Fail("unknown option '" + t[1] + "' (seed, reply-delay, profile-delay, latency)"), failed();
+        return p.Fail("unknown option '" + t[1] + "' (seed, reply-delay, profile-delay, latency, clock)"), failed();
       }
       continue;
     }

@@ -49,12 +49,18 @@ struct TimelineEvent {
   int line = 0;
 };
 
+// How the in-process simulated tester (a command line's --sim) keeps time:
+// with the wall clock, or as fast as the model runs (a day of readings in
+// seconds). The D2XX stand-in and sim-serve always run in real time.
+enum class Clock { Real, Simulated };
+
 struct Scenario {
   std::string origin;
   std::vector<ChargerSetup> chargers;  // declared in the file
   std::vector<DeviceSetup> devices;    // in bus order
   std::vector<TimelineEvent> timeline;  // sorted by time (stable)
   uint64_t seed = 1;
+  Clock clock = Clock::Real;  // option clock real | simulated
 };
 
 // Parses scenario text; `origin` names it in error messages (e.g. a file name).

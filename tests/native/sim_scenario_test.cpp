@@ -81,6 +81,7 @@ TEST(SimScenario, UnitsAndOptionalParts) {
 option seed 42
 option profile-delay 250
 option latency 255
+option clock Simulated
 charger mine   # a comment
   fixed 5000 3000
   pps 3300-11000mV 5A
@@ -108,6 +109,8 @@ at 1.5s @VXPD1 detach
 at 500 attach
 )");
   EXPECT_EQ(s.seed, 42u);
+  EXPECT_EQ(s.clock, sim::Clock::Simulated);
+  EXPECT_EQ(Parse("tester A\nend\n").clock, sim::Clock::Real);
   using N = std::vector<int>;
   const sim::DeviceSetup& d = s.devices.at(0);
   EXPECT_EQ((N{d.hardwareRevision, d.firmwareVersion, d.profileDelayMs, d.replyDelayUs, d.latencyMs, d.cableMohm}),
@@ -161,6 +164,7 @@ TEST(SimScenario, ErrorsNameTheLineAndControlCommandsParse) {
   EXPECT_EQ(ErrorOf("tester A hw 300\nend\n"), "bad.sim:1: version 300 does not fit one byte");
   EXPECT_EQ(ErrorOf("tester A\n  calibration vbus 2021 13 1 2 3 4\nend\n"), "bad.sim:2: month 13 is outside 1..12");
   EXPECT_EQ(ErrorOf("end\n"), "bad.sim:1: 'end' without a charger or tester block");
+  EXPECT_EQ(ErrorOf("option clock fast\n"), "bad.sim:1: option clock is 'real' or 'simulated', not 'fast'");
   EXPECT_EQ(ErrorOf("tester A\nend\nat soon detach\n"), "bad.sim:3: 'soon' is not a time (write e.g. 500ms or 1.5s)");
   EXPECT_EQ(ErrorOf("tester A\nend\nat 1s @B detach\n"), "bad.sim:3: no device 'B' at that time");
   EXPECT_EQ(ErrorOf("ftdi F1\nat 1s detach\n"), "bad.sim:2: there is no tester for this command");
