@@ -41,10 +41,12 @@ class SimServer {
     child_ = Spawn(args);
     root = child_process::ReadDeviceRoot(child_.out, &devices);
   }
+  // Ends it as Ctrl-C would (it removes its device tree), with its whole group.
   ~SimServer() {
-    kill(child_.pid, SIGTERM);
+    if (child_.pid > 0) kill(-child_.pid, SIGTERM);
     Finish(child_);
   }
+  pid_t Pid() const { return child_.pid; }
   void Control(const std::string& line) {
     const std::string text = line + "\n";
     ASSERT_EQ(write(child_.in, text.data(), text.size()), static_cast<ssize_t>(text.size()));
