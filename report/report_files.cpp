@@ -1,5 +1,6 @@
 #include "report/report_files.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <regex>
 
@@ -248,5 +249,6 @@ std::vector<std::filesystem::path> ReportFilesIn(const std::filesystem::path& di
     const std::u8string name = it->path().filename().u8string();
     if (it->is_regular_file(ec) && IsReportFileName(std::string(name.begin(), name.end()))) files.push_back(it->path());
   }
+  std::sort(files.begin(), files.end());  // in name order, not the folder's
   return files;
 }
