@@ -111,6 +111,7 @@ bool AwaitNote(const std::string& record, const std::string& note) {
 // or, for the ceiling that needs the source's rating, with only reads.
 TEST(CliCommands, RefuseBadValuesBeforeTouchingTheTester) {
   const std::string folder = testing::TempDir();
+  const std::string out = folder + std::to_string(getpid()) + "_refused.csv";  // named per process
   const BadInput cases[] = {
       {{"load", "-5"}, "current: must be a whole number from 0 to 5100 mA, not -5"},
       {{"load", "99999"}, "current: must be a whole number from 0 to 5100 mA, not 99999"},
@@ -131,7 +132,7 @@ TEST(CliCommands, RefuseBadValuesBeforeTouchingTheTester) {
       {{"watch", "--duration", "-1"}, "--duration: must be a number above 0 and at most 2592000 s (30 days), not -1"},
       {{"watch", "--stop-after-mah", "nan"}, "--stop-after-mah: must be a number above 0 and at most 1000000 mAh, not nan"},
       {{"watch", "--load", "-1500"}, "--load: must be a whole number from 0 to 5100 mA, not -1500"},
-      {{"watch", "--load", "3001", "--out", folder + "w.csv"}, "load 3001 mA is above the ceiling of 3000 mA", true},
+      {{"watch", "--load", "3001", "--out", out}, "load 3001 mA is above the ceiling of 3000 mA", true},
       {{"watch", "--stop-below", "3000"}, "--stop-below needs --load"},
       {{"watch", "--out", "/nonexistent/w.csv"}, "cannot write /nonexistent/w.csv (--out): there is no folder /nonexistent"},
       {{"request", "7"}, "row: must be a whole number from 0 to 6, not 7"},
@@ -145,7 +146,7 @@ TEST(CliCommands, RefuseBadValuesBeforeTouchingTheTester) {
   std::remove(record.c_str());
   SimServer server("default", {"--record", record});
   const std::string port = server.devices["VXPD0001"];
-  std::remove((folder + "w.csv").c_str());
+  std::remove(out.c_str());
   for (size_t i = 0; i < std::size(cases); ++i) {
     const BadInput& c = cases[i];
     SCOPED_TRACE(c.args[0] + " " + c.args[1] + (c.args.size() > 2 ? " " + c.args[2] : ""));
@@ -169,6 +170,8 @@ TEST(CliCommands, RefuseBadValuesBeforeTouchingTheTester) {
       for (const std::string& f : frames) EXPECT_NE(reads.find(f.substr(9, 2)), std::string::npos) << f;
     }
   }
+  // The refused watch never made its file.
+  EXPECT_FALSE(std::filesystem::exists(out));
   EXPECT_NE(server.Run({"--json", "status"}).out.find("\"setpointMa\":0"), std::string::npos);
 }
 
