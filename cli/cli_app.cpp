@@ -7,6 +7,7 @@
 #include "cli/cli_output.h"
 #include "cli/cli_platform.h"
 #include "cli/cli_source_tests.h"
+#include "cli/cli_values.h"
 #include "shell/version.h"
 
 void AddLimitOptions(CLI::App* command, LimitOptions* limits) {
@@ -15,7 +16,8 @@ void AddLimitOptions(CLI::App* command, LimitOptions* limits) {
                       "(the --limit ceiling)")
       ->check(CLI::IsMember({"enforce", "allow", "force"}));
   command->add_option("--limit", limits->forcedLimitMa,
-                      "Ceiling in mA for --limit-mode force: 1000 to 5000 in steps of 500");
+                      "Ceiling in mA for --limit-mode force: 1000 to 5000 in steps of 500")
+      ->check(NumberIn(ranges::kForcedLimitMa));
   command->add_flag("--accept-risk", limits->acceptRisk,
                     "Accept drawing more than the source's rating (needed by --limit-mode allow and force)");
 }
@@ -71,8 +73,11 @@ int RunCli(int argc, char** argv) {
   RequestOptions request;
   CLI::App* requestCommand = app.add_subcommand("request", "Ask the source for a profile row, or for a voltage on "
                                                            "the active programmable profile");
-  CLI::Option* rowOption = requestCommand->add_option("row", request.row, "Row of the capability list (see profiles)");
+  CLI::Option* rowOption =
+      requestCommand->add_option("row", request.row, "Row of the capability list (see profiles)")
+          ->check(NumberIn(ranges::kProfileRow));
   requestCommand->add_option("--voltage", request.voltageMv, "Voltage in mV on the active programmable profile")
+      ->check(NumberIn(ranges::kVoltageMv))
       ->excludes(rowOption);
   requestCommand->callback([&] {
         settle();
@@ -83,8 +88,11 @@ int RunCli(int argc, char** argv) {
   CLI::App* loadCommand = app.add_subcommand(
       "load", "Draw MA milliamperes from the source until stopped (Ctrl-C) or for --for seconds; the load goes "
               "back to 0 mA at the end");
-  loadCommand->add_option("current", load.loadMa, "Load current in mA")->required();
-  loadCommand->add_option("--for", load.holdSeconds, "Hold the load this many seconds, then end");
+  loadCommand->add_option("current", load.loadMa, "Load current in mA, 0 to 5100")
+      ->required()
+      ->check(NumberIn(ranges::kLoadMa));
+  loadCommand->add_option("--for", load.holdSeconds, "Hold the load this many seconds (at most 30 days), then end")
+      ->check(NumberIn(ranges::kHoldSeconds));
   AddLimitOptions(loadCommand, &load.limits);
   loadCommand->callback([&] {
         settle();
@@ -94,15 +102,20 @@ int RunCli(int argc, char** argv) {
   WatchOptions watch;
   CLI::App* watchCommand = app.add_subcommand(
       "watch", "Stream measurements as CSV or JSON lines; with --load and a stop condition, a capacity test");
-  watchCommand->add_option("--interval", watch.intervalMs, "Milliseconds between lines; 0 writes every reading")
+  watchCommand->add_option("--interval", watch.intervalMs, "Milliseconds between lines (at most 1 hour); 0 writes every reading")
+      ->check(NumberIn(ranges::kIntervalMs))
       ->capture_default_str();
   watchCommand->add_option("--format", watch.format, "csv or json")->check(CLI::IsMember({"csv", "json"}))
       ->capture_default_str();
   watchCommand->add_option("--out", watch.outPath, "Write the lines to this file instead of standard output");
-  watchCommand->add_option("--duration", watch.durationSec, "Stop after this many seconds");
-  watchCommand->add_option("--load", watch.loadMa, "Draw this many mA while watching (back to 0 mA at the end)");
-  watchCommand->add_option("--stop-below", watch.stopBelowMv, "Stop when VBUS falls below this many mV");
-  watchCommand->add_option("--stop-after-mah", watch.stopAfterMah, "Stop when this many mAh have been drawn");
+  watchCommand->add_option("--duration", watch.durationSec, "Stop after this many seconds (at most 30 days)")
+      ->check(NumberIn(ranges::kDurationSeconds));
+  watchCommand->add_option("--load", watch.loadMa, "Draw this many mA while watching (back to 0 mA at the end)")
+      ->check(NumberIn(ranges::kLoadMa));
+  watchCommand->add_option("--stop-below", watch.stopBelowMv, "Stop when VBUS falls below this many mV")
+      ->check(NumberIn(ranges::kStopBelowMv));
+  watchCommand->add_option("--stop-after-mah", watch.stopAfterMah, "Stop when this many mAh have been drawn")
+      ->check(NumberIn(ranges::kStopAfterMah));
   AddLimitOptions(watchCommand, &watch.limits);
   watchCommand->callback([&] {
         settle();

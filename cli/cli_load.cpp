@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cli/cli_commands.h"
+#include "cli/cli_files.h"
 #include "cli/cli_output.h"
 #include "link/monitor_core.h"
 #include "link/profile_text.h"
@@ -39,6 +40,18 @@ std::string CheckLimits(const LimitOptions& l, uint32_t* mode, uint16_t* forcedI
 }
 
 namespace {
+
+// The load against the ceiling of the chosen limit mode on the source just
+// read (its rated current), before the tester is sent its settings or a load.
+int CheckCeiling(long long ma, const LimitOptions& limits) {
+  uint32_t mode = EnforceLimits;
+  uint16_t forcedIndex = 0;
+  CheckLimits(limits, &mode, &forcedIndex);
+  const uint16_t ceiling = ComputeMaxLoadCurrent(mode, live.ratedCurrentMa, forcedIndex, config.maxLoadCurrentMa);
+  if (ma <= ceiling) return kExitOk;
+  return Fail(Format("load %lld mA is above the ceiling of %d mA (limit mode %s, rated current %d mA)", ma, ceiling,
+                     limits.mode.c_str(), static_cast<int>(live.ratedCurrentMa)));
+}
 
 // A load on the source, set back to 0 mA (and the tester back to enforced
 // limits) however the command ends.
@@ -144,7 +157,7 @@ int RunLoad(const CliOptions& options, const LoadOptions& load) {
   if (const std::string why = CheckLimits(load.limits, &mode, &index); !why.empty()) return Fail(why);
   Session s;
   if (const int code = ConnectTester(options, &s)) return code;
-  if (const int code = AwaitSource(s)) return code;
+  if (const int code = AwaitSource(s, [&] { return CheckCeiling(load.loadMa, load.limits); })) return code;
   LoadHold hold(s);
   if (const int code = hold.Apply(load.loadMa, load.limits)) return code;
   const std::optional<Reading> r = s.core->Measure();
@@ -172,20 +185,25 @@ int RunWatch(const CliOptions& options, const WatchOptions& w) {
   uint32_t mode = 0;
   uint16_t index = 0;
   if (const std::string why = CheckLimits(w.limits, &mode, &index); !why.empty()) return Fail(why);
-  if (w.intervalMs < 0) return Fail("--interval must be 0 (every reading) or more");
   if (w.stopBelowMv >= 0 && w.loadMa < 0) return Fail("--stop-below needs --load: with no load the voltage stays up");
+  if (const std::string why = CheckWritable("--out", w.outPath); !why.empty()) return Fail(why);
   const bool asJson = options.json || w.format == "json";
   Session s;
   if (const int code = ConnectTester(options, &s)) return code;
-  if (const int code = AwaitSource(s)) return code;
-  LoadHold hold(s);
-  if (w.loadMa >= 0) {
-    if (const int code = hold.Apply(w.loadMa, w.limits)) return code;
-  }
+  const auto ceiling = [&] { return w.loadMa >= 0 ? CheckCeiling(w.loadMa, w.limits) : kExitOk; };
+  if (const int code = AwaitSource(s, ceiling)) return code;
+  // The file is open before the load is on: a load is never drawn for lines that cannot be kept.
   FILE* out = stdout;
   if (!w.outPath.empty()) {
     out = std::fopen(w.outPath.c_str(), "w");
-    if (!out) return Fail("cannot write " + w.outPath + ": " + std::strerror(errno));
+    if (!out) return Fail("cannot write " + w.outPath + " (--out): " + std::strerror(errno));
+  }
+  LoadHold hold(s);
+  if (w.loadMa >= 0) {
+    if (const int code = hold.Apply(w.loadMa, w.limits)) {
+      if (out != stdout) std::fclose(out);
+      return code;
+    }
   }
   // A capture: the monitor's passes pause only briefly, as for the real-time graph.
   graph.graphMode = RealTime;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "cli/cli_files.h"
 #include "cli/cli_graph_tests.h"
 #include "cli/cli_output.h"
 #include "cli/cli_source_tests.h"
@@ -56,15 +57,40 @@ void PrintSummary(const Report& rep, const std::filesystem::path& html) {
   std::fflush(stdout);
 }
 
+// An earlier report in the folder, refused unless it is to be replaced: a
+// report never shows another's CSVs beside its own.
+std::string CheckEarlierReport(const ReportOptions& o, const std::vector<std::filesystem::path>& earlier) {
+  if (earlier.empty() || o.force) return "";
+  const std::u8string first = earlier.front().filename().u8string();
+  std::string names(first.begin(), first.end());
+  if (earlier.size() > 1) names += Format(" and %d more", static_cast<int>(earlier.size() - 1));
+  return o.outDir + " already holds a report (" + names + "): add --force to replace it, or choose another --out folder";
+}
+
+// Removes the earlier report's files (its own names only).
+bool RemoveEarlierReport(const std::vector<std::filesystem::path>& earlier, std::string* error) {
+  for (const std::filesystem::path& file : earlier) {
+    std::error_code ec;
+    std::filesystem::remove(file, ec);
+    if (ec) {
+      const std::u8string name = file.u8string();
+      *error = "cannot remove " + std::string(name.begin(), name.end()) + " of the earlier report: " + ec.message();
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int RunReport(const CliOptions& options, const ReportOptions& o) {
   if (const std::string why = CheckSweepSettings(o.settings); !why.empty()) return Fail(why);
-  if (!(o.rippleSeconds > 0.0 && o.rippleSeconds <= 3600.0)) return Fail("--ripple-seconds must be above 0 and at most 3600");
-  const std::filesystem::path dir(std::u8string(o.outDir.begin(), o.outDir.end()));
+  const std::filesystem::path dir = PathOf(o.outDir);
+  std::vector<std::filesystem::path> earlier = ReportFilesIn(dir);
+  if (const std::string why = CheckEarlierReport(o, earlier); !why.empty()) return Fail(why);
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
-  if (const std::string why = CheckWritable((dir / kReportHtmlName).string()); !why.empty()) return Fail(why);
+  if (const std::string why = CheckWritable("--out", o.outDir + "/" + kReportHtmlName); !why.empty()) return Fail(why);
 
   CoreSession session;
   if (const int code = session.Open(options, o.settings.limits, static_cast<uint16_t>(o.settings.currentStepMa),
@@ -96,6 +122,13 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
   Progress progress;
   std::string stopReason;
   std::string error;
+  // The earlier report goes when this one's first files are written: a
+  // command that cannot start (no tester, no source) leaves it as it was.
+  const auto write = [&] {
+    if (!RemoveEarlierReport(earlier, &error)) return false;
+    earlier.clear();
+    return WriteReportFiles(rep, dir, &error);
+  };
   int k = 0;
   for (size_t i = 0; i < rep.runs.size() && stopReason.empty(); ++i) {
     ReportRun& run = rep.runs[i];
@@ -133,7 +166,7 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
     }
     // What is measured so far is on disk, marked unfinished, should the
     // program be ended before it can write the rest.
-    if (!WriteReportFiles(rep, dir, &error)) break;
+    if (!write()) break;
   }
   if (stopReason.empty() && error.empty()) {
     rep.finished = true;
@@ -146,7 +179,7 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
   const std::string problem = session.Finish(true);
   progress.Clear();
   if (!problem.empty()) rep.incompleteReason += (rep.incompleteReason.empty() ? "" : "; ") + problem;
-  const bool written = WriteReportFiles(rep, dir, &error);
+  const bool written = write();
   if (options.json) {
     nlohmann::json j = ReportJson(rep);
     j["path"] = (dir / kReportHtmlName).string();

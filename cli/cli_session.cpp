@@ -84,12 +84,16 @@ int FailWith(const Session& session, const std::wstring& message) {
   return Fail(session.Name() + ": " + FirstLine(message.c_str()));
 }
 
-int AwaitSource(Session& s) {
+int AwaitSource(Session& s, const std::function<int()>& sourceRead) {
   constexpr int64_t kSourceWaitUs = 3'000'000;
   MonitorClock& clock = s.link->Clock();
   const int64_t start = clock.NowUs();
   while (!live.portReady && live.testerConnected && !clock.Stopped() && clock.NowUs() - start < kSourceWaitUs) {
     s.core->Pass();
+  }
+  // A pass writes to the tester only once the source was ready at its start.
+  if (live.portReady && live.testerConnected && sourceRead) {
+    if (const int code = sourceRead()) return code;
   }
   while (live.portReady && live.testerConnected && s.core->SettingsOwed() && !clock.Stopped() &&
          clock.NowUs() - start < 2 * kSourceWaitUs) {

@@ -1,6 +1,7 @@
 // Choosing, opening and accepting the tester a command works with.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -46,7 +47,10 @@ int ConnectTester(const CliOptions& options, Session* session);
 
 // Runs the monitor until it has read the source (and written the program's
 // settings to the tester); prints why not and returns the exit code otherwise.
-int AwaitSource(Session& session);
+// `sourceRead`, when given, judges the source as soon as it has been read,
+// before the settings or a load are sent; a non-zero exit code from it ends
+// the wait with nothing written.
+int AwaitSource(Session& session, const std::function<int()>& sourceRead = nullptr);
 
 // "VXPD0001: <text>" for a message of the core.
 int FailWith(const Session& session, const std::wstring& message);

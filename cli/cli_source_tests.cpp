@@ -4,11 +4,12 @@
 #include <CLI/CLI.hpp>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
 
+#include "cli/cli_files.h"
 #include "cli/cli_graph_tests.h"
 #include "cli/cli_output.h"
+#include "cli/cli_values.h"
 #include "config/config_rules.h"
 #include "link/profile_text.h"
 #include "report/chart_svg.h"
@@ -19,8 +20,6 @@
 namespace {
 
 using nlohmann::json;
-
-std::filesystem::path PathOf(const std::string& utf8) { return std::filesystem::path(std::u8string(utf8.begin(), utf8.end())); }
 
 std::string ActiveProfileText(const CoreSession& session, uint8_t hardwareRevision) {
   wchar_t text[kProfileTextChars];
@@ -53,22 +52,8 @@ std::string CheckSweepSettings(const SweepSettings& s) {
   return CheckLimits(s.limits, &mode, &index);
 }
 
-std::string CheckWritable(const std::string& path) {
-  if (path.empty()) return "";
-  std::filesystem::path probe = PathOf(path);
-  probe += ".tmp";
-  {
-    std::ofstream out(probe, std::ios::binary | std::ios::trunc);
-    if (!out) return "cannot write " + path;
-  }
-  std::error_code ignored;
-  std::filesystem::remove(probe, ignored);
-  return "";
-}
-
 int RunRipple(const CliOptions& options, const RippleOptions& r) {
-  if (!(r.seconds > 0.0 && r.seconds <= 86400.0)) return Fail("--seconds must be above 0 and at most 86400");
-  if (const std::string why = CheckWritable(r.csvPath); !why.empty()) return Fail(why);
+  if (const std::string why = CheckWritable("--csv", r.csvPath); !why.empty()) return Fail(why);
   CoreSession session;
   if (const int code = session.Open(options, LimitOptions{}, config.currentStepMa, config.timeStepMs)) return code;
   const std::string profile = ActiveProfileText(session, session.Tester().hardwareRevision);
@@ -117,8 +102,8 @@ int RunRipple(const CliOptions& options, const RippleOptions& r) {
 
 int RunSweep(const CliOptions& options, const SweepOptions& o) {
   if (const std::string why = CheckSweepSettings(o.settings); !why.empty()) return Fail(why);
-  for (const std::string* path : {&o.csvPath, &o.svgPath}) {
-    if (const std::string why = CheckWritable(*path); !why.empty()) return Fail(why);
+  for (const auto& [option, path] : {std::pair{"--csv", &o.csvPath}, std::pair{"--svg", &o.svgPath}}) {
+    if (const std::string why = CheckWritable(option, *path); !why.empty()) return Fail(why);
   }
   CoreSession session;
   if (const int code = session.Open(options, o.settings.limits, static_cast<uint16_t>(o.settings.currentStepMa),
@@ -180,9 +165,11 @@ void AddSourceTestCommands(CLI::App& app, CliOptions& options, int* exitCode, co
   static ReportOptions report;
   const auto addSettings = [](CLI::App* command, SweepSettings* s) {
     command->add_option("--current-step", s->currentStepMa, "Current step in mA, 5 to 500 (the window's setting)")
+        ->check(NumberIn(ranges::kStepMa))
         ->capture_default_str();
     command->add_option("--time-step", s->timeStepMs,
                         "Time each step is held in ms, at least 4/3 of the current step, at most 60000")
+        ->check(NumberIn(ranges::kStepMs))
         ->capture_default_str();
     AddLimitOptions(command, &s->limits);
   };
@@ -190,7 +177,9 @@ void AddSourceTestCommands(CLI::App& app, CliOptions& options, int* exitCode, co
   CLI::App* r = app.add_subcommand(
       "ripple", "Capture VBUS at the tester's full pace: samples, minimum, maximum, ripple and the verdict against "
                 "the active profile's voltage window (exit 1 on FAIL)");
-  r->add_option("--seconds", ripple.seconds, "How long to capture")->capture_default_str();
+  r->add_option("--seconds", ripple.seconds, "How long to capture (at most 1 day)")
+      ->check(NumberIn(ranges::kRippleSeconds))
+      ->capture_default_str();
   r->add_option("--csv", ripple.csvPath, "Write the samples (time in ms, VBUS in V) to this file");
   r->callback([&options, exitCode, settle] {
     settle();
@@ -213,8 +202,13 @@ void AddSourceTestCommands(CLI::App& app, CliOptions& options, int* exitCode, co
                 "write report.html, report.json and one CSV per run; at the end the load goes to 0 mA and the "
                 "source back to its first profile (exit 0 all PASS, 1 any FAIL, 2 error or incomplete)");
   addSettings(p, &report.settings);
-  p->add_option("--ripple-seconds", report.rippleSeconds, "Ripple capture of each run")->capture_default_str();
+  p->add_option("--ripple-seconds", report.rippleSeconds, "Ripple capture of each run in seconds (at most 1 hour)")
+      ->check(NumberIn(ranges::kReportRippleSeconds))
+      ->capture_default_str();
   p->add_option("--out", report.outDir, "Folder for the report (made if missing)")->capture_default_str();
+  p->add_flag("--force", report.force,
+              "Replace an earlier report in that folder: its report.html, report.json and run CSVs are removed, "
+              "no other file");
   p->callback([&options, exitCode, settle] {
     settle();
     *exitCode = RunReport(options, report);

@@ -28,6 +28,7 @@ struct ReportOptions {
   SweepSettings settings;
   double rippleSeconds = 1.0;
   std::string outDir = ".";
+  bool force = false;  // replace an earlier report in outDir
 };
 
 int RunRipple(const CliOptions& options, const RippleOptions& ripple);
@@ -37,10 +38,6 @@ int RunReport(const CliOptions& options, const ReportOptions& report);
 // The settings as the window's configuration dialog would take them: an empty
 // string when acceptable, else the dialog's message.
 std::string CheckSweepSettings(const SweepSettings& s);
-
-// A file the command will write at its end can be created now (checked before
-// the tester is touched); empty when it can, else why not.
-std::string CheckWritable(const std::string& path);
 
 namespace CLI {
 class App;

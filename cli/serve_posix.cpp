@@ -9,6 +9,7 @@
 #include "cli/cli_output.h"
 #include "cli/cli_platform.h"
 #include "cli/cli_sim.h"
+#include "cli/cli_values.h"
 #include "sim/sim_scenario.h"
 #include "sim/sim_serve_posix.h"
 
@@ -35,7 +36,7 @@ void AddPlatformCommands(CLI::App& app, int* exitCode) {
   serve->add_option("--latency", args.options.latencyMs,
                     "The USB bridge's latency timer in ms (1-255; default: the scenario's, 16 as the Linux driver's "
                     "default; 1 as with its low-latency flag)")
-      ->check(CLI::Range(1, 255));
+      ->check(NumberIn(ranges::kLatencyMs));
   serve->callback([exitCode] {
     sim::Scenario scenario;
     std::string error;

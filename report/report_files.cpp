@@ -1,7 +1,8 @@
 #include "report/report_files.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <fstream>
+#include <regex>
 
 #include "report/chart_svg.h"
 #include "shell/utf8.h"
@@ -226,30 +227,6 @@ std::string ReportHtml(const Report& report) {
   return h;
 }
 
-bool WriteWholeFile(const std::filesystem::path& path, const std::string& bytes, std::string* error) {
-  std::filesystem::path temp = path;
-  temp += ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      std::filesystem::remove(temp, ignored);
-      *error = "cannot write " + path.string();
-      return false;
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(temp, path, ec);
-  if (ec) {
-    std::filesystem::remove(temp, ec);
-    *error = "cannot write " + path.string();
-    return false;
-  }
-  return true;
-}
-
 bool WriteReportFiles(const Report& report, const std::filesystem::path& dir, std::string* error) {
   for (size_t i = 0; i < report.runs.size(); ++i) {
     const ReportRun& r = report.runs[i];
@@ -258,4 +235,20 @@ bool WriteReportFiles(const Report& report, const std::filesystem::path& dir, st
   }
   return WriteWholeFile(dir / kReportJsonName, ReportJson(report).dump(2) + "\n", error) &&
          WriteWholeFile(dir / kReportHtmlName, ReportHtml(report), error);
+}
+
+bool IsReportFileName(const std::string& name) {
+  static const std::regex csv("run-[0-9]{2,}-[a-z0-9-]*-[0-9]+mV\\.csv");
+  return name == kReportHtmlName || name == kReportJsonName || std::regex_match(name, csv);
+}
+
+std::vector<std::filesystem::path> ReportFilesIn(const std::filesystem::path& dir) {
+  std::vector<std::filesystem::path> files;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::u8string name = it->path().filename().u8string();
+    if (it->is_regular_file(ec) && IsReportFileName(std::string(name.begin(), name.end()))) files.push_back(it->path());
+  }
+  std::sort(files.begin(), files.end());  // in name order, not the folder's
+  return files;
 }

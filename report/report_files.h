@@ -5,10 +5,12 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "report/report_model.h"
+#include "report/safe_file.h"
 
 constexpr const char* kReportHtmlName = "report.html";
 constexpr const char* kReportJsonName = "report.json";
@@ -17,10 +19,13 @@ std::string ReportHtml(const Report& report);
 nlohmann::json ReportJson(const Report& report);
 nlohmann::json RunJson(const ReportRun& run, int number);
 
-// Writes every file, each through a temporary file renamed into place, so a
-// reader never finds half a file. False with `error` naming the file that
+// Writes every file, each through a temporary file renamed into place
+// (WriteWholeFile), so a reader never finds half a file. False with `error` naming the file that
 // could not be written.
 bool WriteReportFiles(const Report& report, const std::filesystem::path& dir, std::string* error);
 
-// Writes `bytes` to `path` through `path`.tmp and a rename.
-bool WriteWholeFile(const std::filesystem::path& path, const std::string& bytes, std::string* error);
+// Whether `name` is the name of one of a report's files: report.html,
+// report.json, or a run's CSV as ReportRun::CsvName makes it.
+bool IsReportFileName(const std::string& name);
+// The files in `dir` (not below it) named as a report's: an earlier report's.
+std::vector<std::filesystem::path> ReportFilesIn(const std::filesystem::path& dir);

@@ -63,10 +63,14 @@ class Server {
   Server(const ServeOptions& options, FILE* out, FILE* err) : options_(options), out_(out), err_(err) {}
   ~Server() {
     for (auto& [serial, port] : ports_) Drop(serial, port);
+    std::error_code ec;
     if (ownRoot_) {
-      std::error_code ec;
       fs::remove_all(root_, ec);
+      return;
     }
+    // A folder of the user's: only the folders made here go, deepest first,
+    // and each only when empty (nothing the user put there is removed).
+    for (auto it = madeFolders_.rbegin(); it != madeFolders_.rend(); ++it) fs::remove(*it, ec);
   }
 
   bool Start(const Scenario& scenario) {
@@ -78,9 +82,9 @@ class Server {
     } else {
       root_ = options_.root;
     }
-    std::error_code ec;
-    for (const char* d : {"sys/class/tty", "sys/bus/usb/devices", "dev"}) fs::create_directories(root_ / d, ec);
-    if (ec) return Fail("cannot make the device tree in " + root_.string() + ": " + ec.message());
+    for (const char* d : {"sys/class/tty", "sys/bus/usb/devices", "dev"}) {
+      if (!MakeFolders(root_ / d)) return Fail("cannot make the device tree in " + root_.string());
+    }
     if (!options_.record.empty() && !recorder_.AppendToFile(options_.record)) {
       return Fail("cannot write the frame record " + options_.record);
     }
@@ -119,6 +123,23 @@ class Server {
   }
 
   fs::path UsbDir(int n) const { return root_ / "sys/bus/usb/devices" / ("1-" + std::to_string(n + 1)); }
+  fs::path TtyDir(int n) const { return root_ / "sys/class/tty" / ("ttyUSB" + std::to_string(n)); }
+  fs::path DevLink(int n) const { return root_ / "dev" / ("ttyUSB" + std::to_string(n)); }
+
+  // Makes `dir` and the folders above it that are missing, noting each one made.
+  bool MakeFolders(const fs::path& dir) {
+    std::vector<fs::path> missing;
+    std::error_code ec;
+    for (fs::path p = dir; !p.empty() && !fs::exists(fs::symlink_status(p, ec)); p = p.parent_path()) {
+      missing.push_back(p);
+      if (p == p.parent_path()) break;
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+      if (!fs::create_directory(*it, ec) && ec) return false;
+      madeFolders_.push_back(*it);
+    }
+    return fs::is_directory(dir, ec);
+  }
 
   bool Plug(const std::string& serial) {
     TesterModel* m = world_.Find(serial);
@@ -137,8 +158,9 @@ class Server {
       cfmakeraw(&t);
       tcsetattr(port.slave, TCSANOW, &t);
     }
-    // The lowest free ttyUSB number, as the kernel would give it.
-    while (UsedNumber(port.number)) ++port.number;
+    // The lowest free ttyUSB number, as the kernel would give it; one whose
+    // entries are already in the folder (the user's own) is passed over.
+    while (UsedNumber(port.number) || Taken(port.number)) ++port.number;
     const std::string tty = "ttyUSB" + std::to_string(port.number);
     const fs::path usb = UsbDir(port.number);
     const std::string interface = usb.filename().string() + ":1.0";
@@ -149,14 +171,22 @@ class Server {
     WriteFile(usb / "serial", serial);
     WriteFile(usb / "manufacturer", "Trevane");
     WriteFile(usb / "product", m && !m->Setup().description.empty() ? m->Setup().description : "USB Serial Converter");
-    fs::create_directories(root_ / "sys/class/tty" / tty, ec);
+    fs::create_directories(TtyDir(port.number), ec);
     fs::create_directory_symlink(fs::path("../../../bus/usb/devices") / usb.filename() / interface / tty,
-                                 root_ / "sys/class/tty" / tty / "device", ec);
-    fs::create_symlink(port.ptyPath, root_ / "dev" / tty, ec);
+                                 TtyDir(port.number) / "device", ec);
+    fs::create_symlink(port.ptyPath, DevLink(port.number), ec);
     if (m && options_.latencyMs > 0) m->SetOpenLatency(options_.latencyMs);
     if (m) m->SetHostOpen(true, Now());
     ports_[serial] = port;
     return true;
+  }
+
+  bool Taken(int n) const {
+    std::error_code ec;
+    for (const fs::path& p : {UsbDir(n), TtyDir(n), DevLink(n)}) {
+      if (fs::exists(fs::symlink_status(p, ec))) return true;
+    }
+    return false;
   }
 
   bool UsedNumber(int n) const {
@@ -167,10 +197,10 @@ class Server {
   }
 
   void Drop(const std::string& serial, Port& port) {
-    const std::string tty = "ttyUSB" + std::to_string(port.number);
+    // Only this device's entries, made by Plug on a number no entry of the folder had.
     std::error_code ec;
-    fs::remove(root_ / "dev" / tty, ec);
-    fs::remove_all(root_ / "sys/class/tty" / tty, ec);
+    fs::remove(DevLink(port.number), ec);
+    fs::remove_all(TtyDir(port.number), ec);
     fs::remove_all(UsbDir(port.number), ec);
     // Closing the master hangs the terminal up: the program's reads fail.
     if (port.slave >= 0) close(port.slave);
@@ -275,6 +305,7 @@ class Server {
   SimWorld world_{&recorder_};
   fs::path root_;
   bool ownRoot_ = false;
+  std::vector<fs::path> madeFolders_;  // in a folder of the user's: the ones made here
   SimTime start_ = 0;
   std::map<std::string, Port> ports_;
   std::string control_;

@@ -25,7 +25,8 @@
 namespace sim {
 
 struct ServeOptions {
-  std::string root;    // device tree folder; empty: a new folder under /tmp, removed at the end
+  std::string root;    // device tree folder; empty: a new folder under /tmp, removed at the end. A folder
+                       // given here keeps everything but what the server made in it.
   std::string record;  // frame record file; empty: none
   int controlFd = -1;  // control lines (see sim/README.md) are read from here, e.g. standard input
   int wakeFd = -1;     // readable when a stop was asked for (e.g. by a signal handler)

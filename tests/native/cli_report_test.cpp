@@ -1,6 +1,9 @@
 // ripple, sweep and report end to end: the real loadpost-cli against sim-serve.
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <filesystem>
+
 #include "graphs/sweep_csv.h"
 #include "graphs/sweep_plan.h"
 #include "tests/native/cli_harness.h"
@@ -69,7 +72,7 @@ TEST(CliSourceTests, ExitCodesAndVerdicts) {
       {sagging, With({"sweep"}, kQuick), 1, "Verdict FAIL, first failing step: Under Voltage, V=13.580V, I=2000mA"},
       {"default", {"sweep", "--current-step", "4"}, 2, "Minimum value for Current Intervals is 5mA"},
       {"default", {"sweep", "--limit-mode", "allow"}, 2, "add --accept-risk"},
-      {"default", {"report", "--ripple-seconds", "0"}, 2, "--ripple-seconds must be above 0"},
+      {"default", {"report", "--ripple-seconds", "0"}, 2, "--ripple-seconds: must be a number above 0"},
       {"no-source", {"ripple"}, 2, "no source is attached"},
   };
   std::vector<std::unique_ptr<SimServer>> servers;
@@ -206,6 +209,79 @@ TEST(CliReport, EndedPartWayLeavesAnIncompleteReportAndNoLoad) {
       EXPECT_NE(status.find("VBUS           5.00 V"), std::string::npos) << status;
     }
   }
+}
+
+// The files in a folder (names, sorted).
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string MakeFolder(const std::string& name, const std::vector<std::string>& files) {
+  const std::string dir = ScratchPath(name) + "/";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  for (const std::string& f : files) std::ofstream(dir + f) << "the user's " << f << "\n";
+  return dir;
+}
+
+// The check that an output can be written, and the write itself, never touch
+// a file of the user's beside it, whether the command fails or succeeds.
+TEST(CliFiles, AUsersTmpFileBesideAnOutputSurvives) {
+  const struct {
+    const char* scenario;
+    const char* command;
+    int code;
+    std::vector<std::string> after;
+  } cases[] = {
+      {"no-source", "sweep", 2, {"x.csv.tmp"}},
+      {"default", "ripple", 0, {"x.csv", "x.csv.tmp"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    const std::string dir = MakeFolder(std::string("kept-") + c.command, {"x.csv.tmp"});
+    SimServer server(c.scenario);
+    const std::vector<std::string> args = {c.command, "--csv", dir + "x.csv"};
+    const Result r = server.Run(c.command == std::string("ripple") ? With(args, {"--seconds", "0.2"}) : args);
+    EXPECT_EQ(r.code, c.code) << r.err;
+    EXPECT_EQ(FilesIn(dir), c.after);
+    EXPECT_EQ(ReadFile(dir + "x.csv.tmp"), "the user's x.csv.tmp\n");
+  }
+}
+
+// A folder holding an earlier report: refused as it is; with --force the new
+// report replaces the earlier one's files (none of its CSVs stays beside the
+// new report's) and every other file of the folder stays.
+TEST(CliReport, AnEarlierReportIsRefusedOrReplacedWhole) {
+  const std::vector<std::string> user = {"notes.txt", "report.json.tmp", "run-notes.csv"};
+  const std::vector<std::string> earlier = {"report.html", "report.json", "run-01-pd-fix-5000mV.csv",
+                                            "run-07-pd-apdo-21000mV.csv"};
+  std::vector<std::string> all = user;
+  all.insert(all.end(), earlier.begin(), earlier.end());
+  std::sort(all.begin(), all.end());
+  const std::string dir = MakeFolder("earlier-report", all);
+  SimServer server("tester VXPD0001 kt60\n charger fixed 5V 3A\nend\n");
+
+  const Result refused = server.Run({"report", "--out", dir});
+  EXPECT_EQ(refused.code, 2);
+  EXPECT_NE(refused.err.find(dir + " already holds a report (report.html and 3 more): add --force to replace it, "
+                                   "or choose another --out folder"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_EQ(FilesIn(dir), all);
+
+  const Result replaced = server.Run(With({"report", "--force", "--ripple-seconds", "0.3", "--out", dir}, kQuick));
+  ASSERT_EQ(replaced.code, 0) << replaced.err;
+  std::vector<std::string> want = user;
+  want.push_back("report.html");
+  want.push_back("report.json");
+  const json j = json::parse(ReadFile(dir + "report.json"));
+  for (const json& run : j["runs"]) want.push_back(run["sweep"]["csv"].get<std::string>());
+  std::sort(want.begin(), want.end());
+  EXPECT_EQ(FilesIn(dir), want);
+  for (const std::string& f : user) EXPECT_EQ(ReadFile(dir + f), "the user's " + f + "\n");
 }
 
 }  // namespace

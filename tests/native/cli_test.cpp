@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "tests/native/cli_harness.h"
 
@@ -78,29 +79,123 @@ TEST(CliCommands, BusyTesterIsRefusedWhileAnotherProcessHoldsIt) {
 struct BadInput {
   std::vector<std::string> args;
   std::string err;
+  bool readsSource = false;  // judged on the source's rating: read, nothing written
 };
 
+// The frames the tester received ("RX ..." lines) in the record after a note
+// (from the start when `note` is empty).
+std::vector<std::string> ReceivedAfter(const std::string& record, const std::string& note) {
+  std::ifstream in(record);
+  std::vector<std::string> frames;
+  bool after = note.empty();
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("# note " + note) != std::string::npos) after = true;
+    if (after && line.find(" RX") != std::string::npos) frames.push_back(line.substr(line.find(" RX") + 1));
+  }
+  return frames;
+}
+
+// Waits until the server has written a note to its record.
+bool AwaitNote(const std::string& record, const std::string& note) {
+  for (int i = 0; i < 200; ++i) {
+    std::ifstream in(record);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    if (text.find("# note " + note + "\n") != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+// Every bad value is refused with its own message, exit 2, with the tester
+// named by --port: before the device is opened (no frame reaches the tester),
+// or, for the ceiling that needs the source's rating, with only reads.
 TEST(CliCommands, RefuseBadValuesBeforeTouchingTheTester) {
+  const std::string folder = testing::TempDir();
+  const std::string out = folder + std::to_string(getpid()) + "_refused.csv";  // named per process
   const BadInput cases[] = {
-      {{"load", "6000"}, "load 6000 mA is out of range (0 to 5100 mA)"},
-      {{"load", "3001"}, "load 3001 mA is above the ceiling of 3000 mA (limit mode enforce, rated current 3000 mA)"},
-      {{"load", "3601", "--limit-mode", "allow", "--accept-risk"}, "above the ceiling of 3600 mA"},
+      {{"load", "-5"}, "current: must be a whole number from 0 to 5100 mA, not -5"},
+      {{"load", "99999"}, "current: must be a whole number from 0 to 5100 mA, not 99999"},
+      {{"load", "abc"}, "current: must be a whole number from 0 to 5100 mA, not abc"},
+      {{"load", "1000", "--for", "nan"}, "--for: must be a number from 0 to 2592000 s (30 days), not nan"},
+      {{"load", "1000", "--for", "inf"}, "--for: must be a number from 0 to 2592000 s (30 days), not inf"},
+      {{"load", "1000", "--for", "-3"}, "--for: must be a number from 0 to 2592000 s (30 days), not -3"},
+      {{"load", "1000", "--for", "1e300"}, "--for: must be a number from 0 to 2592000 s (30 days), not 1e300"},
       {{"load", "3500", "--limit-mode", "allow"}, "add --accept-risk"},
       {{"load", "2000", "--limit-mode", "force", "--limit", "1200", "--accept-risk"}, "1000 to 5000 in steps of 500"},
-      {{"load", "-1"}, "out of range"},
-      {{"load", "abc"}, "abc"},
-      {{"watch", "--out", "/nonexistent/w.csv"}, "cannot write /nonexistent/w.csv"},
+      {{"load", "3001"}, "load 3001 mA is above the ceiling of 3000 mA (limit mode enforce, rated current 3000 mA)",
+       true},
+      {{"load", "3601", "--limit-mode", "allow", "--accept-risk"}, "above the ceiling of 3600 mA", true},
+      {{"watch", "--interval", "nan"}, "--interval: must be a number from 0 to 3600000 ms (1 hour), not nan"},
+      {{"watch", "--duration", "nan"}, "--duration: must be a number above 0 and at most 2592000 s (30 days), not nan"},
+      {{"watch", "--duration", "inf"}, "--duration: must be a number above 0 and at most 2592000 s (30 days), not inf"},
+      {{"watch", "--duration", "0"}, "--duration: must be a number above 0 and at most 2592000 s (30 days), not 0"},
+      {{"watch", "--duration", "-1"}, "--duration: must be a number above 0 and at most 2592000 s (30 days), not -1"},
+      {{"watch", "--stop-after-mah", "nan"}, "--stop-after-mah: must be a number above 0 and at most 1000000 mAh, not nan"},
+      {{"watch", "--load", "-1500"}, "--load: must be a whole number from 0 to 5100 mA, not -1500"},
+      {{"watch", "--load", "3001", "--out", out}, "load 3001 mA is above the ceiling of 3000 mA", true},
       {{"watch", "--stop-below", "3000"}, "--stop-below needs --load"},
+      {{"watch", "--out", "/nonexistent/w.csv"}, "cannot write /nonexistent/w.csv (--out): there is no folder /nonexistent"},
+      {{"request", "7"}, "row: must be a whole number from 0 to 6, not 7"},
+      {{"request", "--voltage", "nan"}, "--voltage: must be a whole number from 3000 to 48000 mV, not nan"},
+      {{"ripple", "--seconds", "inf"}, "--seconds: must be a number above 0 and at most 86400 s (1 day), not inf"},
+      {{"sweep", "--current-step", "nan"}, "--current-step: must be a whole number of mA, not nan"},
+      {{"sweep", "--csv", folder}, "cannot write " + folder + " (--csv): it is a folder; give a file name"},
+      {{"report", "--ripple-seconds", "-1"}, "--ripple-seconds: must be a number above 0 and at most 3600 s (1 hour), not -1"},
   };
-  SimServer server("default");
-  for (const BadInput& c : cases) {
-    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
-    const Result r = server.Run(c.args);
+  const std::string record = folder + std::to_string(getpid()) + "_bad_input_record.txt";
+  std::remove(record.c_str());
+  SimServer server("default", {"--record", record});
+  const std::string port = server.devices["VXPD0001"];
+  std::remove(out.c_str());
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const BadInput& c = cases[i];
+    SCOPED_TRACE(c.args[0] + " " + c.args[1] + (c.args.size() > 2 ? " " + c.args[2] : ""));
+    std::vector<std::string> args = {"--port", port};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Result r = server.Run(args);
     EXPECT_EQ(r.code, 2);
     EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
+    // Frames still on their way to the tester are read by the time the second note is.
+    for (const char* step : {" done", " settled"}) {
+      server.Control("note case " + std::to_string(i) + step);
+      ASSERT_TRUE(AwaitNote(record, "case " + std::to_string(i) + step));
+    }
+    const std::vector<std::string> frames = ReceivedAfter(record, i == 0 ? "" : "case " + std::to_string(i - 1) + " settled");
+    if (!c.readsSource) {
+      EXPECT_TRUE(frames.empty()) << frames.front();
+    } else {
+      // Version, settings and calibration read, port status, capabilities, measurements.
+      const std::string reads = "01 0A 0B 0C E1 E4";
+      for (const std::string& f : frames) EXPECT_NE(reads.find(f.substr(9, 2)), std::string::npos) << f;
+    }
   }
+  // The refused watch never made its file.
+  EXPECT_FALSE(std::filesystem::exists(out));
   EXPECT_NE(server.Run({"--json", "status"}).out.find("\"setpointMa\":0"), std::string::npos);
+}
+
+// A device tree in a folder of the user's: the server's own entries go at the
+// end, the user's files stay, and a device number the folder already uses is
+// passed over.
+TEST(CliSimServe, RootFolderOfTheUserKeepsItsFiles) {
+  const std::string root = testing::TempDir() + std::to_string(getpid()) + "_sim_root";
+  std::filesystem::remove_all(root);
+  std::filesystem::create_directories(root + "/dev");
+  std::ofstream(root + "/notes.txt") << "mine\n";
+  std::ofstream(root + "/dev/ttyUSB0") << "mine too\n";
+  {
+    SimServer server("default", {"--root", root});
+    ASSERT_EQ(server.root, root);
+    EXPECT_NE(server.Run({"list"}).out.find(root + "/dev/ttyUSB1"), std::string::npos);
+  }
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root)) left.push_back(e.path().string().substr(root.size()));
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"/dev", "/dev/ttyUSB0", "/notes.txt"}));
+  std::ifstream mine(root + "/dev/ttyUSB0");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(mine), {}), "mine too\n");
+  std::filesystem::remove_all(root);
 }
 
 std::vector<std::string> Lines(const std::string& path) {
