@@ -1,52 +1,16 @@
 #include "shell/shared_state.h"
 
-#include <mutex>
-
-LiveState live;
-Requests requests;
-TestConfiguration config;
-GraphFlags graph;
 float uiScale = 1.0f;
 
-namespace {
-std::mutex pdoLock;
-PdoList pdoList;
-}  // namespace
+TesterState processTester;
+LiveState& live = processTester.live;
+Requests& requests = processTester.requests;
+TestConfiguration& config = processTester.config;
+GraphFlags& graph = processTester.graph;
 
-PdoList GetPdoList() {
-  std::lock_guard<std::mutex> guard(pdoLock);
-  return pdoList;
-}
-
-void SetPdoList(const PdoList& list) {
-  std::lock_guard<std::mutex> guard(pdoLock);
-  pdoList = list;
-}
-
-uint16_t ComputeMaxLoadCurrent(uint32_t limitMode, uint16_t ratedCurrentMa, uint16_t forcedLimitIndex,
-                               uint16_t previous) {
-  uint32_t result = previous;
-  switch (limitMode) {
-    case EnforceLimits:
-      result = ratedCurrentMa;
-      break;
-    case AllowOverLimit:
-      result = static_cast<uint32_t>(static_cast<double>(ratedCurrentMa) * 1.2);
-      break;
-    case ForceLimit:
-      result = static_cast<uint16_t>((forcedLimitIndex + 2) * 500);
-      break;
-    default:
-      break;
-  }
-  if (result > 5100) result = 5100;
-  return static_cast<uint16_t>(result);
-}
-
-void RecomputeMaxLoadCurrent() {
-  config.maxLoadCurrentMa = ComputeMaxLoadCurrent(config.limitMode, live.ratedCurrentMa, config.forcedLimitIndex,
-                                                  config.maxLoadCurrentMa);
-}
+PdoList GetPdoList() { return processTester.GetPdoList(); }
+void SetPdoList(const PdoList& list) { processTester.SetPdoList(list); }
+void RecomputeMaxLoadCurrent() { processTester.RecomputeMaxLoadCurrent(); }
 
 void ResetSharedState() {
   live.testerConnected = 0;
