@@ -166,7 +166,7 @@ std::string CoreSession::Finish(bool firstProfile) {
   if (limitsChanged_ && Port().IsOpen()) {
     config.limitMode = EnforceLimits;
     RecomputeMaxLoadCurrent();
-    if (!commands::WriteTesterSettings(Port().Channel(), SettingsFromConfig())) {
+    if (!commands::WriteTesterSettings(Port().Channel(), SettingsFromConfig(config))) {
       problem += std::string(problem.empty() ? "" : "; ") + "could not set the tester back to enforced limits";
     }
   }

@@ -22,6 +22,7 @@ class WatchedLink : public RunLink {
   int stepCount = 0;
   std::map<uint16_t, uint16_t> measuredAt;  // sweep: set-point -> current measured with its step's reading
 
+  TesterState& State() override { return inner_.State(); }
   int64_t NowUs() override { return inner_.NowUs(); }
   void Begin() override {
     inner_.Begin();
@@ -93,7 +94,7 @@ RippleCapture CaptureRipple(CoreSession& session, LineChart& chart, double secon
   SweepTables tables;
   run.tables = &tables;
   StartRun(RealTime);
-  SetUpGraphChart(run, chart, CurrentGraphSetupInputs());
+  SetUpGraphChart(run, chart, CurrentGraphSetupInputs(processTester));
   DirectRunLink direct(session.Core(), session.Port());
   WatchedLink link(direct, progress);
   link.captureUs = static_cast<int64_t>(seconds * 1e6);
@@ -123,7 +124,7 @@ SweepRecord RunSweepTest(CoreSession& session, LineChart& chart, Progress& progr
   run.tables = &tables;
   StartRun(Sweep);
   RecomputeMaxLoadCurrent();
-  SetUpGraphChart(run, chart, CurrentGraphSetupInputs());
+  SetUpGraphChart(run, chart, CurrentGraphSetupInputs(processTester));
   DirectRunLink direct(session.Core(), session.Port());
   WatchedLink link(direct, progress);
   link.stepMa = run.currentStepMa;

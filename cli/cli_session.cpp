@@ -66,7 +66,7 @@ int ConnectTester(const CliOptions& options, Session* session) {
   }
   session->link = std::move(opened.link);
   session->channel = session->link->Port().Channel();
-  session->core = std::make_unique<MonitorCore>(session->link->Port(), session->link->Clock(), session->view);
+  session->core = std::make_unique<MonitorCore>(processTester, session->link->Port(), session->link->Clock(), session->view);
   const ConnectResult c = session->core->Connect();
   session->hardwareRevision = c.hardwareRevision;
   session->firmwareVersion = c.firmwareVersion;

@@ -102,6 +102,7 @@ LogTimerAction LogTimerAfterOk(uint8_t intervalSec, bool testStopped) {
   return testStopped ? LogTimerAction::Start : LogTimerAction::Keep;
 }
 
-uint16_t ShownLoadSetpointMa() {
-  return requests.loadRequestPending ? requests.requestedLoadMa.load() : live.loadSetpointMa.load();
+uint16_t ShownLoadSetpointMa(const TesterState& state) {
+  const Requests& requests = state.requests;
+  return requests.loadRequestPending ? requests.requestedLoadMa.load() : state.live.loadSetpointMa.load();
 }

@@ -95,7 +95,7 @@ void InitDialog(HWND dialog) {
 // The main window's Set Load controls follow the new ceiling.
 void UpdateMainLoadControls() {
   const int ceiling = config.maxLoadCurrentMa;
-  const int setpoint = ShownLoadSetpointMa();
+  const int setpoint = ShownLoadSetpointMa(processTester);
   wchar_t text[16];
   std::swprintf(text, 16, L"%dmA", ceiling);
   SetDlgItemTextW(mainWindow, IDC_LOAD_MAX_LABEL, text);

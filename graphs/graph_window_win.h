@@ -5,10 +5,14 @@
 #include <windows.h>
 
 #include "chart/line_chart.h"
+#include "graphs/graph_run.h"
 
 // The open graph dialog and its graph control (null while none is open).
 extern HWND graphWindow;
 extern HWND graphControl;
+// The run of the graph window (one at a time), shared by its test thread,
+// its drawing and its exports.
+extern GraphSession graphSession;
 // Client size at the last resize.
 extern int lastClientWidth;
 extern int lastClientHeight;

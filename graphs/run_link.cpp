@@ -1,8 +1,8 @@
 #include "graphs/run_link.h"
 
-#include "shell/shared_state.h"
+#include "shell/tester_state.h"
 
-void RequestLoadFromMonitor(uint16_t currentMa) {
+void RequestLoadFromMonitor(Requests& requests, uint16_t currentMa) {
   requests.requestedLoadMa = currentMa;
   requests.loadRequestPending = 1;
 }

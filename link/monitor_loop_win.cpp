@@ -192,7 +192,7 @@ struct WindowMonitor {
   WindowClock clock;
   WindowView view;
   LinkPort port{PendingNoticeEvent, ClearNoticeEvent};
-  MonitorCore core{port, clock, view};
+  MonitorCore core{processTester, port, clock, view};
 };
 
 WindowMonitor& TheMonitor() {

@@ -171,9 +171,9 @@ TEST_F(ConfigDialogTest, LogTimerAndShownSetpoint) {
   live.loadSetpointMa = 700;
   requests.requestedLoadMa = 1200;
   requests.loadRequestPending = 1;
-  EXPECT_EQ(ShownLoadSetpointMa(), 1200);
+  EXPECT_EQ(ShownLoadSetpointMa(processTester), 1200);
   requests.loadRequestPending = 0;
-  EXPECT_EQ(ShownLoadSetpointMa(), 700);
+  EXPECT_EQ(ShownLoadSetpointMa(processTester), 700);
 }
 
 }  // namespace

@@ -179,7 +179,7 @@ struct RunRig {
     graph.graphMode = mode;
     config.currentStepMa = stepMa;
     config.timeStepMs = timeStepMs;
-    SetUpGraphChart(session, *chart, CurrentGraphSetupInputs());
+    SetUpGraphChart(session, *chart, CurrentGraphSetupInputs(processTester));
     graph.testStopped = 0;
     graph.testFinished = 0;
     SyncRunLink link(m.core);
@@ -295,7 +295,7 @@ TEST(SweepRun, AnEarlyEndKeepsOnlyTheMeasuredSteps) {
 TEST(ThreadedRun, ReadingsFromAnotherThreadThenTheDetach) {
   ReadingFeed feed;
   RealClock clock;
-  ThreadedRunLink link(feed, clock);
+  ThreadedRunLink link(processTester, feed, clock);
   link.Begin();
   std::thread monitor([&] {
     for (uint32_t seq = 1; seq <= 3; ++seq) feed.Publish(Reading{0, seq, 0, static_cast<uint16_t>(5000 + seq)});
@@ -345,6 +345,7 @@ TEST(RealtimeRun, EachReadingAtItsOwnTime) {
     // Stop (or the detach) comes 300 ms into the run.
     struct Timed : RunLink {
       Timed(RunRig& rig, bool detach) : rig(rig), link(rig.m.core), detach(detach) {}
+      TesterState& State() override { return link.State(); }
       int64_t NowUs() override { return link.NowUs(); }
       void Begin() override { link.Begin(); }
       void RequestLoad(uint16_t ma) override { link.RequestLoad(ma); }
@@ -363,7 +364,7 @@ TEST(RealtimeRun, EachReadingAtItsOwnTime) {
       bool done = false;
     } link(r, detach);
     graph.graphMode = RealTime;
-    SetUpGraphChart(r.session, *r.chart, CurrentGraphSetupInputs());
+    SetUpGraphChart(r.session, *r.chart, CurrentGraphSetupInputs(processTester));
     graph.testStopped = 0;
     r.startUs = r.m.link.NowUs();
     RunGraphTest(r.session, r.host, link);

@@ -169,7 +169,7 @@ TEST(MonitorRequests, SettingsFollowTheConfiguration) {
   for (uint32_t on : {0u, 1u}) {
     config.loopbackEnabled = on;
     config.estimateUpstream = 1 - on;
-    const TesterSettings s = SettingsFromConfig();
+    const TesterSettings s = SettingsFromConfig(config);
     EXPECT_EQ((std::vector<int>{s.loopbackEnabled, s.estimateUpstream}), (std::vector<int>{int(on), int(1 - on)}));
   }
   ResetSharedState();

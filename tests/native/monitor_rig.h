@@ -41,7 +41,7 @@ inline Logger& Log() {
 
 struct Monitor {
   explicit Monitor(const std::string& scenario, bool connect = true)
-      : model(Device(scenario), nullptr), link(model), core(link, link, view) {
+      : model(Device(scenario), nullptr), link(model), core(processTester, link, link, view) {
     ResetSharedState();
     Log().Clear();
     if (connect) {

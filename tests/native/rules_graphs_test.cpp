@@ -56,7 +56,7 @@ TEST(VoltageWindow, EachKindOfSourceAndTheLiveValues) {
   live.profileKind = 0;
   live.profileVoltageMv = 5000;
   float low = -1.0f, high = -2.0f;
-  EXPECT_FALSE(GetVoltageWindow(low, high));
+  EXPECT_FALSE(GetVoltageWindow(processTester, low, high));
   EXPECT_EQ(low, -1.0f);
   EXPECT_EQ(high, -2.0f);
   // The same call reads the live profile, load and settings.
@@ -64,10 +64,10 @@ TEST(VoltageWindow, EachKindOfSourceAndTheLiveValues) {
   live.profileVoltageMv = 9000;
   live.loadSetpointMa = 3000;
   config.maxLoadCurrentMa = 3001;
-  EXPECT_TRUE(GetVoltageWindow(low, high));
+  EXPECT_TRUE(GetVoltageWindow(processTester, low, high));
   EXPECT_NEAR(low, 8.10, 1e-5);
   config.estimateUpstream = 1;
-  EXPECT_TRUE(GetVoltageWindow(low, high));
+  EXPECT_TRUE(GetVoltageWindow(processTester, low, high));
   EXPECT_NEAR(low, 8.55, 1e-5);
   ResetSharedState();
 }
