@@ -16,6 +16,7 @@
 #include "graphs/sweep_plan.h"
 #include "graphs/voltage_window.h"
 #include "resources/resource_ids.h"
+#include "shell/app_tester_win.h"
 #include "shell/app_win.h"
 #include "shell/log_event.h"
 #include "shell/shared_state.h"
@@ -317,7 +318,7 @@ void InitGraphWindow(HWND dialog) {
 
 void SetUpChart(HWND dialog, LineChart* chart) {
   if (!chart) return;
-  SetUpGraphChart(graphSession, *chart, CurrentGraphSetupInputs(processTester));
+  SetUpGraphChart(graphSession, *chart, CurrentGraphSetupInputs(appTester));
   SetDlgItemTextW(dialog, IDC_GRAPH_STATUS, L"");
 }
 
@@ -350,7 +351,7 @@ DWORD WINAPI TestThread(LPVOID dialog) {
   host.begin = BeginRun;
   host.log = LogLine;
   host.showStatus = ShowStatus;
-  ThreadedRunLink link(processTester, Monitor().Feed(), Monitor().Clock());
+  ThreadedRunLink link(appTester, Monitor().Feed(), Monitor().Clock());
 
   // The real-time graph takes every reading: the system timer runs at 1 ms
   // while it does, so the monitor's 1 ms pauses are short.
