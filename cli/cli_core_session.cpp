@@ -172,7 +172,7 @@ std::string CoreSession::Finish(bool firstProfile) {
   if (limitsChanged_ && Port().IsOpen()) {
     S.config.limitMode = EnforceLimits;
     S.RecomputeMaxLoadCurrent();
-    if (!commands::WriteTesterSettings(Port().Channel(), SettingsFromConfig(S.config))) {
+    if (!commands::WriteTesterSettings(Port().Channel(), SettingsFromConfig(S))) {
       problem += std::string(problem.empty() ? "" : "; ") + "could not set the tester back to enforced limits";
     }
   }

@@ -103,6 +103,5 @@ LogTimerAction LogTimerAfterOk(uint8_t intervalSec, bool testStopped) {
 }
 
 uint16_t ShownLoadSetpointMa(const TesterState& state) {
-  const Requests& requests = state.requests;
-  return requests.loadRequestPending ? requests.requestedLoadMa.load() : state.live.loadSetpointMa.load();
+  return state.requests.loadRequestPending ? state.requests.requestedLoadMa.load() : state.live.loadSetpointMa.load();
 }

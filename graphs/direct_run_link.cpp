@@ -15,7 +15,7 @@ constexpr int64_t kPassRoomUs = 80000;
 
 void DirectRunLink::RequestLoad(uint16_t currentMa) {
   if (State().live.portReady && core_.SetLoad(currentMa).ok) return;
-  RequestLoadFromMonitor(State().requests, currentMa);
+  RequestLoadFromMonitor(State(), currentMa);
 }
 
 FeedEvent DirectRunLink::Check(Reading* out, bool readingsToo) {

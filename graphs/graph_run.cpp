@@ -20,19 +20,17 @@ GraphAxis ChooseGraphAxis(uint32_t graphMode, uint32_t profileKind, uint16_t pro
 }
 
 GraphSetupInputs CurrentGraphSetupInputs(const TesterState& state) {
-  const LiveState& live = state.live;
-  const TestConfiguration& config = state.config;
   GraphSetupInputs in;
   in.graphMode = state.graph.graphMode;
-  in.profileKind = live.profileKind;
-  in.profileSubKind = live.profileSubKind;
-  in.estimateUpstream = config.estimateUpstream != 0;
-  in.loadSetpointMa = live.loadSetpointMa;
-  in.maxLoadCurrentMa = config.maxLoadCurrentMa;
-  in.ratedCurrentMa = live.ratedCurrentMa;
-  in.profileVoltageMv = live.profileVoltageMv;
-  in.currentStepMa = config.currentStepMa;
-  in.timeStepMs = config.timeStepMs;
+  in.profileKind = state.live.profileKind;
+  in.profileSubKind = state.live.profileSubKind;
+  in.estimateUpstream = state.config.estimateUpstream != 0;
+  in.loadSetpointMa = state.live.loadSetpointMa;
+  in.maxLoadCurrentMa = state.config.maxLoadCurrentMa;
+  in.ratedCurrentMa = state.live.ratedCurrentMa;
+  in.profileVoltageMv = state.live.profileVoltageMv;
+  in.currentStepMa = state.config.currentStepMa;
+  in.timeStepMs = state.config.timeStepMs;
   return in;
 }
 

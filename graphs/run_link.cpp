@@ -2,9 +2,9 @@
 
 #include "shell/tester_state.h"
 
-void RequestLoadFromMonitor(Requests& requests, uint16_t currentMa) {
-  requests.requestedLoadMa = currentMa;
-  requests.loadRequestPending = 1;
+void RequestLoadFromMonitor(TesterState& state, uint16_t currentMa) {
+  state.requests.requestedLoadMa = currentMa;
+  state.requests.loadRequestPending = 1;
 }
 
 FeedEvent ThreadedRunLink::Hold(uint32_t ms) {

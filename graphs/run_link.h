@@ -11,7 +11,7 @@
 #include "link/monitor_core.h"
 
 // Load requests go through the tester's `requests`, as the window's controls do.
-void RequestLoadFromMonitor(Requests& requests, uint16_t currentMa);
+void RequestLoadFromMonitor(TesterState& state, uint16_t currentMa);
 
 class ThreadedRunLink : public RunLink {
  public:
@@ -21,7 +21,7 @@ class ThreadedRunLink : public RunLink {
   TesterState& State() override { return state_; }
   int64_t NowUs() override { return clock_.NowUs(); }
   void Begin() override { mark_ = feed_.Mark(); }
-  void RequestLoad(uint16_t currentMa) override { RequestLoadFromMonitor(state_.requests, currentMa); }
+  void RequestLoad(uint16_t currentMa) override { RequestLoadFromMonitor(state_, currentMa); }
   FeedEvent Hold(uint32_t ms) override;
   FeedEvent NextReading(uint32_t ms, Reading* out) override;
 
@@ -38,7 +38,7 @@ class SyncRunLink : public RunLink {
   TesterState& State() override { return core_.State(); }
   int64_t NowUs() override { return core_.Clock().NowUs(); }
   void Begin() override { mark_ = core_.Feed().Mark(); }
-  void RequestLoad(uint16_t currentMa) override { RequestLoadFromMonitor(core_.State().requests, currentMa); }
+  void RequestLoad(uint16_t currentMa) override { RequestLoadFromMonitor(core_.State(), currentMa); }
   FeedEvent Hold(uint32_t ms) override;
   FeedEvent NextReading(uint32_t ms, Reading* out) override;
 

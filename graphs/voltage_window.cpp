@@ -59,13 +59,12 @@ std::optional<VoltageWindow> ComputeVoltageWindow(const VoltageWindowInputs& in)
 }
 
 VoltageWindowInputs CurrentVoltageWindowInputs(const TesterState& state) {
-  const LiveState& live = state.live;
   VoltageWindowInputs in;
-  in.profileKind = live.profileKind;
-  in.profileSubKind = live.profileSubKind;
-  in.profileVoltageMv = live.profileVoltageMv;
-  in.loadSetpointMa = live.loadSetpointMa;
-  in.measuredCurrentMa = live.measuredCurrentMa;
+  in.profileKind = state.live.profileKind;
+  in.profileSubKind = state.live.profileSubKind;
+  in.profileVoltageMv = state.live.profileVoltageMv;
+  in.loadSetpointMa = state.live.loadSetpointMa;
+  in.measuredCurrentMa = state.live.measuredCurrentMa;
   in.estimateUpstream = state.config.estimateUpstream != 0;
   in.maxLoadCurrentMa = state.config.maxLoadCurrentMa;
   return in;

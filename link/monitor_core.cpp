@@ -27,18 +27,21 @@ std::wstring Format(const wchar_t* format, int value) {
   return text;
 }
 
-bool ActiveProgrammable(const LiveState& live) { return IsProgrammableProfile(live.profileKind, live.profileSubKind); }
+bool ActiveProgrammable(const TesterState& state) {
+  return IsProgrammableProfile(state.live.profileKind, state.live.profileSubKind);
+}
 
 }  // namespace
 
-TesterSettings SettingsFromConfig(const TestConfiguration& config) {
+TesterSettings SettingsFromConfig(const TesterState& state) {
+  const TestConfiguration& wanted = state.config;
   TesterSettings s;
-  s.standardPortLimitMa = config.standardPortLimitMa;
-  s.loopbackEnabled = config.loopbackEnabled ? 1 : 0;
-  s.estimateUpstream = config.estimateUpstream ? 1 : 0;
-  s.limitMode = config.limitMode;
-  s.maxLoadCurrentMa = config.maxLoadCurrentMa;
-  s.cableResistanceMohm = config.cableResistanceMohm;
+  s.standardPortLimitMa = wanted.standardPortLimitMa;
+  s.loopbackEnabled = wanted.loopbackEnabled ? 1 : 0;
+  s.estimateUpstream = wanted.estimateUpstream ? 1 : 0;
+  s.limitMode = wanted.limitMode;
+  s.maxLoadCurrentMa = wanted.maxLoadCurrentMa;
+  s.cableResistanceMohm = wanted.cableResistanceMohm;
   return s;
 }
 
@@ -103,15 +106,14 @@ void MonitorCore::Accept(const ConnectResult& checked) {
   const TesterSettings& read = checked.settings;
   const int got = checked.settingsRead;
   const TestConfiguration defaults;
-  TestConfiguration& config = state_.config;
-  config.loopbackEnabled = (got & kReadLoopback) ? read.loopbackEnabled : defaults.loopbackEnabled.load();
-  config.standardPortLimitMa =
-      (got & kReadStandardLimit) ? read.standardPortLimitMa : defaults.standardPortLimitMa.load();
-  config.estimateUpstream = (got & kReadUpstream) ? read.estimateUpstream : defaults.estimateUpstream.load();
-  config.cableResistanceMohm = (got & kReadCable) ? read.cableResistanceMohm : defaults.cableResistanceMohm.load();
+  TestConfiguration& own = state_.config;
+  own.loopbackEnabled = (got & kReadLoopback) ? read.loopbackEnabled : defaults.loopbackEnabled.load();
+  own.standardPortLimitMa = (got & kReadStandardLimit) ? read.standardPortLimitMa : defaults.standardPortLimitMa.load();
+  own.estimateUpstream = (got & kReadUpstream) ? read.estimateUpstream : defaults.estimateUpstream.load();
+  own.cableResistanceMohm = (got & kReadCable) ? read.cableResistanceMohm : defaults.cableResistanceMohm.load();
   // The limit mode and its ceiling are not read back: the program's own.
-  config.limitMode = defaults.limitMode.load();
-  config.maxLoadCurrentMa = defaults.maxLoadCurrentMa.load();
+  own.limitMode = defaults.limitMode.load();
+  own.maxLoadCurrentMa = defaults.maxLoadCurrentMa.load();
   state_.live.connectionCount = state_.live.connectionCount + 1;
   state_.live.testerConnected = 1;
 }
@@ -406,7 +408,7 @@ void MonitorCore::NoticeStage() {
 
 void MonitorCore::ShowVoltageControls(const PdoList& list) {
   const int active = state_.live.activePdoIndex;
-  if (ActiveProgrammable(state_.live) && active < kMaxPdoEntries) {
+  if (ActiveProgrammable(state_) && active < kMaxPdoEntries) {
     view_.VoltageControls(&list.entries[active], state_.live.profileVoltageMv);
   } else {
     view_.VoltageControls(nullptr, 0);
@@ -478,7 +480,7 @@ void MonitorCore::NewProfileHandling() {
     view_.SelectRow(state_.live.activePdoIndex);
     ShowVoltageControls(list);
     wchar_t text[kProfileTextChars];
-    FormatActiveEntryText(list.EntryAt(state_.live.activePdoIndex), ActiveProgrammable(state_.live), text,
+    FormatActiveEntryText(list.EntryAt(state_.live.activePdoIndex), ActiveProgrammable(state_), text,
                           kProfileTextChars);
     LogEvent(text, LogDiagnostics);
   }

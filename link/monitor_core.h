@@ -101,7 +101,7 @@ constexpr uint32_t kDroppedReportMs = 10000; // dropped frames are reported at m
 constexpr int64_t kMaxCapacityGapUs = 10'000'000;  // a longer gap between readings is not integrated
 
 // The settings the program wants the tester to hold, from its configuration.
-TesterSettings SettingsFromConfig(const TestConfiguration& config);
+TesterSettings SettingsFromConfig(const TesterState& state);
 // The load ceiling that settings give with a source rated `ratedMa`: the
 // rating (enforce), 1.2 times it (allow over), the stored ceiling (force); at
 // most 5100 mA.
@@ -181,7 +181,7 @@ class MonitorCore {
   // Written by Connect (the window calls it on its own thread).
   std::atomic<uint8_t> hardwareRevision_{0};
   std::atomic<uint8_t> firmwareVersion_{0};
-  uint32_t connection_ = 0;       // live.connectionCount this state belongs to
+  uint32_t connection_ = 0;       // the connection count this state belongs to
   bool wasConnected_ = false;
   int consecutiveFailures_ = 0;
   int passFailures_ = 0;

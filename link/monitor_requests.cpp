@@ -59,7 +59,7 @@ uint16_t MonitorCore::LoadLimitMa() const {
 void MonitorCore::WriteSettings() {
   if (state_.requests.configPending.exchange(0)) settingsOwed_ = true;
   if (!settingsOwed_ || clock_.NowUs() < nextSettingsTryUs_) return;
-  const TesterSettings wanted = SettingsFromConfig(state_.config);
+  const TesterSettings wanted = SettingsFromConfig(state_);
   if (commands::WriteTesterSettings(channel_, wanted)) {
     confirmed_ = wanted;
     settingsOwed_ = state_.requests.configPending != 0;
@@ -120,16 +120,16 @@ void MonitorCore::RequestStage() {
 
 namespace {
 
-std::optional<CommandResult> NotReady(const LiveState& live) {
-  if (!live.testerConnected) return CommandResult::Fail(kNotConnectedText);
-  if (!live.portReady) return CommandResult::Fail(kNoSourceText);
+std::optional<CommandResult> NotReady(const TesterState& state) {
+  if (!state.live.testerConnected) return CommandResult::Fail(kNotConnectedText);
+  if (!state.live.portReady) return CommandResult::Fail(kNoSourceText);
   return std::nullopt;
 }
 
 }  // namespace
 
 CommandResult MonitorCore::SetLoad(uint16_t currentMa) {
-  if (auto refused = NotReady(state_.live)) return *refused;
+  if (auto refused = NotReady(state_)) return *refused;
   if (currentMa > LoadLimitMa()) return CommandResult::Fail(Text(kLoadHeldFormat, currentMa));
   // Whatever the window or an earlier step left waiting is replaced by this.
   state_.requests.requestedLoadMa = currentMa;
@@ -139,7 +139,7 @@ CommandResult MonitorCore::SetLoad(uint16_t currentMa) {
 }
 
 CommandResult MonitorCore::RequestProfileRow(int row) {
-  if (auto refused = NotReady(state_.live)) return *refused;
+  if (auto refused = NotReady(state_)) return *refused;
   const PdoList list = state_.GetPdoList();
   if (row < 0 || row >= list.count) return CommandResult::Fail(kNoRowText);
   if (const wchar_t* refusal = ProfileRowRefusal(list, row, hardwareRevision_)) return CommandResult::Fail(refusal);
@@ -155,7 +155,7 @@ CommandResult MonitorCore::RequestProfileRow(int row) {
 }
 
 CommandResult MonitorCore::RequestVoltage(long long voltageMv) {
-  if (auto refused = NotReady(state_.live)) return *refused;
+  if (auto refused = NotReady(state_)) return *refused;
   if (!IsProgrammableProfile(state_.live.profileKind, state_.live.profileSubKind)) {
     return CommandResult::Fail(kNotProgrammableText);
   }

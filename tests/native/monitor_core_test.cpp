@@ -175,7 +175,7 @@ TEST(MonitorRequests, SettingsFollowTheConfiguration) {
   for (uint32_t on : {0u, 1u}) {
     S.config.loopbackEnabled = on;
     S.config.estimateUpstream = 1 - on;
-    const TesterSettings s = SettingsFromConfig(S.config);
+    const TesterSettings s = SettingsFromConfig(S);
     EXPECT_EQ((std::vector<int>{s.loopbackEnabled, s.estimateUpstream}), (std::vector<int>{int(on), int(1 - on)}));
   }
 }
