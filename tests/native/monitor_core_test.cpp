@@ -5,7 +5,9 @@
 
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/native/monitor_rig.h"
 
@@ -262,6 +264,104 @@ TEST(MonitorReadings, UnderVoltageIsLoggedOncePerEpisode) {
   }
   EXPECT_EQ(m.Count(L"Under voltage detected", LogError), 2);
   EXPECT_EQ(m.Count(L"Over voltage detected"), 0);
+}
+
+// One tester of a scenario with its own state and monitor core, in its own
+// simulated time.
+struct Tester {
+  Tester(const sim::DeviceSetup& device, uint64_t seed)
+      : model(device, nullptr, seed), link(model), core(state, link, link, view) {}
+  sim::TesterModel model;
+  sim::SimLink link;
+  MonitorView view;
+  TesterState state;
+  MonitorCore core;
+  FeedMark mark;
+};
+
+// What a tester gave: every reading, its capacity and what it read of its source.
+struct Outcome {
+  std::vector<std::vector<int64_t>> readings;  // time, VBUS, current, set-point
+  double mah = 0.0, mwh = 0.0;
+  uint16_t ratedMa = 0;
+  int profiles = 0;
+};
+
+// Connects every tester, sets its load, then runs the cores in turns, one pass
+// each, until every one has run `ms` of its own time.
+std::vector<Outcome> RunInTurns(const std::vector<Tester*>& testers, const std::vector<uint16_t>& loadsMa, int64_t ms) {
+  for (size_t i = 0; i < testers.size(); ++i) {
+    Tester& t = *testers[i];
+    EXPECT_TRUE(t.core.Connect().ok);
+    for (int pass = 0; pass < 200 && !(t.state.live.portReady && !t.core.SettingsOwed()); ++pass) t.core.Pass();
+    EXPECT_TRUE(t.core.SetLoad(loadsMa[i]).ok);
+    t.core.ResetCapacity();
+    t.mark = t.core.Feed().Mark();
+  }
+  std::vector<Outcome> out(testers.size());
+  std::vector<int64_t> endUs;
+  for (Tester* t : testers) endUs.push_back(t->link.NowUs() + ms * 1000);
+  for (bool running = true; running;) {
+    running = false;
+    for (size_t i = 0; i < testers.size(); ++i) {
+      Tester& t = *testers[i];
+      if (t.link.NowUs() >= endUs[i]) continue;
+      running = true;
+      t.core.Pass();
+      for (Reading r; t.core.Feed().Take(&t.mark, &r, true) == FeedEvent::Reading;) {
+        out[i].readings.push_back({r.timeUs, r.vbusMv, r.currentMa, r.setpointMa});
+      }
+    }
+  }
+  for (size_t i = 0; i < testers.size(); ++i) {
+    const TesterState& s = testers[i]->state;
+    out[i].mah = s.live.capacityMah;
+    out[i].mwh = s.live.capacityMwh;
+    out[i].ratedMa = s.live.ratedCurrentMa;
+    out[i].profiles = s.GetPdoList().count;
+  }
+  return out;
+}
+
+// Two testers in one process, each with its own state and core, run side by
+// side: each one's readings, capacity and source are exactly what it gives
+// when it runs alone.
+TEST(MonitorTesters, TwoCoresInOneProcessWorkApart) {
+  rig::Log().Clear();
+  sim::Scenario scenario;
+  std::string error;
+  ASSERT_TRUE(sim::LoadScenarioFile(LOADPOST_SCENARIO_DIR "/two-testers.sim", &scenario, &error)) << error;
+  std::vector<sim::DeviceSetup> devices;
+  for (const sim::DeviceSetup& d : scenario.devices) {
+    if (d.isTester) devices.push_back(d);
+  }
+  ASSERT_EQ(devices.size(), 2u);
+  const std::vector<uint16_t> loads = {1000, 2500};
+  constexpr int64_t kRunMs = 20000;
+  std::vector<Outcome> alone;
+  for (size_t i = 0; i < devices.size(); ++i) {
+    Tester t(devices[i], scenario.seed);
+    alone.push_back(RunInTurns({&t}, {loads[i]}, kRunMs)[0]);
+  }
+  // The two differ (other chargers, other loads), so a shared value would show;
+  // each counts its own load (less the first pause before its first reading).
+  EXPECT_NE(alone[0].profiles, alone[1].profiles);
+  for (size_t i = 0; i < devices.size(); ++i) {
+    const double mah = loads[i] * kRunMs / 3.6e6;
+    EXPECT_NEAR(alone[i].mah, mah, mah * 0.02);
+  }
+
+  Tester a(devices[0], scenario.seed), b(devices[1], scenario.seed);
+  const std::vector<Outcome> together = RunInTurns({&a, &b}, loads, kRunMs);
+  for (size_t i = 0; i < devices.size(); ++i) {
+    SCOPED_TRACE(devices[i].serial);
+    EXPECT_GT(together[i].readings.size(), 50u);  // a reading every 250 ms
+    EXPECT_EQ(together[i].readings, alone[i].readings);
+    EXPECT_EQ(together[i].mah, alone[i].mah);
+    EXPECT_EQ(together[i].mwh, alone[i].mwh);
+    EXPECT_EQ(together[i].ratedMa, alone[i].ratedMa);
+    EXPECT_EQ(together[i].profiles, alone[i].profiles);
+  }
 }
 
 }  // namespace
