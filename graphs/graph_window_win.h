@@ -32,7 +32,7 @@ void DrawGraph(HDC dc);
 // Fills (0, 0)-(width, height) white with a one-pixel black outline, then DrawGraph.
 void DrawGraphOnWhite(HDC dc, int width, int height);
 
-// Prepares the chart for a run from the shared state and empties the status line.
+// Prepares the chart for a run from the window's tester state and empties the status line.
 void SetUpChart(HWND dialog, LineChart* chart);
 
 // The test thread; its argument is the dialog.
