@@ -8,6 +8,7 @@
 
 #include "chart/chart_layout.h"
 #include "chart/line_chart.h"
+#include "shell/app_tester_win.h"
 #include "shell/shared_state.h"
 
 using Gdiplus::ARGB;

@@ -4,7 +4,7 @@
 #include "cli/cli_output.h"
 #include "link/monitor_core.h"
 #include "link/profile_text.h"
-#include "shell/shared_state.h"
+#include "shell/tester_state.h"
 
 namespace {
 
@@ -13,22 +13,24 @@ constexpr int64_t kSwitchWaitUs = 3'000'000;
 // Runs the monitor until the source reports `done`, or the time is up.
 template <typename Done>
 int AwaitSwitch(Session& s, Done&& done, const std::string& what) {
+  TesterState& S = s.state;
   MonitorClock& clock = s.link->Clock();
   const int64_t start = clock.NowUs();
   while (clock.NowUs() - start < kSwitchWaitUs && !clock.Stopped()) {
     s.core->Pass();
-    if (!live.testerConnected) return FailWith(s, kLinkLostText);
-    if (!live.portReady) return Fail(s.Name() + ": the source was detached");
+    if (!S.live.testerConnected) return FailWith(s, kLinkLostText);
+    if (!S.live.portReady) return Fail(s.Name() + ": the source was detached");
     if (done()) return kExitOk;
   }
   return Fail(s.Name() + ": the source did not switch to " + what);
 }
 
 void PrintActive(const CliOptions& options, Session& s) {
-  const int row = live.activePdoIndex;
+  TesterState& S = s.state;
+  const int row = S.live.activePdoIndex;
   wchar_t text[kProfileTextChars];
-  FormatProfileListText(GetPdoList().EntryAt(row), s.hardwareRevision, text, kProfileTextChars);
-  const int mv = live.profileVoltageMv;
+  FormatProfileListText(S.GetPdoList().EntryAt(row), s.hardwareRevision, text, kProfileTextChars);
+  const int mv = S.live.profileVoltageMv;
   if (options.json) {
     PrintJson(stdout, {{"row", row}, {"text", Narrow(text)}, {"voltageMv", mv}});
   } else {
@@ -42,9 +44,10 @@ void PrintActive(const CliOptions& options, Session& s) {
 int RunRequest(const CliOptions& options, const RequestOptions& request) {
   if ((request.row < 0) == (request.voltageMv < 0)) return Fail("request: give a ROW or --voltage MV");
   Session s;
+  TesterState& S = s.state;
   if (const int code = ConnectTester(options, &s)) return code;
   if (const int code = AwaitSource(s)) return code;
-  const PdoList list = GetPdoList();
+  const PdoList list = S.GetPdoList();
   if (request.row >= 0) {
     const int row = request.row;
     if (row >= list.count) {
@@ -54,7 +57,7 @@ int RunRequest(const CliOptions& options, const RequestOptions& request) {
     if (!r.ok) return FailWith(s, r.message);
     const PdoEntry& entry = list.entries[row];
     const auto switched = [&] {
-      return live.activePdoIndex == row && (entry.IsProgrammable() || live.profileVoltageMv == entry.minMv);
+      return S.live.activePdoIndex == row && (entry.IsProgrammable() || S.live.profileVoltageMv == entry.minMv);
     };
     if (const int code = AwaitSwitch(s, switched, Format("row %d", row))) return code;
     PrintActive(options, s);
@@ -64,7 +67,7 @@ int RunRequest(const CliOptions& options, const RequestOptions& request) {
   if (!r.ok) return FailWith(s, r.message);
   const auto mv = static_cast<uint16_t>(request.voltageMv);
   // Quick Charge moves in 200 mV steps, PPS in 20 mV steps.
-  const auto reached = [&] { return std::abs(live.profileVoltageMv - mv) < 200; };
+  const auto reached = [&] { return std::abs(S.live.profileVoltageMv - mv) < 200; };
   if (const int code = AwaitSwitch(s, reached, Format("%d mV", mv))) return code;
   PrintActive(options, s);
   return kExitOk;

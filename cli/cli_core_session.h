@@ -44,6 +44,8 @@ class CoreSession {
   std::string Finish(bool firstProfile);
 
   MonitorCore& Core() { return *session_.core; }
+  TesterState& State() { return session_.state; }
+  const TesterState& State() const { return session_.state; }
   TesterPort& Port() { return session_.link->Port(); }
   Session& Tester() { return session_; }
   bool UserStopped() const;

@@ -4,7 +4,7 @@
 
 #include "graphs/direct_run_link.h"
 #include "report/chart_svg.h"
-#include "shell/shared_state.h"
+#include "shell/tester_state.h"
 
 namespace {
 
@@ -22,6 +22,7 @@ class WatchedLink : public RunLink {
   int stepCount = 0;
   std::map<uint16_t, uint16_t> measuredAt;  // sweep: set-point -> current measured with its step's reading
 
+  TesterState& State() override { return inner_.State(); }
   int64_t NowUs() override { return inner_.NowUs(); }
   void Begin() override {
     inner_.Begin();
@@ -69,10 +70,10 @@ class WatchedLink : public RunLink {
   bool haveLast_ = false;
 };
 
-void StartRun(uint32_t mode) {
-  graph.graphMode = mode;
-  graph.testStopped = 0;
-  graph.testFinished = 0;
+void StartRun(TesterState& S, uint32_t mode) {
+  S.graph.graphMode = mode;
+  S.graph.testStopped = 0;
+  S.graph.testFinished = 0;
 }
 
 }  // namespace
@@ -92,8 +93,9 @@ RippleCapture CaptureRipple(CoreSession& session, LineChart& chart, double secon
   GraphSession run;
   SweepTables tables;
   run.tables = &tables;
-  StartRun(RealTime);
-  SetUpGraphChart(run, chart, CurrentGraphSetupInputs());
+  TesterState& S = session.State();
+  StartRun(S, RealTime);
+  SetUpGraphChart(run, chart, CurrentGraphSetupInputs(S));
   DirectRunLink direct(session.Core(), session.Port());
   WatchedLink link(direct, progress);
   link.captureUs = static_cast<int64_t>(seconds * 1e6);
@@ -121,9 +123,10 @@ SweepRecord RunSweepTest(CoreSession& session, LineChart& chart, Progress& progr
   GraphSession run;
   SweepTables tables;
   run.tables = &tables;
-  StartRun(Sweep);
-  RecomputeMaxLoadCurrent();
-  SetUpGraphChart(run, chart, CurrentGraphSetupInputs());
+  TesterState& S = session.State();
+  StartRun(S, Sweep);
+  S.RecomputeMaxLoadCurrent();
+  SetUpGraphChart(run, chart, CurrentGraphSetupInputs(S));
   DirectRunLink direct(session.Core(), session.Port());
   WatchedLink link(direct, progress);
   link.stepMa = run.currentStepMa;
@@ -134,7 +137,7 @@ SweepRecord RunSweepTest(CoreSession& session, LineChart& chart, Progress& progr
   RunGraphTest(run, host, link);
   // The run asked the monitor for 0 mA; the tester gets it now, before anything
   // else (a profile change) happens.
-  if (live.portReady) session.Core().SetLoad(0);
+  if (S.live.portReady) session.Core().SetLoad(0);
 
   SweepRecord s;
   s.done = true;

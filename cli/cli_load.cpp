@@ -9,7 +9,7 @@
 #include "cli/cli_output.h"
 #include "link/monitor_core.h"
 #include "link/profile_text.h"
-#include "shell/shared_state.h"
+#include "shell/tester_state.h"
 
 namespace {
 
@@ -43,14 +43,14 @@ namespace {
 
 // The load against the ceiling of the chosen limit mode on the source just
 // read (its rated current), before the tester is sent its settings or a load.
-int CheckCeiling(long long ma, const LimitOptions& limits) {
+int CheckCeiling(const TesterState& S, long long ma, const LimitOptions& limits) {
   uint32_t mode = EnforceLimits;
   uint16_t forcedIndex = 0;
   CheckLimits(limits, &mode, &forcedIndex);
-  const uint16_t ceiling = ComputeMaxLoadCurrent(mode, live.ratedCurrentMa, forcedIndex, config.maxLoadCurrentMa);
+  const uint16_t ceiling = ComputeMaxLoadCurrent(mode, S.live.ratedCurrentMa, forcedIndex, S.config.maxLoadCurrentMa);
   if (ma <= ceiling) return kExitOk;
   return Fail(Format("load %lld mA is above the ceiling of %d mA (limit mode %s, rated current %d mA)", ma, ceiling,
-                     limits.mode.c_str(), static_cast<int>(live.ratedCurrentMa)));
+                     limits.mode.c_str(), static_cast<int>(S.live.ratedCurrentMa)));
 }
 
 // A load on the source, set back to 0 mA (and the tester back to enforced
@@ -64,17 +64,18 @@ class LoadHold {
   // the chosen limit mode, has the monitor write that mode to the tester and
   // sets the load.
   int Apply(long long ma, const LimitOptions& limits) {
+    TesterState& S = s_.state;
     uint32_t mode = EnforceLimits;
     uint16_t forcedIndex = 0;
     CheckLimits(limits, &mode, &forcedIndex);
     if (ma < 0 || ma > kTopLoadMa) return Fail(Format("load %lld mA is out of range (0 to %lld mA)", ma, kTopLoadMa));
-    config.limitMode = mode;
-    config.forcedLimitIndex = forcedIndex;
-    RecomputeMaxLoadCurrent();
-    const uint16_t ceiling = config.maxLoadCurrentMa;
+    S.config.limitMode = mode;
+    S.config.forcedLimitIndex = forcedIndex;
+    S.RecomputeMaxLoadCurrent();
+    const uint16_t ceiling = S.config.maxLoadCurrentMa;
     if (ma > ceiling) {
       return Fail(Format("load %lld mA is above the ceiling of %d mA (limit mode %s, rated current %d mA)", ma,
-                         ceiling, limits.mode.c_str(), static_cast<int>(live.ratedCurrentMa)));
+                         ceiling, limits.mode.c_str(), static_cast<int>(S.live.ratedCurrentMa)));
     }
     if (mode != EnforceLimits) {
       relaxed_ = true;  // from here on the tester may hold other settings than it had
@@ -87,11 +88,12 @@ class LoadHold {
 
   // Back to 0 mA and enforced limits; false when the tester could not be told.
   bool Release() {
+    TesterState& S = s_.state;
     bool ok = true;
     if (loaded_) ok = s_.core->SetLoad(0).ok || s_.core->SetLoad(0).ok;
     if (relaxed_) {
-      config.limitMode = EnforceLimits;
-      RecomputeMaxLoadCurrent();
+      S.config.limitMode = EnforceLimits;
+      S.RecomputeMaxLoadCurrent();
       ok = WriteSettings() == kExitOk && ok;
     }
     if (!ok) Fail(s_.Name() + ": could not set the load back to 0 mA (the tester did not answer)");
@@ -102,11 +104,12 @@ class LoadHold {
  private:
   // The configuration's settings to the tester, through the monitor's passes.
   int WriteSettings() {
-    requests.configPending = 1;
-    for (int pass = 0; pass < 8 && live.testerConnected && (requests.configPending || s_.core->SettingsOwed()); ++pass) {
+    TesterState& S = s_.state;
+    S.requests.configPending = 1;
+    for (int pass = 0; pass < 8 && S.live.testerConnected && (S.requests.configPending || s_.core->SettingsOwed()); ++pass) {
       s_.core->Pass();
     }
-    return s_.core->SettingsOwed() || requests.configPending ? FailWith(s_, kSettingsNotWrittenText) : kExitOk;
+    return s_.core->SettingsOwed() || S.requests.configPending ? FailWith(s_, kSettingsNotWrittenText) : kExitOk;
   }
 
   Session& s_;
@@ -156,8 +159,9 @@ int RunLoad(const CliOptions& options, const LoadOptions& load) {
   uint16_t index = 0;
   if (const std::string why = CheckLimits(load.limits, &mode, &index); !why.empty()) return Fail(why);
   Session s;
+  TesterState& S = s.state;
   if (const int code = ConnectTester(options, &s)) return code;
-  if (const int code = AwaitSource(s, [&] { return CheckCeiling(load.loadMa, load.limits); })) return code;
+  if (const int code = AwaitSource(s, [&] { return CheckCeiling(s.state, load.loadMa, load.limits); })) return code;
   LoadHold hold(s);
   if (const int code = hold.Apply(load.loadMa, load.limits)) return code;
   const std::optional<Reading> r = s.core->Measure();
@@ -175,8 +179,8 @@ int RunLoad(const CliOptions& options, const LoadOptions& load) {
   const int64_t end = load.holdSeconds >= 0 ? clock.NowUs() + static_cast<int64_t>(load.holdSeconds * 1e6) : INT64_MAX;
   while (!clock.Stopped() && clock.NowUs() < end) {
     s.core->Pass();
-    if (!live.testerConnected) return FailWith(s, kLinkLostText);
-    if (!live.portReady) return Fail(s.Name() + ": the source was detached");
+    if (!S.live.testerConnected) return FailWith(s, kLinkLostText);
+    if (!S.live.portReady) return Fail(s.Name() + ": the source was detached");
   }
   return hold.Release() ? kExitOk : kExitError;
 }
@@ -189,8 +193,9 @@ int RunWatch(const CliOptions& options, const WatchOptions& w) {
   if (const std::string why = CheckWritable("--out", w.outPath); !why.empty()) return Fail(why);
   const bool asJson = options.json || w.format == "json";
   Session s;
+  TesterState& S = s.state;
   if (const int code = ConnectTester(options, &s)) return code;
-  const auto ceiling = [&] { return w.loadMa >= 0 ? CheckCeiling(w.loadMa, w.limits) : kExitOk; };
+  const auto ceiling = [&] { return w.loadMa >= 0 ? CheckCeiling(s.state, w.loadMa, w.limits) : kExitOk; };
   if (const int code = AwaitSource(s, ceiling)) return code;
   // The file is open before the load is on: a load is never drawn for lines that cannot be kept.
   FILE* out = stdout;
@@ -206,8 +211,8 @@ int RunWatch(const CliOptions& options, const WatchOptions& w) {
     }
   }
   // A capture: the monitor's passes pause only briefly, as for the real-time graph.
-  graph.graphMode = RealTime;
-  graph.testStopped = 0;
+  S.graph.graphMode = RealTime;
+  S.graph.testStopped = 0;
   MonitorClock& clock = s.link->Clock();
   ReadingFeed& feed = s.core->Feed();
   FeedMark mark = feed.Mark();
@@ -235,7 +240,7 @@ int RunWatch(const CliOptions& options, const WatchOptions& w) {
     FeedEvent e = FeedEvent::None;
     while (sum.reason.empty() && (e = feed.Check(mark, &r)) == FeedEvent::Reading) {
       mark.seq = r.seq;
-      const double mah = live.capacityMah, mwh = live.capacityMwh;
+      const double mah = S.live.capacityMah, mwh = S.live.capacityMwh;
       ++sum.readings;
       sum.mah = mah;
       sum.mwh = mwh;
@@ -269,9 +274,9 @@ int RunWatch(const CliOptions& options, const WatchOptions& w) {
       }
     }
     if (!sum.reason.empty()) break;
-    if (!live.testerConnected || e == FeedEvent::LinkLost) {
+    if (!S.live.testerConnected || e == FeedEvent::LinkLost) {
       sum.reason = "the tester was unplugged or stopped answering";
-    } else if (!live.portReady || e == FeedEvent::Detached) {
+    } else if (!S.live.portReady || e == FeedEvent::Detached) {
       // A power bank that shuts off at the end of a capacity test detaches.
       sum.reason = w.stopBelowMv >= 0 ? Format("VBUS below %lld mV (the source shut down)", w.stopBelowMv)
                                       : "the source was detached";
@@ -281,7 +286,7 @@ int RunWatch(const CliOptions& options, const WatchOptions& w) {
       sum.complete = !bounded;
     }
     if (!sum.reason.empty()) {
-      if (!live.testerConnected || e == FeedEvent::LinkLost) sum.complete = false;
+      if (!S.live.testerConnected || e == FeedEvent::LinkLost) sum.complete = false;
       if (!sum.complete) code = kExitError;
       break;
     }
@@ -289,7 +294,7 @@ int RunWatch(const CliOptions& options, const WatchOptions& w) {
     if (periodUs > 0 && wait > 0) clock.Sleep(static_cast<uint32_t>((wait + 999) / 1000));
   }
   sum.endUs = clock.NowUs();
-  graph.testStopped = 1;
+  S.graph.testStopped = 1;
   if (!hold.Release() && code == kExitOk) code = kExitError;
   // JSON lines end with the summary; a table of it goes where people look,
   // standard output when the lines went to a file.

@@ -11,7 +11,7 @@
 #include "link/profile_text.h"
 #include "report/chart_svg.h"
 #include "report/report_files.h"
-#include "shell/shared_state.h"
+#include "shell/tester_state.h"
 #include "shell/utf8.h"
 
 namespace {
@@ -93,6 +93,7 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
   if (const std::string why = CheckWritable("--out", o.outDir + "/" + kReportHtmlName); !why.empty()) return Fail(why);
 
   CoreSession session;
+  TesterState& S = session.State();
   if (const int code = session.Open(options, o.settings.limits, static_cast<uint16_t>(o.settings.currentStepMa),
                                     static_cast<uint16_t>(o.settings.timeStepMs))) {
     return code;
@@ -108,7 +109,7 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
   rep.currentStepMa = static_cast<uint16_t>(o.settings.currentStepMa);
   rep.timeStepMs = static_cast<uint16_t>(o.settings.timeStepMs);
   rep.rippleSeconds = o.rippleSeconds;
-  const PdoList list = GetPdoList();
+  const PdoList list = S.GetPdoList();
   for (int i = 0; i < list.count; ++i) {
     wchar_t text[kProfileTextChars];
     FormatProfileListText(list.entries[i], tester.hardwareRevision, text, kProfileTextChars);
@@ -149,9 +150,9 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
       }
     }
     run.started = true;
-    run.profileMv = live.profileVoltageMv;
-    run.profileKind = live.profileKind;
-    run.profileSubKind = live.profileSubKind;
+    run.profileMv = S.live.profileVoltageMv;
+    run.profileKind = S.live.profileKind;
+    run.profileSubKind = S.live.profileSubKind;
     run.ripple = CaptureRipple(session, *chart, o.rippleSeconds, progress, nullptr, nullptr);
     if (run.ripple.end != RunEnd::Complete) {
       run.error = RunEndText(run.ripple.end);

@@ -3,7 +3,7 @@
 #include "cli/cli_output.h"
 #include "cli/cli_sim.h"
 #include "link/monitor_core.h"
-#include "shell/shared_state.h"
+#include "shell/tester_state.h"
 #include "link/profile_text.h"
 #include "shell/tester_list.h"
 
@@ -66,7 +66,7 @@ int ConnectTester(const CliOptions& options, Session* session) {
   }
   session->link = std::move(opened.link);
   session->channel = session->link->Port().Channel();
-  session->core = std::make_unique<MonitorCore>(session->link->Port(), session->link->Clock(), session->view);
+  session->core = std::make_unique<MonitorCore>(session->state, session->link->Port(), session->link->Clock(), session->view);
   const ConnectResult c = session->core->Connect();
   session->hardwareRevision = c.hardwareRevision;
   session->firmwareVersion = c.firmwareVersion;
@@ -85,22 +85,23 @@ int FailWith(const Session& session, const std::wstring& message) {
 }
 
 int AwaitSource(Session& s, const std::function<int()>& sourceRead) {
+  TesterState& S = s.state;
   constexpr int64_t kSourceWaitUs = 3'000'000;
   MonitorClock& clock = s.link->Clock();
   const int64_t start = clock.NowUs();
-  while (!live.portReady && live.testerConnected && !clock.Stopped() && clock.NowUs() - start < kSourceWaitUs) {
+  while (!S.live.portReady && S.live.testerConnected && !clock.Stopped() && clock.NowUs() - start < kSourceWaitUs) {
     s.core->Pass();
   }
   // A pass writes to the tester only once the source was ready at its start.
-  if (live.portReady && live.testerConnected && sourceRead) {
+  if (S.live.portReady && S.live.testerConnected && sourceRead) {
     if (const int code = sourceRead()) return code;
   }
-  while (live.portReady && live.testerConnected && s.core->SettingsOwed() && !clock.Stopped() &&
+  while (S.live.portReady && S.live.testerConnected && s.core->SettingsOwed() && !clock.Stopped() &&
          clock.NowUs() - start < 2 * kSourceWaitUs) {
     s.core->Pass();
   }
-  if (!live.testerConnected) return FailWith(s, kLinkLostText);
-  if (!live.portReady) return Fail(s.Name() + ": no source is attached");
+  if (!S.live.testerConnected) return FailWith(s, kLinkLostText);
+  if (!S.live.portReady) return Fail(s.Name() + ": no source is attached");
   if (s.core->SettingsOwed()) return FailWith(s, kSettingsNotWrittenText);
   return kExitOk;
 }

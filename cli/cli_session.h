@@ -9,6 +9,7 @@
 #include "link/monitor_core.h"
 #include "link/pdo.h"
 #include "link/tester_commands.h"
+#include "shell/tester_state.h"
 
 struct CliOptions {
   PlatformOptions platform;
@@ -22,11 +23,12 @@ struct CliOptions {
 bool ListTesters(const CliOptions& options, std::vector<TesterPlace>* places, std::string* error);
 OpenOutcome OpenTester(const CliOptions& options, const TesterPlace& place);
 
-// One connected tester and the monitor core over it (the window's own).
+// One connected tester, its state and the monitor core over it (the window's own).
 struct Session {
   TesterPlace place;
   std::unique_ptr<CliLink> link;
   MonitorView view;  // the command line prints what it needs itself
+  TesterState state;  // this tester's own: its core works on nothing else
   std::unique_ptr<MonitorCore> core;
   CommandChannel channel;  // the port's, for one-shot reads
   uint8_t hardwareRevision = 0;

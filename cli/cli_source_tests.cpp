@@ -14,7 +14,7 @@
 #include "link/profile_text.h"
 #include "report/chart_svg.h"
 #include "report/report_files.h"
-#include "shell/shared_state.h"
+#include "shell/tester_state.h"
 #include "shell/utf8.h"
 
 namespace {
@@ -22,8 +22,9 @@ namespace {
 using nlohmann::json;
 
 std::string ActiveProfileText(const CoreSession& session, uint8_t hardwareRevision) {
+  const TesterState& S = session.State();
   wchar_t text[kProfileTextChars];
-  FormatProfileListText(GetPdoList().EntryAt(live.activePdoIndex), hardwareRevision, text, kProfileTextChars);
+  FormatProfileListText(S.GetPdoList().EntryAt(S.live.activePdoIndex), hardwareRevision, text, kProfileTextChars);
   return Narrow(text);
 }
 
@@ -55,9 +56,10 @@ std::string CheckSweepSettings(const SweepSettings& s) {
 int RunRipple(const CliOptions& options, const RippleOptions& r) {
   if (const std::string why = CheckWritable("--csv", r.csvPath); !why.empty()) return Fail(why);
   CoreSession session;
-  if (const int code = session.Open(options, LimitOptions{}, config.currentStepMa, config.timeStepMs)) return code;
+  TesterState& S = session.State();
+  if (const int code = session.Open(options, LimitOptions{}, S.config.currentStepMa, S.config.timeStepMs)) return code;
   const std::string profile = ActiveProfileText(session, session.Tester().hardwareRevision);
-  const uint16_t profileMv = live.profileVoltageMv;
+  const uint16_t profileMv = S.live.profileVoltageMv;
   auto chart = std::make_unique<LineChart>();
   Progress progress;
   std::vector<Reading> samples;
@@ -106,17 +108,18 @@ int RunSweep(const CliOptions& options, const SweepOptions& o) {
     if (const std::string why = CheckWritable(option, *path); !why.empty()) return Fail(why);
   }
   CoreSession session;
+  TesterState& S = session.State();
   if (const int code = session.Open(options, o.settings.limits, static_cast<uint16_t>(o.settings.currentStepMa),
                                     static_cast<uint16_t>(o.settings.timeStepMs))) {
     return code;
   }
   ReportRun run;
-  run.plan.row = live.activePdoIndex;
-  run.plan.entry = GetPdoList().EntryAt(live.activePdoIndex);
+  run.plan.row = S.live.activePdoIndex;
+  run.plan.entry = S.GetPdoList().EntryAt(S.live.activePdoIndex);
   run.plan.profileText = Widen(ActiveProfileText(session, session.Tester().hardwareRevision));
-  run.plan.requestedMv = live.profileVoltageMv;
+  run.plan.requestedMv = S.live.profileVoltageMv;
   run.started = true;
-  run.profileMv = live.profileVoltageMv;
+  run.profileMv = S.live.profileVoltageMv;
   auto chart = std::make_unique<LineChart>();
   Progress progress;
   run.sweep = RunSweepTest(session, *chart, progress);

@@ -102,6 +102,6 @@ LogTimerAction LogTimerAfterOk(uint8_t intervalSec, bool testStopped) {
   return testStopped ? LogTimerAction::Start : LogTimerAction::Keep;
 }
 
-uint16_t ShownLoadSetpointMa() {
-  return requests.loadRequestPending ? requests.requestedLoadMa.load() : live.loadSetpointMa.load();
+uint16_t ShownLoadSetpointMa(const TesterState& state) {
+  return state.requests.loadRequestPending ? state.requests.requestedLoadMa.load() : state.live.loadSetpointMa.load();
 }

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "config/config_rules.h"
-#include "shell/shared_state.h"
+#include "shell/tester_state.h"
 
 // Set once the danger confirmation has been passed for "Allow 20% over limit"
 // (resp. "Force Limit") during this run; they only ever go from 0 to 1.
@@ -77,7 +77,7 @@ enum class LogTimerAction { Stop, Start, Keep };
 // runs; Keep while one does.
 LogTimerAction LogTimerAfterOk(uint8_t intervalSec, bool testStopped);
 
-// The load set-point the main window's Set Load controls show: the user's
-// request while the monitor loop has not sent it yet, else what the tester
-// reports applying.
-uint16_t ShownLoadSetpointMa();
+// The load set-point the main window's Set Load controls show for a tester:
+// the user's request while the monitor loop has not sent it yet, else what the
+// tester reports applying.
+uint16_t ShownLoadSetpointMa(const TesterState& state);

@@ -12,8 +12,8 @@
 #include "config/config_dialog_win.h"
 #include "config/config_rules.h"
 #include "resources/resource_ids.h"
+#include "shell/app_tester_win.h"
 #include "shell/app_win.h"
-#include "shell/shared_state.h"
 
 namespace {
 
@@ -95,7 +95,7 @@ void InitDialog(HWND dialog) {
 // The main window's Set Load controls follow the new ceiling.
 void UpdateMainLoadControls() {
   const int ceiling = config.maxLoadCurrentMa;
-  const int setpoint = ShownLoadSetpointMa();
+  const int setpoint = ShownLoadSetpointMa(appTester);
   wchar_t text[16];
   std::swprintf(text, 16, L"%dmA", ceiling);
   SetDlgItemTextW(mainWindow, IDC_LOAD_MAX_LABEL, text);

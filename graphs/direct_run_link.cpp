@@ -1,7 +1,7 @@
 #include "graphs/direct_run_link.h"
 
 #include "graphs/run_link.h"
-#include "shell/shared_state.h"
+#include "shell/tester_state.h"
 
 namespace {
 
@@ -14,8 +14,8 @@ constexpr int64_t kPassRoomUs = 80000;
 }  // namespace
 
 void DirectRunLink::RequestLoad(uint16_t currentMa) {
-  if (live.portReady && core_.SetLoad(currentMa).ok) return;
-  RequestLoadFromMonitor(currentMa);
+  if (State().live.portReady && core_.SetLoad(currentMa).ok) return;
+  RequestLoadFromMonitor(State(), currentMa);
 }
 
 FeedEvent DirectRunLink::Check(Reading* out, bool readingsToo) {

@@ -17,6 +17,7 @@ class DirectRunLink : public RunLink {
   static constexpr int64_t kPassEveryUs = 250000;
 
   DirectRunLink(MonitorCore& core, TesterPort& port) : core_(core), port_(port) {}
+  TesterState& State() override { return core_.State(); }
   int64_t NowUs() override { return core_.Clock().NowUs(); }
   void Begin() override { mark_ = core_.Feed().Mark(); }
   // Sent now when the core takes it (a source is there and the ceiling allows

@@ -4,8 +4,6 @@
 
 #include <cwchar>
 
-GraphSession graphSession;
-
 GraphAxis ChooseGraphAxis(uint32_t graphMode, uint32_t profileKind, uint16_t profileVoltageMv) {
   GraphAxis axis;
   if (profileKind == 5 || profileKind == 3 || graphMode == RealTime) {
@@ -21,18 +19,18 @@ GraphAxis ChooseGraphAxis(uint32_t graphMode, uint32_t profileKind, uint16_t pro
   return axis;
 }
 
-GraphSetupInputs CurrentGraphSetupInputs() {
+GraphSetupInputs CurrentGraphSetupInputs(const TesterState& state) {
   GraphSetupInputs in;
-  in.graphMode = graph.graphMode;
-  in.profileKind = live.profileKind;
-  in.profileSubKind = live.profileSubKind;
-  in.estimateUpstream = config.estimateUpstream != 0;
-  in.loadSetpointMa = live.loadSetpointMa;
-  in.maxLoadCurrentMa = config.maxLoadCurrentMa;
-  in.ratedCurrentMa = live.ratedCurrentMa;
-  in.profileVoltageMv = live.profileVoltageMv;
-  in.currentStepMa = config.currentStepMa;
-  in.timeStepMs = config.timeStepMs;
+  in.graphMode = state.graph.graphMode;
+  in.profileKind = state.live.profileKind;
+  in.profileSubKind = state.live.profileSubKind;
+  in.estimateUpstream = state.config.estimateUpstream != 0;
+  in.loadSetpointMa = state.live.loadSetpointMa;
+  in.maxLoadCurrentMa = state.config.maxLoadCurrentMa;
+  in.ratedCurrentMa = state.live.ratedCurrentMa;
+  in.profileVoltageMv = state.live.profileVoltageMv;
+  in.currentStepMa = state.config.currentStepMa;
+  in.timeStepMs = state.config.timeStepMs;
   return in;
 }
 
@@ -225,8 +223,8 @@ RunEnd EndOf(FeedEvent e) {
 class TestRun {
  public:
   TestRun(GraphSession& session, const GraphTestHost& host, RunLink& link)
-      : s_(session), host_(host), link_(link), chart_(session.chart), sweep_(session.mode == Sweep),
-        n_(session.StepCount()) {}
+      : s_(session), host_(host), link_(link), graph_(link.State().graph), chart_(session.chart),
+        sweep_(session.mode == Sweep), n_(session.StepCount()) {}
 
   void Run() {
     Start();
@@ -241,8 +239,8 @@ class TestRun {
       link_.RequestLoad(0);
       Log(kSweepEndLine, 4);
     }
-    graph.testFinished = 1;
-    graph.testStopped = 1;
+    graph_.testFinished = 1;
+    graph_.testStopped = 1;
   }
 
  private:
@@ -261,7 +259,7 @@ class TestRun {
   FeedEvent Next(int64_t untilUs, Reading* r) {
     const int64_t left = untilUs - link_.NowUs();
     const FeedEvent e = link_.NextReading(left > 0 ? static_cast<uint32_t>((left + 999) / 1000) : 0, r);
-    return graph.testStopped && e != FeedEvent::Detached && e != FeedEvent::LinkLost ? FeedEvent::Stop : e;
+    return graph_.testStopped && e != FeedEvent::Detached && e != FeedEvent::LinkLost ? FeedEvent::Stop : e;
   }
 
   RunEnd RunSweep() {
@@ -287,7 +285,7 @@ class TestRun {
       const int64_t heldUntil = link_.NowUs() + static_cast<int64_t>(s_.timeStepMs) * 1000;
       const FeedEvent held = link_.Hold(s_.timeStepMs);
       if (held != FeedEvent::None) return EndOf(held);
-      if (graph.testStopped) return RunEnd::Stopped;
+      if (graph_.testStopped) return RunEnd::Stopped;
       // The step's reading: taken after its hold, with its set-point applied.
       const int64_t readUntil = link_.NowUs() + static_cast<int64_t>(kStepReadingLimitMs) * 1000;
       Reading r;
@@ -352,6 +350,7 @@ class TestRun {
   GraphSession& s_;
   const GraphTestHost& host_;
   RunLink& link_;
+  GraphFlags& graph_;
   // The run keeps the chart it started with: the window frees a chart only
   // after the run has ended.
   LineChart* const chart_;

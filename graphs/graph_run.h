@@ -16,7 +16,7 @@
 #include "graphs/sweep_plan.h"
 #include "graphs/voltage_window.h"
 #include "link/reading_feed.h"
-#include "shell/shared_state.h"
+#include "shell/tester_state.h"
 
 // Texts of the graph window.
 constexpr const wchar_t* kRealtimeWindowTitle = L"Graph - Real time voltage & ripple";
@@ -51,9 +51,9 @@ struct GraphAxis {
 // 7..11 V); other sweeps (5 V ports, Type-C, legacy) span 0..6 V with 12.
 GraphAxis ChooseGraphAxis(uint32_t graphMode, uint32_t profileKind, uint16_t profileVoltageMv);
 
-// What a run is set up from, taken from the shared state when the chart is set
-// up (CurrentGraphSetupInputs) so that a run, its drawing and its exports keep
-// the values they started with.
+// What a run is set up from, taken from the tester's state when the chart is
+// set up (CurrentGraphSetupInputs) so that a run, its drawing and its exports
+// keep the values they started with.
 struct GraphSetupInputs {
   uint32_t graphMode = RealTime;
   uint32_t profileKind = 0;
@@ -66,7 +66,7 @@ struct GraphSetupInputs {
   uint16_t currentStepMa = 25;
   uint16_t timeStepMs = 500;
 };
-GraphSetupInputs CurrentGraphSetupInputs();
+GraphSetupInputs CurrentGraphSetupInputs(const TesterState& state);
 
 // How a run ended. Anything but Complete and Stopped is an incomplete run: it
 // is logged as an ERROR and the status line says so.
@@ -81,11 +81,13 @@ enum class RunEnd : uint8_t {
 // The ERROR record of an incomplete run ("Test ended: ..."), or null.
 const wchar_t* RunEndRecord(RunEnd end);
 
-// Everything one graph window run shares between its test thread and its
-// drawing. The extremes are read by the window thread (status line, PNG).
+// Everything one graph run shares between its test thread and its drawing.
+// The extremes are read by the window thread (status line, PNG).
 struct GraphSession {
   LineChart* chart = nullptr;  // the chart of the open graph window
-  SweepTables* tables = &sweepTables;
+  // The sweep's tables: the session's own unless pointed elsewhere.
+  SweepTables ownTables{};
+  SweepTables* tables = &ownTables;
   uint32_t mode = RealTime;
   GraphAxis axis;
   uint16_t sweepEndMa = 0;      // copy of the load ceiling (bounded to the tables)
@@ -109,9 +111,6 @@ struct GraphSession {
   // The voltage window of the run at a load.
   VoltageWindowInputs WindowInputs(uint16_t setpointMa, uint16_t measuredMa) const;
 };
-
-// The session of the graph window.
-extern GraphSession graphSession;
 
 // Sets up `chart` for a run and records the run's values in `session`: the
 // copies of the ceiling, rating and profile voltage, the y range, no plot fill,
@@ -167,6 +166,8 @@ BandRange RunBand(const GraphSession& session);
 class RunLink {
  public:
   virtual ~RunLink() = default;
+  // The state of the tester the run drives (its graph flags).
+  virtual TesterState& State() = 0;
   virtual int64_t NowUs() = 0;
   // The run starts following here: earlier readings and events do not count.
   virtual void Begin() = 0;
@@ -196,9 +197,9 @@ struct GraphTestHost {
   void (*showStatus)(void* context, const wchar_t* text) = nullptr;
 };
 
-// The body of a graph run for the session's mode, over `link`. Ends with
-// graph.testFinished = graph.testStopped = 1 and session.end set; the caller
-// then tells the window.
+// The body of a graph run for the session's mode, over `link`. Ends with the
+// tester's graph.testFinished = graph.testStopped = 1 and session.end set; the
+// caller then tells the window.
 //
 // Sweep: asks for 0 mA and waits for a reading at 0 mA with at most 50 mA
 // flowing; logs the start line; then for each step asks for its load, holds it

@@ -16,6 +16,7 @@
 #include "graphs/sweep_plan.h"
 #include "graphs/voltage_window.h"
 #include "resources/resource_ids.h"
+#include "shell/app_tester_win.h"
 #include "shell/app_win.h"
 #include "shell/log_event.h"
 #include "shell/shared_state.h"
@@ -24,6 +25,7 @@ using namespace Gdiplus::DllExports;
 
 HWND graphWindow = nullptr;
 HWND graphControl = nullptr;
+GraphSession graphSession;
 int lastClientWidth = 0;
 int lastClientHeight = 0;
 
@@ -316,7 +318,7 @@ void InitGraphWindow(HWND dialog) {
 
 void SetUpChart(HWND dialog, LineChart* chart) {
   if (!chart) return;
-  SetUpGraphChart(graphSession, *chart, CurrentGraphSetupInputs());
+  SetUpGraphChart(graphSession, *chart, CurrentGraphSetupInputs(appTester));
   SetDlgItemTextW(dialog, IDC_GRAPH_STATUS, L"");
 }
 
@@ -349,7 +351,7 @@ DWORD WINAPI TestThread(LPVOID dialog) {
   host.begin = BeginRun;
   host.log = LogLine;
   host.showStatus = ShowStatus;
-  ThreadedRunLink link(Monitor().Feed(), Monitor().Clock());
+  ThreadedRunLink link(appTester, Monitor().Feed(), Monitor().Clock());
 
   // The real-time graph takes every reading: the system timer runs at 1 ms
   // while it does, so the monitor's 1 ms pauses are short.

@@ -5,10 +5,14 @@
 #include <windows.h>
 
 #include "chart/line_chart.h"
+#include "graphs/graph_run.h"
 
 // The open graph dialog and its graph control (null while none is open).
 extern HWND graphWindow;
 extern HWND graphControl;
+// The run of the graph window (one at a time), shared by its test thread,
+// its drawing and its exports.
+extern GraphSession graphSession;
 // Client size at the last resize.
 extern int lastClientWidth;
 extern int lastClientHeight;
@@ -28,7 +32,7 @@ void DrawGraph(HDC dc);
 // Fills (0, 0)-(width, height) white with a one-pixel black outline, then DrawGraph.
 void DrawGraphOnWhite(HDC dc, int width, int height);
 
-// Prepares the chart for a run from the shared state and empties the status line.
+// Prepares the chart for a run from the window's tester state and empties the status line.
 void SetUpChart(HWND dialog, LineChart* chart);
 
 // The test thread; its argument is the dialog.

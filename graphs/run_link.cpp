@@ -1,10 +1,10 @@
 #include "graphs/run_link.h"
 
-#include "shell/shared_state.h"
+#include "shell/tester_state.h"
 
-void RequestLoadFromMonitor(uint16_t currentMa) {
-  requests.requestedLoadMa = currentMa;
-  requests.loadRequestPending = 1;
+void RequestLoadFromMonitor(TesterState& state, uint16_t currentMa) {
+  state.requests.requestedLoadMa = currentMa;
+  state.requests.loadRequestPending = 1;
 }
 
 FeedEvent ThreadedRunLink::Hold(uint32_t ms) {

@@ -10,19 +10,23 @@
 #include "graphs/graph_run.h"
 #include "link/monitor_core.h"
 
-// Load requests go through `requests`, as the window's controls do.
-void RequestLoadFromMonitor(uint16_t currentMa);
+// Load requests go through the tester's `requests`, as the window's controls do.
+void RequestLoadFromMonitor(TesterState& state, uint16_t currentMa);
 
 class ThreadedRunLink : public RunLink {
  public:
-  ThreadedRunLink(ReadingFeed& feed, MonitorClock& clock) : feed_(feed), clock_(clock) {}
+  // The monitor thread works on `state` and publishes into `feed`.
+  ThreadedRunLink(TesterState& state, ReadingFeed& feed, MonitorClock& clock)
+      : state_(state), feed_(feed), clock_(clock) {}
+  TesterState& State() override { return state_; }
   int64_t NowUs() override { return clock_.NowUs(); }
   void Begin() override { mark_ = feed_.Mark(); }
-  void RequestLoad(uint16_t currentMa) override { RequestLoadFromMonitor(currentMa); }
+  void RequestLoad(uint16_t currentMa) override { RequestLoadFromMonitor(state_, currentMa); }
   FeedEvent Hold(uint32_t ms) override;
   FeedEvent NextReading(uint32_t ms, Reading* out) override;
 
  private:
+  TesterState& state_;
   ReadingFeed& feed_;
   MonitorClock& clock_;
   FeedMark mark_;
@@ -31,9 +35,10 @@ class ThreadedRunLink : public RunLink {
 class SyncRunLink : public RunLink {
  public:
   explicit SyncRunLink(MonitorCore& core) : core_(core) {}
+  TesterState& State() override { return core_.State(); }
   int64_t NowUs() override { return core_.Clock().NowUs(); }
   void Begin() override { mark_ = core_.Feed().Mark(); }
-  void RequestLoad(uint16_t currentMa) override { RequestLoadFromMonitor(currentMa); }
+  void RequestLoad(uint16_t currentMa) override { RequestLoadFromMonitor(core_.State(), currentMa); }
   FeedEvent Hold(uint32_t ms) override;
   FeedEvent NextReading(uint32_t ms, Reading* out) override;
 

@@ -3,8 +3,6 @@
 #include <cwchar>
 #include <initializer_list>
 
-SweepTables sweepTables;
-
 int SweepStepCount(uint16_t sweepEndMa, uint16_t currentStepMa) {
   if (currentStepMa == 0) return 1;
   const int n = sweepEndMa / currentStepMa + 1;

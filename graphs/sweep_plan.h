@@ -45,10 +45,6 @@ struct SweepTables {
   float plot[kSweepTableSize];
 };
 
-// The sweep of the graph window (written by its test thread, read by its drawing
-// and by the CSV export).
-extern SweepTables sweepTables;
-
 // Sets entries first..last (inclusive) of both tables to kSweepNoValue; indices
 // outside the tables are ignored. The chart set-up clears 0..n, the test thread
 // 0..n-2.

@@ -1,6 +1,6 @@
 #include "graphs/voltage_window.h"
 
-#include "shell/shared_state.h"
+#include "shell/tester_state.h"
 
 namespace {
 
@@ -58,20 +58,20 @@ std::optional<VoltageWindow> ComputeVoltageWindow(const VoltageWindowInputs& in)
   }
 }
 
-VoltageWindowInputs CurrentVoltageWindowInputs() {
+VoltageWindowInputs CurrentVoltageWindowInputs(const TesterState& state) {
   VoltageWindowInputs in;
-  in.profileKind = live.profileKind;
-  in.profileSubKind = live.profileSubKind;
-  in.profileVoltageMv = live.profileVoltageMv;
-  in.loadSetpointMa = live.loadSetpointMa;
-  in.measuredCurrentMa = live.measuredCurrentMa;
-  in.estimateUpstream = config.estimateUpstream != 0;
-  in.maxLoadCurrentMa = config.maxLoadCurrentMa;
+  in.profileKind = state.live.profileKind;
+  in.profileSubKind = state.live.profileSubKind;
+  in.profileVoltageMv = state.live.profileVoltageMv;
+  in.loadSetpointMa = state.live.loadSetpointMa;
+  in.measuredCurrentMa = state.live.measuredCurrentMa;
+  in.estimateUpstream = state.config.estimateUpstream != 0;
+  in.maxLoadCurrentMa = state.config.maxLoadCurrentMa;
   return in;
 }
 
-bool GetVoltageWindow(float& low, float& high) {
-  const std::optional<VoltageWindow> w = ComputeVoltageWindow(CurrentVoltageWindowInputs());
+bool GetVoltageWindow(const TesterState& state, float& low, float& high) {
+  const std::optional<VoltageWindow> w = ComputeVoltageWindow(CurrentVoltageWindowInputs(state));
   if (!w) return false;
   low = w->low;
   high = w->high;

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 
+class TesterState;
+
 // Everything the window depends on, as plain values.
 struct VoltageWindowInputs {
   uint32_t profileKind = 0;        // 0 legacy, 1 PTY, 2 Battery Charging, 3 QC, 4 Type-C current, 5 PD
@@ -46,11 +48,11 @@ inline uint16_t TypeCPdScaleMa(uint16_t currentMa) { return currentMa > 3000 ? 5
 // subtraction are double precision, the result stored as single precision.
 std::optional<VoltageWindow> ComputeVoltageWindow(const VoltageWindowInputs& in);
 
-// The inputs as they are now in the shared state (live, config).
-VoltageWindowInputs CurrentVoltageWindowInputs();
+// The inputs as they are now in a tester's state (live, config).
+VoltageWindowInputs CurrentVoltageWindowInputs(const TesterState& state);
 
-// Window of the active profile, read live from the shared state. Returns true and
+// Window of the active profile, read live from a tester's state. Returns true and
 // writes low and high when the profile has a window; returns false and leaves
 // both untouched when it has none, so callers must not compare against them then
 // (no under- or over-voltage verdict without a window).
-bool GetVoltageWindow(float& low, float& high);
+bool GetVoltageWindow(const TesterState& state, float& low, float& high);

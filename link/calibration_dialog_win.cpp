@@ -18,8 +18,8 @@
 #include "link/calibration_math.h"
 #include "link/tester_link_win.h"
 #include "resources/resource_ids.h"
+#include "shell/app_tester_win.h"
 #include "shell/app_win.h"
-#include "shell/shared_state.h"
 #include "shell/ui_jobs_win.h"
 
 namespace {

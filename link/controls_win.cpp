@@ -10,8 +10,8 @@
 #include "link/tester_link_win.h"
 #include "link/typed_requests.h"
 #include "resources/resource_ids.h"
+#include "shell/app_tester_win.h"
 #include "shell/app_win.h"
-#include "shell/shared_state.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "link/profile_text.h"
 #include "shell/log_event.h"
 #include "shell/logger.h"
-#include "shell/shared_state.h"
+#include "shell/tester_state.h"
 
 namespace {
 
@@ -27,18 +27,21 @@ std::wstring Format(const wchar_t* format, int value) {
   return text;
 }
 
-bool ActiveProgrammable() { return IsProgrammableProfile(live.profileKind, live.profileSubKind); }
+bool ActiveProgrammable(const TesterState& state) {
+  return IsProgrammableProfile(state.live.profileKind, state.live.profileSubKind);
+}
 
 }  // namespace
 
-TesterSettings SettingsFromConfig() {
+TesterSettings SettingsFromConfig(const TesterState& state) {
+  const TestConfiguration& wanted = state.config;
   TesterSettings s;
-  s.standardPortLimitMa = config.standardPortLimitMa;
-  s.loopbackEnabled = config.loopbackEnabled ? 1 : 0;
-  s.estimateUpstream = config.estimateUpstream ? 1 : 0;
-  s.limitMode = config.limitMode;
-  s.maxLoadCurrentMa = config.maxLoadCurrentMa;
-  s.cableResistanceMohm = config.cableResistanceMohm;
+  s.standardPortLimitMa = wanted.standardPortLimitMa;
+  s.loopbackEnabled = wanted.loopbackEnabled ? 1 : 0;
+  s.estimateUpstream = wanted.estimateUpstream ? 1 : 0;
+  s.limitMode = wanted.limitMode;
+  s.maxLoadCurrentMa = wanted.maxLoadCurrentMa;
+  s.cableResistanceMohm = wanted.cableResistanceMohm;
   return s;
 }
 
@@ -51,8 +54,8 @@ uint16_t CeilingOfSettings(const TesterSettings& settings, uint16_t ratedMa) {
   return kTop;
 }
 
-MonitorCore::MonitorCore(TesterPort& port, MonitorClock& clock, MonitorView& view)
-    : port_(port), clock_(clock), view_(view) {
+MonitorCore::MonitorCore(TesterState& state, TesterPort& port, MonitorClock& clock, MonitorView& view)
+    : state_(state), port_(port), clock_(clock), view_(view) {
   channel_.exchange = [this](const uint8_t* frame, size_t length, uint8_t expected, ReplyBody& reply) {
     const ExchangeStatus s = port_.Channel().exchange(frame, length, expected, reply);
     if (s == ExchangeStatus::Ok) {
@@ -103,16 +106,16 @@ void MonitorCore::Accept(const ConnectResult& checked) {
   const TesterSettings& read = checked.settings;
   const int got = checked.settingsRead;
   const TestConfiguration defaults;
-  config.loopbackEnabled = (got & kReadLoopback) ? read.loopbackEnabled : defaults.loopbackEnabled.load();
-  config.standardPortLimitMa =
-      (got & kReadStandardLimit) ? read.standardPortLimitMa : defaults.standardPortLimitMa.load();
-  config.estimateUpstream = (got & kReadUpstream) ? read.estimateUpstream : defaults.estimateUpstream.load();
-  config.cableResistanceMohm = (got & kReadCable) ? read.cableResistanceMohm : defaults.cableResistanceMohm.load();
+  TestConfiguration& own = state_.config;
+  own.loopbackEnabled = (got & kReadLoopback) ? read.loopbackEnabled : defaults.loopbackEnabled.load();
+  own.standardPortLimitMa = (got & kReadStandardLimit) ? read.standardPortLimitMa : defaults.standardPortLimitMa.load();
+  own.estimateUpstream = (got & kReadUpstream) ? read.estimateUpstream : defaults.estimateUpstream.load();
+  own.cableResistanceMohm = (got & kReadCable) ? read.cableResistanceMohm : defaults.cableResistanceMohm.load();
   // The limit mode and its ceiling are not read back: the program's own.
-  config.limitMode = defaults.limitMode.load();
-  config.maxLoadCurrentMa = defaults.maxLoadCurrentMa.load();
-  live.connectionCount = live.connectionCount + 1;
-  live.testerConnected = 1;
+  own.limitMode = defaults.limitMode.load();
+  own.maxLoadCurrentMa = defaults.maxLoadCurrentMa.load();
+  state_.live.connectionCount = state_.live.connectionCount + 1;
+  state_.live.testerConnected = 1;
 }
 
 // --- The pass -----------------------------------------------------------------------
@@ -122,8 +125,8 @@ void MonitorCore::RunUntilStopped() {
 }
 
 void MonitorCore::Pass() {
-  if (connection_ != live.connectionCount) NewConnection();
-  if (!live.testerConnected) {
+  if (connection_ != state_.live.connectionCount) NewConnection();
+  if (!state_.live.testerConnected) {
     NoTester();
     clock_.Sleep(100);
     return;
@@ -134,9 +137,9 @@ void MonitorCore::Pass() {
   }
   wasConnected_ = true;
   passFailures_ = passSuccesses_ = 0;
-  if (live.portReady) {
+  if (state_.live.portReady) {
     MeasurementStage();
-    if (!live.testerConnected || clock_.Stopped()) return;
+    if (!state_.live.testerConnected || clock_.Stopped()) return;
     // Requests wait while a detach notice is pending: they are meant for a source that is gone.
     if (port_.PendingNotice() != 2) RequestStage();
     if (clock_.Stopped()) return;
@@ -144,7 +147,7 @@ void MonitorCore::Pass() {
   NoticeStage();
   ReportDroppedFrames();
   // A link the program closed itself (another tester chosen) is not lost.
-  if (!live.testerConnected) return;
+  if (!state_.live.testerConnected) return;
   if (consecutiveFailures_ >= kLostAfterFailures || !port_.IsOpen()) {
     LinkLost();
     return;
@@ -154,7 +157,7 @@ void MonitorCore::Pass() {
 
 void MonitorCore::NewConnection() {
   if (wasConnected_) EndSource(false);
-  connection_ = live.connectionCount;
+  connection_ = state_.live.connectionCount;
   wasConnected_ = false;
   consecutiveFailures_ = 0;
   settingsOwed_ = true;
@@ -176,35 +179,35 @@ void MonitorCore::NoTester() {
     wasConnected_ = false;
     EndSource(false);
   }
-  live.capabilitiesLogged = 0;
-  live.portReady = 0;
+  state_.live.capabilitiesLogged = 0;
+  state_.live.portReady = 0;
   ShowSourceControls(false);
 }
 
 void MonitorCore::LinkLost() {
   LogEvent(kLinkLostText, LogError);
   port_.Close();
-  live.testerConnected = 0;
+  state_.live.testerConnected = 0;
   wasConnected_ = false;
   EndSource(false);
 }
 
 void MonitorCore::EndSource(bool detached) {
-  live.portReady = 0;
-  live.capabilitiesLogged = 0;
+  state_.live.portReady = 0;
+  state_.live.capabilitiesLogged = 0;
   attachedShown_ = false;
   // Nothing measured is current any more, and capacity stops counting.
-  live.vbusVolts = 0.0f;
-  live.measuredCurrentMa = 0;
-  live.loopbackCurrentMa = 0;
-  live.loadSetpointMa = 0;
+  state_.live.vbusVolts = 0.0f;
+  state_.live.measuredCurrentMa = 0;
+  state_.live.loopbackCurrentMa = 0;
+  state_.live.loadSetpointMa = 0;
   lastIntegrated_.reset();
   // Requests meant for this source are not carried out on the next one: the
   // next source starts at 0 mA (told to the tester now when it still answers).
-  requests.profileRequestPending = 0;
-  requests.voltageRequestPending = 0;
-  requests.requestedLoadMa = 0;
-  requests.loadRequestPending = detached && commands::SetLoadCurrent(channel_, 0) ? 0 : 1;
+  state_.requests.profileRequestPending = 0;
+  state_.requests.voltageRequestPending = 0;
+  state_.requests.requestedLoadMa = 0;
+  state_.requests.loadRequestPending = detached && commands::SetLoadCurrent(channel_, 0) ? 0 : 1;
   loadFailures_ = profileFailures_ = voltageFailures_ = 0;
   shownSetpointMa_ = 0;
   view_.NoSource();
@@ -248,12 +251,12 @@ std::optional<Reading> MonitorCore::Measure() {
   r.setpointMa = setpoint;
   r.currentMa = current;
   r.loopbackMa = loopback;
-  live.vbusVolts = r.Volts();
-  live.measuredCurrentMa = current;
-  live.loopbackCurrentMa = loopback;
-  live.temperatureC = temperature;
-  live.loadSetpointMa = setpoint;
-  if (live.portReady) IntegrateCapacity(r);
+  state_.live.vbusVolts = r.Volts();
+  state_.live.measuredCurrentMa = current;
+  state_.live.loopbackCurrentMa = loopback;
+  state_.live.temperatureC = temperature;
+  state_.live.loadSetpointMa = setpoint;
+  if (state_.live.portReady) IntegrateCapacity(r);
   feed_.Publish(r);
   return r;
 }
@@ -269,16 +272,16 @@ void MonitorCore::IntegrateCapacity(const Reading& r) {
       const double mw = (static_cast<double>(lastIntegrated_->currentMa) * lastIntegrated_->Volts() +
                          static_cast<double>(r.currentMa) * r.Volts()) /
                         2.0;
-      live.capacityMah = live.capacityMah.load() + ma * hours;
-      live.capacityMwh = live.capacityMwh.load() + mw * hours;
+      state_.live.capacityMah = state_.live.capacityMah.load() + ma * hours;
+      state_.live.capacityMwh = state_.live.capacityMwh.load() + mw * hours;
     }
   }
   lastIntegrated_ = r;
 }
 
 void MonitorCore::ResetCapacity() {
-  live.capacityMah = 0.0;
-  live.capacityMwh = 0.0;
+  state_.live.capacityMah = 0.0;
+  state_.live.capacityMwh = 0.0;
   // The next reading starts the integral: the time before the reset is not
   // counted again.
   lastIntegrated_.reset();
@@ -289,17 +292,17 @@ void MonitorCore::MeasurementStage() {
   if (!r) return;
   // Keep the Set Voltage and Set Load controls on what the tester reports, but
   // leave them alone while the user's own request waits to be sent.
-  const uint16_t voltage = live.profileVoltageMv;
-  if (voltage != shownVoltageMv_ && !requests.voltageRequestPending) {
+  const uint16_t voltage = state_.live.profileVoltageMv;
+  if (voltage != shownVoltageMv_ && !state_.requests.voltageRequestPending) {
     view_.FollowVoltage(voltage);
     shownVoltageMv_ = voltage;
   }
-  if (r->setpointMa != shownSetpointMa_ && !requests.loadRequestPending) {
+  if (r->setpointMa != shownSetpointMa_ && !state_.requests.loadRequestPending) {
     view_.FollowSetPoint(r->setpointMa);
     shownSetpointMa_ = r->setpointMa;
   }
-  view_.Statistics(*r, live.capacityMah, live.capacityMwh);
-  if (graph.testStopped != 0 || graph.graphMode == RealTime) VoltageCheck(*r);
+  view_.Statistics(*r, state_.live.capacityMah, state_.live.capacityMwh);
+  if (state_.graph.testStopped != 0 || state_.graph.graphMode == RealTime) VoltageCheck(*r);
   Pause();
 }
 
@@ -312,17 +315,17 @@ void MonitorCore::VoltageCheck(const Reading& r) {
   // A profile without a voltage window gets no verdict at all. Below its low
   // bound the source fails only while the load is within the ceiling: past it,
   // sagging (or shutting down) is permitted.
-  if (GetVoltageWindow(low, high)) {
-    if (low > volts && current <= config.maxLoadCurrentMa) {
+  if (GetVoltageWindow(state_, low, high)) {
+    if (low > volts && current <= state_.config.maxLoadCurrentMa) {
       underVoltage_ = true;
     } else if (volts > high) {
       overVoltage_ = true;
     }
   }
-  const PdoList list = GetPdoList();
-  const int active = live.activePdoIndex;
-  if (live.profileKind == 5 && live.profileSubKind == 0 && active < kMaxPdoEntries &&
-      list.entries[active].minMv != live.profileVoltageMv) {
+  const PdoList list = state_.GetPdoList();
+  const int active = state_.live.activePdoIndex;
+  if (state_.live.profileKind == 5 && state_.live.profileSubKind == 0 && active < kMaxPdoEntries &&
+      list.entries[active].minMv != state_.live.profileVoltageMv) {
     // A fixed-voltage change is under way.
     underVoltage_ = overVoltage_ = false;
   } else {
@@ -330,8 +333,8 @@ void MonitorCore::VoltageCheck(const Reading& r) {
     if (underVoltage_ && !prevUnder_) {
       std::swprintf(line, 256, L"V=%.3fV, I=%dmA Capacity=%lumAh,%lumWh, Under voltage detected",
                     static_cast<double>(volts), current,
-                    static_cast<unsigned long>(static_cast<uint32_t>(live.capacityMah.load())),
-                    static_cast<unsigned long>(static_cast<uint32_t>(live.capacityMwh.load())));
+                    static_cast<unsigned long>(static_cast<uint32_t>(state_.live.capacityMah.load())),
+                    static_cast<unsigned long>(static_cast<uint32_t>(state_.live.capacityMwh.load())));
       LogEvent(line, LogError);
     }
     if (overVoltage_ && !prevOver_) {
@@ -348,11 +351,11 @@ void MonitorCore::VoltageCheck(const Reading& r) {
 constexpr uint32_t kSweepRunningPauseMs = 50;
 
 void MonitorCore::Pause() {
-  const bool running = graph.testStopped == 0;
-  if (graph.graphMode == RealTime) {
+  const bool running = state_.graph.testStopped == 0;
+  if (state_.graph.graphMode == RealTime) {
     clock_.Sleep(running ? 1 : 250);
   } else {
-    const uint32_t step = config.timeStepMs;
+    const uint32_t step = state_.config.timeStepMs;
     clock_.Sleep(running && step > kSweepRunningPauseMs ? kSweepRunningPauseMs : step);
   }
 }
@@ -360,18 +363,18 @@ void MonitorCore::Pause() {
 // --- Notices and status -------------------------------------------------------------------
 
 bool MonitorCore::StatusPoll(uint32_t* attach) {
-  uint8_t activeIndex = live.activePdoIndex;
-  uint32_t kind = live.profileKind;
-  uint8_t subKind = live.profileSubKind;
-  uint16_t voltage = live.profileVoltageMv;
-  uint16_t rated = live.ratedCurrentMa;
+  uint8_t activeIndex = state_.live.activePdoIndex;
+  uint32_t kind = state_.live.profileKind;
+  uint8_t subKind = state_.live.profileSubKind;
+  uint16_t voltage = state_.live.profileVoltageMv;
+  uint16_t rated = state_.live.ratedCurrentMa;
   uint32_t extra = 0;
   if (!commands::GetPortStatus(channel_, attach, &activeIndex, &kind, &subKind, &voltage, &rated, &extra)) return false;
-  live.activePdoIndex = activeIndex;
-  live.profileKind = kind;
-  live.profileSubKind = subKind;
-  live.profileVoltageMv = voltage;
-  live.ratedCurrentMa = rated;
+  state_.live.activePdoIndex = activeIndex;
+  state_.live.profileKind = kind;
+  state_.live.profileSubKind = subKind;
+  state_.live.profileVoltageMv = voltage;
+  state_.live.ratedCurrentMa = rated;
   return true;
 }
 
@@ -379,7 +382,7 @@ void MonitorCore::NoticeStage() {
   const int notice = port_.PendingNotice();
   uint32_t attach = 0;
   const bool status = StatusPoll(&attach);
-  if (status && !live.portReady && attach == 1) {
+  if (status && !state_.live.portReady && attach == 1) {
     AttachHandling();
     return;
   }
@@ -404,9 +407,9 @@ void MonitorCore::NoticeStage() {
 }
 
 void MonitorCore::ShowVoltageControls(const PdoList& list) {
-  const int active = live.activePdoIndex;
-  if (ActiveProgrammable() && active < kMaxPdoEntries) {
-    view_.VoltageControls(&list.entries[active], live.profileVoltageMv);
+  const int active = state_.live.activePdoIndex;
+  if (ActiveProgrammable(state_) && active < kMaxPdoEntries) {
+    view_.VoltageControls(&list.entries[active], state_.live.profileVoltageMv);
   } else {
     view_.VoltageControls(nullptr, 0);
   }
@@ -431,28 +434,28 @@ void MonitorCore::AttachHandling() {
   if (StatusPoll(&attach) && attach == 1) {
     attachedShown_ = true;
     view_.ProfileRows({});
-    RecomputeMaxLoadCurrent();
-    view_.ProfileName(ProfileNameW(live.profileKind, live.profileSubKind));
+    state_.RecomputeMaxLoadCurrent();
+    view_.ProfileName(ProfileNameW(state_.live.profileKind, state_.live.profileSubKind));
     clock_.Sleep(1000);
 
     PdoList list;
     if (commands::GetSourceCapabilities(channel_, &list) && list.count > 0) {
-      SetPdoList(list);
-      const bool logIt = live.capabilitiesLogged == 0;
+      state_.SetPdoList(list);
+      const bool logIt = state_.live.capabilitiesLogged == 0;
       if (logIt) LogEvent(L"Port detected capabilities:", LogDiagnostics);
       ShowProfiles(list, logIt);
-      live.portReady = 1;
+      state_.live.portReady = 1;
       lastIntegrated_.reset();
     }
-    live.capabilitiesLogged = 1;
-    view_.RatedAndCeiling(live.ratedCurrentMa, config.maxLoadCurrentMa);
-    view_.SelectRow(live.activePdoIndex);
-    if (live.portReady) ShowSourceControls(true);
-    ShowVoltageControls(GetPdoList());
+    state_.live.capabilitiesLogged = 1;
+    view_.RatedAndCeiling(state_.live.ratedCurrentMa, state_.config.maxLoadCurrentMa);
+    view_.SelectRow(state_.live.activePdoIndex);
+    if (state_.live.portReady) ShowSourceControls(true);
+    ShowVoltageControls(state_.GetPdoList());
   }
   clock_.Sleep(100);
   port_.ClearNotice(1);
-  if (graph.testStopped && config.logIntervalSec != 0) view_.LogTimer(true);
+  if (state_.graph.testStopped && state_.config.logIntervalSec != 0) view_.LogTimer(true);
 }
 
 void MonitorCore::DetachHandling() {
@@ -465,35 +468,36 @@ void MonitorCore::NewProfileHandling() {
   port_.ClearNotice(3);
   uint32_t attach = 0;
   if (!StatusPoll(&attach)) return;
-  view_.ProfileName(ProfileNameW(live.profileKind, live.profileSubKind));
+  view_.ProfileName(ProfileNameW(state_.live.profileKind, state_.live.profileSubKind));
   PdoList list;
   if (!commands::GetSourceCapabilities(channel_, &list)) return;
-  RecomputeMaxLoadCurrent();
+  state_.RecomputeMaxLoadCurrent();
   view_.ProfileRows({});
   if (list.count > 0) {
-    SetPdoList(list);
+    state_.SetPdoList(list);
     LogEvent(L"New profile selected", LogDiagnostics);
     ShowProfiles(list, false);
-    view_.SelectRow(live.activePdoIndex);
+    view_.SelectRow(state_.live.activePdoIndex);
     ShowVoltageControls(list);
     wchar_t text[kProfileTextChars];
-    FormatActiveEntryText(list.EntryAt(live.activePdoIndex), ActiveProgrammable(), text, kProfileTextChars);
+    FormatActiveEntryText(list.EntryAt(state_.live.activePdoIndex), ActiveProgrammable(state_), text,
+                          kProfileTextChars);
     LogEvent(text, LogDiagnostics);
   }
-  view_.RatedAndCeiling(live.ratedCurrentMa, config.maxLoadCurrentMa);
+  view_.RatedAndCeiling(state_.live.ratedCurrentMa, state_.config.maxLoadCurrentMa);
 }
 
 void MonitorCore::CapabilityChangedHandling() {
   port_.ClearNotice(4);
-  live.profileVoltageMv = 0;
-  live.ratedCurrentMa = 0;
+  state_.live.profileVoltageMv = 0;
+  state_.live.ratedCurrentMa = 0;
   view_.RatedAndCeiling(0, 0);
-  live.loadSetpointMa = 0;
-  requests.requestedLoadMa = 0;
+  state_.live.loadSetpointMa = 0;
+  state_.requests.requestedLoadMa = 0;
   // Rows and voltages of the old capabilities mean nothing now.
-  requests.profileRequestPending = 0;
-  requests.voltageRequestPending = 0;
+  state_.requests.profileRequestPending = 0;
+  state_.requests.voltageRequestPending = 0;
   LogEvent(L"Port capability changed", LogDiagnostics);
   LogEvent(L"Voltage:0.00V Max Current:0mA", LogDiagnostics);
-  live.portReady = 0;
+  state_.live.portReady = 0;
 }

@@ -3,25 +3,26 @@
 // (version gate and settings read), and the single steps a command line calls,
 // over a TesterPort, a MonitorClock and a MonitorView.
 //
-// It reads and writes the process state of shell/shared_state.h (`live`,
-// `requests`, `config`, `graph`, the capability list), logs through LogEvent,
-// and publishes every reading into its ReadingFeed.
+// It reads and writes the state of its tester (shell/tester_state.h: `live`,
+// `requests`, `config`, `graph`, the capability list), which it is given and
+// never shares with another core, logs through LogEvent, and publishes every
+// reading into its ReadingFeed.
 //
 // Two ways to use it:
 // - The window runs Pass() in a loop on its monitor thread; the user interface
-//   and the graph test leave requests in `requests`, and the graph test follows
-//   the readings through Feed() (graphs/graph_run.h, ThreadedRunLink).
+//   and the graph test leave requests in the state's `requests`, and the graph
+//   test follows the readings through Feed() (graphs/graph_run.h, ThreadedRunLink).
 // - A command line calls, on one thread:
-//     MonitorCore core(port, clock, view);   // view may be a MonitorView that ignores everything
+//     MonitorCore core(state, port, clock, view);  // view may be a MonitorView that ignores everything
 //     ConnectResult c = core.Connect();      // version gate, settings read; refusal text if any
-//     core.Pass() until live.portReady       // reads the source (attach handling)
+//     core.Pass() until state.live.portReady // reads the source (attach handling)
 //     std::optional<Reading> r = core.Measure();
 //     CommandResult s = core.SetLoad(ma);    // ceiling rules; held or failed loads say why
 //     core.RequestProfileRow(row) / core.RequestVoltage(mv)
 //     core.Pass() as often as it likes (follows notices, integrates capacity)
 //   and runs a sweep or a ripple capture with RunGraphTest over a SyncRunLink,
-//   which calls Pass() while the test waits. Capacity is in live.capacityMah
-//   and live.capacityMwh (ResetCapacity clears it).
+//   which calls Pass() while the test waits. Capacity is in the state's
+//   live.capacityMah and live.capacityMwh (ResetCapacity clears it).
 #pragma once
 
 #include <atomic>
@@ -34,6 +35,7 @@
 #include "link/reading_feed.h"
 #include "link/tester_commands.h"
 #include "link/tester_port.h"
+#include "shell/tester_state.h"
 
 // The result of a step: success, or why not in the program's own words.
 struct CommandResult {
@@ -98,8 +100,8 @@ constexpr uint32_t kFailedPassPauseMs = 100; // a pass whose exchanges all faile
 constexpr uint32_t kDroppedReportMs = 10000; // dropped frames are reported at most this often
 constexpr int64_t kMaxCapacityGapUs = 10'000'000;  // a longer gap between readings is not integrated
 
-// The settings the program wants the tester to hold, from the configuration.
-TesterSettings SettingsFromConfig();
+// The settings the program wants the tester to hold, from its configuration.
+TesterSettings SettingsFromConfig(const TesterState& state);
 // The load ceiling that settings give with a source rated `ratedMa`: the
 // rating (enforce), 1.2 times it (allow over), the stored ceiling (force); at
 // most 5100 mA.
@@ -107,7 +109,8 @@ uint16_t CeilingOfSettings(const TesterSettings& settings, uint16_t ratedMa);
 
 class MonitorCore {
  public:
-  MonitorCore(TesterPort& port, MonitorClock& clock, MonitorView& view);
+  // `state` is this tester's own: no other core may work on it.
+  MonitorCore(TesterState& state, TesterPort& port, MonitorClock& clock, MonitorView& view);
 
   // After the port was opened: asks the version, then CheckTester and, when
   // the tester passes, Accept.
@@ -136,6 +139,7 @@ class MonitorCore {
   CommandResult RequestVoltage(long long voltageMv);
   void ResetCapacity();
 
+  TesterState& State() { return state_; }
   ReadingFeed& Feed() { return feed_; }
   MonitorClock& Clock() { return clock_; }
   uint8_t HardwareRevision() const { return hardwareRevision_; }
@@ -167,6 +171,7 @@ class MonitorCore {
   void IntegrateCapacity(const Reading& r);
   void ReportDroppedFrames();
 
+  TesterState& state_;
   TesterPort& port_;
   MonitorClock& clock_;
   MonitorView& view_;
@@ -176,7 +181,7 @@ class MonitorCore {
   // Written by Connect (the window calls it on its own thread).
   std::atomic<uint8_t> hardwareRevision_{0};
   std::atomic<uint8_t> firmwareVersion_{0};
-  uint32_t connection_ = 0;       // live.connectionCount this state belongs to
+  uint32_t connection_ = 0;       // the connection count this state belongs to
   bool wasConnected_ = false;
   int consecutiveFailures_ = 0;
   int passFailures_ = 0;

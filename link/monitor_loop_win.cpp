@@ -16,8 +16,8 @@
 #include "link/monitor_core.h"
 #include "link/tester_link_win.h"
 #include "resources/resource_ids.h"
+#include "shell/app_tester_win.h"
 #include "shell/app_win.h"
-#include "shell/shared_state.h"
 #include "shell/stop_signal.h"
 #include "shell/ui_post_win.h"
 
@@ -192,7 +192,7 @@ struct WindowMonitor {
   WindowClock clock;
   WindowView view;
   LinkPort port{PendingNoticeEvent, ClearNoticeEvent};
-  MonitorCore core{port, clock, view};
+  MonitorCore core{appTester, port, clock, view};
 };
 
 WindowMonitor& TheMonitor() {

@@ -12,7 +12,7 @@
 #include "link/profile_text.h"
 #include "shell/log_event.h"
 #include "shell/logger.h"
-#include "shell/shared_state.h"
+#include "shell/tester_state.h"
 
 namespace {
 
@@ -48,21 +48,21 @@ bool Retry(Shared<uint32_t>& pending, int& failures, const std::wstring& report)
 
 uint16_t MonitorCore::LoadLimitMa() const {
   if (!settingsOwed_) return 0xFFFF;  // the tester applies its own, confirmed ceiling
-  uint16_t limit = config.maxLoadCurrentMa;
+  uint16_t limit = state_.config.maxLoadCurrentMa;
   if (confirmed_) {
-    const uint16_t old = CeilingOfSettings(*confirmed_, live.ratedCurrentMa);
+    const uint16_t old = CeilingOfSettings(*confirmed_, state_.live.ratedCurrentMa);
     if (old < limit) limit = old;
   }
   return limit;
 }
 
 void MonitorCore::WriteSettings() {
-  if (requests.configPending.exchange(0)) settingsOwed_ = true;
+  if (state_.requests.configPending.exchange(0)) settingsOwed_ = true;
   if (!settingsOwed_ || clock_.NowUs() < nextSettingsTryUs_) return;
-  const TesterSettings wanted = SettingsFromConfig();
+  const TesterSettings wanted = SettingsFromConfig(state_);
   if (commands::WriteTesterSettings(channel_, wanted)) {
     confirmed_ = wanted;
-    settingsOwed_ = requests.configPending != 0;
+    settingsOwed_ = state_.requests.configPending != 0;
     settingsFailures_ = 0;
     nextSettingsTryUs_ = 0;
     return;
@@ -76,41 +76,41 @@ void MonitorCore::WriteSettings() {
 
 void MonitorCore::RequestStage() {
   WriteSettings();
-  if (requests.loadRequestPending) {
-    requests.loadRequestPending = 0;
-    const uint16_t ma = requests.requestedLoadMa;
+  if (state_.requests.loadRequestPending) {
+    state_.requests.loadRequestPending = 0;
+    const uint16_t ma = state_.requests.requestedLoadMa;
     if (ma > LoadLimitMa()) {
-      requests.loadRequestPending = 1;  // waits for the settings
+      state_.requests.loadRequestPending = 1;  // waits for the settings
     } else if (commands::SetLoadCurrent(channel_, ma)) {
       loadFailures_ = 0;
     } else {
-      Retry(requests.loadRequestPending, loadFailures_, Text(kLoadFailedFormat, ma));
+      Retry(state_.requests.loadRequestPending, loadFailures_, Text(kLoadFailedFormat, ma));
     }
   }
-  if (requests.profileRequestPending) {
-    requests.profileRequestPending = 0;
+  if (state_.requests.profileRequestPending) {
+    state_.requests.profileRequestPending = 0;
     uint8_t position = 0;
     uint16_t voltage = 0;
-    const PdoList list = GetPdoList();
-    if (ProfileRequestFor(list, requests.requestedProfileRow, live.profileKind, live.profileSubKind,
-                          hardwareRevision_, &position, &voltage)) {
+    const PdoList list = state_.GetPdoList();
+    if (ProfileRequestFor(list, state_.requests.requestedProfileRow, state_.live.profileKind,
+                          state_.live.profileSubKind, hardwareRevision_, &position, &voltage)) {
       if (commands::RequestProfile(channel_, position, voltage)) {
         profileFailures_ = 0;
       } else {
-        Retry(requests.profileRequestPending, profileFailures_, kProfileFailedText);
+        Retry(state_.requests.profileRequestPending, profileFailures_, kProfileFailedText);
       }
     }
     clock_.Sleep(kProfilePauseMs);
   }
-  if (requests.voltageRequestPending) {
-    requests.voltageRequestPending = 0;
-    const PdoList list = GetPdoList();
-    const uint16_t mv = requests.requestedVoltageMv;
-    if (commands::RequestProfile(channel_, static_cast<uint8_t>(list.EntryAt(live.activePdoIndex).ObjectPosition()),
-                                 mv)) {
+  if (state_.requests.voltageRequestPending) {
+    state_.requests.voltageRequestPending = 0;
+    const PdoList list = state_.GetPdoList();
+    const uint16_t mv = state_.requests.requestedVoltageMv;
+    const PdoEntry& entry = list.EntryAt(state_.live.activePdoIndex);
+    if (commands::RequestProfile(channel_, static_cast<uint8_t>(entry.ObjectPosition()), mv)) {
       voltageFailures_ = 0;
     } else {
-      Retry(requests.voltageRequestPending, voltageFailures_, Text(kVoltageFailedFormat, mv));
+      Retry(state_.requests.voltageRequestPending, voltageFailures_, Text(kVoltageFailedFormat, mv));
     }
     clock_.Sleep(kProfilePauseMs);
   }
@@ -120,48 +120,51 @@ void MonitorCore::RequestStage() {
 
 namespace {
 
-std::optional<CommandResult> NotReady() {
-  if (!live.testerConnected) return CommandResult::Fail(kNotConnectedText);
-  if (!live.portReady) return CommandResult::Fail(kNoSourceText);
+std::optional<CommandResult> NotReady(const TesterState& state) {
+  if (!state.live.testerConnected) return CommandResult::Fail(kNotConnectedText);
+  if (!state.live.portReady) return CommandResult::Fail(kNoSourceText);
   return std::nullopt;
 }
 
 }  // namespace
 
 CommandResult MonitorCore::SetLoad(uint16_t currentMa) {
-  if (auto refused = NotReady()) return *refused;
+  if (auto refused = NotReady(state_)) return *refused;
   if (currentMa > LoadLimitMa()) return CommandResult::Fail(Text(kLoadHeldFormat, currentMa));
   // Whatever the window or an earlier step left waiting is replaced by this.
-  requests.requestedLoadMa = currentMa;
-  requests.loadRequestPending = 0;
+  state_.requests.requestedLoadMa = currentMa;
+  state_.requests.loadRequestPending = 0;
   if (!commands::SetLoadCurrent(channel_, currentMa)) return CommandResult::Fail(Text(kLoadFailedFormat, currentMa));
   return CommandResult::Ok();
 }
 
 CommandResult MonitorCore::RequestProfileRow(int row) {
-  if (auto refused = NotReady()) return *refused;
-  const PdoList list = GetPdoList();
+  if (auto refused = NotReady(state_)) return *refused;
+  const PdoList list = state_.GetPdoList();
   if (row < 0 || row >= list.count) return CommandResult::Fail(kNoRowText);
   if (const wchar_t* refusal = ProfileRowRefusal(list, row, hardwareRevision_)) return CommandResult::Fail(refusal);
   uint8_t position = 0;
   uint16_t voltage = 0;
-  if (!ProfileRequestFor(list, row, live.profileKind, live.profileSubKind, hardwareRevision_, &position, &voltage)) {
+  if (!ProfileRequestFor(list, row, state_.live.profileKind, state_.live.profileSubKind, hardwareRevision_, &position,
+                         &voltage)) {
     return CommandResult::Fail(kNoRowText);
   }
-  requests.profileRequestPending = 0;
+  state_.requests.profileRequestPending = 0;
   if (!commands::RequestProfile(channel_, position, voltage)) return CommandResult::Fail(kProfileFailedText);
   return CommandResult::Ok();
 }
 
 CommandResult MonitorCore::RequestVoltage(long long voltageMv) {
-  if (auto refused = NotReady()) return *refused;
-  if (!IsProgrammableProfile(live.profileKind, live.profileSubKind)) return CommandResult::Fail(kNotProgrammableText);
-  const PdoList list = GetPdoList();
-  const PdoEntry& entry = list.EntryAt(live.activePdoIndex);
+  if (auto refused = NotReady(state_)) return *refused;
+  if (!IsProgrammableProfile(state_.live.profileKind, state_.live.profileSubKind)) {
+    return CommandResult::Fail(kNotProgrammableText);
+  }
+  const PdoList list = state_.GetPdoList();
+  const PdoEntry& entry = list.EntryAt(state_.live.activePdoIndex);
   wchar_t range[kProfileTextChars];
   if (!VoltageInEntryRange(entry, voltageMv, range, kProfileTextChars)) return CommandResult::Fail(range);
   const auto mv = static_cast<uint16_t>(voltageMv);
-  requests.voltageRequestPending = 0;
+  state_.requests.voltageRequestPending = 0;
   if (!commands::RequestProfile(channel_, static_cast<uint8_t>(entry.ObjectPosition()), mv)) {
     return CommandResult::Fail(Text(kVoltageFailedFormat, mv));
   }

@@ -13,7 +13,7 @@
 
 struct Reading {
   int64_t timeUs = 0;   // clock time at which the reply arrived
-  uint32_t seq = 0;     // 1, 2, ... in the order taken; never reused in a process
+  uint32_t seq = 0;     // 1, 2, ... in the order taken; never reused by one feed (each core has its own)
   uint8_t temperatureC = 0;
   uint16_t vbusMv = 0;
   uint16_t setpointMa = 0;  // the load the tester reported applying

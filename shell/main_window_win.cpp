@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "resources/resource_ids.h"
+#include "shell/app_tester_win.h"
 #include "shell/app_win.h"
 #include "shell/log_event.h"
 #include "shell/logger.h"
-#include "shell/shared_state.h"
 #include "shell/stop_signal.h"
 #include "shell/ui_jobs_win.h"
 #include "shell/ui_post_win.h"

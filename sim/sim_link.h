@@ -10,7 +10,7 @@
 //
 //   sim::TesterModel tester(scenario.devices[0], nullptr);
 //   sim::SimLink link(tester);                 // or SimLink::Time::Real
-//   MonitorCore core(link, link, view);        // the link is also the clock
+//   MonitorCore core(state, link, link, view); // the link is also the clock
 //   core.Connect();
 #pragma once
 

@@ -15,7 +15,7 @@
 
 #include "chart/chart_layout.h"
 #include "chart/line_chart.h"
-#include "shell/shared_state.h"
+#include "shell/app_tester_win.h"
 
 namespace {
 

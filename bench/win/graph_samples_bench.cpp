@@ -21,8 +21,8 @@
 #include "graphs/graph_window_win.h"
 #include "link/monitor_core.h"
 #include "link/tester_link_win.h"
+#include "shell/app_tester_win.h"
 #include "shell/app_win.h"
-#include "shell/shared_state.h"
 
 namespace {
 

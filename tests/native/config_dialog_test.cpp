@@ -3,17 +3,17 @@
 // copy or nothing, the log timer.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 #include "config/config_dialog.h"
-#include "shell/shared_state.h"
+#include "shell/tester_state.h"
 
 namespace {
 
 class ConfigDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetSharedState();
     overLimitRiskAccepted = 0;
     forceLimitRiskAccepted = 0;
   }
@@ -38,14 +38,22 @@ class ConfigDialogTest : public ::testing::Test {
     return v;
   }
 
-  // What OK stored: limit mode, forced index, ceiling, current step, time step,
-  // standard-port limit, loopback, upstream estimate, cable, log interval.
-  static std::vector<int64_t> Stored() {
-    return {config.limitMode, config.forcedLimitIndex, config.maxLoadCurrentMa, config.currentStepMa,
-            config.timeStepMs, config.standardPortLimitMa, config.loopbackEnabled, config.estimateUpstream,
-            config.cableResistanceMohm, config.logIntervalSec};
+  // A tester's state as at start-up, which Stored() then reads.
+  TesterState& Fresh() {
+    state = std::make_unique<TesterState>();
+    return *state;
   }
 
+  // What OK stored: limit mode, forced index, ceiling, current step, time step,
+  // standard-port limit, loopback, upstream estimate, cable, log interval.
+  std::vector<int64_t> Stored() const {
+    const TesterState& S = *state;
+    return {S.config.limitMode, S.config.forcedLimitIndex, S.config.maxLoadCurrentMa, S.config.currentStepMa,
+            S.config.timeStepMs, S.config.standardPortLimitMa, S.config.loopbackEnabled, S.config.estimateUpstream,
+            S.config.cableResistanceMohm, S.config.logIntervalSec};
+  }
+
+  std::unique_ptr<TesterState> state = std::make_unique<TesterState>();
   int asked = 0;
 };
 
@@ -109,20 +117,21 @@ TEST_F(ConfigDialogTest, OkStoresTheWholeCopyWithTheCeilingOfItsMode) {
       {ForceLimit, -1, 0, 1000},     // nothing selected keeps the index
   };
   for (const Case& c : cases) {
-    ResetSharedState();
-    ConfigDraft draft = DraftOf(config);
+    TesterState& S = Fresh();
+    ConfigDraft draft = DraftOf(S.config);
     draft.limitMode = c.mode;
     ConfigDialogValues v = Values(L"5", L"6", L"1000");
     v.forceLimitSelection = c.forceSelection;
-    EXPECT_EQ(ConfirmConfig(config, draft, v, 3000).check.check, ConfigCheck::Ok);
+    EXPECT_EQ(ConfirmConfig(S.config, draft, v, 3000).check.check, ConfigCheck::Ok);
     EXPECT_EQ(Stored(), (std::vector<int64_t>{c.mode, c.forcedIndex, c.ceiling, 5, 6, 900, 1, 1, 1000, 10}))
         << c.mode << " " << c.forceSelection;
   }
   // Every digit counts: leading zeros past the ninth character do not cut the number.
-  ConfigDraft draft = DraftOf(config);
+  TesterState& S = *state;
+  ConfigDraft draft = DraftOf(S.config);
   ConfigDialogValues v = Values(L"0000000000500", L"60000", L"0");
   v.logIntervalSelection = -1;  // nothing selected: the interval stays
-  EXPECT_EQ(ConfirmConfig(config, draft, v, 4500).check.check, ConfigCheck::Ok);
+  EXPECT_EQ(ConfirmConfig(S.config, draft, v, 4500).check.check, ConfigCheck::Ok);
   // Still Force Limit "1A"; the interval stays.
   EXPECT_EQ(Stored(), (std::vector<int64_t>{ForceLimit, 0, 1000, 500, 60000, 900, 1, 1, 0, 10}));
 }
@@ -146,13 +155,13 @@ TEST_F(ConfigDialogTest, ARefusedOkStoresNothing) {
       {L"50", L"100", L"65541", ConfigCheck::CableResistanceTooLarge, ConfigField::CableResistance, 0},
   };
   for (const Case& c : cases) {
-    ResetSharedState();
-    config.logIntervalSec = 30;
-    ConfigDraft draft = DraftOf(config);
+    TesterState& S = Fresh();
+    S.config.logIntervalSec = 30;
+    ConfigDraft draft = DraftOf(S.config);
     draft.limitMode = ForceLimit;  // chosen in the dialog, refused with the rest
     ConfigDialogValues v = Values(c.current, c.time, c.cable);
     v.forceLimitSelection = 4;
-    const ConfigApplyResult r = ConfirmConfig(config, draft, v, 3000);
+    const ConfigApplyResult r = ConfirmConfig(S.config, draft, v, 3000);
     SCOPED_TRACE(testing::Message() << c.current << " " << c.time << " " << c.cable);
     EXPECT_EQ(r.check.check, c.check);
     EXPECT_EQ(r.field, c.field);
@@ -168,12 +177,13 @@ TEST_F(ConfigDialogTest, LogTimerAndShownSetpoint) {
   EXPECT_EQ(LogTimerAfterOk(10, true), LogTimerAction::Start);
   EXPECT_EQ(LogTimerAfterOk(10, false), LogTimerAction::Keep);  // a graph test runs
   // A request not yet sent is shown rather than the tester's older value.
-  live.loadSetpointMa = 700;
-  requests.requestedLoadMa = 1200;
-  requests.loadRequestPending = 1;
-  EXPECT_EQ(ShownLoadSetpointMa(), 1200);
-  requests.loadRequestPending = 0;
-  EXPECT_EQ(ShownLoadSetpointMa(), 700);
+  TesterState& S = *state;
+  S.live.loadSetpointMa = 700;
+  S.requests.requestedLoadMa = 1200;
+  S.requests.loadRequestPending = 1;
+  EXPECT_EQ(ShownLoadSetpointMa(S), 1200);
+  S.requests.loadRequestPending = 0;
+  EXPECT_EQ(ShownLoadSetpointMa(S), 700);
 }
 
 }  // namespace

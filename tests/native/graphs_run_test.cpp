@@ -19,7 +19,7 @@
 #include "link/real_clock.h"
 #include "graphs/sweep_csv.h"
 #include "graphs/sweep_plan.h"
-#include "shell/shared_state.h"
+#include "shell/tester_state.h"
 #include "tests/native/monitor_rig.h"
 
 namespace {
@@ -176,12 +176,13 @@ struct RunRig {
     host.showStatus = [](void* c, const wchar_t* text) { static_cast<RunRig*>(c)->status = text; };
   }
   void Run(uint32_t mode, uint16_t stepMa = 500, uint16_t timeStepMs = 700) {
-    graph.graphMode = mode;
-    config.currentStepMa = stepMa;
-    config.timeStepMs = timeStepMs;
-    SetUpGraphChart(session, *chart, CurrentGraphSetupInputs());
-    graph.testStopped = 0;
-    graph.testFinished = 0;
+    TesterState& S = m.state;
+    S.graph.graphMode = mode;
+    S.config.currentStepMa = stepMa;
+    S.config.timeStepMs = timeStepMs;
+    SetUpGraphChart(session, *chart, CurrentGraphSetupInputs(S));
+    S.graph.testStopped = 0;
+    S.graph.testFinished = 0;
     SyncRunLink link(m.core);
     startUs = m.link.NowUs();
     RunGraphTest(session, host, link);
@@ -225,6 +226,7 @@ TEST(SweepRun, EachStepRecordsTheVoltageOfItsOwnLoad) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.timeStepMs);
     RunRig r(kWeak);
+    TesterState& S = r.m.state;
     if (c.fault) r.m.Fault(c.fault);
     r.m.link.LoseRequests(kCmdSetLoadCurrent, c.lostLoads);
     r.Run(Sweep, 500, c.timeStepMs);
@@ -235,7 +237,7 @@ TEST(SweepRun, EachStepRecordsTheVoltageOfItsOwnLoad) {
     EXPECT_EQ(r.logs[7].first, L"Under Voltage, V=3.860V, I=3000mA, P=11.58W");
     EXPECT_EQ(r.logs.back().first, kSweepEndLine);
     EXPECT_EQ(r.status, L"Minimum:3.86V   Maximum:5.00V");
-    EXPECT_EQ(requests.requestedLoadMa, 0);
+    EXPECT_EQ(S.requests.requestedLoadMa, 0);
     EXPECT_TRUE(r.m.PassUntil([&] { return r.m.model.AppliedLoadMa() == 0; }, 2000));
   }
 }
@@ -265,6 +267,7 @@ TEST(SweepRun, AnEarlyEndKeepsOnlyTheMeasuredSteps) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     RunRig r(kWeak);
+    TesterState& S = r.m.state;
     int64_t faultAt = 0;
     r.at = [&](size_t line, const std::wstring&) {
       if (line == c.afterLine) {
@@ -285,17 +288,18 @@ TEST(SweepRun, AnEarlyEndKeepsOnlyTheMeasuredSteps) {
     EXPECT_EQ(record ? r.Lines(record) : 0, record ? 1 : 0);
     EXPECT_EQ(r.status.find(L"Incomplete") != std::wstring::npos, record != nullptr) << Text(r.status.c_str());
     EXPECT_EQ(r.logs.back().first, kSweepEndLine);
-    EXPECT_EQ(requests.requestedLoadMa, 0);
-    EXPECT_EQ(graph.testFinished, 1);
+    EXPECT_EQ(S.requests.requestedLoadMa, 0);
+    EXPECT_EQ(S.graph.testFinished, 1);
   }
 }
 
 // The window's way: readings published by another thread reach the run in
 // order, and an event ends its wait.
 TEST(ThreadedRun, ReadingsFromAnotherThreadThenTheDetach) {
+  TesterState S;
   ReadingFeed feed;
   RealClock clock;
-  ThreadedRunLink link(feed, clock);
+  ThreadedRunLink link(S, feed, clock);
   link.Begin();
   std::thread monitor([&] {
     for (uint32_t seq = 1; seq <= 3; ++seq) feed.Publish(Reading{0, seq, 0, static_cast<uint16_t>(5000 + seq)});
@@ -322,12 +326,13 @@ TEST(ThreadedRun, ReadingsFromAnotherThreadThenTheDetach) {
 // step, profile or load afterwards changes nothing in them.
 TEST(SweepRun, ExportsKeepTheRunsOwnValues) {
   RunRig r(kWeak);
+  TesterState& S = r.m.state;
   r.Run(Sweep);
   const std::string csv = RunCsv(r.session);
-  config.maxLoadCurrentMa = 1000;
-  config.currentStepMa = 100;
-  live.profileKind = 2;
-  live.loadSetpointMa = 2500;
+  S.config.maxLoadCurrentMa = 1000;
+  S.config.currentStepMa = 100;
+  S.live.profileKind = 2;
+  S.live.loadSetpointMa = 2500;
   EXPECT_EQ(RunCsv(r.session), csv);
   EXPECT_NE(csv.find("3.86,3000,11.58\r\n"), std::string::npos);
   EXPECT_EQ(RunRegionInputs(r.session).profileKind, 5u);
@@ -340,11 +345,13 @@ TEST(RealtimeRun, EachReadingAtItsOwnTime) {
   for (bool detach : {false, true}) {
     SCOPED_TRACE(detach);
     RunRig r("tester VXPD0001 kt60\n  charger pd65\n  ripple 40 120\nend\n");
+    TesterState& S = r.m.state;
     ASSERT_TRUE(r.m.core.SetLoad(1000).ok);
     r.m.PassFor(500);
     // Stop (or the detach) comes 300 ms into the run.
     struct Timed : RunLink {
       Timed(RunRig& rig, bool detach) : rig(rig), link(rig.m.core), detach(detach) {}
+      TesterState& State() override { return link.State(); }
       int64_t NowUs() override { return link.NowUs(); }
       void Begin() override { link.Begin(); }
       void RequestLoad(uint16_t ma) override { link.RequestLoad(ma); }
@@ -362,9 +369,9 @@ TEST(RealtimeRun, EachReadingAtItsOwnTime) {
       bool detach;
       bool done = false;
     } link(r, detach);
-    graph.graphMode = RealTime;
-    SetUpGraphChart(r.session, *r.chart, CurrentGraphSetupInputs());
-    graph.testStopped = 0;
+    S.graph.graphMode = RealTime;
+    SetUpGraphChart(r.session, *r.chart, CurrentGraphSetupInputs(S));
+    S.graph.testStopped = 0;
     r.startUs = r.m.link.NowUs();
     RunGraphTest(r.session, r.host, link);
 
@@ -377,7 +384,7 @@ TEST(RealtimeRun, EachReadingAtItsOwnTime) {
     EXPECT_NE(r.status.find(L"Ripple:0.08V"), std::wstring::npos) << Text(r.status.c_str());
     EXPECT_EQ(r.status.find(L"Incomplete") != std::wstring::npos, detach);
     EXPECT_EQ(r.session.setpointMa, 1000);
-    live.loadSetpointMa = 0;
+    S.live.loadSetpointMa = 0;
     const BandRange band = RunBand(r.session);
     EXPECT_NEAR(band.low, 4.50f, 1e-5);  // 5 V PD at 1000 mA of a 3000 mA ceiling
   }

@@ -5,7 +5,9 @@
 
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/native/monitor_rig.h"
 
@@ -20,54 +22,55 @@ TEST(MonitorRequests, AFailedSendIsRetriedThenReported) {
   struct Case {
     const char* scenario;
     uint8_t command;  // the requests lost on their way
-    std::function<void(int)> request;
+    std::function<void(TesterState&, int)> request;
     std::function<bool(rig::Monitor&, int)> done;
     std::wstring report;
   };
   const Case cases[] = {
       {kPd65, kCmdWriteTesterSettings,
-       [](int v) {
-         config.cableResistanceMohm = static_cast<uint16_t>(v);
-         requests.configPending = 1;
+       [](TesterState& S, int v) {
+         S.config.cableResistanceMohm = static_cast<uint16_t>(v);
+         S.requests.configPending = 1;
        },
        [](rig::Monitor& m, int v) { return m.model.Settings().cableResistanceMohm == v; },
        kSettingsNotWrittenText},
       {kPd65, kCmdSetLoadCurrent,
-       [](int v) {
-         requests.requestedLoadMa = static_cast<uint16_t>(v * 10);
-         requests.loadRequestPending = 1;
+       [](TesterState& S, int v) {
+         S.requests.requestedLoadMa = static_cast<uint16_t>(v * 10);
+         S.requests.loadRequestPending = 1;
        },
        [](rig::Monitor& m, int v) { return m.model.AppliedLoadMa() == v * 10; }, L"The load could not be set"},
       {kPd65, kCmdRequestProfile,
-       [](int v) {
-         requests.requestedProfileRow = static_cast<uint8_t>(v / 100);
-         requests.profileRequestPending = 1;
+       [](TesterState& S, int v) {
+         S.requests.requestedProfileRow = static_cast<uint8_t>(v / 100);
+         S.requests.profileRequestPending = 1;
        },
        [](rig::Monitor& m, int v) { return m.model.Source()->ActiveIndex() == v / 100; },
        L"The profile request could not be sent"},
       {kPps, kCmdRequestProfile,
-       [](int v) {
-         requests.requestedVoltageMv = static_cast<uint16_t>(v * 60);
-         requests.voltageRequestPending = 1;
+       [](TesterState& S, int v) {
+         S.requests.requestedVoltageMv = static_cast<uint16_t>(v * 60);
+         S.requests.voltageRequestPending = 1;
        },
        [](rig::Monitor& m, int v) { return m.model.Source()->ActiveMv() == v * 60; }, L"The voltage request of"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.report);
     rig::Monitor m(c.scenario);
+    TesterState& S = m.state;
     m.PassFor(1000);
     // One request lost: the next pass sends it again.
     m.link.LoseRequests(c.command, 1);
-    c.request(150);
+    c.request(S, 150);
     EXPECT_TRUE(m.PassUntil([&] { return c.done(m, 150); }, 5000));
     EXPECT_EQ(m.Count(c.report), 0);
     // Every one lost: a few attempts, then one ERROR record.
     m.link.LoseRequests(c.command, -1);
-    c.request(200);
+    c.request(S, 200);
     m.PassFor(15000);
     EXPECT_FALSE(c.done(m, 200));
     EXPECT_EQ(m.Count(c.report, LogError), 1);
-    EXPECT_EQ(live.testerConnected, 1);  // the tester still answers the rest
+    EXPECT_EQ(S.live.testerConnected, 1);  // the tester still answers the rest
   }
 }
 
@@ -75,11 +78,12 @@ TEST(MonitorRequests, AFailedSendIsRetriedThenReported) {
 // stricter of its old and the new ceiling is not sent.
 TEST(MonitorRequests, LoadsWaitForTheTestersSettings) {
   rig::Monitor m("tester VXPD0001 kt60\n  charger pd65\n  settings mode force ceiling 5A\nend\n", false);
+  TesterState& S = m.state;
   m.link.LoseRequests(kCmdWriteTesterSettings, -1);
   ASSERT_TRUE(m.core.Connect().ok);
-  ASSERT_TRUE(m.PassUntil([] { return live.portReady != 0; }));
-  requests.requestedLoadMa = 4500;
-  requests.loadRequestPending = 1;
+  ASSERT_TRUE(m.PassUntil([&] { return S.live.portReady != 0; }));
+  S.requests.requestedLoadMa = 4500;
+  S.requests.loadRequestPending = 1;
   m.PassFor(3000);
   EXPECT_EQ(m.model.AppliedLoadMa(), 0);  // the tester still runs at "force 5 A"
   const CommandResult held = m.core.SetLoad(4500);
@@ -91,12 +95,12 @@ TEST(MonitorRequests, LoadsWaitForTheTestersSettings) {
   EXPECT_EQ(m.model.AppliedLoadMa(), 2000);
   EXPECT_EQ(m.Count(kSettingsNotWrittenText, LogError), 1);
   // Once the settings are written, the tester applies its own ceiling.
-  requests.requestedLoadMa = 4500;
-  requests.loadRequestPending = 1;
+  S.requests.requestedLoadMa = 4500;
+  S.requests.loadRequestPending = 1;
   m.link.LoseRequests(kCmdWriteTesterSettings, 0);
   ASSERT_TRUE(m.PassUntil([&] { return !m.core.SettingsOwed(); }, 8000));
   EXPECT_EQ(m.model.Settings().limitMode, 0);
-  EXPECT_TRUE(m.PassUntil([&] { return requests.loadRequestPending == 0; }, 2000));
+  EXPECT_TRUE(m.PassUntil([&] { return S.requests.loadRequestPending == 0; }, 2000));
   EXPECT_EQ(m.model.AppliedLoadMa(), 3000);
 }
 
@@ -113,11 +117,12 @@ TEST(MonitorConnect, UnreadSettingsKeepTheDefaultsAndRefusedTestersChangeNothing
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fault);
     rig::Monitor m("tester VXPD0001 kt60\n  charger pd65\n  settings loopback 1 standard 900 cable 150\nend\n", false);
+    TesterState& S = m.state;
     m.Fault(c.fault);
     ASSERT_TRUE(m.core.Connect().ok);
-    EXPECT_EQ(config.loopbackEnabled, c.loopback);
-    EXPECT_EQ(config.standardPortLimitMa, c.standardMa);
-    EXPECT_EQ(config.cableResistanceMohm, c.cableMohm);
+    EXPECT_EQ(S.config.loopbackEnabled, c.loopback);
+    EXPECT_EQ(S.config.standardPortLimitMa, c.standardMa);
+    EXPECT_EQ(S.config.cableResistanceMohm, c.cableMohm);
     m.model.ClearFaults();
     ASSERT_TRUE(m.PassUntil([&] { return !m.core.SettingsOwed(); }));
     // What the tester now holds is a value the program vouches for, never 0.
@@ -125,12 +130,13 @@ TEST(MonitorConnect, UnreadSettingsKeepTheDefaultsAndRefusedTestersChangeNothing
     EXPECT_EQ(m.model.Settings().cableResistanceMohm, c.cableMohm);
   }
   rig::Monitor old("tester VXPD0026 kt40 fw 2.6\n  charger pd65\nend\n", false);
-  config.cableResistanceMohm = 123;
+  TesterState& S = old.state;
+  S.config.cableResistanceMohm = 123;
   const ConnectResult refused = old.core.Connect();
   EXPECT_FALSE(refused.ok);
   EXPECT_EQ(refused.message, L"Please update the device firmware");
-  EXPECT_EQ(config.cableResistanceMohm, 123);
-  EXPECT_EQ(live.testerConnected, 0);
+  EXPECT_EQ(S.config.cableResistanceMohm, 123);
+  EXPECT_EQ(S.live.testerConnected, 0);
 }
 
 // A tester that goes away or stops answering ends the connection: ERROR
@@ -145,17 +151,18 @@ TEST(MonitorFaults, ALostTesterEndsTheConnection) {
   for (size_t i = 0; i < std::size(ways); ++i) {
     SCOPED_TRACE(i);
     rig::Monitor m(kPd65);
+    TesterState& S = m.state;
     ASSERT_TRUE(m.core.SetLoad(1000).ok);
     m.PassFor(1000);
-    EXPECT_EQ(live.measuredCurrentMa, 1000);
+    EXPECT_EQ(S.live.measuredCurrentMa, 1000);
     const FeedMark mark = m.core.Feed().Mark();
     ways[i](m);
-    ASSERT_TRUE(m.PassUntil([] { return live.testerConnected == 0; }, 5000));
+    ASSERT_TRUE(m.PassUntil([&] { return S.live.testerConnected == 0; }, 5000));
     EXPECT_EQ(m.Count(kLinkLostText, LogError), 1);
     EXPECT_FALSE(m.link.IsOpen());
     EXPECT_EQ(m.core.Feed().Check(mark, nullptr), FeedEvent::LinkLost);
-    EXPECT_EQ(live.measuredCurrentMa, 0);
-    EXPECT_EQ(live.portReady, 0);
+    EXPECT_EQ(S.live.measuredCurrentMa, 0);
+    EXPECT_EQ(S.live.portReady, 0);
     EXPECT_FALSE(m.view.controls.back());
     const int64_t before = m.link.NowUs();
     for (int k = 0; k < 20; ++k) m.core.Pass();
@@ -166,13 +173,13 @@ TEST(MonitorFaults, ALostTesterEndsTheConnection) {
 
 // The tester is sent each switch as the user set it, either way.
 TEST(MonitorRequests, SettingsFollowTheConfiguration) {
+  TesterState S;
   for (uint32_t on : {0u, 1u}) {
-    config.loopbackEnabled = on;
-    config.estimateUpstream = 1 - on;
-    const TesterSettings s = SettingsFromConfig();
+    S.config.loopbackEnabled = on;
+    S.config.estimateUpstream = 1 - on;
+    const TesterSettings s = SettingsFromConfig(S);
     EXPECT_EQ((std::vector<int>{s.loopbackEnabled, s.estimateUpstream}), (std::vector<int>{int(on), int(1 - on)}));
   }
-  ResetSharedState();
 }
 
 // A source that goes away (its notice arriving or lost) stops the capacity,
@@ -182,15 +189,16 @@ TEST(MonitorFaults, ADetachedSourceLeavesNothingBehind) {
   for (bool noticeLost : {false, true}) {
     SCOPED_TRACE(noticeLost);
     rig::Monitor m("tester VXPD0001 kt60\n  charger pd65\n  loopback 250\n  noise 0 0\nend\n");
+    TesterState& S = m.state;
     EXPECT_FALSE(m.view.controls.front());  // off until the source was read
-    config.loopbackEnabled = 1;
-    requests.configPending = 1;
+    S.config.loopbackEnabled = 1;
+    S.requests.configPending = 1;
     ASSERT_TRUE(m.core.SetLoad(1000).ok);
     m.PassFor(36000);
     // 1000 mA for 36 s, counted by the time that passed.
-    EXPECT_NEAR(live.capacityMah, 10.0, 0.1);
-    EXPECT_NEAR(live.capacityMwh, 10.0 * 4.89, 0.5);  // at the 4.89 V the source gives at 1 A
-    EXPECT_EQ(live.loopbackCurrentMa, 250);
+    EXPECT_NEAR(S.live.capacityMah, 10.0, 0.1);
+    EXPECT_NEAR(S.live.capacityMwh, 10.0 * 4.89, 0.5);  // at the 4.89 V the source gives at 1 A
+    EXPECT_EQ(S.live.loopbackCurrentMa, 250);
     m.link.LoseRequests(kCmdRequestProfile, -1);
     EXPECT_EQ(m.core.RequestProfileRow(1).message, L"The profile request could not be sent");
     m.link.LoseRequests(kCmdRequestProfile, 0);
@@ -200,22 +208,22 @@ TEST(MonitorFaults, ADetachedSourceLeavesNothingBehind) {
       m.link.Link().Sleep(1);
       m.link.ClearNotice(2);
     }
-    requests.requestedLoadMa = 2000;
-    requests.loadRequestPending = 1;
-    requests.requestedProfileRow = 2;
-    requests.profileRequestPending = 1;
-    ASSERT_TRUE(m.PassUntil([] { return live.portReady == 0; }, 3000));
+    S.requests.requestedLoadMa = 2000;
+    S.requests.loadRequestPending = 1;
+    S.requests.requestedProfileRow = 2;
+    S.requests.profileRequestPending = 1;
+    ASSERT_TRUE(m.PassUntil([&] { return S.live.portReady == 0; }, 3000));
     EXPECT_EQ(m.core.SetLoad(500).message, kNoSourceText);
-    const double mah = live.capacityMah;
+    const double mah = S.live.capacityMah;
     m.PassFor(10000);
-    EXPECT_EQ(live.capacityMah, mah);
-    EXPECT_EQ(live.measuredCurrentMa, 0);
-    EXPECT_EQ(live.loopbackCurrentMa, 0);
+    EXPECT_EQ(S.live.capacityMah, mah);
+    EXPECT_EQ(S.live.measuredCurrentMa, 0);
+    EXPECT_EQ(S.live.loopbackCurrentMa, 0);
     EXPECT_FALSE(m.view.controls.back());
     EXPECT_EQ(m.Count(L"Port detached"), 1);
 
     m.model.Attach(m.link.NowUs());
-    ASSERT_TRUE(m.PassUntil([] { return live.portReady != 0; }, 5000));
+    ASSERT_TRUE(m.PassUntil([&] { return S.live.portReady != 0; }, 5000));
     m.PassFor(3000);
     EXPECT_EQ(m.model.AppliedLoadMa(), 0);
     EXPECT_EQ(m.model.Source()->ActiveIndex(), 0);
@@ -237,10 +245,11 @@ TEST(MonitorFaults, DamagedRepliesAreDroppedNeverRead) {
     }
   }
   rig::Monitor m(kPd65);
+  TesterState& S = m.state;
   m.Fault("fault badsum 0C 20");
   m.PassFor(8000);
   EXPECT_EQ(m.Count(L"damaged frames from the tester were dropped", LogDiagnostics), 1);
-  EXPECT_EQ(live.testerConnected, 1);
+  EXPECT_EQ(S.live.testerConnected, 1);
 }
 
 // A weak 5 V charger sags under 2 A: each stretch of low voltage is logged
@@ -255,6 +264,104 @@ TEST(MonitorReadings, UnderVoltageIsLoggedOncePerEpisode) {
   }
   EXPECT_EQ(m.Count(L"Under voltage detected", LogError), 2);
   EXPECT_EQ(m.Count(L"Over voltage detected"), 0);
+}
+
+// One tester of a scenario with its own state and monitor core, in its own
+// simulated time.
+struct Tester {
+  Tester(const sim::DeviceSetup& device, uint64_t seed)
+      : model(device, nullptr, seed), link(model), core(state, link, link, view) {}
+  sim::TesterModel model;
+  sim::SimLink link;
+  MonitorView view;
+  TesterState state;
+  MonitorCore core;
+  FeedMark mark;
+};
+
+// What a tester gave: every reading, its capacity and what it read of its source.
+struct Outcome {
+  std::vector<std::vector<int64_t>> readings;  // time, VBUS, current, set-point
+  double mah = 0.0, mwh = 0.0;
+  uint16_t ratedMa = 0;
+  int profiles = 0;
+};
+
+// Connects every tester, sets its load, then runs the cores in turns, one pass
+// each, until every one has run `ms` of its own time.
+std::vector<Outcome> RunInTurns(const std::vector<Tester*>& testers, const std::vector<uint16_t>& loadsMa, int64_t ms) {
+  for (size_t i = 0; i < testers.size(); ++i) {
+    Tester& t = *testers[i];
+    EXPECT_TRUE(t.core.Connect().ok);
+    for (int pass = 0; pass < 200 && !(t.state.live.portReady && !t.core.SettingsOwed()); ++pass) t.core.Pass();
+    EXPECT_TRUE(t.core.SetLoad(loadsMa[i]).ok);
+    t.core.ResetCapacity();
+    t.mark = t.core.Feed().Mark();
+  }
+  std::vector<Outcome> out(testers.size());
+  std::vector<int64_t> endUs;
+  for (Tester* t : testers) endUs.push_back(t->link.NowUs() + ms * 1000);
+  for (bool running = true; running;) {
+    running = false;
+    for (size_t i = 0; i < testers.size(); ++i) {
+      Tester& t = *testers[i];
+      if (t.link.NowUs() >= endUs[i]) continue;
+      running = true;
+      t.core.Pass();
+      for (Reading r; t.core.Feed().Take(&t.mark, &r, true) == FeedEvent::Reading;) {
+        out[i].readings.push_back({r.timeUs, r.vbusMv, r.currentMa, r.setpointMa});
+      }
+    }
+  }
+  for (size_t i = 0; i < testers.size(); ++i) {
+    const TesterState& s = testers[i]->state;
+    out[i].mah = s.live.capacityMah;
+    out[i].mwh = s.live.capacityMwh;
+    out[i].ratedMa = s.live.ratedCurrentMa;
+    out[i].profiles = s.GetPdoList().count;
+  }
+  return out;
+}
+
+// Two testers in one process, each with its own state and core, run side by
+// side: each one's readings, capacity and source are exactly what it gives
+// when it runs alone.
+TEST(MonitorTesters, TwoCoresInOneProcessWorkApart) {
+  rig::Log().Clear();
+  sim::Scenario scenario;
+  std::string error;
+  ASSERT_TRUE(sim::LoadScenarioFile(LOADPOST_SCENARIO_DIR "/two-testers.sim", &scenario, &error)) << error;
+  std::vector<sim::DeviceSetup> devices;
+  for (const sim::DeviceSetup& d : scenario.devices) {
+    if (d.isTester) devices.push_back(d);
+  }
+  ASSERT_EQ(devices.size(), 2u);
+  const std::vector<uint16_t> loads = {1000, 2500};
+  constexpr int64_t kRunMs = 20000;
+  std::vector<Outcome> alone;
+  for (size_t i = 0; i < devices.size(); ++i) {
+    Tester t(devices[i], scenario.seed);
+    alone.push_back(RunInTurns({&t}, {loads[i]}, kRunMs)[0]);
+  }
+  // The two differ (other chargers, other loads), so a shared value would show;
+  // each counts its own load (less the first pause before its first reading).
+  EXPECT_NE(alone[0].profiles, alone[1].profiles);
+  for (size_t i = 0; i < devices.size(); ++i) {
+    const double mah = loads[i] * kRunMs / 3.6e6;
+    EXPECT_NEAR(alone[i].mah, mah, mah * 0.02);
+  }
+
+  Tester a(devices[0], scenario.seed), b(devices[1], scenario.seed);
+  const std::vector<Outcome> together = RunInTurns({&a, &b}, loads, kRunMs);
+  for (size_t i = 0; i < devices.size(); ++i) {
+    SCOPED_TRACE(devices[i].serial);
+    EXPECT_GT(together[i].readings.size(), 50u);  // a reading every 250 ms
+    EXPECT_EQ(together[i].readings, alone[i].readings);
+    EXPECT_EQ(together[i].mah, alone[i].mah);
+    EXPECT_EQ(together[i].mwh, alone[i].mwh);
+    EXPECT_EQ(together[i].ratedMa, alone[i].ratedMa);
+    EXPECT_EQ(together[i].profiles, alone[i].profiles);
+  }
 }
 
 }  // namespace

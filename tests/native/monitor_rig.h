@@ -1,6 +1,6 @@
 // The monitor core against the simulated tester in simulated time, for the
-// native tests: a scenario's first tester, its link (also the clock), a view
-// that remembers what it was told, and the event log.
+// native tests: a scenario's first tester, its link (also the clock), the
+// tester's own state, a view that remembers what it was told, and the event log.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@
 #include "link/monitor_core.h"
 #include "shell/log_event.h"
 #include "shell/logger.h"
-#include "shell/shared_state.h"
+#include "shell/tester_state.h"
 #include "sim/sim_link.h"
 #include "sim/sim_scenario.h"
 
@@ -41,15 +41,13 @@ inline Logger& Log() {
 
 struct Monitor {
   explicit Monitor(const std::string& scenario, bool connect = true)
-      : model(Device(scenario), nullptr), link(model), core(link, link, view) {
-    ResetSharedState();
+      : model(Device(scenario), nullptr), link(model), core(state, link, link, view) {
     Log().Clear();
     if (connect) {
       EXPECT_TRUE(core.Connect().ok);
-      EXPECT_TRUE(PassUntil([] { return live.portReady != 0; }));
+      EXPECT_TRUE(PassUntil([this] { return state.live.portReady != 0; }));
     }
   }
-  ~Monitor() { ResetSharedState(); }
 
   // Passes until `done` holds; false when `ms` of simulated time ran out first.
   bool PassUntil(const std::function<bool()>& done, int64_t ms = 10000) {
@@ -82,6 +80,7 @@ struct Monitor {
   sim::TesterModel model;
   sim::SimLink link;
   SeenView view;
+  TesterState state;
   MonitorCore core;
 };
 

@@ -7,7 +7,7 @@
 #include "graphs/sweep_csv.h"
 #include "graphs/sweep_plan.h"
 #include "graphs/voltage_window.h"
-#include "shell/shared_state.h"
+#include "shell/tester_state.h"
 
 namespace {
 
@@ -52,24 +52,23 @@ TEST(VoltageWindow, EachKindOfSourceAndTheLiveValues) {
     EXPECT_NEAR(w->high, c.high, 1e-5);
   }
 
-  ResetSharedState();
-  live.profileKind = 0;
-  live.profileVoltageMv = 5000;
+  TesterState S;
+  S.live.profileKind = 0;
+  S.live.profileVoltageMv = 5000;
   float low = -1.0f, high = -2.0f;
-  EXPECT_FALSE(GetVoltageWindow(low, high));
+  EXPECT_FALSE(GetVoltageWindow(S, low, high));
   EXPECT_EQ(low, -1.0f);
   EXPECT_EQ(high, -2.0f);
   // The same call reads the live profile, load and settings.
-  live.profileKind = 5;
-  live.profileVoltageMv = 9000;
-  live.loadSetpointMa = 3000;
-  config.maxLoadCurrentMa = 3001;
-  EXPECT_TRUE(GetVoltageWindow(low, high));
+  S.live.profileKind = 5;
+  S.live.profileVoltageMv = 9000;
+  S.live.loadSetpointMa = 3000;
+  S.config.maxLoadCurrentMa = 3001;
+  EXPECT_TRUE(GetVoltageWindow(S, low, high));
   EXPECT_NEAR(low, 8.10, 1e-5);
-  config.estimateUpstream = 1;
-  EXPECT_TRUE(GetVoltageWindow(low, high));
+  S.config.estimateUpstream = 1;
+  EXPECT_TRUE(GetVoltageWindow(S, low, high));
   EXPECT_NEAR(low, 8.55, 1e-5);
-  ResetSharedState();
 }
 
 TEST(SweepPlan, StepCountsDivisionsAndTheLargestSweep) {

@@ -1,37 +1,39 @@
-// Start-up values of the shared state, the load-ceiling rule and the stop
+// Start-up values of a tester's state, the load-ceiling rule and the stop
 // request that ends the worker threads.
 #include <gtest/gtest.h>
 
 #include <future>
 #include <vector>
 
-#include "shell/shared_state.h"
+#include "shell/tester_state.h"
 #include "shell/stop_signal.h"
 
 namespace {
 
-TEST(SharedState, StartUpValuesAndTheWholePdoList) {
+TEST(TesterState, StartUpValuesAndTheWholePdoList) {
+  TesterState used;
   PdoList list;
   list.count = 2;
   list.entries[1].minMv = 9000;
-  SetPdoList(list);
-  EXPECT_EQ(GetPdoList().count, 2);
-  EXPECT_EQ(GetPdoList().entries[1].minMv, 9000);
-  live.ratedCurrentMa = 3000;
-  ResetSharedState();
-  EXPECT_EQ(GetPdoList().count, 0);
+  used.SetPdoList(list);
+  EXPECT_EQ(used.GetPdoList().count, 2);
+  EXPECT_EQ(used.GetPdoList().entries[1].minMv, 9000);
+  used.live.ratedCurrentMa = 3000;
+  // Another tester's state starts as at start-up, whatever the first one holds.
+  TesterState S;
+  EXPECT_EQ(S.GetPdoList().count, 0);
   // The first ready pass sends 0 mA; nothing else is pending.
-  EXPECT_EQ((std::vector<int64_t>{live.testerConnected, live.portReady, live.ratedCurrentMa, graph.graphMode,
-                                  graph.testStopped, requests.loadRequestPending, requests.profileRequestPending,
-                                  requests.voltageRequestPending, requests.configPending}),
+  EXPECT_EQ((std::vector<int64_t>{S.live.testerConnected, S.live.portReady, S.live.ratedCurrentMa, S.graph.graphMode,
+                                  S.graph.testStopped, S.requests.loadRequestPending, S.requests.profileRequestPending,
+                                  S.requests.voltageRequestPending, S.requests.configPending}),
             (std::vector<int64_t>{0, 0, 0, RealTime, 1, 1, 0, 0, 0}));
-  EXPECT_EQ((std::vector<int64_t>{config.currentStepMa, config.timeStepMs, config.cableResistanceMohm,
-                                  config.standardPortLimitMa, config.limitMode, config.maxLoadCurrentMa}),
+  EXPECT_EQ((std::vector<int64_t>{S.config.currentStepMa, S.config.timeStepMs, S.config.cableResistanceMohm,
+                                  S.config.standardPortLimitMa, S.config.limitMode, S.config.maxLoadCurrentMa}),
             (std::vector<int64_t>{25, 500, 80, 500, EnforceLimits, 0}));
-  EXPECT_EQ(live.capacityMah, 0.0);
+  EXPECT_EQ(S.live.capacityMah, 0.0);
 }
 
-TEST(SharedState, MaxLoadCurrentFollowsTheLimitMode) {
+TEST(TesterState, MaxLoadCurrentFollowsTheLimitMode) {
   EXPECT_EQ(ComputeMaxLoadCurrent(EnforceLimits, 3000, 0, 0), 3000);
   EXPECT_EQ(ComputeMaxLoadCurrent(AllowOverLimit, 3000, 0, 0), 3600);
   EXPECT_EQ(ComputeMaxLoadCurrent(AllowOverLimit, 4500, 0, 0), 5100);  // capped
@@ -42,16 +44,15 @@ TEST(SharedState, MaxLoadCurrentFollowsTheLimitMode) {
   EXPECT_EQ(ComputeMaxLoadCurrent(EnforceLimits, 5101, 0, 0), 5100);  // the cap itself
   EXPECT_EQ(ComputeMaxLoadCurrent(7, 3000, 0, 1234), 1234);  // unknown mode keeps the old value
 
-  ResetSharedState();
-  live.ratedCurrentMa = 3250;
-  config.limitMode = AllowOverLimit;
-  RecomputeMaxLoadCurrent();
-  EXPECT_EQ(config.maxLoadCurrentMa, 3900);
-  config.limitMode = ForceLimit;
-  config.forcedLimitIndex = 3;
-  RecomputeMaxLoadCurrent();
-  EXPECT_EQ(config.maxLoadCurrentMa, 2500);
-  ResetSharedState();
+  TesterState S;
+  S.live.ratedCurrentMa = 3250;
+  S.config.limitMode = AllowOverLimit;
+  S.RecomputeMaxLoadCurrent();
+  EXPECT_EQ(S.config.maxLoadCurrentMa, 3900);
+  S.config.limitMode = ForceLimit;
+  S.config.forcedLimitIndex = 3;
+  S.RecomputeMaxLoadCurrent();
+  EXPECT_EQ(S.config.maxLoadCurrentMa, 2500);
 }
 
 TEST(StopSignal, APauseEndsWhenTheStopComes) {

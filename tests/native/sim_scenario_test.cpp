@@ -16,7 +16,7 @@ using sim::SimTime;
 
 constexpr SimTime kMs = 1000;
 
-const std::filesystem::path kScenarioDir = std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "sim" / "scenarios";
+const std::filesystem::path kScenarioDir = LOADPOST_SCENARIO_DIR;
 
 Scenario Parse(const std::string& text) {
   Scenario s;
