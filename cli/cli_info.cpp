@@ -4,6 +4,7 @@
 
 #include "cli/cli_commands.h"
 #include "cli/cli_output.h"
+#include "link/measured_values.h"
 #include "link/monitor_core.h"
 #include "link/profile_text.h"
 #include "shell/tester_list.h"
@@ -92,8 +93,8 @@ int RunStatus(const CliOptions& options) {
     return Fail(s.Name() + ": the tester did not answer the measurement request");
   }
   const bool attached = source.attach == 1;
-  const float volts = m.vbusMv / 1000.0f;
-  const double watts = m.currentMa * volts / 1000.0f;
+  const double volts = VoltsFromMv(m.vbusMv);
+  const double watts = WattsOf(m.vbusMv, m.currentMa);
   const std::string profile = attached ? ProfileName(source.kind, source.subKind) : "";
   if (options.json) {
     PrintJson(stdout, {{"serial", s.place.serial},
@@ -101,7 +102,7 @@ int RunStatus(const CliOptions& options) {
                        {"attached", attached},
                        {"profile", profile},
                        {"ratedCurrentMa", source.currentMa},
-                       {"vbusV", static_cast<double>(volts)},
+                       {"vbusV", volts},
                        {"currentMa", m.currentMa},
                        {"setpointMa", m.setpointMa},
                        {"loopbackMa", m.loopbackMa},
@@ -115,10 +116,10 @@ int RunStatus(const CliOptions& options) {
               {"Source", attached ? "attached" : "not attached"},
               {"Profile", attached ? profile : "-"},
               {"Rated current", Format("%dmA", static_cast<int>(source.currentMa))},
-              {"VBUS", Format("%.2f V", static_cast<double>(volts))},
+              {"VBUS", Format("%.3f V", volts)},
               {"Current", Format("%d mA", static_cast<int>(m.currentMa))},
               {"Loopback", Format("%d mA", static_cast<int>(m.loopbackMa))},
-              {"Power", Format("%.2f W", watts)},
+              {"Power", Format("%.3f W", watts)},
               {"Temperature", Format("%d C", static_cast<int>(m.temperatureC))}},
              false);
   return kExitOk;

@@ -13,13 +13,13 @@ using nlohmann::json;
 
 std::string Volts(float v) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.2f V", static_cast<double>(v));
+  std::snprintf(text, sizeof text, "%.3f V", VoltsAtMv(v));
   return text;
 }
 
-std::string Millivolts(double v) {
+std::string Millivolts(int64_t mv) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.0f mV", v * 1000.0);
+  std::snprintf(text, sizeof text, "%lld mV", static_cast<long long>(mv));
   return text;
 }
 
@@ -51,14 +51,9 @@ std::string RequestedText(const ReportRun& r) {
   return text;
 }
 
-json WindowJson(const std::optional<VoltageWindow>& w) {
-  if (!w) return nullptr;
-  return {{"low", w->low}, {"high", w->high}};
-}
-
 json StepJson(const JudgedStep& s) {
-  return {{"index", s.index},       {"currentMa", s.currentMa}, {"measuredMa", s.measuredMa},
-          {"volts", s.volts},       {"permitted", s.permitted}, {"text", StepText(s)}};
+  return {{"index", s.index},          {"currentMa", s.currentMa}, {"measuredMa", s.measuredMa},
+          {"volts", VoltsAtMv(s.volts)}, {"permitted", s.permitted}, {"text", StepText(s)}};
 }
 
 const char* kStyle =
@@ -69,6 +64,11 @@ const char* kStyle =
     "section{margin-top:28px}svg{max-width:100%;height:auto}";
 
 }  // namespace
+
+json WindowJson(const std::optional<VoltageWindow>& w) {
+  if (!w) return nullptr;
+  return {{"low", VoltsAtMv(w->low)}, {"high", VoltsAtMv(w->high)}};
+}
 
 json RunJson(const ReportRun& r, int number) {
   json run = {{"number", number},
@@ -86,13 +86,13 @@ json RunJson(const ReportRun& r, int number) {
   if (!r.started) return run;
   run["profileMv"] = r.profileMv;
   const RippleCapture& c = r.ripple;
-  run["ripple"] = {{"done", c.done},           {"end", EndText(c.end)},         {"samples", c.samples},
-                   {"seconds", c.seconds},     {"setpointMa", c.setpointMa},    {"window", WindowJson(c.window)},
+  run["ripple"] = {{"done", c.done},                {"end", EndText(c.end)},         {"samples", c.samples},
+                   {"seconds", Rounded(c.seconds, 3)}, {"setpointMa", c.setpointMa},    {"window", WindowJson(c.window)},
                    {"verdict", VerdictText(c.verdict)}};
   if (c.samples > 0) {
-    run["ripple"]["minVolts"] = c.minVolts;
-    run["ripple"]["maxVolts"] = c.maxVolts;
-    run["ripple"]["rippleVolts"] = c.RippleVolts();
+    run["ripple"]["minVolts"] = VoltsAtMv(c.minVolts);
+    run["ripple"]["maxVolts"] = VoltsAtMv(c.maxVolts);
+    run["ripple"]["rippleVolts"] = VoltsFromMv(c.RippleMv());
   }
   const SweepRecord& s = r.sweep;
   json steps = json::array();
@@ -108,9 +108,9 @@ json RunJson(const ReportRun& r, int number) {
                   {"steps", steps},
                   {"csv", r.CsvName(number)}};
   if (const JudgedStep* f = r.FirstFailingStep()) run["firstFailingStep"] = StepJson(*f);
-  if (const JudgedStep* n = r.NoLoadStep()) run["noLoadVolts"] = n->volts;
+  if (const JudgedStep* n = r.NoLoadStep()) run["noLoadVolts"] = VoltsAtMv(n->volts);
   if (const JudgedStep* h = r.HighestStep()) {
-    run["highestLoadVolts"] = h->volts;
+    run["highestLoadVolts"] = VoltsAtMv(h->volts);
     run["highestLoadMa"] = h->currentMa;
   }
   return run;
@@ -173,7 +173,7 @@ std::string ReportHtml(const Report& report) {
          H(RequestedText(r)) + "</td>";
     h += "<td>" + (none ? Volts(none->volts) : std::string("-")) + "</td>";
     h += "<td>" + (top ? Volts(top->volts) + " at " + std::to_string(top->currentMa) + " mA" : std::string("-")) + "</td>";
-    h += "<td>" + (r.ripple.samples > 0 ? Millivolts(r.ripple.RippleVolts()) + " " + VerdictText(r.ripple.verdict)
+    h += "<td>" + (r.ripple.samples > 0 ? Millivolts(r.ripple.RippleMv()) + " " + VerdictText(r.ripple.verdict)
                                         : std::string("-")) +
          "</td>";
     if (r.plan.request == PlanRequest::Refused) {
@@ -199,13 +199,13 @@ std::string ReportHtml(const Report& report) {
     const RippleCapture& c = r.ripple;
     if (c.samples > 0) {
       std::snprintf(line, sizeof line,
-                    "Ripple at %u mA: %d samples in %.2f s, minimum %.3f V, maximum %.3f V, ripple %.0f mV",
-                    static_cast<unsigned>(c.setpointMa), c.samples, c.seconds, static_cast<double>(c.minVolts),
-                    static_cast<double>(c.maxVolts), c.RippleVolts() * 1000.0);
+                    "Ripple at %u mA: %d samples in %.2f s, minimum %.3f V, maximum %.3f V, ripple %lld mV",
+                    static_cast<unsigned>(c.setpointMa), c.samples, c.seconds, VoltsAtMv(c.minVolts),
+                    VoltsAtMv(c.maxVolts), static_cast<long long>(c.RippleMv()));
       h += H(line);
       if (c.window) {
-        std::snprintf(line, sizeof line, " (window %.3f V to %.3f V)", static_cast<double>(c.window->low),
-                      static_cast<double>(c.window->high));
+        std::snprintf(line, sizeof line, " (window %.3f V to %.3f V)", VoltsAtMv(c.window->low),
+                      VoltsAtMv(c.window->high));
         h += H(line);
       }
       h += ": " + std::string(VerdictText(c.verdict)) + ". ";

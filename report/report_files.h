@@ -16,6 +16,8 @@ constexpr const char* kReportJsonName = "report.json";
 std::string ReportHtml(const Report& report);
 nlohmann::json ReportJson(const Report& report);
 nlohmann::json RunJson(const ReportRun& run, int number);
+// A voltage window as {"low", "high"} in volts at the millivolt, or null.
+nlohmann::json WindowJson(const std::optional<VoltageWindow>& window);
 
 // Writes every file, each through a temporary file renamed into place, so a
 // reader never finds half a file. False with `error` naming the file that

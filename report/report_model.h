@@ -11,6 +11,7 @@
 
 #include "graphs/graph_run.h"
 #include "graphs/voltage_window.h"
+#include "link/measured_values.h"
 #include "link/reading_feed.h"
 #include "report/report_plan.h"
 #include "report/run_verdict.h"
@@ -25,7 +26,8 @@ struct RippleCapture {
   uint16_t setpointMa = 0;
   std::optional<VoltageWindow> window;  // the real-time band's window
   Verdict verdict = Verdict::None;
-  float RippleVolts() const { return samples > 0 ? maxVolts - minVolts : 0.0f; }
+  // Maximum less minimum in whole millivolts, as the tester reads them.
+  int64_t RippleMv() const { return samples > 0 ? MvOf(maxVolts) - MvOf(minVolts) : 0; }
 };
 
 struct SweepRecord {

@@ -145,7 +145,7 @@ TEST(CliReport, DefaultChargerPassesAndTheFaultyOneFailsOnItsFaultyProfiles) {
     for (const json& row : j["source"]["capabilities"]) EXPECT_NE(html.find(row.get<std::string>()), std::string::npos) << row;
     EXPECT_EQ(CheckMarkup(dir + "report.html"), std::to_string(w.verdicts.size()) + "\n");
     // The source is back on its first profile, at 5 V.
-    EXPECT_NE(servers[i]->Run({"status"}).out.find("VBUS           5.00 V"), std::string::npos);
+    EXPECT_NE(servers[i]->Run({"status"}).out.find("VBUS           5.000 V"), std::string::npos);
   }
 }
 
@@ -200,10 +200,10 @@ TEST(CliReport, EndedPartWayLeavesAnIncompleteReportAndNoLoad) {
       std::string status;
       for (int tries = 0; tries < 20; ++tries) {
         status = servers[i]->Run({"status"}).out;
-        if (status.find("VBUS           5.00 V") != std::string::npos) break;
+        if (status.find("VBUS           5.000 V") != std::string::npos) break;
         usleep(200 * 1000);
       }
-      EXPECT_NE(status.find("VBUS           5.00 V"), std::string::npos) << status;
+      EXPECT_NE(status.find("VBUS           5.000 V"), std::string::npos) << status;
     }
   }
 }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <regex>
 
 #include "tests/native/cli_harness.h"
 
@@ -15,6 +16,8 @@ namespace {
 using namespace cli_harness;
 
 constexpr const char* kGarbledScenario = "tester VXPD0001 kt60\n charger pd65\n fault badetx any always\nend\n";
+// A tester that reads 4.835 V, a value a float carries as 4.835000038146973.
+constexpr const char* kOddVoltsScenario = "tester VXPD0001 kt60\n charger pd65\n skew vbus 1 -165\nend\n";
 
 struct Case {
   const char* scenario;
@@ -27,11 +30,13 @@ struct Case {
 TEST(CliCommands, AnswerLikeTheWindowForEachScenario) {
   const Case cases[] = {
       {"default", {"list"}, 0, {"VXPD0001  KT-60  2.0       3.0       yes"}, ""},
-      {"default", {"status"}, 0, {"Profile        PD-FIX", "Rated current  3000mA", "VBUS           5.00 V"}, ""},
+      {"default", {"status"}, 0, {"Profile        PD-FIX", "Rated current  3000mA", "VBUS           5.000 V"}, ""},
       {"default", {"--json", "status"}, 0, {"\"attached\":true", "\"profile\":\"PD-FIX\"", "\"setpointMa\":0"}, ""},
+      {kOddVoltsScenario, {"--json", "status"}, 0, {"\"vbusV\":4.835}", "\"powerW\":0.0,"}, ""},
+      {kOddVoltsScenario, {"status"}, 0, {"VBUS           4.835 V", "Power          0.000 W"}, ""},
       {"default", {"profiles"}, 0, {"*  0    PD-FIX 5.00V", "   4    PD-APDO 3.30V-21.00V  3000mA"}, ""},
       {"default", {"request", "1"}, 0, {"Active row 1: PD-FIX 9.00V, 9000 mV"}, ""},
-      {"default", {"load", "1000", "--for", "0.5"}, 0, {"Load 1000 mA on VXPD0001 (VBUS 4.89 V)"}, ""},
+      {"default", {"load", "1000", "--for", "0.5"}, 0, {"Load 1000 mA on VXPD0001 (VBUS 4.890 V)"}, ""},
       {"kt40", {"load", "3600", "--limit-mode", "allow", "--accept-risk", "--for", "0"}, 0, {"Load 3600 mA"}, ""},
       {"default", {"request", "5"}, 2, {}, "row 5 is not in the capability list (rows 0 to 4)"},
       {"default", {"request", "--voltage", "9000"}, 2, {}, "VXPD0001: The active profile is not programmable"},
@@ -57,6 +62,8 @@ TEST(CliCommands, AnswerLikeTheWindowForEachScenario) {
     EXPECT_EQ(r.code, c.code) << r.out << r.err;
     for (const std::string& text : c.out) EXPECT_NE(r.out.find(text), std::string::npos) << r.out;
     EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    // Values are written at the tester's resolution: no float noise.
+    EXPECT_FALSE(std::regex_search(r.out, std::regex("\\.[0-9]{4,}"))) << r.out;
     // A pseudo-terminal has no latency timer: nothing to set, nothing to report.
     EXPECT_EQ(r.err.find("Low-latency"), std::string::npos) << r.err;
   }
