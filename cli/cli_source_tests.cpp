@@ -147,8 +147,7 @@ int RunSweep(const CliOptions& options, const SweepOptions& o) {
     for (const JudgedStep& step : s.judgement.steps) {
       const bool outside = step.line.verdict == SweepVerdict::Under || step.line.verdict == SweepVerdict::Over;
       rows.push_back({Format("%u mA", static_cast<unsigned>(step.currentMa)), Format("%.3f V", VoltsAtMv(step.volts)),
-                      !outside ? "ok" : step.permitted ? Utf8(step.line.text) + " (permitted: shut-down region)"
-                                                       : Utf8(step.line.text)});
+                      outside ? Utf8(step.line.text) : "ok"});
     }
     PrintTable(stdout, rows, true);
     std::printf("Profile %s, 0 to %u mA in %u mA steps of %u ms: %d of %d steps, %s\n",

@@ -281,6 +281,7 @@ class TestRun {
     if (prepared != RunEnd::Running) return prepared;
 
     SweepTables& t = *s_.tables;
+    const SweepRegions regions = BuildSweepRegions(RunRegionInputs(s_));
     for (int i = 0; i < n_; ++i) {
       const uint16_t ma = static_cast<uint16_t>(i * s_.currentStepMa);
       if (i > 0) link_.RequestLoad(ma);
@@ -300,7 +301,8 @@ class TestRun {
       RecordSweepStep(t, i, n_, v, s_.axis.minVolts);
       s_.setpointMa = r.setpointMa;
       TrackExtremes(v);
-      const SweepStepLine line = JudgeSweepStep(v, ma, ComputeVoltageWindow(s_.WindowInputs(ma, r.currentMa)));
+      const SweepStepLine line =
+          JudgeSweepStep(v, ma, ComputeVoltageWindow(s_.WindowInputs(ma, r.currentMa)), regions);
       Log(line.text, line.category);
       if (chart_) LoadSweepIntoChart(*chart_, t.plot, n_, 0, s_.currentStepMa);
     }
