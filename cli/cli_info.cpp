@@ -7,6 +7,7 @@
 #include "link/measured_values.h"
 #include "link/monitor_core.h"
 #include "link/profile_text.h"
+#include "report/report_files.h"
 #include "shell/tester_list.h"
 
 namespace {
@@ -59,8 +60,8 @@ int RunList(const CliOptions& options) {
   std::vector<std::vector<std::string>> table = {{"SERIAL", "MODEL", "HARDWARE", "FIRMWARE", "USABLE", "DEVICE"}};
   for (const TesterPlace& place : places) {
     const ListedTester t = Probe(options, place);
-    json row = {{"serial", place.serial}, {"usable", t.reason.empty()}};
-    if (!place.path.empty()) row["device"] = place.path;
+    json row = TesterIdentityJson(place.serial, place.path);
+    row["usable"] = t.reason.empty();
     if (t.answered) {
       row["model"] = TesterModelName(t.hw);
       row["hardwareRevision"] = VersionText(t.hw);
@@ -97,17 +98,18 @@ int RunStatus(const CliOptions& options) {
   const double watts = WattsOf(m.vbusMv, m.currentMa);
   const std::string profile = attached ? ProfileName(source.kind, source.subKind) : "";
   if (options.json) {
-    PrintJson(stdout, {{"serial", s.place.serial},
-                       {"model", TesterModelName(s.hardwareRevision)},
-                       {"attached", attached},
-                       {"profile", profile},
-                       {"ratedCurrentMa", source.currentMa},
-                       {"vbusV", volts},
-                       {"currentMa", m.currentMa},
-                       {"setpointMa", m.setpointMa},
-                       {"loopbackMa", m.loopbackMa},
-                       {"powerW", watts},
-                       {"temperatureC", m.temperatureC}});
+    json j = TesterIdentityJson(s.place.serial, s.place.path);
+    j.update(json{{"model", TesterModelName(s.hardwareRevision)},
+                  {"attached", attached},
+                  {"profile", profile},
+                  {"ratedCurrentMa", source.currentMa},
+                  {"vbusV", volts},
+                  {"currentMa", m.currentMa},
+                  {"setpointMa", m.setpointMa},
+                  {"loopbackMa", m.loopbackMa},
+                  {"powerW", watts},
+                  {"temperatureC", m.temperatureC}});
+    PrintJson(stdout, j);
     return kExitOk;
   }
   PrintTable(stdout,

@@ -73,7 +73,8 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
   }
   const Session& tester = session.Tester();
   Report rep;
-  rep.serial = tester.Name();
+  rep.serial = tester.place.serial;
+  rep.device = tester.place.path;
   rep.model = TesterModelName(tester.hardwareRevision);
   rep.hardware = VersionText(tester.hardwareRevision);
   rep.firmware = VersionText(tester.firmwareVersion);

@@ -65,6 +65,11 @@ const char* kStyle =
 
 }  // namespace
 
+json TesterIdentityJson(const std::string& serial, const std::string& device) {
+  return {{"serial", serial.empty() ? json(nullptr) : json(serial)},
+          {"device", device.empty() ? json(nullptr) : json(device)}};
+}
+
 json WindowJson(const std::optional<VoltageWindow>& w) {
   if (!w) return nullptr;
   return {{"low", VoltsAtMv(w->low)}, {"high", VoltsAtMv(w->high)}};
@@ -121,8 +126,7 @@ json ReportJson(const Report& report) {
   for (size_t i = 0; i < report.runs.size(); ++i) runs.push_back(RunJson(report.runs[i], static_cast<int>(i) + 1));
   json j = {{"program", "loadpost-cli " + Utf8(kProgramVersion)},
             {"date", report.date},
-            {"tester", {{"serial", report.serial}, {"model", report.model}, {"hardware", report.hardware},
-                        {"firmware", report.firmware}}},
+            {"tester", TesterIdentityJson(report.serial, report.device)},
             {"source", {{"capabilities", report.capabilities}}},
             {"settings", {{"limitMode", report.limitMode}, {"currentStepMa", report.currentStepMa},
                           {"timeStepMs", report.timeStepMs}, {"rippleSeconds", report.rippleSeconds}}},
@@ -130,6 +134,7 @@ json ReportJson(const Report& report) {
             {"verdict", report.Incomplete() && report.Overall() != Verdict::Fail ? "INCOMPLETE"
                                                                                    : VerdictText(report.Overall())},
             {"runs", runs}};
+  j["tester"].update(json{{"model", report.model}, {"hardware", report.hardware}, {"firmware", report.firmware}});
   if (report.Incomplete()) j["incompleteReason"] = report.incompleteReason.empty() ? "unfinished" : report.incompleteReason;
   return j;
 }
@@ -137,7 +142,7 @@ json ReportJson(const Report& report) {
 std::string ReportHtml(const Report& report) {
   std::string h;
   h += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n";
-  h += "<title>Loadpost report " + H(report.serial) + " " + H(report.date) + "</title>\n";
+  h += "<title>Loadpost report " + H(report.TesterName()) + " " + H(report.date) + "</title>\n";
   h += std::string("<style>") + kStyle + "</style>\n</head>\n<body>\n";
   h += "<h1>Loadpost source report</h1>\n";
   if (report.Incomplete()) {
@@ -148,7 +153,7 @@ std::string ReportHtml(const Report& report) {
   const Verdict overall = report.Overall();
   h += "<table>\n";
   h += "<tr><th>Date</th><td>" + H(report.date) + "</td></tr>\n";
-  h += "<tr><th>Tester</th><td>" + H(report.serial) + ", " + H(report.model) + ", hardware " + H(report.hardware) +
+  h += "<tr><th>Tester</th><td>" + H(report.TesterName()) + ", " + H(report.model) + ", hardware " + H(report.hardware) +
        ", firmware " + H(report.firmware) + "</td></tr>\n";
   h += "<tr><th>Source</th><td>";
   for (size_t i = 0; i < report.capabilities.size(); ++i) {

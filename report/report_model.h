@@ -66,7 +66,8 @@ struct ReportRun {
 };
 
 struct Report {
-  std::string serial;
+  std::string serial;     // the tester's USB serial number; empty when not known
+  std::string device;     // the device it was reached through (POSIX), or empty
   std::string model;      // "KT-60"
   std::string hardware;   // "2.0"
   std::string firmware;   // "3.0"
@@ -81,6 +82,8 @@ struct Report {
   std::string incompleteReason; // set when not finished (or a run ended early)
 
   bool Incomplete() const { return !finished || !incompleteReason.empty(); }
+  // For people: the serial number, or the device when it is not known.
+  std::string TesterName() const { return serial.empty() ? device : serial; }
   // FAIL when any run failed, else PASS when any passed, else no verdict.
   Verdict Overall() const;
 };

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <regex>
 
+#include <nlohmann/json.hpp>
+
 #include "tests/native/cli_harness.h"
 
 namespace {
@@ -80,6 +82,50 @@ TEST(CliCommands, BusyTesterIsRefusedWhileAnotherProcessHoldsIt) {
             std::string::npos);
   close(fd);
   EXPECT_EQ(server.Run({"status"}).code, 0);
+}
+
+// A serial field holds a serial number or null, never a device; the device
+// has its own field. The same in status, list and report.json, whichever way
+// the tester was named.
+TEST(CliIdentity, SerialIsASerialNumberOrNullAndTheDeviceHasItsOwnField) {
+  SimServer server("tester VXPD0001 kt60\n charger fixed 5V 3A\nend\n");
+  const std::string pty = server.devices["VXPD0001"];
+  const std::string linked = server.root + "/dev/ttyUSB0";
+  const nlohmann::json serial = "VXPD0001";
+  struct Case {
+    const char* how;
+    std::vector<std::string> choice;  // options that name the tester
+    nlohmann::json serial, device;
+  } cases[] = {
+      {"found in the device tree", {"--device-root", server.root}, serial, linked},
+      {"--port known to the device tree", {"--device-root", server.root, "--port", linked}, serial, linked},
+      {"--port on a device of unknown serial", {"--port", pty}, nullptr, pty},
+  };
+  const std::string out = testing::TempDir() + std::to_string(getpid()) + "_identity/";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.how);
+    const auto run = [&](std::vector<std::string> args) {
+      args.insert(args.begin(), c.choice.begin(), c.choice.end());
+      args.insert(args.begin(), LOADPOST_CLI);
+      return Finish(Spawn(args));
+    };
+    const Result status = run({"--json", "status"});
+    ASSERT_EQ(status.code, 0) << status.err;
+    const Result list = run({"--json", "list"});
+    ASSERT_EQ(list.code, 0) << list.err;
+    std::vector<nlohmann::json> named = {nlohmann::json::parse(status.out), nlohmann::json::parse(list.out)[0]};
+    if (c.serial.is_null()) {  // the case that wrote the device into the serial field
+      std::remove((out + "report.json").c_str());
+      const Result report = run({"report", "--current-step", "500", "--time-step", "667", "--ripple-seconds", "0.2", "--out", out});
+      ASSERT_EQ(report.code, 0) << report.err;
+      std::ifstream file(out + "report.json");
+      named.push_back(nlohmann::json::parse(file)["tester"]);
+    }
+    for (const nlohmann::json& j : named) {
+      EXPECT_EQ(j["serial"], c.serial) << j;
+      EXPECT_EQ(j["device"], c.device) << j;
+    }
+  }
 }
 
 struct BadInput {
