@@ -53,8 +53,8 @@ bool IsOwnTerminal(dev_t device) {
   }
 #ifdef __linux__
   // Field 7 of /proc/self/stat is the controlling terminal's device number.
-  std::ifstream stat("/proc/self/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), {});
+  std::ifstream process("/proc/self/stat");
+  std::string text((std::istreambuf_iterator<char>(process)), {});
   const size_t end = text.rfind(')');  // the command name may hold spaces
   if (end != std::string::npos) {
     std::istringstream fields(text.substr(end + 1));
