@@ -4,8 +4,10 @@
 
 #include "cli/cli_commands.h"
 #include "cli/cli_output.h"
+#include "link/measured_values.h"
 #include "link/monitor_core.h"
 #include "link/profile_text.h"
+#include "report/report_files.h"
 #include "shell/tester_list.h"
 
 namespace {
@@ -58,8 +60,8 @@ int RunList(const CliOptions& options) {
   std::vector<std::vector<std::string>> table = {{"SERIAL", "MODEL", "HARDWARE", "FIRMWARE", "USABLE", "DEVICE"}};
   for (const TesterPlace& place : places) {
     const ListedTester t = Probe(options, place);
-    json row = {{"serial", place.serial}, {"usable", t.reason.empty()}};
-    if (!place.path.empty()) row["device"] = place.path;
+    json row = TesterIdentityJson(place.serial, place.path);
+    row["usable"] = t.reason.empty();
     if (t.answered) {
       row["model"] = TesterModelName(t.hw);
       row["hardwareRevision"] = VersionText(t.hw);
@@ -92,21 +94,22 @@ int RunStatus(const CliOptions& options) {
     return Fail(s.Name() + ": the tester did not answer the measurement request");
   }
   const bool attached = source.attach == 1;
-  const float volts = m.vbusMv / 1000.0f;
-  const double watts = m.currentMa * volts / 1000.0f;
+  const double volts = VoltsFromMv(m.vbusMv);
+  const double watts = WattsOf(m.vbusMv, m.currentMa);
   const std::string profile = attached ? ProfileName(source.kind, source.subKind) : "";
   if (options.json) {
-    PrintJson(stdout, {{"serial", s.place.serial},
-                       {"model", TesterModelName(s.hardwareRevision)},
-                       {"attached", attached},
-                       {"profile", profile},
-                       {"ratedCurrentMa", source.currentMa},
-                       {"vbusV", static_cast<double>(volts)},
-                       {"currentMa", m.currentMa},
-                       {"setpointMa", m.setpointMa},
-                       {"loopbackMa", m.loopbackMa},
-                       {"powerW", watts},
-                       {"temperatureC", m.temperatureC}});
+    json j = TesterIdentityJson(s.place.serial, s.place.path);
+    j.update(json{{"model", TesterModelName(s.hardwareRevision)},
+                  {"attached", attached},
+                  {"profile", profile},
+                  {"ratedCurrentMa", source.currentMa},
+                  {"vbusV", volts},
+                  {"currentMa", m.currentMa},
+                  {"setpointMa", m.setpointMa},
+                  {"loopbackMa", m.loopbackMa},
+                  {"powerW", watts},
+                  {"temperatureC", m.temperatureC}});
+    PrintJson(stdout, j);
     return kExitOk;
   }
   PrintTable(stdout,
@@ -115,10 +118,10 @@ int RunStatus(const CliOptions& options) {
               {"Source", attached ? "attached" : "not attached"},
               {"Profile", attached ? profile : "-"},
               {"Rated current", Format("%dmA", static_cast<int>(source.currentMa))},
-              {"VBUS", Format("%.2f V", static_cast<double>(volts))},
+              {"VBUS", Format("%.3f V", volts)},
               {"Current", Format("%d mA", static_cast<int>(m.currentMa))},
               {"Loopback", Format("%d mA", static_cast<int>(m.loopbackMa))},
-              {"Power", Format("%.2f W", watts)},
+              {"Power", Format("%.3f W", watts)},
               {"Temperature", Format("%d C", static_cast<int>(m.temperatureC))}},
              false);
   return kExitOk;

@@ -7,6 +7,7 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_files.h"
 #include "cli/cli_output.h"
+#include "link/measured_values.h"
 #include "link/monitor_core.h"
 #include "link/profile_text.h"
 #include "shell/tester_state.h"
@@ -130,15 +131,16 @@ struct Summary {
 };
 
 void PrintSummary(FILE* out, const Summary& s, bool asJson) {
-  const double seconds = (s.endUs - s.startUs) / 1e6;
+  const double seconds = SecondsFromUs(s.endUs - s.startUs);
+  const double mah = Rounded(s.mah, 3), mwh = Rounded(s.mwh, 3);
   if (asJson) {
     PrintJson(out, {{"summary",
                      {{"durationS", seconds},
                       {"readings", s.readings},
-                      {"capacityMah", s.mah},
-                      {"capacityMwh", s.mwh},
-                      {"vbusMinV", s.readings ? s.minMv / 1000.0 : 0.0},
-                      {"vbusMaxV", s.readings ? s.maxMv / 1000.0 : 0.0},
+                      {"capacityMah", mah},
+                      {"capacityMwh", mwh},
+                      {"vbusMinV", s.readings ? VoltsFromMv(s.minMv) : 0.0},
+                      {"vbusMaxV", s.readings ? VoltsFromMv(s.maxMv) : 0.0},
                       {"stopped", s.reason},
                       {"complete", s.complete}}}});
     return;
@@ -146,8 +148,8 @@ void PrintSummary(FILE* out, const Summary& s, bool asJson) {
   PrintTable(out,
              {{"Duration", Format("%.1f s", seconds)},
               {"Readings", std::to_string(s.readings)},
-              {"Capacity", Format("%.3f mAh, %.3f mWh", s.mah, s.mwh)},
-              {"VBUS", s.readings ? Format("min %.3f V, max %.3f V", s.minMv / 1000.0, s.maxMv / 1000.0) : "-"},
+              {"Capacity", Format("%.3f mAh, %.3f mWh", mah, mwh)},
+              {"VBUS", s.readings ? Format("min %.3f V, max %.3f V", VoltsFromMv(s.minMv), VoltsFromMv(s.maxMv)) : "-"},
               {"Stopped", s.reason + (s.complete ? "" : " (incomplete)")}},
              false);
 }
@@ -167,9 +169,9 @@ int RunLoad(const CliOptions& options, const LoadOptions& load) {
   const std::optional<Reading> r = s.core->Measure();
   if (!r) return FailWith(s, kLinkLostText);
   if (options.json) {
-    PrintJson(stdout, {{"setpointMa", r->setpointMa}, {"currentMa", r->currentMa}, {"vbusV", r->vbusMv / 1000.0}});
+    PrintJson(stdout, {{"setpointMa", r->setpointMa}, {"currentMa", r->currentMa}, {"vbusV", VoltsFromMv(r->vbusMv)}});
   } else {
-    std::printf("Load %d mA on %s (VBUS %.2f V); %s\n", r->setpointMa, s.Name().c_str(), r->vbusMv / 1000.0,
+    std::printf("Load %d mA on %s (VBUS %.3f V); %s\n", r->setpointMa, s.Name().c_str(), VoltsFromMv(r->vbusMv),
                 load.loadMa == 0 ? "done" : "Ctrl-C sets it back to 0 mA");
     std::fflush(stdout);
   }
@@ -248,15 +250,16 @@ int RunWatch(const CliOptions& options, const WatchOptions& w) {
       sum.maxMv = std::max(sum.maxMv, r.vbusMv);
       if (intervalUs == 0 || r.timeUs >= nextLine) {
         nextLine = std::max(nextLine + intervalUs, r.timeUs);
-        const double seconds = (r.timeUs - sum.startUs) / 1e6;
-        const double watts = r.currentMa * r.vbusMv / 1e6;
+        const double seconds = SecondsFromUs(r.timeUs - sum.startUs);
+        const double volts = VoltsFromMv(r.vbusMv), watts = WattsOf(r.vbusMv, r.currentMa);
+        const double mahOut = Rounded(mah, 3), mwhOut = Rounded(mwh, 3);
         if (asJson) {
-          PrintJson(out, {{"timeS", seconds}, {"seq", r.seq}, {"vbusV", r.vbusMv / 1000.0}, {"currentMa", r.currentMa},
+          PrintJson(out, {{"timeS", seconds}, {"seq", r.seq}, {"vbusV", volts}, {"currentMa", r.currentMa},
                           {"setpointMa", r.setpointMa}, {"loopbackMa", r.loopbackMa}, {"powerW", watts},
-                          {"temperatureC", r.temperatureC}, {"capacityMah", mah}, {"capacityMwh", mwh}});
+                          {"temperatureC", r.temperatureC}, {"capacityMah", mahOut}, {"capacityMwh", mwhOut}});
         } else {
-          std::fprintf(out, "%.3f,%u,%.3f,%u,%u,%u,%.3f,%u,%.3f,%.3f\n", seconds, r.seq, r.vbusMv / 1000.0,
-                       r.currentMa, r.setpointMa, r.loopbackMa, watts, r.temperatureC, mah, mwh);
+          std::fprintf(out, "%.3f,%u,%.3f,%u,%u,%u,%.3f,%u,%.3f,%.3f\n", seconds, r.seq, volts,
+                       r.currentMa, r.setpointMa, r.loopbackMa, watts, r.temperatureC, mahOut, mwhOut);
         }
         if (std::fflush(out) != 0 || std::ferror(out)) {
           sum.reason = "the output could not be written";

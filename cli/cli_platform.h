@@ -19,6 +19,7 @@ class App;
 struct TesterPlace {
   std::string serial;
   std::string path;
+  std::string warning;  // POSIX, --port: why the device may not be a tester (said once it is open)
 };
 
 struct PlatformOptions {

@@ -42,9 +42,9 @@ void PrintSummary(const Report& rep, const std::filesystem::path& html) {
                                                                           : VerdictText(r.Overall());
     rows.push_back({std::to_string(i + 1), Utf8(r.plan.profileText.c_str()),
                     r.plan.request == PlanRequest::AsSupplied ? "as supplied" : Format("%.2f V", r.plan.requestedMv / 1000.0),
-                    none ? Format("%.2f V", none->volts) : "-",
-                    top ? Format("%.2f V at %u mA", top->volts, static_cast<unsigned>(top->currentMa)) : "-",
-                    r.ripple.samples > 0 ? Format("%.0f mV %s", r.ripple.RippleVolts() * 1000.0, VerdictText(r.ripple.verdict)) : "-",
+                    none ? Format("%.3f V", VoltsAtMv(none->volts)) : "-",
+                    top ? Format("%.3f V at %u mA", VoltsAtMv(top->volts), static_cast<unsigned>(top->currentMa)) : "-",
+                    r.ripple.samples > 0 ? Format("%lld mV %s", static_cast<long long>(r.ripple.RippleMv()), VerdictText(r.ripple.verdict)) : "-",
                     verdict,
                     fail ? Utf8(fail->line.text) : r.plan.request == PlanRequest::Refused ? Utf8(r.plan.refusal.c_str()) : r.error});
   }
@@ -100,7 +100,8 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
   }
   const Session& tester = session.Tester();
   Report rep;
-  rep.serial = tester.Name();
+  rep.serial = tester.place.serial;
+  rep.device = tester.place.path;
   rep.model = TesterModelName(tester.hardwareRevision);
   rep.hardware = VersionText(tester.hardwareRevision);
   rep.firmware = VersionText(tester.firmwareVersion);

@@ -28,11 +28,6 @@ std::string ActiveProfileText(const CoreSession& session, uint8_t hardwareRevisi
   return Narrow(text);
 }
 
-json WindowJson(const std::optional<VoltageWindow>& w) {
-  if (!w) return nullptr;
-  return {{"low", w->low}, {"high", w->high}};
-}
-
 bool WriteOutput(const std::string& path, const std::string& bytes) {
   std::string error;
   if (WriteWholeFile(PathOf(path), bytes, &error)) return true;
@@ -72,12 +67,12 @@ int RunRipple(const CliOptions& options, const RippleOptions& r) {
   const bool complete = c.end == RunEnd::Complete;
   if (options.json) {
     json j = {{"profile", profile},          {"profileMv", profileMv},   {"samples", c.samples},
-              {"seconds", c.seconds},         {"samplesPerSecond", rate}, {"setpointMa", c.setpointMa},
+              {"seconds", Rounded(c.seconds, 3)}, {"samplesPerSecond", Rounded(rate, 1)}, {"setpointMa", c.setpointMa},
               {"window", WindowJson(c.window)}, {"verdict", VerdictText(c.verdict)}, {"complete", complete}};
     if (c.samples > 0) {
-      j["minVolts"] = c.minVolts;
-      j["maxVolts"] = c.maxVolts;
-      j["rippleVolts"] = c.RippleVolts();
+      j["minVolts"] = VoltsAtMv(c.minVolts);
+      j["maxVolts"] = VoltsAtMv(c.maxVolts);
+      j["rippleVolts"] = VoltsFromMv(c.RippleMv());
     }
     if (!complete) j["ended"] = RunEndText(c.end);
     PrintJson(stdout, j);
@@ -86,11 +81,11 @@ int RunRipple(const CliOptions& options, const RippleOptions& r) {
         {"Profile", Format("%s (source at %.2f V)", profile.c_str(), profileMv / 1000.0)},
         {"Samples", Format("%d in %.2f s (%.0f per second)", c.samples, c.seconds, rate)}};
     if (c.samples > 0) {
-      rows.push_back({"Minimum", Format("%.3f V", c.minVolts)});
-      rows.push_back({"Maximum", Format("%.3f V", c.maxVolts)});
-      rows.push_back({"Ripple", Format("%.0f mV", c.RippleVolts() * 1000.0)});
+      rows.push_back({"Minimum", Format("%.3f V", VoltsAtMv(c.minVolts))});
+      rows.push_back({"Maximum", Format("%.3f V", VoltsAtMv(c.maxVolts))});
+      rows.push_back({"Ripple", Format("%lld mV", static_cast<long long>(c.RippleMv()))});
     }
-    rows.push_back({"Window", c.window ? Format("%.3f V to %.3f V at %u mA", c.window->low, c.window->high,
+    rows.push_back({"Window", c.window ? Format("%.3f V to %.3f V at %u mA", VoltsAtMv(c.window->low), VoltsAtMv(c.window->high),
                                                 static_cast<unsigned>(c.setpointMa))
                                        : std::string("none for this profile")});
     rows.push_back({"Verdict", std::string(VerdictText(c.verdict)) + (complete ? "" : Format(" (incomplete: %s)", RunEndText(c.end)))});
@@ -139,9 +134,8 @@ int RunSweep(const CliOptions& options, const SweepOptions& o) {
     std::vector<std::vector<std::string>> rows = {{"CURRENT", "VBUS", "RESULT"}};
     for (const JudgedStep& step : s.judgement.steps) {
       const bool outside = step.line.verdict == SweepVerdict::Under || step.line.verdict == SweepVerdict::Over;
-      rows.push_back({Format("%u mA", static_cast<unsigned>(step.currentMa)), Format("%.3f V", step.volts),
-                      !outside ? "ok" : step.permitted ? Utf8(step.line.text) + " (permitted: shut-down region)"
-                                                       : Utf8(step.line.text)});
+      rows.push_back({Format("%u mA", static_cast<unsigned>(step.currentMa)), Format("%.3f V", VoltsAtMv(step.volts)),
+                      outside ? Utf8(step.line.text) : "ok"});
     }
     PrintTable(stdout, rows, true);
     std::printf("Profile %s, 0 to %u mA in %u mA steps of %u ms: %d of %d steps, %s\n",

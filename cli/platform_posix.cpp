@@ -73,7 +73,7 @@ bool ListPlaces(const PlatformOptions& options, std::vector<TesterPlace>* places
 
 TesterPlace PlaceOfPort(const PlatformOptions& options) {
   namespace fs = std::filesystem;
-  TesterPlace place{"", options.port};
+  TesterPlace place{"", options.port, BridgeWarning(RootOf(options), options.port)};
   std::error_code ec;
   const fs::path wanted = fs::canonical(options.port, ec);
   for (const SerialDevice& d : ListBridgeDevices(RootOf(options))) {
@@ -90,6 +90,7 @@ OpenOutcome OpenPlace(const TesterPlace& place) {
   const PortOpenStatus s = link->link.Open(place.path, &outcome.detail);
   if (s == PortOpenStatus::Ok) {
     // The link works without low latency, only slower: say so, go on.
+    if (!place.warning.empty()) std::fprintf(stderr, "loadpost-cli: warning: %s\n", place.warning.c_str());
     if (!link->link.LatencyRefusal().empty()) {
       std::fprintf(stderr, "loadpost-cli: %s: %s\n", place.path.c_str(), link->link.LatencyRefusal().c_str());
     }

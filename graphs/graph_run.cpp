@@ -298,6 +298,8 @@ class TestRun {
       RecordSweepStep(t, i, n_, v, s_.axis.minVolts);
       s_.setpointMa = r.setpointMa;
       TrackExtremes(v);
+      // The window logs every step outside the voltage window as an error; the
+      // grey regions are drawn for the reader to judge.
       const SweepStepLine line = JudgeSweepStep(v, ma, ComputeVoltageWindow(s_.WindowInputs(ma, r.currentMa)));
       Log(line.text, line.category);
       if (chart_) LoadSweepIntoChart(*chart_, t.plot, n_, 0, s_.currentStepMa);

@@ -69,7 +69,23 @@ SweepStepLine JudgeSweepStep(float volts, uint16_t stepCurrentMa, const std::opt
     std::swprintf(line.text, kSweepLineChars, L"V=%.2fV, I=%dmA, P=%.2fW", static_cast<double>(volts), current,
                   static_cast<double>(power));
   }
+  line.permitted = line.verdict != SweepVerdict::Under && line.verdict != SweepVerdict::Over;
   line.text[kSweepLineChars - 1] = 0;
+  return line;
+}
+
+SweepStepLine JudgeSweepStep(float volts, uint16_t stepCurrentMa, const std::optional<VoltageWindow>& window,
+                             const SweepRegions& regions) {
+  SweepStepLine line = JudgeSweepStep(volts, stepCurrentMa, window);
+  const bool outside = line.verdict == SweepVerdict::Under || line.verdict == SweepVerdict::Over;
+  if (!outside) return line;
+  line.permitted = InShutDownRegion(regions, stepCurrentMa, volts);
+  if (line.permitted) {
+    line.category = 4;
+    const size_t used = std::wcslen(line.text);
+    std::swprintf(line.text + used, kSweepLineChars - used, L"%ls", kShutDownRegionNote);
+    line.text[kSweepLineChars - 1] = 0;
+  }
   return line;
 }
 
@@ -224,4 +240,14 @@ SweepRegions BuildSweepRegions(const SweepRegionInputs& in) {
       break;
   }
   return r.out;
+}
+
+bool InShutDownRegion(const SweepRegions& regions, int currentMa, float volts) {
+  for (int i = 0; i < regions.count; ++i) {
+    const ShadeShape& s = regions.shapes[i];
+    const bool grey = s.colour.r == kShadeGrey.r && s.colour.g == kShadeGrey.g && s.colour.b == kShadeGrey.b;
+    if (s.kind != ShadeKind::Rect || !grey) continue;
+    if (currentMa > s.currentsMa[0] && currentMa <= s.currentsMa[1] && volts <= s.volts[1]) return true;
+  }
+  return false;
 }

@@ -69,6 +69,9 @@ struct SweepStepLine {
   SweepVerdict verdict = SweepVerdict::NoWindow;
   int32_t category = 4;
   wchar_t text[kSweepLineChars] = {};
+  // In the window, without one, or in a permissible shut down region; false
+  // when the step fails the source.
+  bool permitted = true;
 };
 
 // Judges a step read at `volts` with the load at stepCurrentMa. P = I x V / 1000
@@ -140,3 +143,21 @@ struct SweepRegionInputs {
 // A grey band whose start lies at or beyond its end is left out, and no shape
 // reaches past Ie on the current axis.
 SweepRegions BuildSweepRegions(const SweepRegionInputs& in);
+
+// True when a step at currentMa reading `volts` lies in a grey band, where the
+// source may shut down. A band begins above its start current: a step at the
+// rating (where the band beyond it starts) is still held to the window, as the
+// source must deliver its rated current. It reaches up to its end current and
+// its top voltage, both included, and down to any voltage: its lower edge is
+// only where the drawing stops (the axis minimum), and a source that shut down
+// reads below it.
+bool InShutDownRegion(const SweepRegions& regions, int currentMa, float volts);
+
+// The verdict of a step with the sweep's regions, as the command line judges
+// it (the window logs the plain verdict above). A step outside the window is permitted when
+// it lies in a grey "Permissible shut down region" (InShutDownRegion): it is
+// logged in category 4 with kShutDownRegionNote after its text. Any other step
+// outside the window fails (category 3).
+constexpr const wchar_t* kShutDownRegionNote = L" (permissible shut down region)";
+SweepStepLine JudgeSweepStep(float volts, uint16_t stepCurrentMa, const std::optional<VoltageWindow>& window,
+                             const SweepRegions& regions);

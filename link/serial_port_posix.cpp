@@ -12,9 +12,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <sstream>
+#include <string>
+#include <sys/ioctl.h>
+
 #ifdef __linux__
 #include <linux/serial.h>
-#include <sys/ioctl.h>
 #include <sys/sysmacros.h>
 #endif
 
@@ -32,6 +35,40 @@ int64_t NowUs() {
 
 // A device that went away answers with one of these.
 bool IsGoneError(int e) { return e == EIO || e == ENXIO || e == ENODEV || e == EBADF || e == EPIPE; }
+
+bool SameDevice(dev_t device, int fd) {
+  struct stat st {};
+  return isatty(fd) && fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == device;
+}
+
+// The terminal this program runs in: /dev/tty (its alias wherever the program
+// is), the controlling terminal under its own name, or the terminal of a
+// standard stream. None of them is a tester, and writing frames to one garbles
+// the user's screen.
+bool IsOwnTerminal(dev_t device) {
+  struct stat alias {};
+  if (stat("/dev/tty", &alias) == 0 && S_ISCHR(alias.st_mode) && alias.st_rdev == device) return true;
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (SameDevice(device, fd)) return true;
+  }
+#ifdef __linux__
+  // Field 7 of /proc/self/stat is the controlling terminal's device number.
+  std::ifstream process("/proc/self/stat");
+  std::string text((std::istreambuf_iterator<char>(process)), {});
+  const size_t end = text.rfind(')');  // the command name may hold spaces
+  if (end != std::string::npos) {
+    std::istringstream fields(text.substr(end + 1));
+    std::string state;
+    long long ppid = 0, pgrp = 0, session = 0, ttyNr = 0;
+    if (fields >> state >> ppid >> pgrp >> session >> ttyNr && ttyNr != 0) {
+      const unsigned maj = static_cast<unsigned>((ttyNr >> 8) & 0xFFF);
+      const unsigned min = static_cast<unsigned>((ttyNr & 0xFF) | ((ttyNr >> 12) & 0xFFF00));
+      if (major(device) == maj && minor(device) == min) return true;
+    }
+  }
+#endif
+  return false;
+}
 
 bool SetLine(int fd, std::string* detail) {
   termios t{};
@@ -105,6 +142,13 @@ PortOpenStatus SerialPortPosix::Open(const std::string& path, std::string* detai
   Close();
   gone_ = false;
   latencyRefusal_.clear();
+  // Only a character device can be a terminal: a file, a folder or a pipe is
+  // not even opened (opening a pipe would wake whoever waits on its other end).
+  struct stat named {};
+  if (stat(path.c_str(), &named) == 0 && !S_ISCHR(named.st_mode)) {
+    if (detail) *detail = "not a terminal device";
+    return PortOpenStatus::NotTerminal;
+  }
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     const int e = errno;
@@ -114,10 +158,16 @@ PortOpenStatus SerialPortPosix::Open(const std::string& path, std::string* detai
     if (e == EBUSY) return PortOpenStatus::Busy;
     return PortOpenStatus::Failed;
   }
-  if (!isatty(fd)) {
+  struct stat opened {};
+  if (!isatty(fd) || fstat(fd, &opened) != 0) {
     ::close(fd);
     if (detail) *detail = "not a terminal device";
     return PortOpenStatus::NotTerminal;
+  }
+  if (IsOwnTerminal(opened.st_rdev)) {
+    ::close(fd);
+    if (detail) *detail = PortOpenStatusText(PortOpenStatus::OwnTerminal);
+    return PortOpenStatus::OwnTerminal;
   }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int e = errno;
@@ -125,7 +175,13 @@ PortOpenStatus SerialPortPosix::Open(const std::string& path, std::string* detai
     if (detail) *detail = std::strerror(e);
     return e == EWOULDBLOCK ? PortOpenStatus::Busy : PortOpenStatus::Failed;
   }
+  if (tcgetattr(fd, &saved_) != 0) {
+    if (detail) *detail = std::strerror(errno);
+    ::close(fd);
+    return PortOpenStatus::NotTerminal;
+  }
   if (!SetLine(fd, detail)) {
+    tcsetattr(fd, TCSANOW, &saved_);
     ::close(fd);
     return PortOpenStatus::Failed;
   }
@@ -141,7 +197,19 @@ PortOpenStatus SerialPortPosix::Open(const std::string& path, std::string* detai
 }
 
 void SerialPortPosix::Close() {
-  if (fd_ >= 0) ::close(fd_);  // also releases the lock
+  if (fd_ < 0) return;
+  // The last frame (often the load back to 0 mA) leaves at the link's speed,
+  // not at whatever speed the settings put back would give it.
+#ifdef TIOCOUTQ
+  for (int waited = 0; !gone_ && waited < 100; ++waited) {
+    int queued = 0;
+    if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) break;
+    usleep(1000);
+  }
+#endif
+  // A device that went away has nothing left to put back: this fails, harmlessly.
+  tcsetattr(fd_, TCSANOW, &saved_);
+  ::close(fd_);  // also releases the lock
   fd_ = -1;
 }
 
@@ -201,6 +269,7 @@ const char* PortOpenStatusText(PortOpenStatus status) {
     case PortOpenStatus::NoAccess: return "permission denied";
     case PortOpenStatus::Busy: return "in use by another program";
     case PortOpenStatus::NotTerminal: return "not a terminal device";
+    case PortOpenStatus::OwnTerminal: return "the terminal this program runs in, not a tester";
     case PortOpenStatus::Failed: return "cannot be opened";
   }
   return "cannot be opened";

@@ -11,7 +11,15 @@
 // and goes away with the process however it ends, so a crash never leaves a
 // tester reserved; it also binds root, which TIOCEXCL does not (root may open
 // a TIOCEXCL terminal anyway), and it works the same on pseudo-terminals.
+//
+// A device named by mistake is not harmed: anything but a character device is
+// refused before it is opened, anything but a terminal before a byte is
+// written, and so is the program's own terminal (/dev/tty, or the terminal the
+// user types in). The line settings a terminal had are put back when it is
+// closed, whichever way the link ended.
 #pragma once
+
+#include <termios.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +31,7 @@ enum class PortOpenStatus {
   NoAccess,     // the user may not open it (permissions)
   Busy,         // another program holds the lock
   NotTerminal,  // the path is not a terminal device
+  OwnTerminal,  // the terminal this program runs in (/dev/tty and the like)
   Failed,       // any other failure; see the detail text
 };
 
@@ -33,9 +42,12 @@ class SerialPortPosix {
   SerialPortPosix(const SerialPortPosix&) = delete;
   SerialPortPosix& operator=(const SerialPortPosix&) = delete;
 
-  // Opens and locks `path`, sets the line up and drops whatever was waiting in
-  // the device's buffers. `detail` (may be null) gets the system's reason.
+  // Opens and locks `path`, keeps its line settings, sets the line up and
+  // drops whatever was waiting in the device's buffers. `detail` (may be null)
+  // gets the system's reason.
   PortOpenStatus Open(const std::string& path, std::string* detail);
+  // Puts the line settings back (once what was written has gone out, or after
+  // at most 100 ms) and closes the device.
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
 
@@ -59,6 +71,7 @@ class SerialPortPosix {
   int fd_ = -1;
   int wakeFd_ = -1;
   bool gone_ = false;
+  termios saved_{};  // the line settings found on opening
   std::string latencyRefusal_;
 };
 

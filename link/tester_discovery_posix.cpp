@@ -5,6 +5,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
+
+#ifdef __linux__
+#include <sys/sysmacros.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -70,4 +75,43 @@ std::vector<SerialDevice> ListBridgeDevices(const std::string& rootText) {
 std::string DefaultDeviceRoot() {
   const char* root = std::getenv("LOADPOST_DEVICE_ROOT");
   return root && *root ? root : "/";
+}
+
+std::string BridgeWarning(const std::string& rootText, const std::string& path) {
+  const fs::path root = rootText.empty() ? fs::path("/") : fs::path(rootText);
+  struct stat st {};
+  std::error_code ec;
+  const fs::path real = fs::canonical(path, ec);
+  if (ec || stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return "";
+  for (const SerialDevice& d : ListBridgeDevices(root.string())) {
+    std::error_code other;
+    if (fs::canonical(d.path, other) == real && !other) return "";
+  }
+  // The terminal's entry: exact by its device number; by its name in a tree
+  // that has no numbers (a test's or the simulated tester's).
+  fs::path entry;
+  bool checkClass = false;
+#ifdef __linux__
+  const fs::path byNumber =
+      root / "sys/dev/char" / (std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)));
+  if (fs::exists(byNumber, ec)) {
+    entry = byNumber;
+    checkClass = true;
+  }
+#endif
+  for (const fs::path& name : {fs::path(path).filename(), real.filename()}) {
+    if (entry.empty() && !name.empty() && fs::exists(root / "sys/class/tty" / name, ec)) entry = root / "sys/class/tty" / name;
+  }
+  if (entry.empty()) return "";
+  // Not a terminal at all: opening it is refused, no warning needed.
+  if (checkClass && fs::read_symlink(entry / "subsystem", ec).filename() != "tty") return "";
+  const fs::path port = fs::canonical(entry / "device", ec);
+  fs::path usb;
+  if (ec || !FindUsbDevice(port, root, &usb)) {
+    return path + " is not a USB serial bridge (the device tree shows no USB device behind it): it may not be a tester";
+  }
+  const std::string vendor = FirstLine(usb / "idVendor");
+  if (vendor == kBridgeVendorId) return "";
+  return path + " is a USB device of vendor " + vendor + ", not a tester's bridge (vendor " + kBridgeVendorId +
+         "): it may not be a tester";
 }

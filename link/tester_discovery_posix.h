@@ -29,3 +29,11 @@ std::vector<SerialDevice> ListBridgeDevices(const std::string& root);
 
 // The root of the device tree: LOADPOST_DEVICE_ROOT when set, else "/".
 std::string DefaultDeviceRoot();
+
+// Why the terminal device at `path` may not be a tester, where the device tree
+// tells: it is a USB device of another vendor, or no USB device at all (a
+// built-in serial port, a virtual console). Empty when it is one of the
+// bridge's devices, or when the tree does not describe it (a pseudo-terminal,
+// a device that is not a terminal). Looked up by its device number
+// (<root>/sys/dev/char/<major>:<minor>) or by its name (<root>/sys/class/tty/).
+std::string BridgeWarning(const std::string& root, const std::string& path);

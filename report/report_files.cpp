@@ -14,13 +14,13 @@ using nlohmann::json;
 
 std::string Volts(float v) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.2f V", static_cast<double>(v));
+  std::snprintf(text, sizeof text, "%.3f V", VoltsAtMv(v));
   return text;
 }
 
-std::string Millivolts(double v) {
+std::string Millivolts(int64_t mv) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.0f mV", v * 1000.0);
+  std::snprintf(text, sizeof text, "%lld mV", static_cast<long long>(mv));
   return text;
 }
 
@@ -52,14 +52,9 @@ std::string RequestedText(const ReportRun& r) {
   return text;
 }
 
-json WindowJson(const std::optional<VoltageWindow>& w) {
-  if (!w) return nullptr;
-  return {{"low", w->low}, {"high", w->high}};
-}
-
 json StepJson(const JudgedStep& s) {
-  return {{"index", s.index},       {"currentMa", s.currentMa}, {"measuredMa", s.measuredMa},
-          {"volts", s.volts},       {"permitted", s.permitted}, {"text", StepText(s)}};
+  return {{"index", s.index},          {"currentMa", s.currentMa}, {"measuredMa", s.measuredMa},
+          {"volts", VoltsAtMv(s.volts)}, {"permitted", s.permitted}, {"text", StepText(s)}};
 }
 
 const char* kStyle =
@@ -70,6 +65,16 @@ const char* kStyle =
     "section{margin-top:28px}svg{max-width:100%;height:auto}";
 
 }  // namespace
+
+json TesterIdentityJson(const std::string& serial, const std::string& device) {
+  return {{"serial", serial.empty() ? json(nullptr) : json(serial)},
+          {"device", device.empty() ? json(nullptr) : json(device)}};
+}
+
+json WindowJson(const std::optional<VoltageWindow>& w) {
+  if (!w) return nullptr;
+  return {{"low", VoltsAtMv(w->low)}, {"high", VoltsAtMv(w->high)}};
+}
 
 json RunJson(const ReportRun& r, int number) {
   json run = {{"number", number},
@@ -87,13 +92,13 @@ json RunJson(const ReportRun& r, int number) {
   if (!r.started) return run;
   run["profileMv"] = r.profileMv;
   const RippleCapture& c = r.ripple;
-  run["ripple"] = {{"done", c.done},           {"end", EndText(c.end)},         {"samples", c.samples},
-                   {"seconds", c.seconds},     {"setpointMa", c.setpointMa},    {"window", WindowJson(c.window)},
+  run["ripple"] = {{"done", c.done},                {"end", EndText(c.end)},         {"samples", c.samples},
+                   {"seconds", Rounded(c.seconds, 3)}, {"setpointMa", c.setpointMa},    {"window", WindowJson(c.window)},
                    {"verdict", VerdictText(c.verdict)}};
   if (c.samples > 0) {
-    run["ripple"]["minVolts"] = c.minVolts;
-    run["ripple"]["maxVolts"] = c.maxVolts;
-    run["ripple"]["rippleVolts"] = c.RippleVolts();
+    run["ripple"]["minVolts"] = VoltsAtMv(c.minVolts);
+    run["ripple"]["maxVolts"] = VoltsAtMv(c.maxVolts);
+    run["ripple"]["rippleVolts"] = VoltsFromMv(c.RippleMv());
   }
   const SweepRecord& s = r.sweep;
   json steps = json::array();
@@ -109,9 +114,9 @@ json RunJson(const ReportRun& r, int number) {
                   {"steps", steps},
                   {"csv", r.CsvName(number)}};
   if (const JudgedStep* f = r.FirstFailingStep()) run["firstFailingStep"] = StepJson(*f);
-  if (const JudgedStep* n = r.NoLoadStep()) run["noLoadVolts"] = n->volts;
+  if (const JudgedStep* n = r.NoLoadStep()) run["noLoadVolts"] = VoltsAtMv(n->volts);
   if (const JudgedStep* h = r.HighestStep()) {
-    run["highestLoadVolts"] = h->volts;
+    run["highestLoadVolts"] = VoltsAtMv(h->volts);
     run["highestLoadMa"] = h->currentMa;
   }
   return run;
@@ -122,8 +127,7 @@ json ReportJson(const Report& report) {
   for (size_t i = 0; i < report.runs.size(); ++i) runs.push_back(RunJson(report.runs[i], static_cast<int>(i) + 1));
   json j = {{"program", "loadpost-cli " + Utf8(kProgramVersion)},
             {"date", report.date},
-            {"tester", {{"serial", report.serial}, {"model", report.model}, {"hardware", report.hardware},
-                        {"firmware", report.firmware}}},
+            {"tester", TesterIdentityJson(report.serial, report.device)},
             {"source", {{"capabilities", report.capabilities}}},
             {"settings", {{"limitMode", report.limitMode}, {"currentStepMa", report.currentStepMa},
                           {"timeStepMs", report.timeStepMs}, {"rippleSeconds", report.rippleSeconds}}},
@@ -131,6 +135,7 @@ json ReportJson(const Report& report) {
             {"verdict", report.Incomplete() && report.Overall() != Verdict::Fail ? "INCOMPLETE"
                                                                                    : VerdictText(report.Overall())},
             {"runs", runs}};
+  j["tester"].update(json{{"model", report.model}, {"hardware", report.hardware}, {"firmware", report.firmware}});
   if (report.Incomplete()) j["incompleteReason"] = report.incompleteReason.empty() ? "unfinished" : report.incompleteReason;
   return j;
 }
@@ -138,7 +143,7 @@ json ReportJson(const Report& report) {
 std::string ReportHtml(const Report& report) {
   std::string h;
   h += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n";
-  h += "<title>Loadpost report " + H(report.serial) + " " + H(report.date) + "</title>\n";
+  h += "<title>Loadpost report " + H(report.TesterName()) + " " + H(report.date) + "</title>\n";
   h += std::string("<style>") + kStyle + "</style>\n</head>\n<body>\n";
   h += "<h1>Loadpost source report</h1>\n";
   if (report.Incomplete()) {
@@ -149,7 +154,7 @@ std::string ReportHtml(const Report& report) {
   const Verdict overall = report.Overall();
   h += "<table>\n";
   h += "<tr><th>Date</th><td>" + H(report.date) + "</td></tr>\n";
-  h += "<tr><th>Tester</th><td>" + H(report.serial) + ", " + H(report.model) + ", hardware " + H(report.hardware) +
+  h += "<tr><th>Tester</th><td>" + H(report.TesterName()) + ", " + H(report.model) + ", hardware " + H(report.hardware) +
        ", firmware " + H(report.firmware) + "</td></tr>\n";
   h += "<tr><th>Source</th><td>";
   for (size_t i = 0; i < report.capabilities.size(); ++i) {
@@ -174,7 +179,7 @@ std::string ReportHtml(const Report& report) {
          H(RequestedText(r)) + "</td>";
     h += "<td>" + (none ? Volts(none->volts) : std::string("-")) + "</td>";
     h += "<td>" + (top ? Volts(top->volts) + " at " + std::to_string(top->currentMa) + " mA" : std::string("-")) + "</td>";
-    h += "<td>" + (r.ripple.samples > 0 ? Millivolts(r.ripple.RippleVolts()) + " " + VerdictText(r.ripple.verdict)
+    h += "<td>" + (r.ripple.samples > 0 ? Millivolts(r.ripple.RippleMv()) + " " + VerdictText(r.ripple.verdict)
                                         : std::string("-")) +
          "</td>";
     if (r.plan.request == PlanRequest::Refused) {
@@ -200,13 +205,13 @@ std::string ReportHtml(const Report& report) {
     const RippleCapture& c = r.ripple;
     if (c.samples > 0) {
       std::snprintf(line, sizeof line,
-                    "Ripple at %u mA: %d samples in %.2f s, minimum %.3f V, maximum %.3f V, ripple %.0f mV",
-                    static_cast<unsigned>(c.setpointMa), c.samples, c.seconds, static_cast<double>(c.minVolts),
-                    static_cast<double>(c.maxVolts), c.RippleVolts() * 1000.0);
+                    "Ripple at %u mA: %d samples in %.2f s, minimum %.3f V, maximum %.3f V, ripple %lld mV",
+                    static_cast<unsigned>(c.setpointMa), c.samples, c.seconds, VoltsAtMv(c.minVolts),
+                    VoltsAtMv(c.maxVolts), static_cast<long long>(c.RippleMv()));
       h += H(line);
       if (c.window) {
-        std::snprintf(line, sizeof line, " (window %.3f V to %.3f V)", static_cast<double>(c.window->low),
-                      static_cast<double>(c.window->high));
+        std::snprintf(line, sizeof line, " (window %.3f V to %.3f V)", VoltsAtMv(c.window->low),
+                      VoltsAtMv(c.window->high));
         h += H(line);
       }
       h += ": " + std::string(VerdictText(c.verdict)) + ". ";

@@ -18,6 +18,13 @@ constexpr const char* kReportJsonName = "report.json";
 std::string ReportHtml(const Report& report);
 nlohmann::json ReportJson(const Report& report);
 nlohmann::json RunJson(const ReportRun& run, int number);
+// Which tester, as every command's JSON names it: {"serial": its USB serial
+// number, or null when it is not known; "device": the device it was reached
+// through, or null when there is none (Windows, the in-process simulation)}.
+// A serial field never holds anything but a serial number.
+nlohmann::json TesterIdentityJson(const std::string& serial, const std::string& device);
+// A voltage window as {"low", "high"} in volts at the millivolt, or null.
+nlohmann::json WindowJson(const std::optional<VoltageWindow>& window);
 
 // Writes every file, each through a temporary file renamed into place
 // (WriteWholeFile), so a reader never finds half a file. False with `error` naming the file that

@@ -62,7 +62,7 @@ std::string BuildRippleCsv(const std::vector<Reading>& samples, int64_t startUs)
   char row[64];
   for (const Reading& r : samples) {
     const int n = std::snprintf(row, sizeof row, "%.3f,%.3f\r\n", static_cast<double>(r.timeUs - startUs) / 1000.0,
-                                static_cast<double>(r.Volts()));
+                                VoltsFromMv(r.vbusMv));
     if (n > 0 && n < static_cast<int>(sizeof row)) out.append(row, static_cast<size_t>(n));
   }
   return out;

@@ -11,6 +11,7 @@
 
 #include "graphs/graph_run.h"
 #include "graphs/voltage_window.h"
+#include "link/measured_values.h"
 #include "link/reading_feed.h"
 #include "report/report_plan.h"
 #include "report/run_verdict.h"
@@ -25,7 +26,8 @@ struct RippleCapture {
   uint16_t setpointMa = 0;
   std::optional<VoltageWindow> window;  // the real-time band's window
   Verdict verdict = Verdict::None;
-  float RippleVolts() const { return samples > 0 ? maxVolts - minVolts : 0.0f; }
+  // Maximum less minimum in whole millivolts, as the tester reads them.
+  int64_t RippleMv() const { return samples > 0 ? MvOf(maxVolts) - MvOf(minVolts) : 0; }
 };
 
 struct SweepRecord {
@@ -64,7 +66,8 @@ struct ReportRun {
 };
 
 struct Report {
-  std::string serial;
+  std::string serial;     // the tester's USB serial number; empty when not known
+  std::string device;     // the device it was reached through (POSIX), or empty
   std::string model;      // "KT-60"
   std::string hardware;   // "2.0"
   std::string firmware;   // "3.0"
@@ -79,6 +82,8 @@ struct Report {
   std::string incompleteReason; // set when not finished (or a run ended early)
 
   bool Incomplete() const { return !finished || !incompleteReason.empty(); }
+  // For people: the serial number, or the device when it is not known.
+  std::string TesterName() const { return serial.empty() ? device : serial; }
   // FAIL when any run failed, else PASS when any passed, else no verdict.
   Verdict Overall() const;
 };

@@ -15,17 +15,6 @@ Verdict JudgeRipple(float minVolts, float maxVolts, const std::optional<VoltageW
   return minVolts >= window->low && maxVolts <= window->high ? Verdict::Pass : Verdict::Fail;
 }
 
-bool InShutDownRegion(const SweepRegions& regions, int currentMa, float volts) {
-  for (int i = 0; i < regions.count; ++i) {
-    const ShadeShape& s = regions.shapes[i];
-    if (s.kind != ShadeKind::Rect || s.colour.r != kShadeGrey.r || s.colour.g != kShadeGrey.g) continue;
-    if (currentMa >= s.currentsMa[0] && currentMa <= s.currentsMa[1] && volts >= s.volts[0] && volts <= s.volts[1]) {
-      return true;
-    }
-  }
-  return false;
-}
-
 SweepJudgement JudgeSweep(const GraphSession& session, const SweepTables& tables,
                           const std::vector<uint16_t>& measuredMa) {
   SweepJudgement j;
@@ -42,9 +31,8 @@ SweepJudgement JudgeSweep(const GraphSession& session, const SweepTables& tables
     step.volts = v;
     const std::optional<VoltageWindow> window = ComputeVoltageWindow(session.WindowInputs(step.currentMa, step.measuredMa));
     anyWindow = anyWindow || window.has_value();
-    step.line = JudgeSweepStep(v, step.currentMa, window);
-    const bool outside = step.line.verdict == SweepVerdict::Under || step.line.verdict == SweepVerdict::Over;
-    step.permitted = !outside || InShutDownRegion(regions, step.currentMa, v);
+    step.line = JudgeSweepStep(v, step.currentMa, window, regions);
+    step.permitted = step.line.permitted;
     if (!step.permitted && j.firstFailing < 0) j.firstFailing = static_cast<int>(j.steps.size());
     j.steps.push_back(step);
   }

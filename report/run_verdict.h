@@ -23,10 +23,6 @@ const char* VerdictText(Verdict v);  // "n/a", "PASS", "FAIL"
 // window (bounds included); no window gives no verdict.
 Verdict JudgeRipple(float minVolts, float maxVolts, const std::optional<VoltageWindow>& window);
 
-// True when (currentMa, volts) lies in one of the grey regions, where the
-// source may shut down (bounds included).
-bool InShutDownRegion(const SweepRegions& regions, int currentMa, float volts);
-
 // One measured step of a sweep.
 struct JudgedStep {
   int index = 0;
@@ -34,7 +30,7 @@ struct JudgedStep {
   uint16_t measuredMa = 0;  // the current the tester measured with the step's reading
   float volts = 0.0f;
   SweepStepLine line;       // the window's verdict and log line
-  bool permitted = true;    // in the window, without one, or in a grey region
+  bool permitted = true;    // line.permitted: in the window, without one, or in a grey region
 };
 
 struct SweepJudgement {
@@ -44,8 +40,9 @@ struct SweepJudgement {
 };
 
 // Judges every measured step of a run (tables.volts up to the first
-// unmeasured entry) with the window at the step's load and measured current;
-// a step outside the window passes only inside a grey region. measuredMa[i]
+// unmeasured entry) with the window at the step's load and measured current
+// and the run's regions, as the graph window does (JudgeSweepStep): a step
+// outside the window passes only inside a grey region, above its start. measuredMa[i]
 // is step i's measured current (missing entries read as the step's load).
 SweepJudgement JudgeSweep(const GraphSession& session, const SweepTables& tables,
                           const std::vector<uint16_t>& measuredMa);

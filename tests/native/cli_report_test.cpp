@@ -66,10 +66,21 @@ struct CodeCase {
 TEST(CliSourceTests, ExitCodesAndVerdicts) {
   const std::string sagging = "tester VXPD0001 kt60\n charger fixed 15V 3A resistance 600\nend\n";
   const std::string rippling = "tester VXPD0001 kt60\n charger fixed 9V 3A ripple 700 120\nend\n";
+  // 5 V, 240 mOhm with the cable: in the window up to 2500 mA, 4.28 V at the
+  // rated 3000 mA (below its 4.30 V), sagging on past the rating.
+  const std::string ratedSag =
+      "charger weak\n fixed 5V 3A\n resistance 160\n trip off\nend\ntester VXPD0001 kt60\n charger weak\n noise 0 0\nend\n";
+  const std::vector<std::string> allow = {"--limit-mode", "allow", "--accept-risk"};
+  const std::vector<std::string> force = {"--limit-mode", "force", "--limit", "4000", "--accept-risk"};
+  const std::string atRating = "Verdict FAIL, first failing step: Under Voltage, V=4.280V, I=3000mA";
   const CodeCase cases[] = {
       {"default", {"ripple", "--seconds", "0.3"}, 0, "Verdict  PASS"},
       {rippling, {"ripple", "--seconds", "0.3"}, 1, "Verdict  FAIL"},
       {sagging, With({"sweep"}, kQuick), 1, "Verdict FAIL, first failing step: Under Voltage, V=13.580V, I=2000mA"},
+      // Past the rating a sag is permitted; at the rating it fails.
+      {ratedSag, With(With({"sweep"}, kQuick), allow), 1, atRating},
+      {ratedSag, With(With({"sweep"}, kQuick), force), 1, atRating},
+      {ratedSag, With(With({"sweep"}, kQuick), force), 1, "4000 mA  3.040 V  Under Voltage, V=3.040V, I=4000mA, P=12.16W (permissible shut down region)"},
       {"default", {"sweep", "--current-step", "4"}, 2, "Minimum value for Current Intervals is 5mA"},
       {"default", {"sweep", "--limit-mode", "allow"}, 2, "add --accept-risk"},
       {"default", {"report", "--ripple-seconds", "0"}, 2, "--ripple-seconds: must be a number above 0"},
@@ -148,7 +159,7 @@ TEST(CliReport, DefaultChargerPassesAndTheFaultyOneFailsOnItsFaultyProfiles) {
     for (const json& row : j["source"]["capabilities"]) EXPECT_NE(html.find(row.get<std::string>()), std::string::npos) << row;
     EXPECT_EQ(CheckMarkup(dir + "report.html"), std::to_string(w.verdicts.size()) + "\n");
     // The source is back on its first profile, at 5 V.
-    EXPECT_NE(servers[i]->Run({"status"}).out.find("VBUS           5.00 V"), std::string::npos);
+    EXPECT_NE(servers[i]->Run({"status"}).out.find("VBUS           5.000 V"), std::string::npos);
   }
 }
 
@@ -203,10 +214,10 @@ TEST(CliReport, EndedPartWayLeavesAnIncompleteReportAndNoLoad) {
       std::string status;
       for (int tries = 0; tries < 20; ++tries) {
         status = servers[i]->Run({"status"}).out;
-        if (status.find("VBUS           5.00 V") != std::string::npos) break;
+        if (status.find("VBUS           5.000 V") != std::string::npos) break;
         usleep(200 * 1000);
       }
-      EXPECT_NE(status.find("VBUS           5.00 V"), std::string::npos) << status;
+      EXPECT_NE(status.find("VBUS           5.000 V"), std::string::npos) << status;
     }
   }
 }

@@ -3,11 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <regex>
+
+#include <nlohmann/json.hpp>
 
 #include "tests/native/cli_harness.h"
 
@@ -16,6 +24,8 @@ namespace {
 using namespace cli_harness;
 
 constexpr const char* kGarbledScenario = "tester VXPD0001 kt60\n charger pd65\n fault badetx any always\nend\n";
+// A tester that reads 4.835 V, a value a float carries as 4.835000038146973.
+constexpr const char* kOddVoltsScenario = "tester VXPD0001 kt60\n charger pd65\n skew vbus 1 -165\nend\n";
 
 struct Case {
   const char* scenario;
@@ -28,11 +38,13 @@ struct Case {
 TEST(CliCommands, AnswerLikeTheWindowForEachScenario) {
   const Case cases[] = {
       {"default", {"list"}, 0, {"VXPD0001  KT-60  2.0       3.0       yes"}, ""},
-      {"default", {"status"}, 0, {"Profile        PD-FIX", "Rated current  3000mA", "VBUS           5.00 V"}, ""},
+      {"default", {"status"}, 0, {"Profile        PD-FIX", "Rated current  3000mA", "VBUS           5.000 V"}, ""},
       {"default", {"--json", "status"}, 0, {"\"attached\":true", "\"profile\":\"PD-FIX\"", "\"setpointMa\":0"}, ""},
+      {kOddVoltsScenario, {"--json", "status"}, 0, {"\"vbusV\":4.835}", "\"powerW\":0.0,"}, ""},
+      {kOddVoltsScenario, {"status"}, 0, {"VBUS           4.835 V", "Power          0.000 W"}, ""},
       {"default", {"profiles"}, 0, {"*  0    PD-FIX 5.00V", "   4    PD-APDO 3.30V-21.00V  3000mA"}, ""},
       {"default", {"request", "1"}, 0, {"Active row 1: PD-FIX 9.00V, 9000 mV"}, ""},
-      {"default", {"load", "1000", "--for", "0.5"}, 0, {"Load 1000 mA on VXPD0001 (VBUS 4.89 V)"}, ""},
+      {"default", {"load", "1000", "--for", "0.5"}, 0, {"Load 1000 mA on VXPD0001 (VBUS 4.890 V)"}, ""},
       {"kt40", {"load", "3600", "--limit-mode", "allow", "--accept-risk", "--for", "0"}, 0, {"Load 3600 mA"}, ""},
       {"default", {"request", "5"}, 2, {}, "row 5 is not in the capability list (rows 0 to 4)"},
       {"default", {"request", "--voltage", "9000"}, 2, {}, "VXPD0001: The active profile is not programmable"},
@@ -58,6 +70,8 @@ TEST(CliCommands, AnswerLikeTheWindowForEachScenario) {
     EXPECT_EQ(r.code, c.code) << r.out << r.err;
     for (const std::string& text : c.out) EXPECT_NE(r.out.find(text), std::string::npos) << r.out;
     EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    // Values are written at the tester's resolution: no float noise.
+    EXPECT_FALSE(std::regex_search(r.out, std::regex("\\.[0-9]{4,}"))) << r.out;
     // A pseudo-terminal has no latency timer: nothing to set, nothing to report.
     EXPECT_EQ(r.err.find("Low-latency"), std::string::npos) << r.err;
   }
@@ -74,6 +88,50 @@ TEST(CliCommands, BusyTesterIsRefusedWhileAnotherProcessHoldsIt) {
             std::string::npos);
   close(fd);
   EXPECT_EQ(server.Run({"status"}).code, 0);
+}
+
+// A serial field holds a serial number or null, never a device; the device
+// has its own field. The same in status, list and report.json, whichever way
+// the tester was named.
+TEST(CliIdentity, SerialIsASerialNumberOrNullAndTheDeviceHasItsOwnField) {
+  SimServer server("tester VXPD0001 kt60\n charger fixed 5V 3A\nend\n");
+  const std::string pty = server.devices["VXPD0001"];
+  const std::string linked = server.root + "/dev/ttyUSB0";
+  const nlohmann::json serial = "VXPD0001";
+  struct Case {
+    const char* how;
+    std::vector<std::string> choice;  // options that name the tester
+    nlohmann::json serial, device;
+  } cases[] = {
+      {"found in the device tree", {"--device-root", server.root}, serial, linked},
+      {"--port known to the device tree", {"--device-root", server.root, "--port", linked}, serial, linked},
+      {"--port on a device of unknown serial", {"--port", pty}, nullptr, pty},
+  };
+  const std::string out = testing::TempDir() + std::to_string(getpid()) + "_identity/";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.how);
+    const auto run = [&](std::vector<std::string> args) {
+      args.insert(args.begin(), c.choice.begin(), c.choice.end());
+      args.insert(args.begin(), LOADPOST_CLI);
+      return Finish(Spawn(args));
+    };
+    const Result status = run({"--json", "status"});
+    ASSERT_EQ(status.code, 0) << status.err;
+    const Result list = run({"--json", "list"});
+    ASSERT_EQ(list.code, 0) << list.err;
+    std::vector<nlohmann::json> named = {nlohmann::json::parse(status.out), nlohmann::json::parse(list.out)[0]};
+    if (c.serial.is_null()) {  // the case that wrote the device into the serial field
+      std::remove((out + "report.json").c_str());
+      const Result report = run({"report", "--current-step", "500", "--time-step", "667", "--ripple-seconds", "0.2", "--out", out});
+      ASSERT_EQ(report.code, 0) << report.err;
+      std::ifstream file(out + "report.json");
+      named.push_back(nlohmann::json::parse(file)["tester"]);
+    }
+    for (const nlohmann::json& j : named) {
+      EXPECT_EQ(j["serial"], c.serial) << j;
+      EXPECT_EQ(j["device"], c.device) << j;
+    }
+  }
 }
 
 struct BadInput {
@@ -256,6 +314,143 @@ TEST(CliWatch, EveryEndLeavesACompleteFileTheLoadAtZeroAndASummary) {
       const std::string status = server.Run({"--json", "status"}).out;
       EXPECT_NE(status.find("\"setpointMa\":0"), std::string::npos) << status;
     }
+  }
+}
+
+// A pseudo-terminal named by mistake, with line settings no tester link uses.
+struct Terminal {
+  Terminal() {
+    EXPECT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    termios t{};
+    tcgetattr(slave, &t);
+    t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | CS7 | PARENB;
+    t.c_iflag |= IXON | ICRNL;
+    t.c_lflag |= ECHO | ICANON | ISIG;
+    t.c_cc[VMIN] = 5;
+    t.c_cc[VTIME] = 3;
+    cfsetispeed(&t, B9600);
+    cfsetospeed(&t, B9600);
+    tcsetattr(slave, TCSANOW, &t);
+    tcgetattr(slave, &set);
+    fcntl(master, F_SETFL, O_NONBLOCK);
+  }
+  ~Terminal() {
+    close(master);
+    close(slave);
+  }
+  bool Unchanged() const {
+    termios now{};
+    tcgetattr(slave, &now);
+    return now.c_iflag == set.c_iflag && now.c_oflag == set.c_oflag && now.c_cflag == set.c_cflag &&
+           now.c_lflag == set.c_lflag && std::memcmp(now.c_cc, set.c_cc, sizeof set.c_cc) == 0 &&
+           cfgetispeed(&now) == cfgetispeed(&set) && cfgetospeed(&now) == cfgetospeed(&set);
+  }
+  // What reached the other end.
+  std::string Drain() const {
+    std::string out;
+    char buffer[4096];
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<size_t>(n));
+    return out;
+  }
+  int master = -1, slave = -1;
+  char name[128] = {};
+  termios set{};
+};
+
+// A device tree that describes `device` as the terminal ttyWRONG behind the
+// given USB vendor ("" for none: a built-in port); empty: a tree without it.
+std::string DeviceTree(const std::string& name, const std::string& device, const char* vendor) {
+  namespace fs = std::filesystem;
+  const fs::path root = testing::TempDir() + std::to_string(getpid()) + "_tree_" + name;
+  fs::remove_all(root);
+  fs::create_directories(root / "sys/class/tty");
+  fs::create_directories(root / "dev");
+  if (!vendor) return root.string();
+  const fs::path usb = root / "sys/devices/usb1/1-1";
+  const fs::path port = usb / "1-1:1.0/ttyWRONG";
+  fs::create_directories(port);
+  if (*vendor) std::ofstream(usb / "idVendor") << vendor << "\n";
+  fs::create_directories(root / "sys/class/tty/ttyWRONG");
+  fs::create_directory_symlink(port, root / "sys/class/tty/ttyWRONG/device");
+  fs::create_symlink(device, root / "dev/ttyWRONG");
+  return root.string();
+}
+
+// A terminal that is not a tester: the command writes its request, gets no
+// answer, and leaves the terminal's line settings as it found them. Where the
+// device tree tells that the device is no tester's bridge, a warning says so.
+TEST(CliWrongDevice, ATerminalThatIsNotATesterKeepsItsLineSettings) {
+  struct Case {
+    const char* what;
+    const char* vendor;  // the tree's USB vendor; "" no USB device; null: the tree does not describe it
+    std::string warning;
+  } cases[] = {
+      {"a pseudo-terminal", nullptr, ""},
+      {"a USB device of another vendor", "1a86", "ttyWRONG is a USB device of vendor 1a86, not a tester's bridge"},
+      {"a built-in serial port", "", "ttyWRONG is not a USB serial bridge (the device tree shows no USB device"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Terminal t;
+    const std::string root = DeviceTree("terminal", t.name, c.vendor);
+    const std::string port = c.vendor ? root + "/dev/ttyWRONG" : t.name;
+    const Result r = Finish(Spawn({LOADPOST_CLI, "--device-root", root, "--port", port, "status"}));
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("Unable to connect to selected Loadpost device (" + port + ": no answer from the tester)"),
+              std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("warning") != std::string::npos, !c.warning.empty()) << r.err;
+    EXPECT_NE(r.err.find(c.warning), std::string::npos) << r.err;
+    EXPECT_NE(t.Drain().find('\x02'), std::string::npos);  // its requests did go out
+    EXPECT_TRUE(t.Unchanged());
+  }
+}
+
+// Anything but a terminal is refused before a byte is written: a file keeps
+// its text, a pipe's reader gets nothing.
+TEST(CliWrongDevice, AnythingButATerminalIsRefusedUntouched) {
+  const std::string base = testing::TempDir() + std::to_string(getpid()) + "_not_a_terminal";
+  const std::string file = base + ".txt", fifo = base + ".fifo", folder = base + ".d";
+  std::ofstream(file) << "the user's own text\n";
+  std::remove(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::filesystem::create_directories(folder);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  for (const std::string& port : {file, std::string("/dev/null"), fifo, folder}) {
+    SCOPED_TRACE(port);
+    const Result r = Finish(Spawn({LOADPOST_CLI, "--port", port, "status"}));
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("(" + port + ": not a terminal device)"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  std::ifstream in(file);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the user's own text\n");
+  char byte;
+  EXPECT_LE(read(reader, &byte, 1), 0);
+  close(reader);
+}
+
+// The terminal the command runs in is never taken for a tester, by its alias
+// /dev/tty or by its own name: refused, nothing written, settings untouched.
+TEST(CliWrongDevice, TheProgramsOwnTerminalIsRefused) {
+  Terminal t;
+  for (const std::string port : {std::string("/dev/tty"), std::string(t.name)}) {
+    SCOPED_TRACE(port);
+    const pid_t pid = fork();
+    if (pid == 0) {  // a session of its own, with the terminal as its controlling one
+      setsid();
+      const int fd = open(t.name, O_RDWR);
+      ioctl(fd, TIOCSCTTY, 0);
+      for (int i = 0; i <= 2; ++i) dup2(fd, i);
+      execl(LOADPOST_CLI, LOADPOST_CLI, "--port", port.c_str(), "status", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+    const std::string shown = t.Drain();
+    EXPECT_NE(shown.find("(" + port + ": the terminal this program runs in, not a tester)"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find('\x02'), std::string::npos);
+    EXPECT_TRUE(t.Unchanged());
   }
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "graphs/graph_run.h"
 #include "graphs/sweep_csv.h"
 #include "graphs/sweep_plan.h"
 #include "graphs/voltage_window.h"
@@ -149,6 +150,50 @@ SweepRegionInputs Region(uint32_t kind, uint8_t sub, uint16_t endMa, uint16_t ra
                          int ymax, bool estimate = false) {
   return {.profileKind = kind, .profileSubKind = sub, .estimateUpstream = estimate, .sweepEndMa = endMa,
           .sweepRatedMa = ratedMa, .sweepProfileMv = mv, .axisMinVolts = ymin, .axisMaxVolts = ymax};
+}
+
+// A sweep past the rating (--limit-mode allow or force) runs into the grey
+// band, where the source may sag or shut down. A step at the rating is still
+// held to the window; only above it is a sag permitted. The window's log and
+// the command line's verdict both come from this one judgement.
+TEST(SweepVerdicts, ThePermittedRegionBeginsAboveTheRating) {
+  struct Case {
+    const char* what;
+    uint32_t kind;
+    uint8_t sub;
+    uint16_t endMa, ratedMa, ma;
+    float volts;
+    bool permitted;
+  } cases[] = {
+      // PD 5 V rated 3000 mA (axis 3..7 V): allow sweeps to 3600 mA, force --limit 4000 to 4000 mA.
+      {"allow: at the rating, sagging", 5, 0, 3600, 3000, 3000, 4.0f, false},
+      {"force: at the rating, sagging", 5, 0, 4000, 3000, 3000, 4.0f, false},
+      {"allow: one step above the rating, sagging", 5, 0, 3600, 3000, 3025, 4.0f, true},
+      {"force: the last step, shut down below the axis", 5, 0, 4000, 3000, 4000, 0.2f, true},
+      {"force: above the rating but over the window", 5, 0, 4000, 3000, 3500, 5.4f, false},
+      {"allow: at the rating, in the window", 5, 0, 3600, 3000, 3000, 4.9f, true},
+      {"enforce: the rating is the last step, sagging", 5, 0, 3000, 3000, 3000, 3.9f, false},
+      // A 5 V port rated 2400 mA swept to 3000 mA.
+      {"5 V port: at the rating, sagging", 2, 0, 3000, 2400, 2400, 2.0f, false},
+      {"5 V port: above the rating, sagging", 2, 0, 3000, 2400, 2425, 2.0f, true},
+      // DCP: below 2.0 V it may shut down from above 500 mA on.
+      {"DCP: at 500 mA below 2.0 V", 2, 2, 1800, 1500, 500, 1.5f, false},
+      {"DCP: above 500 mA below 2.0 V", 2, 2, 1800, 1500, 525, 1.5f, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const GraphAxis axis = ChooseGraphAxis(Sweep, c.kind, 5000);
+    const SweepRegions regions = BuildSweepRegions(Region(c.kind, c.sub, c.endMa, c.ratedMa, 5000, axis.minVolts, axis.maxVolts));
+    const auto window = ComputeVoltageWindow(Inputs(c.kind, c.sub, 5000, c.ma, c.ma, false, c.endMa));
+    const SweepStepLine plain = JudgeSweepStep(c.volts, c.ma, window);
+    const SweepStepLine line = JudgeSweepStep(c.volts, c.ma, window, regions);
+    EXPECT_EQ(line.permitted, c.permitted);
+    EXPECT_EQ(line.verdict, plain.verdict);
+    const bool outside = plain.verdict == SweepVerdict::Under || plain.verdict == SweepVerdict::Over;
+    // A permitted step outside the window is no error, and its line says why.
+    EXPECT_EQ(line.category, outside && !c.permitted ? 3 : 4);
+    EXPECT_EQ(std::wstring(line.text), std::wstring(plain.text) + (outside && c.permitted ? kShutDownRegionNote : L""));
+  }
 }
 
 std::vector<ShadeShape> Greys(const SweepRegions& r) {

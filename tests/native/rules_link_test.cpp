@@ -1,13 +1,20 @@
 // Calibration rules and the profile texts, version check and request voltage;
-// how the link asks a Linux serial driver for low latency.
+// how the link asks a Linux serial driver for low latency; measured values at
+// the tester's resolution.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "link/calibration_math.h"
 #include "link/low_latency.h"
+#include "link/measured_values.h"
 #include "link/profile_text.h"
 
 namespace {
@@ -253,6 +260,48 @@ TEST(DriverLatency, LowOrOneRecordSayingWhy) {
     EXPECT_EQ(AskDriverForLowLatency(driver), c.record);
     EXPECT_EQ(timer.value_or(0), c.timerAfter);
   }
+}
+
+// Values as JSON writes them (its shortest form that reads back the same
+// double) and as a table or CSV writes them with three decimals: the same
+// digits, without the noise a float leaves (4.835f is 4.835000038146973).
+TEST(MeasuredValues, JsonAndTextsCarryTheTestersResolution) {
+  struct Case {
+    const char* what;
+    double value;
+    const char* json;
+    const char* text;  // "%.3f"
+  } cases[] = {
+      {"4835 mV", VoltsFromMv(4835), "4.835", "4.835"},
+      {"5000 mV", VoltsFromMv(5000), "5.0", "5.000"},
+      {"largest reading", VoltsFromMv(65535), "65.535", "65.535"},
+      {"a reading's float volts", VoltsAtMv(4835 / 1000.0f), "4.835", "4.835"},
+      {"a sagging step's float volts", VoltsAtMv(13580 / 1000.0f), "13.58", "13.580"},
+      {"a computed window bound", VoltsAtMv(9.0f * 0.95f), "8.55", "8.550"},
+      {"no value", VoltsAtMv(std::numeric_limits<float>::quiet_NaN()), "0.0", "0.000"},
+      {"1500 mA at 4835 mV, a half milliwatt up", WattsOf(4835, 1500), "7.253", "7.253"},
+      {"3000 mA at 5000 mV", WattsOf(5000, 3000), "15.0", "15.000"},
+      {"4.999 mW", WattsOf(4999, 1), "0.005", "0.005"},
+      {"0.499 mW", WattsOf(1, 499), "0.0", "0.000"},
+      {"the largest product", WattsOf(65535, 65535), "4294.836", "4294.836"},
+      {"1234567 us", SecondsFromUs(1234567), "1.235", "1.235"},
+      {"1.5 ms", SecondsFromUs(1500), "0.002", "0.002"},
+      {"a day and a bit", SecondsFromUs(86400000499), "86400.0", "86400.000"},
+      {"capacity", Rounded(1478.2014999, 3), "1478.201", "1478.201"},
+      {"0.1 + 0.2", Rounded(0.1 + 0.2, 3), "0.3", "0.300"},
+      {"a rate", Rounded(987.654321, 1), "987.7", "987.700"},
+      {"already whole beyond 2^53", Rounded(1e300, 3), "1e+300", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(nlohmann::json(c.value).dump(), c.json);
+    if (!c.text) continue;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", c.value);
+    EXPECT_STREQ(text, c.text);
+  }
+  EXPECT_EQ(MilliwattsOf(-4835, 1500), -7253);  // halves away from zero both ways
+  EXPECT_TRUE(std::isnan(Rounded(std::nan(""), 3)));
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ TEST(CliConsole, ListsTheSimulatedTesterAndReadsItsStatus) {
   const auto [statusCode, status] = RunCli(L"--serial VXPD0001 status");
   EXPECT_EQ(statusCode, 0u) << status;
   EXPECT_NE(status.find("Profile        PD-FIX"), std::string::npos) << status;
-  EXPECT_NE(status.find("VBUS           5.00 V"), std::string::npos) << status;
+  EXPECT_NE(status.find("VBUS           5.000 V"), std::string::npos) << status;
 }
 
 }  // namespace
