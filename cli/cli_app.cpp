@@ -40,7 +40,13 @@ int RunCli(int argc, char** argv) {
                  "Look for testers in this device tree instead of / (as printed by sim-serve); also "
                  "LOADPOST_DEVICE_ROOT");
 #endif
-  app.add_option("--serial", options.serial, "Use the tester with this USB serial number (e.g. VXPD0001)");
+  // One value per --serial: a subcommand's name after it is never taken for a serial number.
+  app.add_option("--serial", options.serials,
+                 "Use the tester with this USB serial number (e.g. VXPD0001); more than once for several testers "
+                 "at once (status, profiles, watch, report)")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_flag("--all", options.all, "Use every usable tester at once (status, profiles, watch, report)");
   app.add_flag("--json", options.json, "Write JSON instead of a table");
   CLI::Option* simOption =
       app.add_option("--sim", options.simScenario,

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cli/cli_commands.h"
+#include "cli/cli_multi.h"
 #include "cli/cli_output.h"
 #include "link/measured_values.h"
 #include "link/monitor_core.h"
@@ -46,6 +47,33 @@ int ReadSource(Session& s, PortStatus* source) {
   return kExitOk;
 }
 
+// status and profiles over several testers, one after the other: a block
+// (or a JSON object) per tester, a tester left out or failing included.
+int ForEachTester(const CliOptions& options, int (*print)(const CliOptions&, Session&)) {
+  std::vector<TesterPlace> places;
+  if (const int code = ChooseTesters(options, &places)) return code;
+  std::vector<TesterEnd> ends(places.size());
+  for (size_t i = 0; i < places.size(); ++i) {
+    const TesterPlace& place = places[i];
+    if (i > 0 && !options.json) std::printf("\n");
+    Session s;
+    FailHeading heading(place.serial.empty() ? place.path : place.serial);
+    TesterEnd& end = ends[i];
+    if (ConnectOneOf(options, place, &s, &end) == kExitOk) end.code = print(options, s);
+    if (end.code == kExitOk) continue;
+    end.message = heading.LastMessage();
+    if (options.json) {
+      json j = TesterIdentityJson(place.serial, place.path);
+      j[end.leftOut ? "skipped" : "error"] = end.leftOut ? end.leftOutText : end.message;
+      PrintJson(stdout, j);
+    } else {
+      PrintTable(stdout, {{"Tester", s.Name()}, {end.leftOut ? "Skipped" : "Error", end.leftOut ? end.leftOutText : end.message}}, false);
+    }
+    std::fflush(stdout);
+  }
+  return WorstExitCode(ends);
+}
+
 }  // namespace
 
 int RunList(const CliOptions& options) {
@@ -83,9 +111,10 @@ int RunList(const CliOptions& options) {
   return kExitOk;
 }
 
-int RunStatus(const CliOptions& options) {
-  Session s;
-  if (const int code = ConnectTester(options, &s)) return code;
+namespace {
+
+// The status of a connected tester, as a table or a JSON object.
+int PrintStatus(const CliOptions& options, Session& s) {
   PortStatus source;
   if (const int code = ReadSource(s, &source)) return code;
   Measurements m;
@@ -127,9 +156,20 @@ int RunStatus(const CliOptions& options) {
   return kExitOk;
 }
 
-int RunProfiles(const CliOptions& options) {
+}  // namespace
+
+int RunStatus(const CliOptions& options) {
+  if (options.Several()) return ForEachTester(options, PrintStatus);
   Session s;
   if (const int code = ConnectTester(options, &s)) return code;
+  return PrintStatus(options, s);
+}
+
+namespace {
+
+// The capability list of a connected tester's source, as a table or JSON: a
+// list of rows for one tester, an object with its rows for each of several.
+int PrintProfiles(const CliOptions& options, Session& s) {
   PortStatus source;
   if (const int code = ReadSource(s, &source)) return code;
   if (source.attach != 1) return Fail(s.Name() + ": no source is attached");
@@ -154,10 +194,24 @@ int RunProfiles(const CliOptions& options) {
                     {"active", active}});
     table.push_back({active ? "*" : "", std::to_string(i), Narrow(text), Format("%dmA", e.maxCurrentMa)});
   }
-  if (options.json) {
+  if (options.json && options.Several()) {
+    json j = TesterIdentityJson(s.place.serial, s.place.path);
+    j["profiles"] = rows;
+    PrintJson(stdout, j);
+  } else if (options.json) {
     PrintJson(stdout, rows);
   } else {
+    if (options.Several()) std::printf("%s (%s)\n", s.Name().c_str(), TesterModelName(s.hardwareRevision));
     PrintTable(stdout, table, true);
   }
   return kExitOk;
+}
+
+}  // namespace
+
+int RunProfiles(const CliOptions& options) {
+  if (options.Several()) return ForEachTester(options, PrintProfiles);
+  Session s;
+  if (const int code = ConnectTester(options, &s)) return code;
+  return PrintProfiles(options, s);
 }

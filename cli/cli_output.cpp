@@ -28,8 +28,24 @@ std::string Format(const char* format, ...) {
   return buffer;
 }
 
+namespace {
+
+thread_local FailHeading* heading = nullptr;
+
+}  // namespace
+
+FailHeading::FailHeading(const std::string& name) : heading_(name + ": "), outer_(heading) { heading = this; }
+FailHeading::~FailHeading() { heading = outer_; }
+
 int Fail(const std::string& message) {
-  std::fprintf(stderr, "loadpost-cli: %s\n", message.c_str());
+  std::string line = message;
+  if (heading) {
+    const bool named = message.rfind(heading->heading_, 0) == 0;
+    heading->last_ = named ? message.substr(heading->heading_.size()) : message;
+    if (!named) line = heading->heading_ + message;
+  }
+  // One call: the lines of several testers' threads never interleave.
+  std::fprintf(stderr, "loadpost-cli: %s\n", line.c_str());
   std::fflush(stderr);
   return kExitError;
 }

@@ -21,6 +21,26 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 // "loadpost-cli: <message>" on standard error; returns kExitError.
 int Fail(const std::string& message);
 
+// While one lives, Fail on its thread heads each message with the tester's
+// name ("VXPD0001: ..."; not twice when the message names it already) and
+// keeps the last one: with several testers at once, every message says which
+// tester it is about.
+class FailHeading {
+ public:
+  explicit FailHeading(const std::string& name);
+  ~FailHeading();
+  FailHeading(const FailHeading&) = delete;
+  FailHeading& operator=(const FailHeading&) = delete;
+  // The last message Fail wrote on this thread meanwhile, without its heading.
+  const std::string& LastMessage() const { return last_; }
+
+ private:
+  friend int Fail(const std::string& message);
+  std::string heading_;
+  std::string last_;
+  FailHeading* outer_;
+};
+
 // Rows of cells in columns padded to their widest cell; the first row is the
 // header when `header` is set.
 void PrintTable(FILE* out, const std::vector<std::vector<std::string>>& rows, bool header);

@@ -52,6 +52,10 @@ bool ListPlaces(const PlatformOptions& options, std::vector<TesterPlace>* places
 TesterPlace PlaceOfPort(const PlatformOptions& options);
 // Opens and claims the tester so that no other program uses it meanwhile.
 OpenOutcome OpenPlace(const TesterPlace& place);
+// Whether this build can have several testers open at once (POSIX: each on
+// its own device; the Windows build reaches its tester through the one link
+// the window uses).
+bool SeveralTestersSupported();
 
 // Ctrl-C, SIGINT and SIGTERM (Windows: the console's control events) ask the
 // running command to stop; they no longer end the process at once.
@@ -65,8 +69,10 @@ void StopHandled();
 void WaitOrStop(unsigned ms);
 
 // Calls `onStop` (from another thread) when a stop is requested, for clocks
-// that a signal handler cannot stop itself; an empty function clears it.
-void SetStopCallback(std::function<void()> onStop);
+// that a signal handler cannot stop itself; one per open tester. Returns its
+// id for RemoveStopCallback, after which it is neither running nor called.
+int AddStopCallback(std::function<void()> onStop);
+void RemoveStopCallback(int id);
 
 // The folder of the running program.
 std::string ProgramFolder();

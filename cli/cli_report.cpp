@@ -11,15 +11,17 @@
 #include "link/profile_text.h"
 #include "report/chart_svg.h"
 #include "report/report_files.h"
+#include "shell/log_file.h"
 #include "shell/tester_state.h"
 #include "shell/utf8.h"
 
 namespace {
 
 std::string LocalTimeText() {
-  const std::time_t now = std::time(nullptr);
+  // Not std::localtime: its one buffer is shared by the threads of several testers' reports.
+  std::tm t{};
   char text[64] = "";
-  if (const std::tm* t = std::localtime(&now)) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %z", t);
+  if (SystemLocalTime(std::time(nullptr), &t)) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %z", &t);
   return text;
 }
 

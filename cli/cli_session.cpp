@@ -15,6 +15,18 @@ std::string SerialList(const std::vector<TesterPlace>& places) {
   return text;
 }
 
+const TesterPlace* FindSerial(const std::vector<TesterPlace>& places, const std::string& serial) {
+  for (const TesterPlace& p : places) {
+    if (p.serial == serial) return &p;
+  }
+  return nullptr;
+}
+
+std::string NotFoundText(const std::string& serial, const std::vector<TesterPlace>& places) {
+  return "no tester with serial number " + serial +
+         (places.empty() ? std::string(" (no tester found)") : " (found: " + SerialList(places) + ")");
+}
+
 }  // namespace
 
 bool ListTesters(const CliOptions& options, std::vector<TesterPlace>* places, std::string* error) {
@@ -29,6 +41,7 @@ OpenOutcome OpenTester(const CliOptions& options, const TesterPlace& place) {
 std::string VersionText(uint8_t tenths) { return Format("%0.1f", tenths / 10.0); }
 
 int ChooseTester(const CliOptions& options, TesterPlace* place) {
+  if (options.Several()) return Fail("this command works with one tester: give one --serial");
   if (!options.platform.port.empty()) {
     if (options.sim) return Fail("--port and --sim do not go together");
     *place = PlaceOfPort(options.platform);
@@ -37,30 +50,59 @@ int ChooseTester(const CliOptions& options, TesterPlace* place) {
   std::vector<TesterPlace> places;
   std::string error;
   if (!ListTesters(options, &places, &error)) return Fail(error);
-  if (!options.serial.empty()) {
-    for (const TesterPlace& p : places) {
-      if (p.serial == options.serial) {
-        *place = p;
-        return kExitOk;
-      }
+  if (!options.serials.empty()) {
+    if (const TesterPlace* found = FindSerial(places, options.serials[0])) {
+      *place = *found;
+      return kExitOk;
     }
-    return Fail("no tester with serial number " + options.serial +
-                (places.empty() ? std::string(" (no tester found)") : " (found: " + SerialList(places) + ")"));
+    return Fail(NotFoundText(options.serials[0], places));
   }
   if (places.empty()) return Fail(FirstLine(kNoTesterText));
   if (places.size() > 1) {
     return Fail(std::to_string(places.size()) + " testers found (" + SerialList(places) +
-                "): choose one with --serial");
+                "): choose one with --serial, or all of them with --all");
   }
   *place = places[0];
   return kExitOk;
 }
 
+int ChooseTesters(const CliOptions& options, std::vector<TesterPlace>* chosen) {
+  chosen->clear();
+  if (!options.platform.port.empty()) return Fail("--port names one tester: use --serial for several");
+  if (options.all && !options.serials.empty()) return Fail("--all and --serial do not go together");
+  if (!options.sim && !SeveralTestersSupported()) return Fail("this build drives one tester at a time: give one --serial");
+  std::vector<TesterPlace> places;
+  std::string error;
+  if (!ListTesters(options, &places, &error)) return Fail(error);
+  if (options.all) {
+    if (places.empty()) return Fail(FirstLine(kNoTesterText));
+    *chosen = places;
+    return kExitOk;
+  }
+  for (size_t i = 0; i < options.serials.size(); ++i) {
+    const std::string& serial = options.serials[i];
+    for (size_t j = 0; j < i; ++j) {
+      if (options.serials[j] == serial) return Fail("--serial " + serial + " is given twice");
+    }
+    const TesterPlace* found = FindSerial(places, serial);
+    if (!found) return Fail(NotFoundText(serial, places));
+    chosen->push_back(*found);
+  }
+  return kExitOk;
+}
+
 int ConnectTester(const CliOptions& options, Session* session) {
-  if (const int code = ChooseTester(options, &session->place)) return code;
+  session->refusal = ConnectRefusal::Other;
+  if (!session->placeGiven) {
+    if (const int code = ChooseTester(options, &session->place)) return code;
+  }
   OpenOutcome opened = OpenTester(options, session->place);
   const std::string name = session->Name();
-  if (opened.status == OpenStatus::Busy) return Fail(name + ": " + FirstLine(kTesterInUseText));
+  if (opened.status == OpenStatus::Busy) {
+    session->refusal = ConnectRefusal::Busy;
+    return Fail(name + ": " + FirstLine(kTesterInUseText));
+  }
+  session->refusal = ConnectRefusal::Unusable;
   if (opened.status != OpenStatus::Ok) {
     return Fail(FirstLine(kUnableToConnectText) + " (" + name + ": " + opened.detail + ")");
   }
@@ -77,6 +119,7 @@ int ConnectTester(const CliOptions& options, Session* session) {
     if (silent) return Fail(FirstLine(kUnableToConnectText) + " (" + name + ": no answer from the tester)");
     return Fail(name + ": " + FirstLine(c.message.c_str()));
   }
+  session->refusal = ConnectRefusal::None;
   return kExitOk;
 }
 

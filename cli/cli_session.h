@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/cli_platform.h"
 #include "link/monitor_core.h"
@@ -13,19 +14,30 @@
 
 struct CliOptions {
   PlatformOptions platform;
-  std::string serial;       // --serial
-  bool json = false;        // --json
-  bool sim = false;         // --sim [SCENARIO]
-  std::string simScenario;  // its scenario ("default" when none is named)
+  std::vector<std::string> serials;  // --serial, once per tester
+  bool all = false;                  // --all
+  bool json = false;                 // --json
+  bool sim = false;                  // --sim [SCENARIO]
+  std::string simScenario;           // its scenario ("default" when none is named)
+
+  // Several testers at once: --all, or --serial more than once. The form of
+  // the output follows the options, not how many testers answer.
+  bool Several() const { return all || serials.size() > 1; }
 };
 
 // The testers of the system, or of the simulated scenario with --sim.
 bool ListTesters(const CliOptions& options, std::vector<TesterPlace>* places, std::string* error);
 OpenOutcome OpenTester(const CliOptions& options, const TesterPlace& place);
 
+// Why a tester could not be connected, for a command over several testers:
+// a busy one is skipped, and with --all so is one that is not usable.
+enum class ConnectRefusal { None, Busy, Unusable, Other };
+
 // One connected tester, its state and the monitor core over it (the window's own).
 struct Session {
   TesterPlace place;
+  bool placeGiven = false;  // `place` was chosen beforehand (several testers): connect to it
+  ConnectRefusal refusal = ConnectRefusal::None;
   std::unique_ptr<CliLink> link;
   MonitorView view;  // the command line prints what it needs itself
   TesterState state;  // this tester's own: its core works on nothing else
@@ -42,9 +54,14 @@ struct Session {
 // failure prints why and returns the exit code; 0 when `place` is set.
 int ChooseTester(const CliOptions& options, TesterPlace* place);
 
-// Chooses, opens and claims the tester and connects the monitor core to it
-// (version check, settings read). On failure prints why, closes the link and
-// returns the exit code; 0 when connected.
+// The testers of --all (every tester the system shows, in its order) or of
+// the several --serial (in the order given). On failure prints why and
+// returns the exit code; 0 when `places` is set.
+int ChooseTesters(const CliOptions& options, std::vector<TesterPlace>* places);
+
+// Chooses (unless `placeGiven`), opens and claims the tester and connects the
+// monitor core to it (version check, settings read). On failure prints why,
+// sets `refusal`, closes the link and returns the exit code; 0 when connected.
 int ConnectTester(const CliOptions& options, Session* session);
 
 // Runs the monitor until it has read the source (and written the program's

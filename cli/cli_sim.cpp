@@ -1,6 +1,7 @@
 #include "cli/cli_sim.h"
 
 #include <filesystem>
+#include <mutex>
 
 #include "sim/sim_link.h"
 #include "sim/sim_tester.h"
@@ -14,25 +15,35 @@ class SimCliLink : public CliLink {
   SimCliLink(const sim::DeviceSetup& setup, sim::Clock clock)
       : model(setup, nullptr),
         link(model, clock == sim::Clock::Simulated ? sim::SimLink::Time::Simulated : sim::SimLink::Time::Real) {
-    SetStopCallback([this] { link.Stop(); });
+    stopCallback_ = AddStopCallback([this] { link.Stop(); });
   }
-  ~SimCliLink() override { SetStopCallback(nullptr); }
+  ~SimCliLink() override { RemoveStopCallback(stopCallback_); }
   TesterPort& Port() override { return link; }
   MonitorClock& Clock() override { return link; }
 
   sim::TesterModel model;
   sim::SimLink link;
+
+ private:
+  int stopCallback_ = 0;
 };
 
 // Parsed once per run: every command of a process sees the same scenario.
+// Several testers open theirs from their own threads: the lock keeps the
+// parse to one, and the scenario is never changed once parsed.
 const sim::Scenario* Loaded(const std::string& name, std::string* error) {
+  static std::mutex lock;
   static sim::Scenario scenario;
   static std::string loadedName;
+  static std::string loadError;
   static bool ok = false;
+  std::lock_guard<std::mutex> hold(lock);
   if (loadedName != name || !ok) {
     loadedName = name;
-    ok = LoadNamedScenario(name, &scenario, error);
+    loadError.clear();
+    ok = LoadNamedScenario(name, &scenario, &loadError);
   }
+  if (!ok) *error = loadError;
   return ok ? &scenario : nullptr;
 }
 

@@ -1,6 +1,7 @@
 // POSIX side of the command line: testers are terminal devices found through
 // sysfs, opened raw and locked; SIGINT and SIGTERM ask the command to stop.
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <cerrno>
@@ -103,6 +104,8 @@ OpenOutcome OpenPlace(const TesterPlace& place) {
   return outcome;
 }
 
+bool SeveralTestersSupported() { return true; }
+
 void InstallStopHandlers() {
   if (stopPipe[0] < 0 && pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) stopPipe[0] = stopPipe[1] = -1;
   struct sigaction action {};
@@ -118,21 +121,47 @@ bool InterruptRequested() { return stopRequested.load(); }
 int StopWakeFd() { return stopPipe[0]; }
 void StopHandled() {}
 
-void SetStopCallback(std::function<void()> onStop) {
-  static std::mutex lock;
-  static std::function<void()> callback;
-  static std::once_flag watcher;
+namespace {
+
+// The callbacks of the open testers, called once by a watcher thread when a
+// stop is requested; the lock keeps a callback from running after its removal.
+struct StopCallbacks {
+  std::mutex lock;
+  std::map<int, std::function<void()>> callbacks;
+  int lastId = 0;
+  std::once_flag watcher;
+};
+
+StopCallbacks& Callbacks() {
+  static StopCallbacks c;
+  return c;
+}
+
+}  // namespace
+
+int AddStopCallback(std::function<void()> onStop) {
+  StopCallbacks& c = Callbacks();
+  int id = 0;
   {
-    std::lock_guard<std::mutex> hold(lock);
-    callback = std::move(onStop);
+    std::lock_guard<std::mutex> hold(c.lock);
+    id = ++c.lastId;
+    c.callbacks[id] = std::move(onStop);
   }
-  std::call_once(watcher, [] {
+  std::call_once(c.watcher, [] {
     std::thread([] {
       while (!InterruptRequested()) WaitOrStop(1000);
-      std::lock_guard<std::mutex> hold(lock);
-      if (callback) callback();
+      StopCallbacks& c = Callbacks();
+      std::lock_guard<std::mutex> hold(c.lock);
+      for (auto& [id, callback] : c.callbacks) callback();
     }).detach();
   });
+  return id;
+}
+
+void RemoveStopCallback(int id) {
+  StopCallbacks& c = Callbacks();
+  std::lock_guard<std::mutex> hold(c.lock);
+  c.callbacks.erase(id);
 }
 
 std::string ProgramFolder() {

@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <map>
+#include <mutex>
 
 #include "cli/cli_output.h"
 #include "cli/cli_platform.h"
@@ -23,7 +25,10 @@ std::atomic<bool> stopRequested{false};
 HANDLE consoleStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 HANDLE cleanupDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 RealClock* activeClock = nullptr;
-std::function<void()> stopCallback;  // set and cleared on the main thread
+// The open testers' stop callbacks; the lock keeps one from running after its removal.
+std::mutex stopLock;
+std::map<int, std::function<void()>> stopCallbacks;
+int lastStopId = 0;
 
 void OnNotice(int n) {
   if (n >= 1 && n <= 4) noticeBits.fetch_or(1u << (n - 1));
@@ -61,7 +66,10 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
   stopRequested.store(true);
   SetEvent(consoleStop);
   if (RealClock* clock = activeClock) clock->Stop();
-  if (stopCallback) stopCallback();
+  {
+    std::lock_guard<std::mutex> hold(stopLock);
+    for (auto& [id, callback] : stopCallbacks) callback();
+  }
   if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
     // The process ends when this returns: give the command time to set the
     // load back to 0 mA and close its file.
@@ -110,13 +118,24 @@ OpenOutcome OpenPlace(const TesterPlace& place) {
   return outcome;
 }
 
+bool SeveralTestersSupported() { return false; }
+
 void InstallStopHandlers() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 bool InterruptRequested() { return stopRequested.load(); }
 int StopWakeFd() { return -1; }
 void StopHandled() { SetEvent(cleanupDone); }
 void WaitOrStop(unsigned ms) { WaitForSingleObject(consoleStop, ms); }
 
-void SetStopCallback(std::function<void()> onStop) { stopCallback = std::move(onStop); }
+int AddStopCallback(std::function<void()> onStop) {
+  std::lock_guard<std::mutex> hold(stopLock);
+  stopCallbacks[++lastStopId] = std::move(onStop);
+  return lastStopId;
+}
+
+void RemoveStopCallback(int id) {
+  std::lock_guard<std::mutex> hold(stopLock);
+  stopCallbacks.erase(id);
+}
 
 std::string ProgramFolder() {
   wchar_t path[MAX_PATH];

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <mutex>
 #include <random>
 
 namespace {
@@ -19,14 +20,21 @@ std::filesystem::path TempPathBeside(const std::filesystem::path& path) {
   // Seeded once from the system's randomness and the clock (a MinGW
   // random_device may be deterministic); the exclusive creation is what
   // guarantees no other file is touched, the name only makes a clash rare.
+  // Several testers' reports are written from their own threads at once.
+  static std::mutex lock;
   static std::mt19937_64 random = [] {
     std::random_device device;
     const auto now = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     std::seed_seq seed{device(), device(), static_cast<unsigned>(now), static_cast<unsigned>(now >> 32)};
     return std::mt19937_64(seed);
   }();
+  unsigned long long draw = 0;
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    draw = random() & 0xFFFFFFFFull;
+  }
   char tail[32];
-  std::snprintf(tail, sizeof tail, ".%08llx.tmp", static_cast<unsigned long long>(random() & 0xFFFFFFFFull));
+  std::snprintf(tail, sizeof tail, ".%08llx.tmp", draw);
   std::filesystem::path temp = path;
   temp += tail;
   return temp;
