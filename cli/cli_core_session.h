@@ -26,6 +26,11 @@ class CoreSession {
   // the core has read the attached source and written the tester's settings.
   // 0 when ready, else the exit code (the reason printed).
   int Open(const CliOptions& options, const LimitOptions& limits, uint16_t currentStepMa, uint16_t timeStepMs);
+  // Open connects to this tester rather than choosing one (several testers at once).
+  void UsePlace(const TesterPlace& place) {
+    session_.place = place;
+    session_.placeGiven = true;
+  }
 
   // Runs the core's passes until `done` holds after a pass that left no
   // notice pending, or `ms` passed, the user stopped, the source went away or

@@ -53,17 +53,20 @@ std::vector<TesterEnd> RunEachTester(const std::vector<TesterPlace>& places,
   return ends;
 }
 
+void MarkLeftOut(const CliOptions& options, const Session& session, TesterEnd* end) {
+  end->leftOut = LeftOut(options, session.refusal);
+  if (!end->leftOut) return;
+  end->leftOutText = LeftOutText(session.refusal);
+  Fail(session.Name() + ": " + end->leftOutText + ", skipped");
+}
+
 int ConnectOneOf(const CliOptions& options, const TesterPlace& place, Session* session, TesterEnd* end) {
   session->place = place;
   session->placeGiven = true;
   const int code = ConnectTester(options, session);
   if (code != kExitOk) {
     end->code = code;
-    end->leftOut = LeftOut(options, session->refusal);
-    if (end->leftOut) {
-      end->leftOutText = LeftOutText(session->refusal);
-      Fail(session->Name() + ": " + end->leftOutText + ", skipped");
-    }
+    MarkLeftOut(options, *session, end);
   }
   return code;
 }

@@ -34,6 +34,10 @@ int WorstExitCode(const std::vector<TesterEnd>& ends);
 std::vector<TesterEnd> RunEachTester(const std::vector<TesterPlace>& places,
                                      const std::function<TesterEnd(size_t)>& run);
 
+// Marks `end` left out when the session's refusal leaves the tester out, and
+// says so ("VXPD0002: busy, skipped").
+void MarkLeftOut(const CliOptions& options, const Session& session, TesterEnd* end);
+
 // Connects to tester `place` for a command over several testers: 0 when
 // connected; else the exit code, with `end` saying whether it is left out.
 int ConnectOneOf(const CliOptions& options, const TesterPlace& place, Session* session, TesterEnd* end);

@@ -23,7 +23,7 @@ constexpr int kBarWidth = 20;
 
 }  // namespace
 
-Progress::Progress() : shown_(isatty(STDERR_FILENO) != 0), startUs_(Now()) {}
+Progress::Progress(bool allowed) : shown_(allowed && isatty(STDERR_FILENO) != 0), startUs_(Now()) {}
 
 void Progress::Profile(int k, int n, const std::string& label) {
   profile_ = k;

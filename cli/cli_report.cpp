@@ -7,6 +7,7 @@
 #include "cli/cli_files.h"
 #include "cli/cli_graph_tests.h"
 #include "cli/cli_output.h"
+#include "cli/cli_report.h"
 #include "cli/cli_source_tests.h"
 #include "link/profile_text.h"
 #include "report/chart_svg.h"
@@ -59,15 +60,17 @@ void PrintSummary(const Report& rep, const std::filesystem::path& html) {
   std::fflush(stdout);
 }
 
-// An earlier report in the folder, refused unless it is to be replaced: a
-// report never shows another's CSVs beside its own.
-std::string CheckEarlierReport(const ReportOptions& o, const std::vector<std::filesystem::path>& earlier) {
-  if (earlier.empty() || o.force) return "";
+}  // namespace
+
+std::string CheckEarlierReport(const std::string& outDir, bool force, const std::vector<std::filesystem::path>& earlier) {
+  if (earlier.empty() || force) return "";
   const std::u8string first = earlier.front().filename().u8string();
   std::string names(first.begin(), first.end());
   if (earlier.size() > 1) names += Format(" and %d more", static_cast<int>(earlier.size() - 1));
-  return o.outDir + " already holds a report (" + names + "): add --force to replace it, or choose another --out folder";
+  return outDir + " already holds a report (" + names + "): add --force to replace it, or choose another --out folder";
 }
+
+namespace {
 
 // Removes the earlier report's files (its own names only).
 bool RemoveEarlierReport(const std::vector<std::filesystem::path>& earlier, std::string* error) {
@@ -86,22 +89,29 @@ bool RemoveEarlierReport(const std::vector<std::filesystem::path>& earlier, std:
 }  // namespace
 
 int RunReport(const CliOptions& options, const ReportOptions& o) {
+  if (options.Several()) return RunReports(options, o);
   if (const std::string why = CheckSweepSettings(o.settings); !why.empty()) return Fail(why);
   const std::filesystem::path dir = PathOf(o.outDir);
   std::vector<std::filesystem::path> earlier = ReportFilesIn(dir);
-  if (const std::string why = CheckEarlierReport(o, earlier); !why.empty()) return Fail(why);
+  if (const std::string why = CheckEarlierReport(o.outDir, o.force, earlier); !why.empty()) return Fail(why);
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (const std::string why = CheckWritable("--out", o.outDir + "/" + kReportHtmlName); !why.empty()) return Fail(why);
-
   CoreSession session;
+  Report rep;
+  return ReportTester(options, o, session, dir, std::move(earlier), true, &rep);
+}
+
+int ReportTester(const CliOptions& options, const ReportOptions& o, CoreSession& session,
+                 const std::filesystem::path& dir, std::vector<std::filesystem::path> earlier, bool alone,
+                 Report* report) {
   TesterState& S = session.State();
   if (const int code = session.Open(options, o.settings.limits, static_cast<uint16_t>(o.settings.currentStepMa),
                                     static_cast<uint16_t>(o.settings.timeStepMs))) {
     return code;
   }
   const Session& tester = session.Tester();
-  Report rep;
+  Report& rep = *report;
   rep.serial = tester.place.serial;
   rep.device = tester.place.path;
   rep.model = TesterModelName(tester.hardwareRevision);
@@ -123,7 +133,7 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
   int toRun = 0;
   for (const ReportRun& r : rep.runs) toRun += r.plan.request != PlanRequest::Refused;
   auto chart = std::make_unique<LineChart>();
-  Progress progress;
+  Progress progress(alone);
   std::string stopReason;
   std::string error;
   // The earlier report goes when this one's first files are written: a
@@ -184,11 +194,11 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
   progress.Clear();
   if (!problem.empty()) rep.incompleteReason += (rep.incompleteReason.empty() ? "" : "; ") + problem;
   const bool written = write();
-  if (options.json) {
+  if (alone && options.json) {
     nlohmann::json j = ReportJson(rep);
     j["path"] = (dir / kReportHtmlName).string();
     PrintJson(stdout, j);
-  } else {
+  } else if (alone) {
     PrintSummary(rep, dir / kReportHtmlName);
   }
   if (!written) return Fail(error);

@@ -66,6 +66,8 @@ const char* kStyle =
 
 }  // namespace
 
+const char* ReportStyleSheet() { return kStyle; }
+
 json TesterIdentityJson(const std::string& serial, const std::string& device) {
   return {{"serial", serial.empty() ? json(nullptr) : json(serial)},
           {"device", device.empty() ? json(nullptr) : json(device)}};

@@ -16,6 +16,8 @@ constexpr const char* kReportHtmlName = "report.html";
 constexpr const char* kReportJsonName = "report.json";
 
 std::string ReportHtml(const Report& report);
+// The pages' style sheet (report.html and the summary's index.html).
+const char* ReportStyleSheet();
 nlohmann::json ReportJson(const Report& report);
 nlohmann::json RunJson(const ReportRun& run, int number);
 // Which tester, as every command's JSON names it: {"serial": its USB serial
