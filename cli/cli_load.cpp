@@ -7,6 +7,7 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_files.h"
 #include "cli/cli_output.h"
+#include "cli/cli_watch.h"
 #include "link/measured_values.h"
 #include "link/monitor_core.h"
 #include "link/profile_text.h"
@@ -118,31 +119,21 @@ class LoadHold {
   bool relaxed_ = false;
 };
 
-struct Summary {
-  int64_t startUs = 0;
-  int64_t endUs = 0;
-  uint64_t readings = 0;
-  double mah = 0;
-  double mwh = 0;
-  uint16_t minMv = 0xFFFF;
-  uint16_t maxMv = 0;
-  std::string reason;
-  bool complete = true;
-};
-
-void PrintSummary(FILE* out, const Summary& s, bool asJson) {
+void PrintSummary(FILE* out, const WatchSummary& s, bool asJson, const std::string& serial = "") {
   const double seconds = SecondsFromUs(s.endUs - s.startUs);
   const double mah = Rounded(s.mah, 3), mwh = Rounded(s.mwh, 3);
   if (asJson) {
-    PrintJson(out, {{"summary",
-                     {{"durationS", seconds},
+    json j = {{"summary",
+               {{"durationS", seconds},
                       {"readings", s.readings},
                       {"capacityMah", mah},
                       {"capacityMwh", mwh},
                       {"vbusMinV", s.readings ? VoltsFromMv(s.minMv) : 0.0},
                       {"vbusMaxV", s.readings ? VoltsFromMv(s.maxMv) : 0.0},
                       {"stopped", s.reason},
-                      {"complete", s.complete}}}});
+                      {"complete", s.complete}}}};
+    if (!serial.empty()) j["serial"] = serial;
+    PrintJson(out, j);
     return;
   }
   PrintTable(out,
@@ -188,27 +179,41 @@ int RunLoad(const CliOptions& options, const LoadOptions& load) {
 }
 
 int RunWatch(const CliOptions& options, const WatchOptions& w) {
+  if (options.Several()) return RunWatches(options, w);
   uint32_t mode = 0;
   uint16_t index = 0;
   if (const std::string why = CheckLimits(w.limits, &mode, &index); !why.empty()) return Fail(why);
   if (w.stopBelowMv >= 0 && w.loadMa < 0) return Fail("--stop-below needs --load: with no load the voltage stays up");
   if (const std::string why = CheckWritable("--out", w.outPath); !why.empty()) return Fail(why);
-  const bool asJson = options.json || w.format == "json";
   Session s;
-  TesterState& S = s.state;
   if (const int code = ConnectTester(options, &s)) return code;
+  WatchSummary sum;
+  return WatchTester(options, w, s, nullptr, true, &sum);
+}
+
+const char* WatchCsvHeader(bool serial) {
+  return serial ? "serial,time_s,seq,vbus_v,current_ma,setpoint_ma,loopback_ma,power_w,temperature_c,capacity_mah,"
+                  "capacity_mwh\n"
+                : "time_s,seq,vbus_v,current_ma,setpoint_ma,loopback_ma,power_w,temperature_c,capacity_mah,"
+                  "capacity_mwh\n";
+}
+
+int WatchTester(const CliOptions& options, const WatchOptions& w, Session& s, SharedStream* shared, bool alone,
+                WatchSummary* summary) {
+  const bool asJson = options.json || w.format == "json";
+  TesterState& S = s.state;
   const auto ceiling = [&] { return w.loadMa >= 0 ? CheckCeiling(s.state, w.loadMa, w.limits) : kExitOk; };
   if (const int code = AwaitSource(s, ceiling)) return code;
   // The file is open before the load is on: a load is never drawn for lines that cannot be kept.
-  FILE* out = stdout;
-  if (!w.outPath.empty()) {
+  FILE* out = shared ? shared->out : stdout;
+  if (!shared && !w.outPath.empty()) {
     out = std::fopen(w.outPath.c_str(), "w");
     if (!out) return Fail("cannot write " + w.outPath + " (--out): " + std::strerror(errno));
   }
   LoadHold hold(s);
   if (w.loadMa >= 0) {
     if (const int code = hold.Apply(w.loadMa, w.limits)) {
-      if (out != stdout) std::fclose(out);
+      if (!shared && out != stdout) std::fclose(out);
       return code;
     }
   }
@@ -220,14 +225,17 @@ int RunWatch(const CliOptions& options, const WatchOptions& w) {
   FeedMark mark = feed.Mark();
   s.core->ResetCapacity();
   int code = kExitOk;
-  Summary sum;
+  WatchSummary& sum = *summary;
+  sum.started = true;
   sum.startUs = clock.NowUs();
   const int64_t intervalUs = static_cast<int64_t>(w.intervalMs * 1000);
   const int64_t periodUs = std::min<int64_t>(intervalUs, kMaxMeasurePeriodMs * 1000);
   const bool bounded = w.durationSec >= 0 || w.stopBelowMv >= 0 || w.stopAfterMah >= 0;
-  if (!asJson) {
-    std::fprintf(out, "time_s,seq,vbus_v,current_ma,setpoint_ma,loopback_ma,power_w,temperature_c,capacity_mah,capacity_mwh\n");
-  }
+  // Several testers' lines in one stream are each written whole under its lock, with the serial number.
+  const std::string serial = shared ? s.Name() : "";
+  std::unique_lock<std::mutex> streamLock;
+  if (shared) streamLock = std::unique_lock<std::mutex>(shared->lock, std::defer_lock);
+  if (!asJson && !shared) std::fputs(WatchCsvHeader(false), out);
   int64_t nextLine = sum.startUs;
   int64_t nextPass = sum.startUs + kPassEveryUs;
   while (sum.reason.empty()) {
@@ -253,15 +261,24 @@ int RunWatch(const CliOptions& options, const WatchOptions& w) {
         const double seconds = SecondsFromUs(r.timeUs - sum.startUs);
         const double volts = VoltsFromMv(r.vbusMv), watts = WattsOf(r.vbusMv, r.currentMa);
         const double mahOut = Rounded(mah, 3), mwhOut = Rounded(mwh, 3);
+        if (shared) streamLock.lock();
         if (asJson) {
-          PrintJson(out, {{"timeS", seconds}, {"seq", r.seq}, {"vbusV", volts}, {"currentMa", r.currentMa},
-                          {"setpointMa", r.setpointMa}, {"loopbackMa", r.loopbackMa}, {"powerW", watts},
-                          {"temperatureC", r.temperatureC}, {"capacityMah", mahOut}, {"capacityMwh", mwhOut}});
+          json line = {{"timeS", seconds}, {"seq", r.seq}, {"vbusV", volts}, {"currentMa", r.currentMa},
+                       {"setpointMa", r.setpointMa}, {"loopbackMa", r.loopbackMa}, {"powerW", watts},
+                       {"temperatureC", r.temperatureC}, {"capacityMah", mahOut}, {"capacityMwh", mwhOut}};
+          if (shared) line["serial"] = serial;
+          PrintJson(out, line);
         } else {
-          std::fprintf(out, "%.3f,%u,%.3f,%u,%u,%u,%.3f,%u,%.3f,%.3f\n", seconds, r.seq, volts,
-                       r.currentMa, r.setpointMa, r.loopbackMa, watts, r.temperatureC, mahOut, mwhOut);
+          std::fprintf(out, "%s%s%.3f,%u,%.3f,%u,%u,%u,%.3f,%u,%.3f,%.3f\n", serial.c_str(), shared ? "," : "",
+                       seconds, r.seq, volts, r.currentMa, r.setpointMa, r.loopbackMa, watts, r.temperatureC, mahOut,
+                       mwhOut);
         }
-        if (std::fflush(out) != 0 || std::ferror(out)) {
+        const bool failed = std::fflush(out) != 0 || std::ferror(out) || (shared && shared->failed);
+        if (shared) {
+          shared->failed = shared->failed || failed;
+          streamLock.unlock();
+        }
+        if (failed) {
           sum.reason = "the output could not be written";
           sum.complete = false;
           code = kExitError;
@@ -301,8 +318,12 @@ int RunWatch(const CliOptions& options, const WatchOptions& w) {
   if (!hold.Release() && code == kExitOk) code = kExitError;
   // JSON lines end with the summary; a table of it goes where people look,
   // standard output when the lines went to a file.
-  if (asJson) PrintSummary(out, sum, true);
-  if (out != stdout && std::fclose(out) != 0) code = Fail("cannot write " + w.outPath);
-  if (!asJson) PrintSummary(w.outPath.empty() ? stderr : stdout, sum, false);
+  if (asJson) {
+    if (shared) streamLock.lock();
+    PrintSummary(out, sum, true, serial);
+    if (shared) streamLock.unlock();
+  }
+  if (!shared && out != stdout && std::fclose(out) != 0) code = Fail("cannot write " + w.outPath);
+  if (!asJson && alone) PrintSummary(w.outPath.empty() ? stderr : stdout, sum, false);
   return code;
 }
