@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds the native (sanitized) and
 # the Windows builds, starts a virtual display and a template Wine prefix, and
-# runs both test suites with CTest. Ends with one line "N passed, M failed".
+# runs both test suites with CTest, and between them the tests of several
+# testers at once in a ThreadSanitizer build. Ends with one line "N passed, M failed".
 set -uo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
@@ -34,6 +35,16 @@ if cmake --preset native >build/native-configure.log 2>&1 && cmake --build --pre
 else
   cat build/native-configure.log build/native-build.log 2>/dev/null | grep -E -A3 'error|Error' | head -60
   echo "native build failed"
+  failed=$((failed + 1))
+fi
+
+echo "== ThreadSanitizer build of the command line and the tests of several testers at once"
+if cmake --preset tsan >build/tsan-configure.log 2>&1 && cmake --build --preset tsan -j "$jobs" >build/tsan-build.log 2>&1; then
+  ctest --preset tsan 2>&1 | tee build/tsan-ctest.log
+  count_results build/tsan-ctest.log
+else
+  cat build/tsan-configure.log build/tsan-build.log 2>/dev/null | grep -E -A3 'error|Error' | head -60
+  echo "tsan build failed"
   failed=$((failed + 1))
 fi
 
