@@ -485,6 +485,7 @@ void MonitorCore::NewProfileHandling() {
 
 void MonitorCore::CapabilityChangedHandling() {
   port_.ClearNotice(4);
+  ++capabilityChanges_;
   live.profileVoltageMv = 0;
   live.ratedCurrentMa = 0;
   view_.RatedAndCeiling(0, 0);
