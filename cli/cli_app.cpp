@@ -118,6 +118,11 @@ int RunCli(int argc, char** argv) {
     if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
     std::fprintf(stderr, "loadpost-cli: %s\nRun 'loadpost-cli --help' for the options.\n", e.what());
     return kExitError;
+  } catch (const std::exception& e) {
+    // The command's session has already left the tester safe while unwinding.
+    return Fail(std::string("ended by an unexpected error: ") + e.what());
+  } catch (...) {
+    return Fail("ended by an unexpected error");
   }
   return exitCode;
 }
