@@ -166,6 +166,7 @@ int RunWatch(const CliOptions& options, const WatchOptions& w) {
     print();
     if (std::fflush(out) == 0 && !std::ferror(out)) return;
     writeFailed = true;
+    sum.complete = false;
     // After a closed terminal (SIGHUP) the failed write is no cause of its own.
     if (!session.UserStopped()) sum.reason = "cannot write " + outName + ": " + std::strerror(errno);
   };
