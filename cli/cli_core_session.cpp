@@ -76,6 +76,12 @@ int CoreSession::Open(const CliOptions& options, const LimitOptions& limits, uin
   return kExitOk;
 }
 
+int CoreSession::OpenTester(const CliOptions& options) {
+  if (const int code = ConnectTester(options, &session_)) return code;
+  finished_ = false;
+  return kExitOk;
+}
+
 int CoreSession::SetLoad(long long ma, const std::string& modeName) {
   constexpr long long kTopLoadMa = 5100;
   if (ma < 0 || ma > kTopLoadMa) return Fail(Format("load %lld mA is out of range (0 to %lld mA)", ma, kTopLoadMa));

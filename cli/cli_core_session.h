@@ -28,6 +28,9 @@ class CoreSession {
   // the core has read the attached source and written the tester's settings.
   // 0 when ready, else the exit code (the reason printed).
   int Open(const CliOptions& options, const LimitOptions& limits, uint16_t currentStepMa, uint16_t timeStepMs);
+  // Connects to the tester alone, with or without a source (for clearing it
+  // with the safe end). 0 when connected, else the exit code.
+  int OpenTester(const CliOptions& options);
 
   // Checks `ma` against the ceiling of the limit mode `modeName` with the
   // source's rating and sets the load. 0 when set, else the exit code (the

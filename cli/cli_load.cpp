@@ -76,6 +76,23 @@ void PrintSummary(FILE* out, const Summary& s, bool asJson) {
              false);
 }
 
+// load 0: the load to 0 mA and the limits to enforced, confirmed by the
+// tester, also with no source attached.
+int ClearTester(const CliOptions& options, CoreSession& session) {
+  if (const int code = session.OpenTester(options)) return code;
+  const Session& s = session.Tester();
+  if (const std::string problem = session.Finish(); !problem.empty()) return Fail(s.Name() + ": " + problem);
+  const std::optional<Reading> r = session.Core().Measure();
+  if (!r) return Fail(s.Name() + ": the tester did not answer");
+  if (options.json) {
+    PrintJson(stdout, {{"setpointMa", r->setpointMa}, {"currentMa", r->currentMa}, {"vbusV", r->vbusMv / 1000.0}});
+  } else {
+    std::printf("Load %d mA on %s (VBUS %.2f V), limits enforced; done\n", r->setpointMa, s.Name().c_str(),
+                r->vbusMv / 1000.0);
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 int RunLoad(const CliOptions& options, const LoadOptions& load) {
@@ -83,6 +100,8 @@ int RunLoad(const CliOptions& options, const LoadOptions& load) {
   uint16_t index = 0;
   if (const std::string why = CheckLimits(load.limits, &mode, &index); !why.empty()) return Fail(why);
   CoreSession session;
+  // 0 mA clears the tester, with or without a source: the safe end alone.
+  if (load.loadMa == 0) return ClearTester(options, session);
   if (const int code = session.Open(options, load.limits, config.currentStepMa, config.timeStepMs)) return code;
   // Nothing is captured: between passes the monitor pauses as the window's does.
   graph.testStopped = 1;
@@ -96,11 +115,10 @@ int RunLoad(const CliOptions& options, const LoadOptions& load) {
   if (options.json) {
     PrintJson(stdout, {{"setpointMa", r->setpointMa}, {"currentMa", r->currentMa}, {"vbusV", r->vbusMv / 1000.0}});
   } else {
-    std::printf("Load %d mA on %s (VBUS %.2f V); %s\n", r->setpointMa, s.Name().c_str(), r->vbusMv / 1000.0,
-                load.loadMa == 0 ? "done" : "Ctrl-C sets it back to 0 mA");
+    std::printf("Load %d mA on %s (VBUS %.2f V); Ctrl-C sets it back to 0 mA\n", r->setpointMa, s.Name().c_str(),
+                r->vbusMv / 1000.0);
     std::fflush(stdout);
   }
-  if (load.loadMa == 0) return session.Finish().empty() ? kExitOk : kExitError;
   // The monitor follows the source meanwhile: a stop, a detach, re-advertised
   // capabilities or a lost link end the load before its time.
   MonitorClock& clock = s.link->Clock();
