@@ -16,10 +16,6 @@ namespace {
 constexpr int kLoadAttempts = 3;
 constexpr uint32_t kSwitchWaitMs = 5000;  // a profile change
 
-const char* ModeName(uint32_t mode) {
-  return mode == EnforceLimits ? "enforce" : mode == AllowOverLimit ? "allow" : mode == ForceLimit ? "force" : "unknown";
-}
-
 // The port's channel, keeping how its last round went, so that a failure is
 // told as what it was: a tester that did not answer, or a link that is gone.
 class TrackedChannel {
@@ -89,7 +85,7 @@ std::string LimitsToEnforced(const TrackedChannel& t, bool changed) {
   RecomputeMaxLoadCurrent();
   if (!commands::WriteTesterSettings(t.Channel(), SettingsFromConfig())) return t.Why();
   if (!commands::ReadLimitMode(t.Channel(), &mode, &ceiling)) return "";  // written and acknowledged
-  return mode == EnforceLimits ? "" : std::string("the tester still reports limit mode ") + ModeName(mode);
+  return mode == EnforceLimits ? "" : std::string("the tester still reports limit mode ") + LimitModeName(mode);
 }
 
 // Asks for `row` and waits until the source supplies it; empty on success or
@@ -131,6 +127,10 @@ std::string BackToRow(const TrackedChannel& t, int row, uint16_t wantedMv, uint8
 }
 
 }  // namespace
+
+const char* LimitModeName(uint32_t mode) {
+  return mode == EnforceLimits ? "enforce" : mode == AllowOverLimit ? "allow" : mode == ForceLimit ? "force" : "unknown";
+}
 
 const char* StopCauseText(StopCause cause) {
   switch (cause) {

@@ -16,6 +16,9 @@ const char* StopCauseText(StopCause cause);
 // console closed, a logoff, a shutdown) leaves every command incomplete.
 bool StopIsRequest(StopCause cause);
 
+// "enforce", "allow", "force" for the tester's limit modes 0, 1, 2.
+const char* LimitModeName(uint32_t mode);
+
 // What the end puts back besides the load and the limits.
 struct EndPlan {
   bool limitsChanged = false;  // the command wrote other limits than enforced

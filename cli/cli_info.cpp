@@ -3,9 +3,11 @@
 #include <algorithm>
 
 #include "cli/cli_commands.h"
+#include "cli/cli_end.h"
 #include "cli/cli_output.h"
 #include "link/monitor_core.h"
 #include "link/profile_text.h"
+#include "shell/shared_state.h"
 #include "shell/tester_list.h"
 
 namespace {
@@ -91,6 +93,12 @@ int RunStatus(const CliOptions& options) {
                                  &m.loopbackMa)) {
     return Fail(s.Name() + ": the tester did not answer the measurement request");
   }
+  // What a command that was killed may have left: the load above, the limit mode here.
+  uint32_t mode = 0;
+  uint16_t ceiling = 0;
+  const bool modeRead = commands::ReadLimitMode(s.channel, &mode, &ceiling) != 0;
+  const std::string modeText = !modeRead ? "" : mode == ForceLimit ? Format("force (%u mA)", static_cast<unsigned>(ceiling))
+                                                                   : LimitModeName(mode);
   const bool attached = source.attach == 1;
   const float volts = m.vbusMv / 1000.0f;
   const double watts = m.currentMa * volts / 1000.0f;
@@ -106,7 +114,8 @@ int RunStatus(const CliOptions& options) {
                        {"setpointMa", m.setpointMa},
                        {"loopbackMa", m.loopbackMa},
                        {"powerW", watts},
-                       {"temperatureC", m.temperatureC}});
+                       {"temperatureC", m.temperatureC},
+                       {"limitMode", modeRead ? json(LimitModeName(mode)) : json(nullptr)}});
     return kExitOk;
   }
   PrintTable(stdout,
@@ -119,7 +128,8 @@ int RunStatus(const CliOptions& options) {
               {"Current", Format("%d mA", static_cast<int>(m.currentMa))},
               {"Loopback", Format("%d mA", static_cast<int>(m.loopbackMa))},
               {"Power", Format("%.2f W", watts)},
-              {"Temperature", Format("%d C", static_cast<int>(m.temperatureC))}},
+              {"Temperature", Format("%d C", static_cast<int>(m.temperatureC))},
+              {"Limit mode", modeRead ? modeText : "-"}},
              false);
   return kExitOk;
 }
