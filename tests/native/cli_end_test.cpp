@@ -2,6 +2,7 @@
 // loadpost-cli against sim-serve, judged by the tester's own frame record.
 #include <filesystem>
 #include <sstream>
+#include <utility>
 
 #include "tests/native/cli_harness.h"
 
@@ -58,6 +59,29 @@ void ExpectSafe(const std::string& record) {
   EXPECT_EQ(reported[3], 0) << "limit mode reported";
 }
 
+// The command with its standard output and error on a terminal of its own,
+// whose other side (*master) the test can close: a closed terminal or ssh
+// session, after which every write fails.
+Child SpawnOnTerminal(const std::vector<std::string>& args, int* master) {
+  *master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (*master < 0 || grantpt(*master) != 0 || unlockpt(*master) != 0) return {};
+  const int slave = open(ptsname(*master), O_RDWR | O_NOCTTY);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, slave, 1);
+  posix_spawn_file_actions_adddup2(&actions, slave, 2);
+  posix_spawn_file_actions_addclose(&actions, *master);
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  Child c;
+  if (posix_spawn(&c.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) c.pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  close(slave);
+  return c;
+}
+
 const std::string kOneProfile = "tester VXPD0001 kt60\n charger fixed 5V 3A\nend\n";
 const std::vector<std::string> kAllow = {"--limit-mode", "allow", "--accept-risk"};
 const std::vector<std::string> kQuick = {"--current-step", "500", "--time-step", "667", "--ripple-seconds", "0.3"};
@@ -97,6 +121,9 @@ TEST(CliEnd, EveryWayOutLeavesTheTesterAtZeroWithEnforcedLimits) {
        "load ended early: the source re-advertised its capabilities"},
       {"load allow, unplug", "default", With({"load", "3500"}, kAllow), "unplug VXPD0001", 2,
        "the connection to the tester was lost: the load could not be set back to 0 mA"},
+      // The terminal is gone (writes fail with EIO) when SIGHUP comes: the end goes on.
+      {"watch on a terminal that closes, SIGHUP", "default", {"watch", "--load", "1000", "--interval", "50"}, "hangup",
+       2, ""},
       {"watch, its time up", "default", {"watch", "--load", "1000", "--duration", "1"}, "", 0, "Stopped   1.0 s elapsed"},
       {"watch, SIGTERM", "default", {"watch", "--load", "1000"}, "SIGTERM", 0, "Stopped   stopped by SIGTERM"},
       {"watch --stop-below, SIGHUP", "default", {"watch", "--load", "1000", "--stop-below", "3000"}, "SIGHUP", 2,
@@ -131,6 +158,7 @@ TEST(CliEnd, EveryWayOutLeavesTheTesterAtZeroWithEnforcedLimits) {
     std::vector<std::unique_ptr<SimServer>> servers;
     std::vector<Child> children;
     std::vector<std::string> records, outs;
+    std::vector<int> terminals;
     for (size_t i = first; i < end; ++i) {
       const WayOut& c = cases[i];
       records.push_back(ScratchPath("end-record-" + std::to_string(i) + ".txt"));
@@ -148,6 +176,10 @@ TEST(CliEnd, EveryWayOutLeavesTheTesterAtZeroWithEnforcedLimits) {
         std::filesystem::create_symlink(servers.back()->devices["VXPD0001"], port);
         args.insert(args.begin(), {LOADPOST_CLI, "--port", port});
         children.push_back(Spawn(args));
+      } else if (c.trigger == "hangup") {
+        args.insert(args.begin(), {LOADPOST_CLI, "--device-root", servers.back()->root});
+        terminals.push_back(-1);
+        children.push_back(SpawnOnTerminal(args, &terminals.back()));
       } else {
         children.push_back(servers.back()->Start(args));
       }
@@ -166,6 +198,9 @@ TEST(CliEnd, EveryWayOutLeavesTheTesterAtZeroWithEnforcedLimits) {
         fired[k] = true;
         if (kSignals.count(trigger)) {
           kill(children[k].pid, kSignals.at(trigger));
+        } else if (trigger == "hangup") {
+          kill(children[k].pid, SIGHUP);
+          for (int& t : terminals) close(std::exchange(t, -1));
         } else if (trigger == "remove-out") {
           std::filesystem::remove_all(outs[k]);
         } else {
@@ -185,6 +220,26 @@ TEST(CliEnd, EveryWayOutLeavesTheTesterAtZeroWithEnforcedLimits) {
       ExpectSafe(ReadFile(records[k]));
     }
   }
+}
+
+// SIGKILL cannot be caught: the user guide's check and clearing afterwards.
+TEST(CliEnd, AfterAKillStatusShowsWhatWasLeftAndLoadZeroClearsIt) {
+  const std::string record = ScratchPath("kill-record.txt");
+  std::remove(record.c_str());
+  SimServer server("default", {"--record", record});
+  const Child load = server.Start(With({"load", "3500"}, kAllow));
+  for (int i = 0; i < 200 && !Loaded(ReadFile(record)); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  kill(load.pid, SIGKILL);
+  Finish(load);
+  const std::string left = server.Run({"--json", "status"}).out;
+  EXPECT_NE(left.find("\"limitMode\":\"allow\""), std::string::npos) << left;
+  EXPECT_NE(left.find("\"setpointMa\":3500"), std::string::npos) << left;
+  const Result cleared = server.Run({"load", "0"});
+  EXPECT_EQ(cleared.code, 0) << cleared.err;
+  EXPECT_NE(cleared.out.find("Load 0 mA on VXPD0001 (VBUS 5.00 V), limits enforced; done"), std::string::npos);
+  const std::string after = server.Run({"--json", "status"}).out;
+  EXPECT_NE(after.find("\"limitMode\":\"enforce\""), std::string::npos) << after;
+  EXPECT_NE(after.find("\"setpointMa\":0"), std::string::npos) << after;
 }
 
 }  // namespace
