@@ -28,7 +28,8 @@ int RunCli(int argc, char** argv) {
   app.require_subcommand(1);
   app.fallthrough();
   app.footer("Exit codes: 0 success, 1 a test verdict of FAIL, 2 an error (bad option or value, no tester, tester "
-             "busy, link lost).");
+             "busy, link lost, a run ended early). Ctrl-C and SIGTERM stop a command, SIGHUP and SIGQUIT end it as "
+             "incomplete; either way the load goes back to 0 mA and the limits to enforced.");
 
   CliOptions options;
   int exitCode = kExitOk;
@@ -56,8 +57,8 @@ int RunCli(int argc, char** argv) {
         settle();
         exitCode = RunList(options);
       });
-  app.add_subcommand("status", "Show the source's profile, rated current, VBUS, current, loopback, power and "
-                               "temperature")
+  app.add_subcommand("status", "Show the source's profile, rated current, VBUS, current, loopback, power, "
+                               "temperature and the tester's limit mode")
       ->callback([&] {
         settle();
         exitCode = RunStatus(options);
@@ -82,7 +83,7 @@ int RunCli(int argc, char** argv) {
   LoadOptions load;
   CLI::App* loadCommand = app.add_subcommand(
       "load", "Draw MA milliamperes from the source until stopped (Ctrl-C) or for --for seconds; the load goes "
-              "back to 0 mA at the end");
+              "back to 0 mA at the end. 'load 0' clears the tester: 0 mA and enforced limits");
   loadCommand->add_option("current", load.loadMa, "Load current in mA")->required();
   loadCommand->add_option("--for", load.holdSeconds, "Hold the load this many seconds, then end");
   AddLimitOptions(loadCommand, &load.limits);
