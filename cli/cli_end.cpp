@@ -129,7 +129,12 @@ std::string BackToRow(const TrackedChannel& t, int row, uint16_t wantedMv, uint8
 }  // namespace
 
 const char* LimitModeName(uint32_t mode) {
-  return mode == EnforceLimits ? "enforce" : mode == AllowOverLimit ? "allow" : mode == ForceLimit ? "force" : "unknown";
+  switch (mode) {
+    case EnforceLimits: return "enforce";
+    case AllowOverLimit: return "allow";
+    case ForceLimit: return "force";
+    default: return "unknown";
+  }
 }
 
 const char* StopCauseText(StopCause cause) {

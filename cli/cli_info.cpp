@@ -97,8 +97,8 @@ int RunStatus(const CliOptions& options) {
   uint32_t mode = 0;
   uint16_t ceiling = 0;
   const bool modeRead = commands::ReadLimitMode(s.channel, &mode, &ceiling) != 0;
-  const std::string modeText = !modeRead ? "" : mode == ForceLimit ? Format("force (%u mA)", static_cast<unsigned>(ceiling))
-                                                                   : LimitModeName(mode);
+  const std::string modeText =
+      mode == ForceLimit ? Format("force (%u mA)", static_cast<unsigned>(ceiling)) : LimitModeName(mode);
   const bool attached = source.attach == 1;
   const float volts = m.vbusMv / 1000.0f;
   const double watts = m.currentMa * volts / 1000.0f;

@@ -131,7 +131,9 @@ int RunLoad(const CliOptions& options, const LoadOptions& load) {
   if (reason.empty()) reason = Format("%.1f s elapsed", load.holdSeconds);
   const std::string problem = session.Finish();
   if (options.json) PrintJson(stdout, {{"stopped", reason}, {"complete", complete}});
-  if (!complete) Fail(s.Name() + ": load ended early: " + reason + (problem.empty() ? "; the load is back at 0 mA" : ""));
+  if (!complete) {
+    Fail(s.Name() + ": load ended early: " + reason + (problem.empty() ? "; the load is back at 0 mA" : ""));
+  }
   if (!problem.empty()) return Fail(s.Name() + ": " + problem);
   if (!complete) return kExitError;
   if (!options.json) std::printf("Load back to 0 mA on %s: %s\n", s.Name().c_str(), reason.c_str());
