@@ -110,6 +110,7 @@ int ReportTester(const CliOptions& options, const ReportOptions& o, CoreSession&
                                     static_cast<uint16_t>(o.settings.timeStepMs))) {
     return code;
   }
+  session.EndOnFirstRow();
   const Session& tester = session.Tester();
   Report& rep = *report;
   rep.serial = tester.place.serial;
@@ -168,13 +169,13 @@ int ReportTester(const CliOptions& options, const ReportOptions& o, CoreSession&
     run.profileSubKind = S.live.profileSubKind;
     run.ripple = CaptureRipple(session, *chart, o.rippleSeconds, progress, nullptr, nullptr);
     if (run.ripple.end != RunEnd::Complete) {
-      run.error = RunEndText(run.ripple.end);
+      run.error = session.EndText(run.ripple.end);
       stopReason = label + ": " + run.error;
       break;
     }
     run.sweep = RunSweepTest(session, *chart, progress);
     if (run.sweep.end != RunEnd::Complete) {
-      run.error = RunEndText(run.sweep.end);
+      run.error = session.EndText(run.sweep.end);
       stopReason = label + ": " + run.error;
       break;
     }
@@ -190,7 +191,7 @@ int ReportTester(const CliOptions& options, const ReportOptions& o, CoreSession&
     rep.incompleteReason = error;
   }
   progress.Phase("back to the first profile");
-  const std::string problem = session.Finish(true);
+  const std::string problem = session.Finish();
   progress.Clear();
   if (!problem.empty()) rep.incompleteReason += (rep.incompleteReason.empty() ? "" : "; ") + problem;
   const bool written = write();

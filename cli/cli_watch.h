@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cli/cli_commands.h"
+#include "cli/cli_core_session.h"
 
 // How one tester's watch went.
 struct WatchSummary {
@@ -36,13 +37,14 @@ struct SharedStream {
 // The CSV header; `serial`: with the serial number's column first.
 const char* WatchCsvHeader(bool serial);
 
-// Watches the connected tester of `s` until a stop condition, a stop, a
-// detach or a lost link, writing its lines to `shared` (with its serial
-// number) or, when null, to w.outPath or standard output. `alone`: the
-// command's only tester, whose summary is printed as a table (JSON lines end
-// with the summary either way). Returns the tester's exit code.
-int WatchTester(const CliOptions& options, const WatchOptions& w, Session& s, SharedStream* shared, bool alone,
-                WatchSummary* sum);
+// Opens `session` and watches its tester until a stop condition, a stop, a
+// detach, re-advertised capabilities or a lost link, writing its lines to
+// `shared` (with its serial number) or, when null, to w.outPath or standard
+// output; it ends with the session's safe end. `alone`: the command's only
+// tester, whose summary is printed as a table (JSON lines end with the
+// summary either way). Returns the tester's exit code.
+int WatchTester(const CliOptions& options, const WatchOptions& w, CoreSession& session, SharedStream* shared,
+                bool alone, WatchSummary* sum);
 
 // watch over several testers: each on a thread of its own; the exit code is the worst.
 int RunWatches(const CliOptions& options, const WatchOptions& w);

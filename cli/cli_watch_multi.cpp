@@ -41,7 +41,7 @@ int RunWatches(const CliOptions& options, const WatchOptions& w) {
   std::vector<WatchOptions> each(places.size(), w);
   for (size_t i = 0; i < places.size(); ++i) {
     if (filePerTester) each[i].outPath = OutPathOf(w.outPath, places[i].serial);
-    if (const std::string why = CheckWritable("--out", each[i].outPath); !why.empty()) return Fail(why);
+    if (const std::string why = CheckWritable("--out", each[i].outPath, false); !why.empty()) return Fail(why);
   }
   // One stream for all: open before any tester is touched, its header first.
   SharedStream shared;
@@ -55,9 +55,12 @@ int RunWatches(const CliOptions& options, const WatchOptions& w) {
   std::vector<WatchSummary> sums(places.size());
   std::vector<TesterEnd> ends = RunEachTester(places, [&](size_t i) {
     TesterEnd end;
-    Session s;
-    if (ConnectOneOf(options, places[i], &s, &end) != kExitOk) return end;
-    end.code = WatchTester(options, each[i], s, filePerTester ? nullptr : &shared, false, &sums[i]);
+    CoreSession session;
+    session.UsePlace(places[i]);
+    end.code = WatchTester(options, each[i], session, filePerTester ? nullptr : &shared, false, &sums[i]);
+    if (end.code != kExitOk && session.Tester().refusal != ConnectRefusal::None) {
+      MarkLeftOut(options, session.Tester(), &end);
+    }
     return end;
   });
   int code = WorstExitCode(ends);
