@@ -1,4 +1,4 @@
-#include "shell/device_path.h"
+#include "core/base/device_path.h"
 
 namespace {
 

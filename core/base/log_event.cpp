@@ -1,9 +1,9 @@
-#include "shell/log_event.h"
+#include "core/base/log_event.h"
 
 #include <atomic>
 #include <cwchar>
 
-#include "shell/logger.h"
+#include "core/base/logger.h"
 
 Logger* eventLog = nullptr;
 

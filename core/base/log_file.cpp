@@ -1,10 +1,10 @@
-#include "shell/log_file.h"
+#include "core/base/log_file.h"
 
 #include <cstring>
 #include <cwchar>
 
-#include "shell/logger.h"
-#include "shell/utf8.h"
+#include "core/base/logger.h"
+#include "core/base/utf8.h"
 
 // --- Files -------------------------------------------------------------------
 

@@ -1,4 +1,4 @@
-#include "shell/log_view.h"
+#include "core/base/log_view.h"
 
 int LogView::RowsFor(int clientHeight, int rowHeight) {
   if (rowHeight <= 0) return 0;

@@ -1,4 +1,4 @@
-#include "shell/logger.h"
+#include "core/base/logger.h"
 
 #include <cstring>
 #include <ctime>

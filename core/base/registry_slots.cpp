@@ -1,4 +1,4 @@
-#include "shell/registry_slots.h"
+#include "core/base/registry_slots.h"
 
 #include <cstring>
 

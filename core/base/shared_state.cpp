@@ -1,3 +1,3 @@
-#include "shell/shared_state.h"
+#include "core/base/shared_state.h"
 
 float uiScale = 1.0f;

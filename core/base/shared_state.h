@@ -2,6 +2,6 @@
 // each tester has its own TesterState (shell/tester_state.h).
 #pragma once
 
-#include "shell/tester_state.h"
+#include "core/base/tester_state.h"
 
 extern float uiScale;  // display scale factor, 1.0

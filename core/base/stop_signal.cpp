@@ -1,4 +1,4 @@
-#include "shell/stop_signal.h"
+#include "core/base/stop_signal.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,4 +1,4 @@
-#include "shell/tester_list.h"
+#include "core/base/tester_list.h"
 
 #include <algorithm>
 #include <cwchar>

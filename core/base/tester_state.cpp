@@ -1,4 +1,4 @@
-#include "shell/tester_state.h"
+#include "core/base/tester_state.h"
 
 #include <mutex>
 

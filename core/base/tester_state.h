@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "link/pdo.h"
+#include "core/link/pdo.h"
 
 enum CurrentLimitMode : uint32_t {
   EnforceLimits = 0,

@@ -1,9 +1,9 @@
 // Layout arithmetic of LineChart (see chart_layout.h).
-#include "chart/chart_layout.h"
+#include "core/chart/chart_layout.h"
 
 #include <cwchar>
 
-#include "shell/shared_state.h"
+#include "core/base/shared_state.h"
 
 namespace {
 

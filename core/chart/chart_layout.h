@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "chart/line_chart.h"
+#include "core/chart/line_chart.h"
 
 enum class ChartFont { Axis, Vertical, Title, XTitle };
 

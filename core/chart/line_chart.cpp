@@ -1,9 +1,9 @@
 // The chart's data model: storage, limits and the operations that change it.
-#include "chart/line_chart.h"
+#include "core/chart/line_chart.h"
 
 #include <cwchar>
 
-#include "shell/shared_state.h"
+#include "core/base/shared_state.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "config/config_dialog.h"
+#include "core/config/config_dialog.h"
 
-#include "config/whole_number.h"
+#include "core/config/whole_number.h"
 
 uint32_t overLimitRiskAccepted = 0;
 uint32_t forceLimitRiskAccepted = 0;

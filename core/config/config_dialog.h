@@ -9,8 +9,8 @@
 #include <functional>
 #include <string_view>
 
-#include "config/config_rules.h"
-#include "shell/tester_state.h"
+#include "core/config/config_rules.h"
+#include "core/base/tester_state.h"
 
 // Set once the danger confirmation has been passed for "Allow 20% over limit"
 // (resp. "Force Limit") during this run; they only ever go from 0 to 1.

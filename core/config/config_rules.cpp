@@ -1,4 +1,4 @@
-#include "config/config_rules.h"
+#include "core/config/config_rules.h"
 
 #include <cwchar>
 

@@ -1,4 +1,4 @@
-#include "config/whole_number.h"
+#include "core/config/whole_number.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The resolved D2XX entry points (Win32 code only).
 #pragma once
 
-#include "d2xx/d2xx_abi.h"
+#include "core/d2xx/d2xx_abi.h"
 
 struct D2xxApi {
   FT_ListDevices_t ListDevices;

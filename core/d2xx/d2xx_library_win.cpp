@@ -5,10 +5,10 @@
 #include <cwchar>
 #include <mutex>
 
-#include "d2xx/d2xx.h"
-#include "d2xx/d2xx_api.h"
-#include "shell/log_event.h"
-#include "shell/logger.h"
+#include "core/d2xx/d2xx.h"
+#include "core/d2xx/d2xx_api.h"
+#include "core/base/log_event.h"
+#include "core/base/logger.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "graphs/direct_run_link.h"
+#include "core/graphs/direct_run_link.h"
 
-#include "graphs/run_link.h"
-#include "shell/tester_state.h"
+#include "core/graphs/run_link.h"
+#include "core/base/tester_state.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 // feed exactly as with SyncRunLink.
 #pragma once
 
-#include "graphs/graph_run.h"
-#include "link/monitor_core.h"
+#include "core/graphs/graph_run.h"
+#include "core/link/monitor_core.h"
 
 class DirectRunLink : public RunLink {
  public:

@@ -1,4 +1,4 @@
-#include "graphs/graph_overlay.h"
+#include "core/graphs/graph_overlay.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "graphs/graph_run.h"
+#include "core/graphs/graph_run.h"
 
 // One legend entry: a 30 x 20 pixel swatch and its text.
 struct GraphLegendItem {

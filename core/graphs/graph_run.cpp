@@ -1,6 +1,6 @@
-#include "graphs/graph_run.h"
+#include "core/graphs/graph_run.h"
 
-#include "graphs/sweep_csv.h"
+#include "core/graphs/sweep_csv.h"
 
 #include <cwchar>
 

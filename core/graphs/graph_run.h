@@ -12,11 +12,11 @@
 #include <optional>
 #include <string>
 
-#include "chart/line_chart.h"
-#include "graphs/sweep_plan.h"
-#include "graphs/voltage_window.h"
-#include "link/reading_feed.h"
-#include "shell/tester_state.h"
+#include "core/chart/line_chart.h"
+#include "core/graphs/sweep_plan.h"
+#include "core/graphs/voltage_window.h"
+#include "core/link/reading_feed.h"
+#include "core/base/tester_state.h"
 
 // Texts of the graph window.
 constexpr const wchar_t* kRealtimeWindowTitle = L"Graph - Real time voltage & ripple";

@@ -1,6 +1,6 @@
-#include "graphs/run_link.h"
+#include "core/graphs/run_link.h"
 
-#include "shell/tester_state.h"
+#include "core/base/tester_state.h"
 
 void RequestLoadFromMonitor(TesterState& state, uint16_t currentMa) {
   state.requests.requestedLoadMa = currentMa;

@@ -7,8 +7,8 @@
 // simulated time).
 #pragma once
 
-#include "graphs/graph_run.h"
-#include "link/monitor_core.h"
+#include "core/graphs/graph_run.h"
+#include "core/link/monitor_core.h"
 
 // Load requests go through the tester's `requests`, as the window's controls do.
 void RequestLoadFromMonitor(TesterState& state, uint16_t currentMa);

@@ -1,8 +1,8 @@
-#include "graphs/sweep_csv.h"
+#include "core/graphs/sweep_csv.h"
 
 #include <cstdio>
 
-#include "graphs/sweep_plan.h"
+#include "core/graphs/sweep_plan.h"
 
 std::string BuildSweepCsv(const float* sweepVolts, int tableSize, uint16_t currentStepMa, uint16_t maxLoadCurrentMa) {
   std::string out = kSweepCsvHeader;

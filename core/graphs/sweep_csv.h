@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "shell/log_file.h"
+#include "core/base/log_file.h"
 
 constexpr const char* kSweepCsvHeader = "Voltage (V), Current (mA), Power (W)";
 

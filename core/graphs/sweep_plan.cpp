@@ -1,4 +1,4 @@
-#include "graphs/sweep_plan.h"
+#include "core/graphs/sweep_plan.h"
 
 #include <cwchar>
 #include <initializer_list>

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "graphs/voltage_window.h"
+#include "core/graphs/voltage_window.h"
 
 // Marks a step that has not been measured (the chart's "no value": a category
 // value equal to it breaks the drawn line).

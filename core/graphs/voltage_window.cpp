@@ -1,6 +1,6 @@
-#include "graphs/voltage_window.h"
+#include "core/graphs/voltage_window.h"
 
-#include "shell/tester_state.h"
+#include "core/base/tester_state.h"
 
 namespace {
 

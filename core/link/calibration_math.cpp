@@ -1,10 +1,10 @@
-#include "link/calibration_math.h"
+#include "core/link/calibration_math.h"
 
 #include <algorithm>
 #include <cwchar>
 #include <string_view>
 
-#include "config/whole_number.h"
+#include "core/config/whole_number.h"
 
 const CalibrationChannel kCalibrationChannels[kCalibrationChannelCount] = {
     {L"VBUS", 0, 4000, 20000, 10000, L"Power Supply", L"KT-60", true},

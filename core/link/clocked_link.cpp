@@ -1,4 +1,4 @@
-#include "link/clocked_link.h"
+#include "core/link/clocked_link.h"
 
 #include <utility>
 

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <functional>
 
-#include "link/frame.h"
-#include "link/reply_mailbox.h"
-#include "link/tester_commands.h"
+#include "core/link/frame.h"
+#include "core/link/reply_mailbox.h"
+#include "core/link/tester_commands.h"
 
 struct ClockedPipe {
   // Puts bytes on the line at time nowUs; returns the time the last one is sent.

@@ -1,6 +1,6 @@
-#include "link/link_port_win.h"
+#include "core/link/link_port_win.h"
 
-#include "link/tester_link_win.h"
+#include "core/link/tester_link_win.h"
 
 LinkPort::LinkPort(PendingFn pending, ClearFn clear) : pending_(pending), clear_(clear) {
   channel_.exchange = [](const uint8_t* frame, size_t length, uint8_t expected, ReplyBody& reply) {

@@ -3,7 +3,7 @@
 // bits), given as two functions.
 #pragma once
 
-#include "link/tester_port.h"
+#include "core/link/tester_port.h"
 
 class LinkPort : public TesterPort {
  public:

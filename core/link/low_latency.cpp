@@ -1,4 +1,4 @@
-#include "link/low_latency.h"
+#include "core/link/low_latency.h"
 
 std::string LowLatencyRefusedText(const std::vector<std::string>& refusals) {
   if (refusals.empty()) return "";

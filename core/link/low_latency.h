@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "link/frame.h"
+#include "core/link/frame.h"
 
 constexpr int kBridgeLatencyMs = 2;  // through D2XX: the shortest timer every FTDI bridge accepts
 constexpr uint8_t kBridgeEventChar = kEtx;

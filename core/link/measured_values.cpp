@@ -1,4 +1,4 @@
-#include "link/measured_values.h"
+#include "core/link/measured_values.h"
 
 #include <cmath>
 

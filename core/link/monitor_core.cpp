@@ -7,16 +7,16 @@
 // gone, end the connection (ERROR record, link closed, the running test told).
 // A status poll that finds no source while the port is marked ready is handled
 // as a detach whose notice was lost.
-#include "link/monitor_core.h"
+#include "core/link/monitor_core.h"
 
 #include <cmath>
 #include <cwchar>
 
-#include "graphs/voltage_window.h"
-#include "link/profile_text.h"
-#include "shell/log_event.h"
-#include "shell/logger.h"
-#include "shell/tester_state.h"
+#include "core/graphs/voltage_window.h"
+#include "core/link/profile_text.h"
+#include "core/base/log_event.h"
+#include "core/base/logger.h"
+#include "core/base/tester_state.h"
 
 namespace {
 

@@ -31,11 +31,11 @@
 #include <string>
 #include <vector>
 
-#include "link/pdo.h"
-#include "link/reading_feed.h"
-#include "link/tester_commands.h"
-#include "link/tester_port.h"
-#include "shell/tester_state.h"
+#include "core/link/pdo.h"
+#include "core/link/reading_feed.h"
+#include "core/link/tester_commands.h"
+#include "core/link/tester_port.h"
+#include "core/base/tester_state.h"
 
 // The result of a step: success, or why not in the program's own words.
 struct CommandResult {

@@ -8,11 +8,11 @@
 // ceiling is sent: such a load waits.
 #include <cwchar>
 
-#include "link/monitor_core.h"
-#include "link/profile_text.h"
-#include "shell/log_event.h"
-#include "shell/logger.h"
-#include "shell/tester_state.h"
+#include "core/link/monitor_core.h"
+#include "core/link/profile_text.h"
+#include "core/base/log_event.h"
+#include "core/base/logger.h"
+#include "core/base/tester_state.h"
 
 namespace {
 

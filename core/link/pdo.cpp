@@ -1,4 +1,4 @@
-#include "link/pdo.h"
+#include "core/link/pdo.h"
 
 namespace {
 

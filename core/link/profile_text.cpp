@@ -1,4 +1,4 @@
-#include "link/profile_text.h"
+#include "core/link/profile_text.h"
 
 #include <cwchar>
 

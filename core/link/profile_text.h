@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "link/pdo.h"
+#include "core/link/pdo.h"
 
 constexpr size_t kProfileTextChars = 128;
 

@@ -1,4 +1,4 @@
-#include "link/reading_feed.h"
+#include "core/link/reading_feed.h"
 
 #include <chrono>
 

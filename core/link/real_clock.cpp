@@ -1,4 +1,4 @@
-#include "link/real_clock.h"
+#include "core/link/real_clock.h"
 
 #include <chrono>
 

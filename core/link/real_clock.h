@@ -5,7 +5,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "link/tester_port.h"
+#include "core/link/tester_port.h"
 
 class RealClock : public MonitorClock {
  public:

@@ -1,4 +1,4 @@
-#include "link/reply_mailbox.h"
+#include "core/link/reply_mailbox.h"
 
 #include <cstring>
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <mutex>
 
-#include "link/frame.h"
-#include "link/tester_commands.h"
+#include "core/link/frame.h"
+#include "core/link/tester_commands.h"
 
 // Holds the body of the newest reply. A command marks whatever is stored stale
 // before it sends its request, so that a reply to an earlier, timed-out round is

@@ -1,4 +1,4 @@
-#include "link/serial_link_posix.h"
+#include "core/link/serial_link_posix.h"
 
 #include <time.h>
 

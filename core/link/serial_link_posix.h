@@ -9,11 +9,11 @@
 #include <functional>
 #include <string>
 
-#include "link/frame.h"
-#include "link/reply_mailbox.h"
-#include "link/serial_port_posix.h"
-#include "link/tester_commands.h"
-#include "link/tester_port.h"
+#include "core/link/frame.h"
+#include "core/link/reply_mailbox.h"
+#include "core/link/serial_port_posix.h"
+#include "core/link/tester_commands.h"
+#include "core/link/tester_port.h"
 
 class SerialLinkPosix : public TesterPort {
  public:

@@ -1,4 +1,4 @@
-#include "link/serial_port_posix.h"
+#include "core/link/serial_port_posix.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -21,9 +21,9 @@
 #include <sys/sysmacros.h>
 #endif
 
-#include "link/low_latency.h"
-#include "shell/log_event.h"
-#include "shell/logger.h"
+#include "core/link/low_latency.h"
+#include "core/base/log_event.h"
+#include "core/base/logger.h"
 
 namespace {
 

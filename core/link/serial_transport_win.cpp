@@ -1,13 +1,13 @@
-#include "link/serial_transport_win.h"
+#include "core/link/serial_transport_win.h"
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "d2xx/d2xx_api.h"
-#include "link/low_latency.h"
-#include "shell/log_event.h"
-#include "shell/logger.h"
+#include "core/d2xx/d2xx_api.h"
+#include "core/link/low_latency.h"
+#include "core/base/log_event.h"
+#include "core/base/logger.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "d2xx/d2xx_abi.h"
+#include "core/d2xx/d2xx_abi.h"
 
 class SerialTransport;
 

@@ -1,4 +1,4 @@
-#include "link/tester_commands.h"
+#include "core/link/tester_commands.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "link/frame.h"
-#include "link/pdo.h"
+#include "core/link/frame.h"
+#include "core/link/pdo.h"
 
 // Command codes, host to tester.
 constexpr uint8_t kCmdGetVersion = 0x01;

@@ -1,4 +1,4 @@
-#include "link/tester_discovery_posix.h"
+#include "core/link/tester_discovery_posix.h"
 
 #include <algorithm>
 #include <cctype>

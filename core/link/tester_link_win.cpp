@@ -1,4 +1,4 @@
-#include "link/tester_link_win.h"
+#include "core/link/tester_link_win.h"
 
 TesterLink testerLink;
 

@@ -8,10 +8,10 @@
 #include <atomic>
 #include <cstdint>
 
-#include "link/frame.h"
-#include "link/reply_mailbox.h"
-#include "link/serial_transport_win.h"
-#include "link/tester_commands.h"
+#include "core/link/frame.h"
+#include "core/link/reply_mailbox.h"
+#include "core/link/serial_transport_win.h"
+#include "core/link/tester_commands.h"
 
 // Called on the link's worker thread with n = 1..4 for the notices 0x20..0x23.
 // It must only signal events.

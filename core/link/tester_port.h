@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "link/tester_commands.h"
+#include "core/link/tester_commands.h"
 
 class TesterPort {
  public:

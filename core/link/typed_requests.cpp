@@ -1,6 +1,6 @@
-#include "link/typed_requests.h"
+#include "core/link/typed_requests.h"
 
-#include "config/whole_number.h"
+#include "core/config/whole_number.h"
 
 std::optional<uint16_t> TypedVoltageMv(std::wstring_view text, uint16_t minMv, uint16_t maxMv) {
   return NumberInRange<uint16_t>(ReadWholeNumber(text).value, minMv, maxMv);

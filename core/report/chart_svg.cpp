@@ -1,12 +1,12 @@
-#include "report/chart_svg.h"
+#include "core/report/chart_svg.h"
 
 #include <cstdio>
 #include <cwchar>
 
-#include "chart/chart_layout.h"
-#include "graphs/graph_overlay.h"
-#include "shell/shared_state.h"
-#include "shell/utf8.h"
+#include "core/chart/chart_layout.h"
+#include "core/graphs/graph_overlay.h"
+#include "core/base/shared_state.h"
+#include "core/base/utf8.h"
 
 namespace {
 

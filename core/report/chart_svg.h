@@ -11,8 +11,8 @@
 
 #include <string>
 
-#include "chart/line_chart.h"
-#include "graphs/graph_run.h"
+#include "core/chart/line_chart.h"
+#include "core/graphs/graph_run.h"
 
 // The graph control's size in the window at 96 dots per inch.
 constexpr int kGraphSvgWidth = 1000;

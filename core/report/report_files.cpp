@@ -1,12 +1,12 @@
-#include "report/report_files.h"
+#include "core/report/report_files.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <regex>
 
-#include "report/chart_svg.h"
-#include "shell/utf8.h"
-#include "shell/version.h"
+#include "core/report/chart_svg.h"
+#include "core/base/utf8.h"
+#include "core/base/version.h"
 
 namespace {
 

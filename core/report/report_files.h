@@ -9,8 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "report/report_model.h"
-#include "report/safe_file.h"
+#include "core/report/report_model.h"
+#include "core/report/safe_file.h"
 
 constexpr const char* kReportHtmlName = "report.html";
 constexpr const char* kReportJsonName = "report.json";

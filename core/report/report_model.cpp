@@ -1,10 +1,10 @@
-#include "report/report_model.h"
+#include "core/report/report_model.h"
 
 #include <cctype>
 #include <cstdio>
 
-#include "report/chart_svg.h"
-#include "shell/utf8.h"
+#include "core/report/chart_svg.h"
+#include "core/base/utf8.h"
 
 Verdict ReportRun::Overall() const {
   if (ripple.verdict == Verdict::Fail || sweep.judgement.verdict == Verdict::Fail) return Verdict::Fail;

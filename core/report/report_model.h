@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "graphs/graph_run.h"
-#include "graphs/voltage_window.h"
-#include "link/measured_values.h"
-#include "link/reading_feed.h"
-#include "report/report_plan.h"
-#include "report/run_verdict.h"
+#include "core/graphs/graph_run.h"
+#include "core/graphs/voltage_window.h"
+#include "core/link/measured_values.h"
+#include "core/link/reading_feed.h"
+#include "core/report/report_plan.h"
+#include "core/report/run_verdict.h"
 
 struct RippleCapture {
   bool done = false;

@@ -1,6 +1,6 @@
-#include "report/report_plan.h"
+#include "core/report/report_plan.h"
 
-#include "link/profile_text.h"
+#include "core/link/profile_text.h"
 
 namespace {
 

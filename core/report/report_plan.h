@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "link/pdo.h"
+#include "core/link/pdo.h"
 
 enum class PlanRequest : uint8_t {
   AsSupplied,    // nothing requested

@@ -1,6 +1,6 @@
-#include "report/run_verdict.h"
+#include "core/report/run_verdict.h"
 
-#include "graphs/graph_overlay.h"
+#include "core/graphs/graph_overlay.h"
 
 const char* VerdictText(Verdict v) {
   switch (v) {

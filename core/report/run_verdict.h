@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "graphs/graph_run.h"
-#include "graphs/sweep_plan.h"
-#include "graphs/voltage_window.h"
+#include "core/graphs/graph_run.h"
+#include "core/graphs/sweep_plan.h"
+#include "core/graphs/voltage_window.h"
 
 enum class Verdict : uint8_t {
   None,  // the profile has no voltage window: measured, not judged

@@ -1,4 +1,4 @@
-#include "report/safe_file.h"
+#include "core/report/safe_file.h"
 
 #include <chrono>
 #include <cstdio>

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "report/safe_file.h"
+#include "core/report/safe_file.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
-#include "report/safe_file.h"
+#include "core/report/safe_file.h"
 
 namespace {
 

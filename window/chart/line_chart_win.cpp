@@ -6,10 +6,10 @@
 
 #include <cwchar>
 
-#include "chart/chart_layout.h"
-#include "chart/line_chart.h"
-#include "shell/app_tester_win.h"
-#include "shell/shared_state.h"
+#include "core/chart/chart_layout.h"
+#include "core/chart/line_chart.h"
+#include "window/shell/app_tester_win.h"
+#include "core/base/shared_state.h"
 
 using Gdiplus::ARGB;
 using Gdiplus::GpBitmap;

@@ -8,12 +8,12 @@
 #include <cwchar>
 #include <string>
 
-#include "config/config_dialog.h"
-#include "config/config_dialog_win.h"
-#include "config/config_rules.h"
-#include "resources/resource_ids.h"
-#include "shell/app_tester_win.h"
-#include "shell/app_win.h"
+#include "core/config/config_dialog.h"
+#include "window/config/config_dialog_win.h"
+#include "core/config/config_rules.h"
+#include "window/resources/resource_ids.h"
+#include "window/shell/app_tester_win.h"
+#include "window/shell/app_win.h"
 
 namespace {
 

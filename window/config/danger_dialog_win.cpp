@@ -2,10 +2,10 @@
 // current limit is taken.
 #include <windows.h>
 
-#include "config/config_dialog_win.h"
-#include "config/config_rules.h"
-#include "resources/resource_ids.h"
-#include "shell/app_win.h"
+#include "window/config/config_dialog_win.h"
+#include "core/config/config_rules.h"
+#include "window/resources/resource_ids.h"
+#include "window/shell/app_win.h"
 
 INT_PTR CALLBACK DangerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {

@@ -10,14 +10,14 @@
 #include <cstring>
 #include <cwchar>
 
-#include "graphs/graph_run.h"
-#include "graphs/graph_window_win.h"
-#include "graphs/sweep_csv.h"
-#include "graphs/sweep_plan.h"
-#include "resources/resource_ids.h"
-#include "shell/app_win.h"
-#include "shell/save_dialog_win.h"
-#include "shell/shared_state.h"
+#include "core/graphs/graph_run.h"
+#include "window/graphs/graph_window_win.h"
+#include "core/graphs/sweep_csv.h"
+#include "core/graphs/sweep_plan.h"
+#include "window/resources/resource_ids.h"
+#include "window/shell/app_win.h"
+#include "window/shell/save_dialog_win.h"
+#include "core/base/shared_state.h"
 
 using namespace Gdiplus::DllExports;
 

@@ -9,17 +9,17 @@
 #include <atomic>
 #include <cwchar>
 
-#include "graphs/graph_overlay.h"
-#include "graphs/graph_run.h"
-#include "graphs/graph_window_win.h"
-#include "graphs/run_link.h"
-#include "graphs/sweep_plan.h"
-#include "graphs/voltage_window.h"
-#include "resources/resource_ids.h"
-#include "shell/app_tester_win.h"
-#include "shell/app_win.h"
-#include "shell/log_event.h"
-#include "shell/shared_state.h"
+#include "core/graphs/graph_overlay.h"
+#include "core/graphs/graph_run.h"
+#include "window/graphs/graph_window_win.h"
+#include "core/graphs/run_link.h"
+#include "core/graphs/sweep_plan.h"
+#include "core/graphs/voltage_window.h"
+#include "window/resources/resource_ids.h"
+#include "window/shell/app_tester_win.h"
+#include "window/shell/app_win.h"
+#include "core/base/log_event.h"
+#include "core/base/shared_state.h"
 
 using namespace Gdiplus::DllExports;
 

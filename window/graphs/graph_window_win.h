@@ -4,8 +4,8 @@
 
 #include <windows.h>
 
-#include "chart/line_chart.h"
-#include "graphs/graph_run.h"
+#include "core/chart/line_chart.h"
+#include "core/graphs/graph_run.h"
 
 // The open graph dialog and its graph control (null while none is open).
 extern HWND graphWindow;

@@ -15,12 +15,12 @@
 #include <memory>
 #include <string>
 
-#include "link/calibration_math.h"
-#include "link/tester_link_win.h"
-#include "resources/resource_ids.h"
-#include "shell/app_tester_win.h"
-#include "shell/app_win.h"
-#include "shell/ui_jobs_win.h"
+#include "core/link/calibration_math.h"
+#include "core/link/tester_link_win.h"
+#include "window/resources/resource_ids.h"
+#include "window/shell/app_tester_win.h"
+#include "window/shell/app_win.h"
+#include "window/shell/ui_jobs_win.h"
 
 namespace {
 

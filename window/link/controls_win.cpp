@@ -6,12 +6,12 @@
 
 #include <cwchar>
 
-#include "link/profile_text.h"
-#include "link/tester_link_win.h"
-#include "link/typed_requests.h"
-#include "resources/resource_ids.h"
-#include "shell/app_tester_win.h"
-#include "shell/app_win.h"
+#include "core/link/profile_text.h"
+#include "core/link/tester_link_win.h"
+#include "core/link/typed_requests.h"
+#include "window/resources/resource_ids.h"
+#include "window/shell/app_tester_win.h"
+#include "window/shell/app_win.h"
 
 namespace {
 

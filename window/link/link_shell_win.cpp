@@ -1,7 +1,7 @@
 // What the main window needs of the tester link.
-#include "link/tester_link_win.h"
-#include "shell/app_tester_win.h"
-#include "shell/app_win.h"
+#include "core/link/tester_link_win.h"
+#include "window/shell/app_tester_win.h"
+#include "window/shell/app_win.h"
 
 void CloseTesterLink() {
   live.testerConnected = 0;

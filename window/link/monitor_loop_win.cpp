@@ -12,14 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "link/link_port_win.h"
-#include "link/monitor_core.h"
-#include "link/tester_link_win.h"
-#include "resources/resource_ids.h"
-#include "shell/app_tester_win.h"
-#include "shell/app_win.h"
-#include "shell/stop_signal.h"
-#include "shell/ui_post_win.h"
+#include "core/link/link_port_win.h"
+#include "core/link/monitor_core.h"
+#include "core/link/tester_link_win.h"
+#include "window/resources/resource_ids.h"
+#include "window/shell/app_tester_win.h"
+#include "window/shell/app_win.h"
+#include "core/base/stop_signal.h"
+#include "window/shell/ui_post_win.h"
 
 namespace {
 

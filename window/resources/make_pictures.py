@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Draws the program's pictures (bitmaps and icon) from simple shapes.
 
-Run from any folder: python3 resources/make_pictures.py
+Run from any folder: python3 window/resources/make_pictures.py
 Writes about.bmp, tester.bmp, warning.bmp, electrical.bmp, fire.bmp,
 hot_surface.bmp and loadpost.ico beside this script. Pure Python, no libraries:
 every shape is filled with 4x4 supersampling for smooth edges.

@@ -5,9 +5,9 @@
 
 #include <cwchar>
 
-#include "resources/resource_ids.h"
-#include "shell/app_win.h"
-#include "shell/version.h"
+#include "window/resources/resource_ids.h"
+#include "window/shell/app_win.h"
+#include "core/base/version.h"
 
 namespace {
 

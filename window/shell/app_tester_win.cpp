@@ -1,4 +1,4 @@
-#include "shell/app_tester_win.h"
+#include "window/shell/app_tester_win.h"
 
 TesterState appTester;
 

@@ -7,7 +7,7 @@
 // The window's files use the short names below for its parts.
 #pragma once
 
-#include "shell/tester_state.h"
+#include "core/base/tester_state.h"
 
 extern TesterState appTester;
 

@@ -11,9 +11,9 @@
 #include <cstdint>
 #include <cwchar>
 
-#include "shell/app_win.h"
-#include "shell/device_path.h"
-#include "shell/registry_slots.h"
+#include "window/shell/app_win.h"
+#include "core/base/device_path.h"
+#include "core/base/registry_slots.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <cstring>
 #include <cwchar>
 
-#include "shell/app_win.h"
-#include "shell/log_event.h"
-#include "shell/log_file.h"
-#include "shell/logger.h"
-#include "shell/save_dialog_win.h"
+#include "window/shell/app_win.h"
+#include "core/base/log_event.h"
+#include "core/base/log_file.h"
+#include "core/base/logger.h"
+#include "window/shell/save_dialog_win.h"
 
 wchar_t savePath[kSavePathChars] = L"";
 wchar_t saveFileTitle[kSaveFileTitleChars] = L"\\LoadpostLog.txt";

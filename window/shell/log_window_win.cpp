@@ -6,12 +6,12 @@
 #include <cstring>
 #include <cwchar>
 
-#include "resources/resource_ids.h"
-#include "shell/app_win.h"
-#include "shell/log_event.h"
-#include "shell/log_view.h"
-#include "shell/logger.h"
-#include "shell/version.h"
+#include "window/resources/resource_ids.h"
+#include "window/shell/app_win.h"
+#include "core/base/log_event.h"
+#include "core/base/log_view.h"
+#include "core/base/logger.h"
+#include "core/base/version.h"
 
 namespace {
 

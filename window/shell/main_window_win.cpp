@@ -8,14 +8,14 @@
 #include <cwchar>
 #include <vector>
 
-#include "resources/resource_ids.h"
-#include "shell/app_tester_win.h"
-#include "shell/app_win.h"
-#include "shell/log_event.h"
-#include "shell/logger.h"
-#include "shell/stop_signal.h"
-#include "shell/ui_jobs_win.h"
-#include "shell/ui_post_win.h"
+#include "window/resources/resource_ids.h"
+#include "window/shell/app_tester_win.h"
+#include "window/shell/app_win.h"
+#include "core/base/log_event.h"
+#include "core/base/logger.h"
+#include "core/base/stop_signal.h"
+#include "window/shell/ui_jobs_win.h"
+#include "window/shell/ui_post_win.h"
 
 HINSTANCE appInstance = nullptr;
 HWND mainWindow = nullptr;

@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-#include "shell/log_file.h"
+#include "core/base/log_file.h"
 
 // Full path offered to and returned by the save dialog (kSavePathChars).
 extern wchar_t savePath[kSavePathChars];

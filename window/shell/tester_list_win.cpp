@@ -13,18 +13,18 @@
 #include <string>
 #include <vector>
 
-#include "d2xx/d2xx.h"
-#include "link/monitor_core.h"
-#include "link/profile_text.h"
-#include "link/tester_link_win.h"
-#include "resources/resource_ids.h"
-#include "shell/app_tester_win.h"
-#include "shell/app_win.h"
-#include "shell/log_event.h"
-#include "shell/logger.h"
-#include "shell/stop_signal.h"
-#include "shell/tester_list.h"
-#include "shell/ui_jobs_win.h"
+#include "core/d2xx/d2xx.h"
+#include "core/link/monitor_core.h"
+#include "core/link/profile_text.h"
+#include "core/link/tester_link_win.h"
+#include "window/resources/resource_ids.h"
+#include "window/shell/app_tester_win.h"
+#include "window/shell/app_win.h"
+#include "core/base/log_event.h"
+#include "core/base/logger.h"
+#include "core/base/stop_signal.h"
+#include "core/base/tester_list.h"
+#include "window/shell/ui_jobs_win.h"
 
 namespace {
 

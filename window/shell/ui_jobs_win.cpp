@@ -1,10 +1,10 @@
-#include "shell/ui_jobs_win.h"
+#include "window/shell/ui_jobs_win.h"
 
 #include <mutex>
 #include <utility>
 #include <vector>
 
-#include "shell/ui_post_win.h"
+#include "window/shell/ui_post_win.h"
 
 namespace {
 

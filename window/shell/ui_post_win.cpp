@@ -1,4 +1,4 @@
-#include "shell/ui_post_win.h"
+#include "window/shell/ui_post_win.h"
 
 #include <deque>
 #include <map>
@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "shell/app_win.h"
+#include "window/shell/app_win.h"
 
 namespace {
 
