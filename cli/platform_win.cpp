@@ -14,7 +14,7 @@
 #include "core/link/link_port_win.h"
 #include "core/link/real_clock.h"
 #include "core/link/tester_link_win.h"
-#include "window/shell/app_win.h"
+#include "core/base/instance_registry_win.h"
 #include "core/base/tester_list.h"
 
 namespace {

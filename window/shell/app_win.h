@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/base/instance_registry_win.h"
+
 // ---- Shell (shell/) --------------------------------------------------------
 extern HINSTANCE appInstance;
 extern HWND mainWindow;
@@ -71,17 +73,10 @@ enum TesterListAction { Removed = 1, Arrived = 2 };
 void UpdateTesterList(HWND window, int action, const wchar_t* serial);
 void OnTesterNotice(int n);
 
-// Instance registry and device notifications (shell/instance_registry_win.cpp).
-void OpenInstanceRegistry();
-// The same without a message box: false when the registry is unavailable.
-bool OpenTesterRegistry();
-// Records this copy's claim on a tester; true when another running copy uses it
-// (the claim is then not made). False as well when the registry is unavailable.
-bool ClaimTester(const wchar_t* serial);
-// Gives back this copy's claim (after a failed open, a refused tester or an
-// unplug: the copy then uses no tester).
-void ReleaseTesterClaim();
-void ReleaseInstanceRegistry();
+// Instance registry (core/base/instance_registry_win.h) and device
+// notifications (window/shell/usb_notices_win.cpp).
+void OpenInstanceRegistry();  // OpenTesterRegistry, with a message box when it fails
+void ReleaseUsbNotifications();
 void RegisterUsbNotifications(HWND window);
 void OnDeviceChange(HWND window, WPARAM event, LPARAM data);
 

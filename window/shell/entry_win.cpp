@@ -59,6 +59,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     }
   }
 
+  ReleaseUsbNotifications();
   ReleaseInstanceRegistry();
   // A worker thread that did not end still uses the process's objects: end
   // here, before they are destroyed under it.
