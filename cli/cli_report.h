@@ -8,7 +8,7 @@
 
 #include "cli/cli_core_session.h"
 #include "cli/cli_source_tests.h"
-#include "report/report_model.h"
+#include "core/report/report_model.h"
 
 // An earlier report in the folder (its files `earlier`), refused unless it is
 // to be replaced: a report never shows another's CSVs beside its own. Empty

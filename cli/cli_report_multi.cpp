@@ -8,9 +8,9 @@
 #include "cli/cli_multi.h"
 #include "cli/cli_output.h"
 #include "cli/cli_report.h"
-#include "report/report_files.h"
-#include "report/report_summary.h"
-#include "shell/log_file.h"
+#include "core/report/report_files.h"
+#include "core/report/report_summary.h"
+#include "core/base/log_file.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include "cli/cli_multi.h"
 #include "cli/cli_output.h"
 #include "cli/cli_watch.h"
-#include "link/measured_values.h"
-#include "report/report_files.h"
-#include "report/report_summary.h"
+#include "core/link/measured_values.h"
+#include "core/report/report_files.h"
+#include "core/report/report_summary.h"
 
 namespace {
 

@@ -13,7 +13,7 @@ mkdir -p "$out/corpus" "$out/crashes"
 clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -I"$root" \
   "$root/tests/fuzz/frame_fuzz.cpp" \
-  "$root/link/frame.cpp" "$root/link/tester_commands.cpp" "$root/link/reply_mailbox.cpp" "$root/link/pdo.cpp" \
+  "$root/core/link/frame.cpp" "$root/core/link/tester_commands.cpp" "$root/core/link/reply_mailbox.cpp" "$root/core/link/pdo.cpp" \
   -o "$out/frame_fuzz"
 
 # A few well-formed frames to start from: a version reply, a notice, a
