@@ -3,9 +3,12 @@
 // thread of its own, in simulated time) and against sim-serve.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 
 #include <nlohmann/json.hpp>
 
@@ -104,6 +107,30 @@ TEST(CliSeveralTesters, InOneProcessEachGivesWhatItGivesAlone) {
     EXPECT_EQ(summary["testers"][i]["report"], serials[i] + "/report.html");
   }
   EXPECT_NE(ReadFile(out + "/index.html").find("<a href=\"VXPD0002/report.html\">"), std::string::npos);
+}
+
+// Ctrl-C reaches every tester of a watch over several, each through its own
+// link (the simulated ones in real time are woken by a callback of their own):
+// all of them stop at once, each with its summary (a capture cut short of its
+// --duration: incomplete).
+TEST(CliSeveralTesters, CtrlCStopsEveryTester) {
+  Child watch = StartSim("two-testers", {"--all", "watch", "--load", "500", "--interval", "100", "--duration", "20"});
+  // Both watching (a second of lines from each), then Ctrl-C.
+  std::string seen;
+  pollfd p{watch.out, POLLIN, 0};
+  char buffer[4096];
+  ssize_t n = 0;
+  while ((seen.find("VXPD0001,1.") == std::string::npos || seen.find("VXPD0002,1.") == std::string::npos) &&
+         poll(&p, 1, 10000) > 0 && (n = read(watch.out, buffer, sizeof buffer)) > 0) {
+    seen.append(buffer, static_cast<size_t>(n));
+  }
+  kill(watch.pid, SIGINT);
+  const Result r = Finish(watch);
+  EXPECT_EQ(r.code, 2) << r.err;
+  for (const std::string serial : {"VXPD0001", "VXPD0002"}) {
+    EXPECT_NE(seen.find(serial + ",1."), std::string::npos) << seen;
+    EXPECT_TRUE(std::regex_search(r.err, std::regex(serial + " .* stopped by the user \\(incomplete\\)\n"))) << r.err;
+  }
 }
 
 // The last load each tester of a frame record was sent (the set-point of its
