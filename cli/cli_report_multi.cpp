@@ -28,7 +28,8 @@ void PrintSummaryTable(const ReportSummary& summary, const std::string& outDir) 
   for (const TesterReportEntry& t : summary.testers) {
     rows.push_back({t.serial.empty() ? t.device : t.serial, t.model.empty() ? "-" : t.model, t.verdict,
                     t.runs > 0 ? Format("%d of %d", t.runsComplete, t.runs) : "-",
-                    t.folder.empty() ? "-" : outDir + "/" + t.folder + "/" + kReportHtmlName, t.reason});
+                    t.folder.empty() ? "-" : outDir + "/" + t.folder + "/" + kReportHtmlName,
+                    t.reason.substr(0, t.reason.find("; "))});  // the first cause; all of it in summary.json
   }
   PrintTable(stdout, rows, true);
   std::printf("Verdict %s\nSummary: %s/%s\n", summary.Verdict().c_str(), outDir.c_str(), kIndexHtmlName);
