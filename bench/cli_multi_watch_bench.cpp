@@ -68,7 +68,9 @@ int main() {
   const auto watch = [&](std::vector<std::string> choice, const std::string& csv) {
     std::vector<std::string> args = {LOADPOST_CLI, "--device-root", root};
     args.insert(args.end(), choice.begin(), choice.end());
-    for (const char* a : {"watch", "--interval", "0", "--load", "1000", "--duration", kSeconds, "--out"}) args.push_back(a);
+    for (const char* a : {"watch", "--interval", "0", "--load", "1000", "--duration", kSeconds, "--out"}) {
+      args.push_back(a);
+    }
     args.push_back(csv);
     const child_process::Result r = Finish(Spawn(args, true));
     if (r.code != 0) std::fprintf(stderr, "watch exited with %d\n", r.code);

@@ -68,7 +68,10 @@ int ForEachTester(const CliOptions& options, int (*print)(const CliOptions&, Ses
       j[end.leftOut ? "skipped" : "error"] = end.leftOut ? end.leftOutText : end.message;
       PrintJson(stdout, j);
     } else {
-      PrintTable(stdout, {{"Tester", s.Name()}, {end.leftOut ? "Skipped" : "Error", end.leftOut ? end.leftOutText : end.message}}, false);
+      PrintTable(stdout,
+                 {{"Tester", s.Name()},
+                  {end.leftOut ? "Skipped" : "Error", end.leftOut ? end.leftOutText : end.message}},
+                 false);
     }
     std::fflush(stdout);
   }

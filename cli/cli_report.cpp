@@ -62,7 +62,8 @@ void PrintSummary(const Report& rep, const std::filesystem::path& html) {
 
 }  // namespace
 
-std::string CheckEarlierReport(const std::string& outDir, bool force, const std::vector<std::filesystem::path>& earlier) {
+std::string CheckEarlierReport(const std::string& outDir, bool force,
+                               const std::vector<std::filesystem::path>& earlier) {
   if (earlier.empty() || force) return "";
   const std::u8string first = earlier.front().filename().u8string();
   std::string names(first.begin(), first.end());

@@ -13,7 +13,8 @@
 // An earlier report in the folder (its files `earlier`), refused unless it is
 // to be replaced: a report never shows another's CSVs beside its own. Empty
 // when there is none or `force`, else the message.
-std::string CheckEarlierReport(const std::string& outDir, bool force, const std::vector<std::filesystem::path>& earlier);
+std::string CheckEarlierReport(const std::string& outDir, bool force,
+                               const std::vector<std::filesystem::path>& earlier);
 
 // Opens `session` and runs the tester's report into `dir` (which exists),
 // removing the `earlier` report's files when the first of its own are

@@ -44,7 +44,9 @@ int RunReports(const CliOptions& options, const ReportOptions& o) {
   if (const int code = ChooseTesters(options, &places)) return code;
   // Every folder is checked before any tester is touched.
   const fs::path dir = PathOf(o.outDir);
-  if (const std::string why = CheckEarlierReport(o.outDir, o.force, SummaryFilesIn(dir)); !why.empty()) return Fail(why);
+  if (const std::string why = CheckEarlierReport(o.outDir, o.force, SummaryFilesIn(dir)); !why.empty()) {
+    return Fail(why);
+  }
   std::vector<std::string> folders;
   std::vector<std::vector<fs::path>> earlier;
   for (const TesterPlace& p : places) {

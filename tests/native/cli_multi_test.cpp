@@ -69,7 +69,8 @@ TEST(CliSeveralTesters, InOneProcessEachGivesWhatItGivesAlone) {
   std::vector<Child> watchAlone, reportAlone;
   for (const std::string& serial : serials) {
     watchAlone.push_back(StartSim(scenario, With({"--serial", serial}, watch)));
-    reportAlone.push_back(StartSim(scenario, With(kQuickReport, {"--serial", serial, "--out", out + "/alone-" + serial})));
+    reportAlone.push_back(
+        StartSim(scenario, With(kQuickReport, {"--serial", serial, "--out", out + "/alone-" + serial})));
   }
 
   const Result both = Finish(StartSim(scenario, With({"--all"}, watch)));
@@ -90,7 +91,8 @@ TEST(CliSeveralTesters, InOneProcessEachGivesWhatItGivesAlone) {
     EXPECT_EQ(together[serials[i]], lines);  // readings, capacity, and the summary at the end
   }
   // Different chargers behind them: a value of one in the other's lines would show.
-  EXPECT_NE(together[serials[0]].back()["summary"]["capacityMwh"], together[serials[1]].back()["summary"]["capacityMwh"]);
+  EXPECT_NE(together[serials[0]].back()["summary"]["capacityMwh"],
+            together[serials[1]].back()["summary"]["capacityMwh"]);
 
   const Result reports = Finish(StartSim(scenario, With(kQuickReport, {"--all", "--out", out})));
   ASSERT_EQ(reports.code, 0) << reports.out << reports.err;
@@ -215,7 +217,8 @@ TEST(CliSeveralTesters, BusyTestersAreSkippedAndWrongChoicesRefused) {
     std::vector<std::string> out;
     std::string err;
   } cases[] = {
-      {{"VXPD0002"}, {"--all", "status"}, 0, {"Tester         VXPD0001 (KT-60", "Skipped  busy"}, "VXPD0002: busy, skipped"},
+      {{"VXPD0002"}, {"--all", "status"}, 0, {"Tester         VXPD0001 (KT-60", "Skipped  busy"},
+       "VXPD0002: busy, skipped"},
       {{"VXPD0001"}, {"--serial", "VXPD0002", "--serial", "VXPD0001", "--json", "profiles"}, 0,
        {"\"serial\":\"VXPD0002\"", "\"skipped\":\"busy\""}, "VXPD0001: busy, skipped"},
       {{"VXPD0001", "VXPD0002"}, {"--all", "watch", "--duration", "1"}, 2, {}, "VXPD0002: busy, skipped"},
