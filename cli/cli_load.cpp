@@ -221,15 +221,17 @@ int WatchTester(const CliOptions& options, const WatchOptions& w, CoreSession& s
     std::unique_lock<std::mutex> hold;
     if (shared) hold = std::unique_lock<std::mutex>(shared->lock);
     if (writeFailed) return;
-    if (!shared || !shared->failed) {
+    std::string why = shared ? shared->error : "";
+    if (why.empty()) {
       print();
       if (std::fflush(out) == 0 && !std::ferror(out)) return;
+      why = std::strerror(errno);
+      if (shared) shared->error = why;
     }
     writeFailed = true;
-    if (shared) shared->failed = true;
     sum.complete = false;
     // After a closed terminal (SIGHUP) the failed write is no cause of its own.
-    if (!session.UserStopped()) sum.reason = "cannot write " + outName + ": " + std::strerror(errno);
+    if (!session.UserStopped()) sum.reason = "cannot write " + outName + ": " + why;
   };
   if (!asJson && !shared) write([&] { std::fputs(WatchCsvHeader(false), out); });
   int64_t nextLine = sum.startUs;

@@ -31,7 +31,7 @@ struct SharedStream {
   FILE* out = stdout;
   std::string name;  // the file, for messages; "standard output"
   std::mutex lock;
-  bool failed = false;  // a write failed: every tester's capture ends
+  std::string error;  // why a write failed: every tester's capture then ends
 };
 
 // The CSV header; `serial`: with the serial number's column first.
