@@ -2,7 +2,8 @@
 # Runs every test: installs what is missing, builds the native (sanitized) and
 # the Windows builds, starts a virtual display and a template Wine prefix, and
 # runs both test suites with CTest, and between them the tests of several
-# testers at once in a ThreadSanitizer build. Ends with one line "N passed, M failed".
+# testers at once in a ThreadSanitizer build (made while the native tests run).
+# Ends with one line "N passed, M failed".
 set -uo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
@@ -28,18 +29,28 @@ count_results() {
 jobs="${LOADPOST_JOBS:-2}"
 mkdir -p build
 
+# The ThreadSanitizer build runs in the background while the native tests run
+# (they mostly wait on the simulated testers' real time), below their priority.
+tsan_build() {
+  cmake --preset tsan >build/tsan-configure.log 2>&1 && nice -n 10 cmake --build --preset tsan -j "$jobs" >build/tsan-build.log 2>&1
+}
+
 echo "== native build (AddressSanitizer + UndefinedBehaviorSanitizer)"
 if cmake --preset native >build/native-configure.log 2>&1 && cmake --build --preset native -j "$jobs" >build/native-build.log 2>&1; then
+  tsan_build &
+  tsan_pid=$!
   ctest --preset native -j "$jobs" 2>&1 | tee build/native-ctest.log
   count_results build/native-ctest.log
 else
   cat build/native-configure.log build/native-build.log 2>/dev/null | grep -E -A3 'error|Error' | head -60
   echo "native build failed"
   failed=$((failed + 1))
+  tsan_build &
+  tsan_pid=$!
 fi
 
 echo "== ThreadSanitizer build of the command line and the tests of several testers at once"
-if cmake --preset tsan >build/tsan-configure.log 2>&1 && cmake --build --preset tsan -j "$jobs" >build/tsan-build.log 2>&1; then
+if wait "$tsan_pid"; then
   ctest --preset tsan 2>&1 | tee build/tsan-ctest.log
   count_results build/tsan-ctest.log
 else
