@@ -218,7 +218,7 @@ void Instrument::CheckSource() {
 uint16_t Instrument::CeilingMa() { return ComputeMaxLoadCurrent(limitMode_, tester_.RatedMa(), forcedIndex_, kTopLoadMa); }
 
 std::string Instrument::CeilingText() {
-  return "the ceiling is " + Amps(CeilingMa()) + " A (limit mode " + ModeWord(limitMode_) + ", rated current " +
+  return "the ceiling of " + Amps(CeilingMa()) + " A (limit mode " + ModeWord(limitMode_) + ", rated current " +
          Amps(tester_.RatedMa()) + " A)";
 }
 
