@@ -28,6 +28,7 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kLoopWait = std::chrono::milliseconds(50);  // how soon a stop or the watchdog is seen
 constexpr size_t kMaxPendingBytes = 64 * 1024;   // messages read ahead of the one being carried out
 constexpr size_t kMaxUnsentBytes = 1024 * 1024;  // replies a client has not taken: it is dropped
+constexpr auto kContenderWait = std::chrono::milliseconds(300);  // a second client waits this long for the first to leave
 
 struct ServeOptions {
   std::string listen = "127.0.0.1";
@@ -72,6 +73,7 @@ class TesterServer {
     EndClient("the server was stopped");
     asio::error_code ec;
     acceptor_.close(ec);
+    if (contender_) contender_->close(ec);
   }
 
   bool EndedSafely() const { return safe_; }
@@ -86,10 +88,15 @@ class TesterServer {
     acceptor_.async_accept([this](asio::error_code ec, tcp::socket socket) {
       if (ec == asio::error::operation_aborted) return;
       if (!ec) {
-        if (client_) {
-          Refuse(std::move(socket));
-        } else {
+        if (!client_) {
           StartClient(std::move(socket));
+        } else if (!contender_) {
+          // The client may have just left (a client that reconnects): its end
+          // may not have been read yet. The newcomer waits a moment.
+          contender_.emplace(std::move(socket));
+          contenderSince_ = Clock::now();
+        } else {
+          Refuse(std::move(socket));
         }
       }
       Accept();
@@ -201,6 +208,15 @@ class TesterServer {
   void Housekeeping() {
     if (!gone_.empty()) EndClient("the client " + gone_);
     const auto now = Clock::now();
+    if (contender_ && (!client_ || now - contenderSince_ >= kContenderWait)) {
+      tcp::socket newcomer = std::move(*contender_);
+      contender_.reset();
+      if (client_) {
+        Refuse(std::move(newcomer));
+      } else {
+        StartClient(std::move(newcomer));
+      }
+    }
     if (client_ && pending_.empty() && instrument_->WatchdogSeconds() > 0 &&
         now - lastInput_ >= std::chrono::duration<double>(instrument_->WatchdogSeconds())) {
       if (instrument_->WatchdogExpired()) {
@@ -236,6 +252,8 @@ class TesterServer {
   asio::io_context io_;
   tcp::acceptor acceptor_;
   std::optional<tcp::socket> client_;
+  std::optional<tcp::socket> contender_;  // a second client, until the first is known to stay
+  Clock::time_point contenderSince_;
   std::string peer_;
   std::unique_ptr<Instrument> instrument_;
   scpi::LineSplitter splitter_;
@@ -269,7 +287,8 @@ int RunServe(const CliOptions& options, const ServeOptions& serve) {
   }
   std::sort(places.begin(), places.end(), [](const TesterPlace& a, const TesterPlace& b) { return a.serial < b.serial; });
   if (serve.portBase > 0 && serve.portBase + static_cast<long long>(places.size()) - 1 > 65535) {
-    return Fail(Format("--port-base %lld: the ports of %zu testers go beyond 65535", serve.portBase, places.size()));
+    return Fail(Format("--port-base %lld: the ports of %u testers go beyond 65535", serve.portBase,
+                            static_cast<unsigned>(places.size())));
   }
 
   // Every tester that can be used: claimed and connected on its own core. One

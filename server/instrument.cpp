@@ -563,7 +563,8 @@ void Instrument::ProfileVoltage(const Unit& u, Reply* reply) {
   std::string detail;
   if (const int error = ReadValue(u.params[0], Quantity::Voltage, &v, &detail)) return Error(error, detail);
   if (!tester_.SourceAttached()) return Error(scpi::kExecutionError, Utf8(kNoSourceText));
-  const PdoEntry& e = tester_.Profiles().EntryAt(tester_.ActiveRow());
+  const PdoList list = tester_.Profiles();
+  const PdoEntry& e = list.EntryAt(tester_.ActiveRow());
   double volts = v.base;
   if (v.which != Value::Number) volts = (v.which == Value::Max ? e.maxMv : e.minMv) / 1000.0;
   // The window's rules judge the value, in whole millivolts as it takes them.
