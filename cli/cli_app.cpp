@@ -31,7 +31,8 @@ int RunCli(int argc, char** argv) {
   app.require_subcommand(1);
   app.fallthrough();
   app.footer("Exit codes: 0 success, 1 a test verdict of FAIL, 2 an error (bad option or value, no tester, tester "
-             "busy, link lost).");
+             "busy, link lost, a run ended early). Ctrl-C and SIGTERM stop a command, SIGHUP and SIGQUIT end it as "
+             "incomplete; either way the load goes back to 0 mA and the limits to enforced.");
 
   CliOptions options;
   int exitCode = kExitOk;
@@ -59,8 +60,8 @@ int RunCli(int argc, char** argv) {
         settle();
         exitCode = RunList(options);
       });
-  app.add_subcommand("status", "Show the source's profile, rated current, VBUS, current, loopback, power and "
-                               "temperature")
+  app.add_subcommand("status", "Show the source's profile, rated current, VBUS, current, loopback, power, "
+                               "temperature and the tester's limit mode")
       ->callback([&] {
         settle();
         exitCode = RunStatus(options);
@@ -88,7 +89,7 @@ int RunCli(int argc, char** argv) {
   LoadOptions load;
   CLI::App* loadCommand = app.add_subcommand(
       "load", "Draw MA milliamperes from the source until stopped (Ctrl-C) or for --for seconds; the load goes "
-              "back to 0 mA at the end");
+              "back to 0 mA at the end. 'load 0' clears the tester: 0 mA and enforced limits");
   loadCommand->add_option("current", load.loadMa, "Load current in mA, 0 to 5100")
       ->required()
       ->check(NumberIn(ranges::kLoadMa));
@@ -133,6 +134,11 @@ int RunCli(int argc, char** argv) {
     if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
     std::fprintf(stderr, "loadpost-cli: %s\nRun 'loadpost-cli --help' for the options.\n", e.what());
     return kExitError;
+  } catch (const std::exception& e) {
+    // The command's session has already left the tester safe while unwinding.
+    return Fail(std::string("ended by an unexpected error: ") + e.what());
+  } catch (...) {
+    return Fail("ended by an unexpected error");
   }
   return exitCode;
 }

@@ -1,10 +1,10 @@
 #include "cli/cli_core_session.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 #include <cstdlib>
 
+#include "cli/cli_end.h"
+#include "cli/cli_graph_tests.h"
 #include "cli/cli_output.h"
 #include "link/profile_text.h"
 #include "report/report_plan.h"
@@ -17,23 +17,44 @@ constexpr uint32_t kSwitchWaitMs = 5000;  // a profile or voltage change
 }  // namespace
 
 CoreSession::~CoreSession() {
-  if (!finished_) Finish(false);
+  // An early return or an exception: nobody else will tell what the end could not do.
+  try {
+    if (!finished_) {
+      if (const std::string problem = Finish(); !problem.empty()) Fail(session_.Name() + ": " + problem);
+    }
+  } catch (...) {
+  }
 }
 
 bool CoreSession::UserStopped() const { return session_.link && session_.link->Clock().Stopped(); }
 
+bool CoreSession::SourceChanged() const {
+  return session_.core && session_.core->CapabilityChanges() != capabilityChanges_;
+}
+
 std::string CoreSession::Broken() const {
   const TesterState& S = session_.state;
-  if (UserStopped()) return "stopped by the user";
+  if (UserStopped()) {
+    const char* cause = StopCauseText(StopRequestCause());
+    return *cause ? cause : "stopped by the user";
+  }
   if (!S.live.testerConnected || !session_.link || !session_.link->Port().IsOpen()) {
     return "the connection to the tester was lost";
   }
+  if (sourceSeen_ && SourceChanged()) return "the source re-advertised its capabilities";
   if (sourceSeen_ && !S.live.portReady) return "the source was detached";
   return "";
 }
 
+std::string CoreSession::EndText(RunEnd end) const {
+  if (end == RunEnd::Stopped || (end == RunEnd::Detached && SourceChanged())) {
+    if (const std::string why = Broken(); !why.empty()) return why;
+  }
+  return RunEndText(end);
+}
+
 int CoreSession::Open(const CliOptions& options, const LimitOptions& limits, uint16_t currentStepMa,
-                      uint16_t timeStepMs) {
+                      uint16_t timeStepMs, const std::function<int()>& sourceRead) {
   TesterState& S = session_.state;
   uint32_t mode = EnforceLimits;
   uint16_t forcedIndex = 0;
@@ -49,9 +70,32 @@ int CoreSession::Open(const CliOptions& options, const LimitOptions& limits, uin
   // Between tests the monitor runs its quick passes, as during a real-time graph.
   S.graph.graphMode = RealTime;
   S.graph.testStopped = 0;
-  if (const int code = AwaitSource(session_)) return code;
+  if (const int code = AwaitSource(session_, sourceRead)) return code;
   sourceSeen_ = true;
+  startRow_ = S.live.activePdoIndex;
+  startMv_ = S.live.profileVoltageMv;
+  capabilityChanges_ = session_.core->CapabilityChanges();
   return kExitOk;
+}
+
+int CoreSession::OpenTester(const CliOptions& options) {
+  if (const int code = ConnectTester(options, &session_)) return code;
+  finished_ = false;
+  return kExitOk;
+}
+
+int CoreSession::SetLoad(long long ma, const std::string& modeName) {
+  TesterState& S = session_.state;
+  constexpr long long kTopLoadMa = 5100;
+  if (ma < 0 || ma > kTopLoadMa) return Fail(Format("load %lld mA is out of range (0 to %lld mA)", ma, kTopLoadMa));
+  S.RecomputeMaxLoadCurrent();
+  const uint16_t ceiling = S.config.maxLoadCurrentMa;
+  if (ma > ceiling) {
+    return Fail(Format("load %lld mA is above the ceiling of %d mA (limit mode %s, rated current %d mA)", ma,
+                       ceiling, modeName.c_str(), static_cast<int>(S.live.ratedCurrentMa)));
+  }
+  const CommandResult r = Core().SetLoad(static_cast<uint16_t>(ma));
+  return r.ok ? kExitOk : FailWith(session_, r.message);
 }
 
 bool CoreSession::PassUntil(uint32_t ms, const std::function<bool()>& done) {
@@ -103,6 +147,7 @@ std::string CoreSession::Switch(int row, uint16_t voltageMv, uint16_t toleranceM
     return why.empty() ? FirstLine(r.message.c_str()) : why;
   };
   if (!onRow()) {
+    profileChanged_ = true;  // the request may reach the source even when its reply is lost
     const CommandResult r = Core().RequestProfileRow(row);
     if (!r.ok) return refused(r);
     if (!PassUntil(kSwitchWaitMs, settledOnRow)) return failed(Format("row %d", row));
@@ -110,6 +155,7 @@ std::string CoreSession::Switch(int row, uint16_t voltageMv, uint16_t toleranceM
   if (voltageMv == 0) return "";
   auto there = [&] { return onRow() && std::abs(S.live.profileVoltageMv - voltageMv) <= toleranceMv; };
   if (!there()) {
+    profileChanged_ = true;
     const CommandResult r = Core().RequestVoltage(voltageMv);
     if (!r.ok) return refused(r);
     if (!PassUntil(kSwitchWaitMs, there)) return failed(Format("%u mV", static_cast<unsigned>(voltageMv)));
@@ -117,64 +163,17 @@ std::string CoreSession::Switch(int row, uint16_t voltageMv, uint16_t toleranceM
   return "";
 }
 
-std::string CoreSession::BackToFirstRow() {
-  TesterState& S = session_.state;
-  // Direct commands rather than the monitor's passes: after Ctrl-C the core
-  // only measures, and this must still happen.
-  const PdoList list = S.GetPdoList();
-  const PdoEntry& first = list.entries[0];
-  const CommandChannel& channel = Port().Channel();
-  uint8_t position = static_cast<uint8_t>(first.ObjectPosition());
-  uint16_t mv = first.minMv;
-  if (!first.IsProgrammable()) {
-    ProfileRequestFor(list, 0, S.live.profileKind, S.live.profileSubKind, session_.hardwareRevision, &position, &mv);
-  }
-  // A programmable first row is left at its lowest voltage.
-  const int target = first.IsProgrammable() ? first.minMv : std::clamp<int>(mv, first.minMv, first.maxMv);
-  const int tolerance = VoltageToleranceMv(first);
-  PortStatus p;
-  const auto read = [&] {
-    return commands::GetPortStatus(channel, &p.attach, &p.activeIndex, &p.kind, &p.subKind, &p.voltageMv,
-                                   &p.currentMa, &p.extra);
-  };
-  if (read() && p.attach == 1 && p.activeIndex == 0 && std::abs(p.voltageMv - target) <= tolerance) return "";
-  if (!commands::RequestProfile(channel, position, mv)) return "the tester did not take the request";
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSwitchWaitMs);
-  while (std::chrono::steady_clock::now() < until) {
-    if (read()) {
-      if (p.attach != 1) return "the source was detached";
-      if (p.activeIndex == 0 && std::abs(p.voltageMv - target) <= tolerance) return "";
-    } else if (!Port().IsOpen()) {
-      return "the connection to the tester was lost";
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return "the source did not switch to row 0";
-}
-
-std::string CoreSession::Finish(bool firstProfile) {
-  TesterState& S = session_.state;
+std::string CoreSession::Finish() {
   if (finished_ || !session_.core) return "";
   finished_ = true;
-  std::string problem;
-  if (Port().IsOpen()) {
-    // Nothing left waiting may raise the load again.
-    S.requests.requestedLoadMa = 0;
-    S.requests.loadRequestPending = 0;
-    const CommandChannel& channel = Port().Channel();
-    if (!commands::SetLoadCurrent(channel, 0) && !commands::SetLoadCurrent(channel, 0)) {
-      problem = "could not set the load back to 0 mA (the tester did not answer)";
-    }
+  EndPlan plan;
+  plan.limitsChanged = limitsChanged_;
+  plan.hardwareRevision = session_.hardwareRevision;
+  if (firstRowAtEnd_) {
+    plan.profileRow = 0;
+  } else if (profileChanged_ && !SourceChanged()) {  // rows of re-advertised capabilities mean something else
+    plan.profileRow = startRow_;
+    plan.profileMv = startMv_;
   }
-  if (firstProfile && problem.empty() && Port().IsOpen() && S.live.portReady && S.GetPdoList().count > 0) {
-    if (const std::string why = BackToFirstRow(); !why.empty()) problem = "could not put the source back on row 0: " + why;
-  }
-  if (limitsChanged_ && Port().IsOpen()) {
-    S.config.limitMode = EnforceLimits;
-    S.RecomputeMaxLoadCurrent();
-    if (!commands::WriteTesterSettings(Port().Channel(), SettingsFromConfig(S))) {
-      problem += std::string(problem.empty() ? "" : "; ") + "could not set the tester back to enforced limits";
-    }
-  }
-  return problem;
+  return EndSafely(session_.state, Port(), plan);
 }

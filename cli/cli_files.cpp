@@ -6,7 +6,7 @@ std::filesystem::path PathOf(const std::string& utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-std::string CheckWritable(const std::string& option, const std::string& path) {
+std::string CheckWritable(const std::string& option, const std::string& path, bool wholeFile) {
   if (path.empty()) return "";
   const std::string refused = "cannot write " + path + " (" + option + "): ";
   namespace fs = std::filesystem;
@@ -14,6 +14,9 @@ std::string CheckWritable(const std::string& option, const std::string& path) {
   std::error_code ec;
   if (fs::is_directory(file, ec) || path.back() == '/' || path.back() == '\\') {
     return refused + "it is a folder; give a file name";
+  }
+  if (wholeFile && fs::exists(file, ec) && !fs::is_regular_file(file, ec)) {
+    return refused + "it is not a regular file (a device or a pipe is never replaced)";
   }
   const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
   if (!fs::is_directory(folder, ec)) {

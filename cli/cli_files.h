@@ -12,5 +12,8 @@ std::filesystem::path PathOf(const std::string& utf8);
 // A file the command will write (at its end, or line by line) can be made:
 // the path names no folder, its folder exists and takes a new file (proven
 // with a uniquely named file of this program's, removed at once). Empty when
-// it can, else "cannot write <path> (<option>): <reason>".
-std::string CheckWritable(const std::string& option, const std::string& path);
+// it can, else "cannot write <path> (<option>): <reason>". A file written
+// whole (`wholeFile`) replaces what is there by a rename, which must never
+// befall a device or a pipe: such a path is refused. Lines written as they
+// come (watch --out) may go to one.
+std::string CheckWritable(const std::string& option, const std::string& path, bool wholeFile = true);

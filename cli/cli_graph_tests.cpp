@@ -9,10 +9,13 @@
 namespace {
 
 // A run's link, watched: it ends a capture after its time, keeps what the run
-// was handed, and shows the steps.
+// was handed, shows the steps, and ends the run as a detach when the source
+// re-advertises its capabilities (it is back on its first profile: what
+// follows would be judged against the wrong one).
 class WatchedLink : public RunLink {
  public:
-  WatchedLink(RunLink& inner, Progress& progress) : inner_(inner), progress_(progress) {}
+  WatchedLink(RunLink& inner, Progress& progress, const CoreSession& session)
+      : inner_(inner), progress_(progress), session_(session) {}
 
   int64_t captureUs = 0;                 // > 0: a capture of this long, ended by Stop
   bool timeUp = false;                   // the capture ran its full time
@@ -36,11 +39,13 @@ class WatchedLink : public RunLink {
     inner_.RequestLoad(ma);
   }
   FeedEvent Hold(uint32_t ms) override {
+    if (session_.SourceChanged()) return FeedEvent::Detached;
     const FeedEvent e = inner_.Hold(ms);
     progress_.Tick();
     return e;
   }
   FeedEvent NextReading(uint32_t ms, Reading* out) override {
+    if (session_.SourceChanged()) return FeedEvent::Detached;
     if (captureUs > 0) {
       const int64_t left = beginUs + captureUs - NowUs();
       if (left <= 0) return TimeUp();
@@ -66,6 +71,7 @@ class WatchedLink : public RunLink {
 
   RunLink& inner_;
   Progress& progress_;
+  const CoreSession& session_;
   Reading last_;
   bool haveLast_ = false;
 };
@@ -97,7 +103,7 @@ RippleCapture CaptureRipple(CoreSession& session, LineChart& chart, double secon
   StartRun(S, RealTime);
   SetUpGraphChart(run, chart, CurrentGraphSetupInputs(S));
   DirectRunLink direct(session.Core(), session.Port());
-  WatchedLink link(direct, progress);
+  WatchedLink link(direct, progress, session);
   link.captureUs = static_cast<int64_t>(seconds * 1e6);
   std::vector<Reading> taken;
   link.samples = samples ? samples : &taken;
@@ -128,7 +134,7 @@ SweepRecord RunSweepTest(CoreSession& session, LineChart& chart, Progress& progr
   S.RecomputeMaxLoadCurrent();
   SetUpGraphChart(run, chart, CurrentGraphSetupInputs(S));
   DirectRunLink direct(session.Core(), session.Port());
-  WatchedLink link(direct, progress);
+  WatchedLink link(direct, progress, session);
   link.stepMa = run.currentStepMa;
   link.stepCount = run.StepCount();
   progress.Phase("sweep");

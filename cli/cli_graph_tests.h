@@ -22,5 +22,6 @@ RippleCapture CaptureRipple(CoreSession& session, LineChart& chart, double secon
 // chart as SVG.
 SweepRecord RunSweepTest(CoreSession& session, LineChart& chart, Progress& progress);
 
-// Why a test ended early in the user's words, or empty.
+// Why a test ended early in the user's words, or empty (CoreSession::EndText
+// tells a stop and a capability change by their causes).
 const char* RunEndText(RunEnd end);

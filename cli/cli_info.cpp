@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cli/cli_commands.h"
+#include "cli/cli_end.h"
 #include "cli/cli_output.h"
 #include "link/measured_values.h"
 #include "link/monitor_core.h"
@@ -93,6 +94,12 @@ int RunStatus(const CliOptions& options) {
                                  &m.loopbackMa)) {
     return Fail(s.Name() + ": the tester did not answer the measurement request");
   }
+  // What a command that was killed may have left: the load above, the limit mode here.
+  uint32_t mode = 0;
+  uint16_t ceiling = 0;
+  const bool modeRead = commands::ReadLimitMode(s.channel, &mode, &ceiling) != 0;
+  const std::string modeText =
+      mode == ForceLimit ? Format("force (%u mA)", static_cast<unsigned>(ceiling)) : LimitModeName(mode);
   const bool attached = source.attach == 1;
   const double volts = VoltsFromMv(m.vbusMv);
   const double watts = WattsOf(m.vbusMv, m.currentMa);
@@ -108,7 +115,8 @@ int RunStatus(const CliOptions& options) {
                   {"setpointMa", m.setpointMa},
                   {"loopbackMa", m.loopbackMa},
                   {"powerW", watts},
-                  {"temperatureC", m.temperatureC}});
+                  {"temperatureC", m.temperatureC},
+                  {"limitMode", modeRead ? json(LimitModeName(mode)) : json(nullptr)}});
     PrintJson(stdout, j);
     return kExitOk;
   }
@@ -122,7 +130,8 @@ int RunStatus(const CliOptions& options) {
               {"Current", Format("%d mA", static_cast<int>(m.currentMa))},
               {"Loopback", Format("%d mA", static_cast<int>(m.loopbackMa))},
               {"Power", Format("%.3f W", watts)},
-              {"Temperature", Format("%d C", static_cast<int>(m.temperatureC))}},
+              {"Temperature", Format("%d C", static_cast<int>(m.temperatureC))},
+              {"Limit mode", modeRead ? modeText : "-"}},
              false);
   return kExitOk;
 }

@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "cli/cli_commands.h"
+#include "cli/cli_core_session.h"
+#include "cli/cli_end.h"
 #include "cli/cli_files.h"
 #include "cli/cli_output.h"
 #include "link/measured_values.h"
@@ -16,7 +18,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr long long kTopLoadMa = 5100;
 constexpr int64_t kMaxMeasurePeriodMs = 1000;  // capacity needs a reading at least this often
 constexpr int64_t kPassEveryUs = 1'000'000;    // how often a watch lets the monitor follow the source
 
@@ -54,70 +55,6 @@ int CheckCeiling(const TesterState& S, long long ma, const LimitOptions& limits)
                      limits.mode.c_str(), static_cast<int>(S.live.ratedCurrentMa)));
 }
 
-// A load on the source, set back to 0 mA (and the tester back to enforced
-// limits) however the command ends.
-class LoadHold {
- public:
-  explicit LoadHold(Session& s) : s_(s) {}
-  ~LoadHold() { Release(); }
-
-  // With the source read (AwaitSource), checks `ma` against the ceiling of
-  // the chosen limit mode, has the monitor write that mode to the tester and
-  // sets the load.
-  int Apply(long long ma, const LimitOptions& limits) {
-    TesterState& S = s_.state;
-    uint32_t mode = EnforceLimits;
-    uint16_t forcedIndex = 0;
-    CheckLimits(limits, &mode, &forcedIndex);
-    if (ma < 0 || ma > kTopLoadMa) return Fail(Format("load %lld mA is out of range (0 to %lld mA)", ma, kTopLoadMa));
-    S.config.limitMode = mode;
-    S.config.forcedLimitIndex = forcedIndex;
-    S.RecomputeMaxLoadCurrent();
-    const uint16_t ceiling = S.config.maxLoadCurrentMa;
-    if (ma > ceiling) {
-      return Fail(Format("load %lld mA is above the ceiling of %d mA (limit mode %s, rated current %d mA)", ma,
-                         ceiling, limits.mode.c_str(), static_cast<int>(S.live.ratedCurrentMa)));
-    }
-    if (mode != EnforceLimits) {
-      relaxed_ = true;  // from here on the tester may hold other settings than it had
-      if (const int code = WriteSettings()) return code;
-    }
-    loaded_ = true;  // the request may reach the tester even when its reply is lost
-    const CommandResult r = s_.core->SetLoad(static_cast<uint16_t>(ma));
-    return r.ok ? kExitOk : FailWith(s_, r.message);
-  }
-
-  // Back to 0 mA and enforced limits; false when the tester could not be told.
-  bool Release() {
-    TesterState& S = s_.state;
-    bool ok = true;
-    if (loaded_) ok = s_.core->SetLoad(0).ok || s_.core->SetLoad(0).ok;
-    if (relaxed_) {
-      S.config.limitMode = EnforceLimits;
-      S.RecomputeMaxLoadCurrent();
-      ok = WriteSettings() == kExitOk && ok;
-    }
-    if (!ok) Fail(s_.Name() + ": could not set the load back to 0 mA (the tester did not answer)");
-    loaded_ = relaxed_ = false;
-    return ok;
-  }
-
- private:
-  // The configuration's settings to the tester, through the monitor's passes.
-  int WriteSettings() {
-    TesterState& S = s_.state;
-    S.requests.configPending = 1;
-    for (int pass = 0; pass < 8 && S.live.testerConnected && (S.requests.configPending || s_.core->SettingsOwed()); ++pass) {
-      s_.core->Pass();
-    }
-    return s_.core->SettingsOwed() || S.requests.configPending ? FailWith(s_, kSettingsNotWrittenText) : kExitOk;
-  }
-
-  Session& s_;
-  bool loaded_ = false;
-  bool relaxed_ = false;
-};
-
 struct Summary {
   int64_t startUs = 0;
   int64_t endUs = 0;
@@ -154,37 +91,72 @@ void PrintSummary(FILE* out, const Summary& s, bool asJson) {
              false);
 }
 
+// load 0: the load to 0 mA and the limits to enforced, confirmed by the
+// tester, also with no source attached.
+int ClearTester(const CliOptions& options, CoreSession& session) {
+  if (const int code = session.OpenTester(options)) return code;
+  const Session& s = session.Tester();
+  if (const std::string problem = session.Finish(); !problem.empty()) return Fail(s.Name() + ": " + problem);
+  const std::optional<Reading> r = session.Core().Measure();
+  if (!r) return Fail(s.Name() + ": the tester did not answer");
+  if (options.json) {
+    PrintJson(stdout, {{"setpointMa", r->setpointMa}, {"currentMa", r->currentMa}, {"vbusV", VoltsFromMv(r->vbusMv)}});
+  } else {
+    std::printf("Load %d mA on %s (VBUS %.3f V), limits enforced; done\n", r->setpointMa, s.Name().c_str(),
+                VoltsFromMv(r->vbusMv));
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 int RunLoad(const CliOptions& options, const LoadOptions& load) {
   uint32_t mode = 0;
   uint16_t index = 0;
   if (const std::string why = CheckLimits(load.limits, &mode, &index); !why.empty()) return Fail(why);
-  Session s;
-  TesterState& S = s.state;
-  if (const int code = ConnectTester(options, &s)) return code;
-  if (const int code = AwaitSource(s, [&] { return CheckCeiling(s.state, load.loadMa, load.limits); })) return code;
-  LoadHold hold(s);
-  if (const int code = hold.Apply(load.loadMa, load.limits)) return code;
-  const std::optional<Reading> r = s.core->Measure();
-  if (!r) return FailWith(s, kLinkLostText);
+  CoreSession session;
+  // 0 mA clears the tester, with or without a source: the safe end alone.
+  if (load.loadMa == 0) return ClearTester(options, session);
+  TesterState& S = session.State();
+  const auto ceiling = [&] { return CheckCeiling(S, load.loadMa, load.limits); };
+  if (const int code = session.Open(options, load.limits, S.config.currentStepMa, S.config.timeStepMs, ceiling)) {
+    return code;
+  }
+  // Nothing is captured: between passes the monitor pauses as the window's does.
+  S.graph.testStopped = 1;
+  if (const int code = session.SetLoad(load.loadMa, load.limits.mode)) return code;
+  const Session& s = session.Tester();
+  const std::optional<Reading> r = session.Core().Measure();
+  if (!r) {
+    const std::string why = session.Broken();
+    return Fail(s.Name() + ": " + (why.empty() ? "the tester did not answer" : why));
+  }
   if (options.json) {
     PrintJson(stdout, {{"setpointMa", r->setpointMa}, {"currentMa", r->currentMa}, {"vbusV", VoltsFromMv(r->vbusMv)}});
   } else {
-    std::printf("Load %d mA on %s (VBUS %.3f V); %s\n", r->setpointMa, s.Name().c_str(), VoltsFromMv(r->vbusMv),
-                load.loadMa == 0 ? "done" : "Ctrl-C sets it back to 0 mA");
+    std::printf("Load %d mA on %s (VBUS %.3f V); Ctrl-C sets it back to 0 mA\n", r->setpointMa, s.Name().c_str(),
+                VoltsFromMv(r->vbusMv));
     std::fflush(stdout);
   }
-  if (load.loadMa == 0) return kExitOk;
-  // The monitor follows the source meanwhile: a detach or a lost link ends it.
+  // The monitor follows the source meanwhile: a stop, a detach, re-advertised
+  // capabilities or a lost link end the load before its time.
   MonitorClock& clock = s.link->Clock();
-  const int64_t end = load.holdSeconds >= 0 ? clock.NowUs() + static_cast<int64_t>(load.holdSeconds * 1e6) : INT64_MAX;
-  while (!clock.Stopped() && clock.NowUs() < end) {
-    s.core->Pass();
-    if (!S.live.testerConnected) return FailWith(s, kLinkLostText);
-    if (!S.live.portReady) return Fail(s.Name() + ": the source was detached");
+  const bool bounded = load.holdSeconds >= 0;
+  const int64_t end = bounded ? clock.NowUs() + static_cast<int64_t>(load.holdSeconds * 1e6) : INT64_MAX;
+  std::string reason;
+  while ((reason = session.Broken()).empty() && clock.NowUs() < end) session.Core().Pass();
+  // Asked to stop, an unbounded load has reached its normal end.
+  const bool complete = reason.empty() || (session.UserStopped() && !bounded && StopIsRequest(StopRequestCause()));
+  if (reason.empty()) reason = Format("%.1f s elapsed", load.holdSeconds);
+  const std::string problem = session.Finish();
+  if (options.json) PrintJson(stdout, {{"stopped", reason}, {"complete", complete}});
+  if (!complete) {
+    Fail(s.Name() + ": load ended early: " + reason + (problem.empty() ? "; the load is back at 0 mA" : ""));
   }
-  return hold.Release() ? kExitOk : kExitError;
+  if (!problem.empty()) return Fail(s.Name() + ": " + problem);
+  if (!complete) return kExitError;
+  if (!options.json) std::printf("Load back to 0 mA on %s: %s\n", s.Name().c_str(), reason.c_str());
+  return kExitOk;
 }
 
 int RunWatch(const CliOptions& options, const WatchOptions& w) {
@@ -192,22 +164,23 @@ int RunWatch(const CliOptions& options, const WatchOptions& w) {
   uint16_t index = 0;
   if (const std::string why = CheckLimits(w.limits, &mode, &index); !why.empty()) return Fail(why);
   if (w.stopBelowMv >= 0 && w.loadMa < 0) return Fail("--stop-below needs --load: with no load the voltage stays up");
-  if (const std::string why = CheckWritable("--out", w.outPath); !why.empty()) return Fail(why);
+  if (const std::string why = CheckWritable("--out", w.outPath, false); !why.empty()) return Fail(why);
   const bool asJson = options.json || w.format == "json";
-  Session s;
-  TesterState& S = s.state;
-  if (const int code = ConnectTester(options, &s)) return code;
-  const auto ceiling = [&] { return w.loadMa >= 0 ? CheckCeiling(s.state, w.loadMa, w.limits) : kExitOk; };
-  if (const int code = AwaitSource(s, ceiling)) return code;
+  CoreSession session;
+  TesterState& S = session.State();
+  const auto ceiling = [&] { return w.loadMa >= 0 ? CheckCeiling(S, w.loadMa, w.limits) : kExitOk; };
+  if (const int code = session.Open(options, w.limits, S.config.currentStepMa, S.config.timeStepMs, ceiling)) {
+    return code;
+  }
   // The file is open before the load is on: a load is never drawn for lines that cannot be kept.
+  const std::string outName = w.outPath.empty() ? "standard output" : w.outPath;
   FILE* out = stdout;
   if (!w.outPath.empty()) {
     out = std::fopen(w.outPath.c_str(), "w");
     if (!out) return Fail("cannot write " + w.outPath + " (--out): " + std::strerror(errno));
   }
-  LoadHold hold(s);
   if (w.loadMa >= 0) {
-    if (const int code = hold.Apply(w.loadMa, w.limits)) {
+    if (const int code = session.SetLoad(w.loadMa, w.limits.mode)) {
       if (out != stdout) std::fclose(out);
       return code;
     }
@@ -215,33 +188,57 @@ int RunWatch(const CliOptions& options, const WatchOptions& w) {
   // A capture: the monitor's passes pause only briefly, as for the real-time graph.
   S.graph.graphMode = RealTime;
   S.graph.testStopped = 0;
+  const Session& s = session.Tester();
   MonitorClock& clock = s.link->Clock();
-  ReadingFeed& feed = s.core->Feed();
+  MonitorCore& core = session.Core();
+  ReadingFeed& feed = core.Feed();
   FeedMark mark = feed.Mark();
-  s.core->ResetCapacity();
+  core.ResetCapacity();
   int code = kExitOk;
   Summary sum;
   sum.startUs = clock.NowUs();
   const int64_t intervalUs = static_cast<int64_t>(w.intervalMs * 1000);
   const int64_t periodUs = std::min<int64_t>(intervalUs, kMaxMeasurePeriodMs * 1000);
   const bool bounded = w.durationSec >= 0 || w.stopBelowMv >= 0 || w.stopAfterMah >= 0;
+  // Readings count (and --stop-below with them) only from a source still
+  // attached as it was: not one taken as it went away or re-advertised, which
+  // ends the watch.
+  const auto sourceThere = [&S, &session] {
+    const int notice = session.Port().PendingNotice();
+    return S.live.portReady && !session.SourceChanged() && notice != 2 && notice != 4;
+  };
+  bool writeFailed = false;
+  const auto write = [&](const auto& print) {
+    if (writeFailed) return;
+    print();
+    if (std::fflush(out) == 0 && !std::ferror(out)) return;
+    writeFailed = true;
+    sum.complete = false;
+    // After a closed terminal (SIGHUP) the failed write is no cause of its own.
+    if (!session.UserStopped()) sum.reason = "cannot write " + outName + ": " + std::strerror(errno);
+  };
   if (!asJson) {
-    std::fprintf(out, "time_s,seq,vbus_v,current_ma,setpoint_ma,loopback_ma,power_w,temperature_c,capacity_mah,capacity_mwh\n");
+    write([&] {
+      std::fprintf(out, "time_s,seq,vbus_v,current_ma,setpoint_ma,loopback_ma,power_w,temperature_c,capacity_mah,"
+                        "capacity_mwh\n");
+    });
   }
   int64_t nextLine = sum.startUs;
   int64_t nextPass = sum.startUs + kPassEveryUs;
   while (sum.reason.empty()) {
     const int64_t measuredAt = clock.NowUs();
-    // Readings come from Measure; a pass now and then follows the notices
-    // and the port status (and notices a lost link).
-    if (measuredAt >= nextPass || !s.core->Measure()) {
-      s.core->Pass();
+    // Readings come from Measure; a pass now and then, and at once when a
+    // notice came, follows the notices and the port status (and notices a
+    // lost link).
+    if (measuredAt >= nextPass || !core.Measure() || session.Port().PendingNotice() != 0) {
+      core.Pass();
       nextPass = measuredAt + kPassEveryUs;
     }
     Reading r;
     FeedEvent e = FeedEvent::None;
     while (sum.reason.empty() && (e = feed.Check(mark, &r)) == FeedEvent::Reading) {
       mark.seq = r.seq;
+      if (!sourceThere()) continue;
       const double mah = S.live.capacityMah, mwh = S.live.capacityMwh;
       ++sum.readings;
       sum.mah = mah;
@@ -253,19 +250,17 @@ int RunWatch(const CliOptions& options, const WatchOptions& w) {
         const double seconds = SecondsFromUs(r.timeUs - sum.startUs);
         const double volts = VoltsFromMv(r.vbusMv), watts = WattsOf(r.vbusMv, r.currentMa);
         const double mahOut = Rounded(mah, 3), mwhOut = Rounded(mwh, 3);
-        if (asJson) {
-          PrintJson(out, {{"timeS", seconds}, {"seq", r.seq}, {"vbusV", volts}, {"currentMa", r.currentMa},
-                          {"setpointMa", r.setpointMa}, {"loopbackMa", r.loopbackMa}, {"powerW", watts},
-                          {"temperatureC", r.temperatureC}, {"capacityMah", mahOut}, {"capacityMwh", mwhOut}});
-        } else {
-          std::fprintf(out, "%.3f,%u,%.3f,%u,%u,%u,%.3f,%u,%.3f,%.3f\n", seconds, r.seq, volts,
-                       r.currentMa, r.setpointMa, r.loopbackMa, watts, r.temperatureC, mahOut, mwhOut);
-        }
-        if (std::fflush(out) != 0 || std::ferror(out)) {
-          sum.reason = "the output could not be written";
-          sum.complete = false;
-          code = kExitError;
-        }
+        write([&] {
+          if (asJson) {
+            PrintJson(out, {{"timeS", seconds}, {"seq", r.seq}, {"vbusV", volts},
+                            {"currentMa", r.currentMa}, {"setpointMa", r.setpointMa}, {"loopbackMa", r.loopbackMa},
+                            {"powerW", watts}, {"temperatureC", r.temperatureC}, {"capacityMah", mahOut},
+                            {"capacityMwh", mwhOut}});
+          } else {
+            std::fprintf(out, "%.3f,%u,%.3f,%u,%u,%u,%.3f,%u,%.3f,%.3f\n", seconds, r.seq, volts, r.currentMa,
+                         r.setpointMa, r.loopbackMa, watts, r.temperatureC, mahOut, mwhOut);
+          }
+        });
       }
       if (!sum.reason.empty()) break;
       if (w.stopBelowMv >= 0 && r.vbusMv < w.stopBelowMv) {
@@ -276,33 +271,37 @@ int RunWatch(const CliOptions& options, const WatchOptions& w) {
         sum.reason = Format("%.1f s elapsed", w.durationSec);
       }
     }
-    if (!sum.reason.empty()) break;
-    if (!S.live.testerConnected || e == FeedEvent::LinkLost) {
-      sum.reason = "the tester was unplugged or stopped answering";
-    } else if (!S.live.portReady || e == FeedEvent::Detached) {
-      // A power bank that shuts off at the end of a capacity test detaches.
-      sum.reason = w.stopBelowMv >= 0 ? Format("VBUS below %lld mV (the source shut down)", w.stopBelowMv)
-                                      : "the source was detached";
-      sum.complete = w.stopBelowMv >= 0;
-    } else if (clock.Stopped()) {
-      sum.reason = "stopped by the user";
-      sum.complete = !bounded;
-    }
     if (!sum.reason.empty()) {
-      if (!S.live.testerConnected || e == FeedEvent::LinkLost) sum.complete = false;
-      if (!sum.complete) code = kExitError;
+      sum.complete = !writeFailed;
       break;
     }
+    sum.complete = false;
+    if (!S.live.testerConnected || e == FeedEvent::LinkLost) {
+      sum.reason = "the tester was unplugged or stopped answering";
+    } else if (session.UserStopped()) {
+      sum.reason = session.Broken();
+      // Asked to stop, an unbounded watch has reached its normal end.
+      sum.complete = !bounded && StopIsRequest(StopRequestCause());
+    } else if (e == FeedEvent::Detached || !session.Broken().empty()) {
+      // A power bank that shuts off at the end of a capacity test detaches:
+      // that counts as its end only with a reading below --stop-below first.
+      sum.reason = session.Broken().empty() ? "the source was detached" : session.Broken();
+    } else {
+      sum.complete = true;
+    }
+    if (!sum.reason.empty()) break;
     const int64_t wait = measuredAt + periodUs - clock.NowUs();
     if (periodUs > 0 && wait > 0) clock.Sleep(static_cast<uint32_t>((wait + 999) / 1000));
   }
+  if (!sum.complete) code = kExitError;
   sum.endUs = clock.NowUs();
   S.graph.testStopped = 1;
-  if (!hold.Release() && code == kExitOk) code = kExitError;
+  const std::string problem = session.Finish();
   // JSON lines end with the summary; a table of it goes where people look,
   // standard output when the lines went to a file.
-  if (asJson) PrintSummary(out, sum, true);
-  if (out != stdout && std::fclose(out) != 0) code = Fail("cannot write " + w.outPath);
+  if (asJson) write([&] { PrintSummary(out, sum, true); });
+  if (out != stdout && std::fclose(out) != 0 && !writeFailed) code = Fail("cannot write " + w.outPath);
   if (!asJson) PrintSummary(w.outPath.empty() ? stderr : stdout, sum, false);
+  if (!problem.empty()) code = Fail(s.Name() + ": " + problem);
   return code;
 }

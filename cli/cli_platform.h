@@ -53,10 +53,19 @@ TesterPlace PlaceOfPort(const PlatformOptions& options);
 // Opens and claims the tester so that no other program uses it meanwhile.
 OpenOutcome OpenPlace(const TesterPlace& place);
 
-// Ctrl-C, SIGINT and SIGTERM (Windows: the console's control events) ask the
-// running command to stop; they no longer end the process at once.
+// What asked the running command to stop: a request (Ctrl-C, SIGTERM,
+// Ctrl-Break) or the session going away (SIGHUP, SIGQUIT, the console closed,
+// a logoff, a shutdown).
+enum class StopCause { None, Interrupt, Terminate, HangUp, Quit, Break, ConsoleClosed, LogOff, Shutdown };
+
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT (Windows: the console's Ctrl-C,
+// Ctrl-Break, close, logoff and shutdown events) ask the running command to
+// stop; they no longer end the process at once, so that it can leave the
+// tester safe.
 void InstallStopHandlers();
 bool InterruptRequested();
+// The first stop asked for; None while none was.
+StopCause StopRequestCause();
 // A descriptor that becomes readable when a stop was requested (POSIX), or -1.
 int StopWakeFd();
 // Tells a console close handler (Windows) that the clean-up is done.

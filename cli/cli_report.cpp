@@ -98,6 +98,7 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
                                     static_cast<uint16_t>(o.settings.timeStepMs))) {
     return code;
   }
+  session.EndOnFirstRow();
   const Session& tester = session.Tester();
   Report rep;
   rep.serial = tester.place.serial;
@@ -156,13 +157,13 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
     run.profileSubKind = S.live.profileSubKind;
     run.ripple = CaptureRipple(session, *chart, o.rippleSeconds, progress, nullptr, nullptr);
     if (run.ripple.end != RunEnd::Complete) {
-      run.error = RunEndText(run.ripple.end);
+      run.error = session.EndText(run.ripple.end);
       stopReason = label + ": " + run.error;
       break;
     }
     run.sweep = RunSweepTest(session, *chart, progress);
     if (run.sweep.end != RunEnd::Complete) {
-      run.error = RunEndText(run.sweep.end);
+      run.error = session.EndText(run.sweep.end);
       stopReason = label + ": " + run.error;
       break;
     }
@@ -178,7 +179,7 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
     rep.incompleteReason = error;
   }
   progress.Phase("back to the first profile");
-  const std::string problem = session.Finish(true);
+  const std::string problem = session.Finish();
   progress.Clear();
   if (!problem.empty()) rep.incompleteReason += (rep.incompleteReason.empty() ? "" : "; ") + problem;
   const bool written = write();

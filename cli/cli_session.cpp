@@ -1,5 +1,6 @@
 #include "cli/cli_session.h"
 
+#include "cli/cli_end.h"
 #include "cli/cli_output.h"
 #include "cli/cli_sim.h"
 #include "link/monitor_core.h"
@@ -101,6 +102,10 @@ int AwaitSource(Session& s, const std::function<int()>& sourceRead) {
     s.core->Pass();
   }
   if (!S.live.testerConnected) return FailWith(s, kLinkLostText);
+  if (clock.Stopped()) {
+    const char* cause = StopCauseText(StopRequestCause());
+    return Fail(s.Name() + ": " + (*cause ? cause : "stopped by the user"));
+  }
   if (!S.live.portReady) return Fail(s.Name() + ": no source is attached");
   if (s.core->SettingsOwed()) return FailWith(s, kSettingsNotWrittenText);
   return kExitOk;

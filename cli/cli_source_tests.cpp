@@ -61,7 +61,7 @@ int RunRipple(const CliOptions& options, const RippleOptions& r) {
   int64_t startUs = 0;
   const RippleCapture c = CaptureRipple(session, *chart, r.seconds, progress, &samples, &startUs);
   progress.Clear();
-  const std::string problem = session.Finish(false);
+  const std::string problem = session.Finish();
 
   const double rate = c.seconds > 0 ? c.samples / c.seconds : 0.0;
   const bool complete = c.end == RunEnd::Complete;
@@ -74,7 +74,7 @@ int RunRipple(const CliOptions& options, const RippleOptions& r) {
       j["maxVolts"] = VoltsAtMv(c.maxVolts);
       j["rippleVolts"] = VoltsFromMv(c.RippleMv());
     }
-    if (!complete) j["ended"] = RunEndText(c.end);
+    if (!complete) j["ended"] = session.EndText(c.end);
     PrintJson(stdout, j);
   } else {
     std::vector<std::vector<std::string>> rows = {
@@ -88,12 +88,14 @@ int RunRipple(const CliOptions& options, const RippleOptions& r) {
     rows.push_back({"Window", c.window ? Format("%.3f V to %.3f V at %u mA", VoltsAtMv(c.window->low), VoltsAtMv(c.window->high),
                                                 static_cast<unsigned>(c.setpointMa))
                                        : std::string("none for this profile")});
-    rows.push_back({"Verdict", std::string(VerdictText(c.verdict)) + (complete ? "" : Format(" (incomplete: %s)", RunEndText(c.end)))});
+    rows.push_back({"Verdict", std::string(VerdictText(c.verdict)) + (complete ? "" : Format(" (incomplete: %s)", session.EndText(c.end).c_str()))});
     PrintTable(stdout, rows, false);
   }
   if (!r.csvPath.empty() && !WriteOutput(r.csvPath, BuildRippleCsv(samples, startUs))) return kExitError;
-  if (!problem.empty()) return Fail(session.Tester().Name() + ": " + problem);
-  if (!complete) return Fail(session.Tester().Name() + ": capture ended early: " + RunEndText(c.end));
+  // The cause first, then what the end could not do.
+  if (!complete) Fail(session.Tester().Name() + ": capture ended early: " + session.EndText(c.end));
+  if (!problem.empty()) Fail(session.Tester().Name() + ": " + problem);
+  if (!complete || !problem.empty()) return kExitError;
   return c.verdict == Verdict::Fail ? kExitFail : kExitOk;
 }
 
@@ -119,7 +121,7 @@ int RunSweep(const CliOptions& options, const SweepOptions& o) {
   Progress progress;
   run.sweep = RunSweepTest(session, *chart, progress);
   progress.Clear();
-  const std::string problem = session.Finish(false);
+  const std::string problem = session.Finish();
   const SweepRecord& s = run.sweep;
   const bool complete = s.end == RunEnd::Complete;
 
@@ -141,18 +143,19 @@ int RunSweep(const CliOptions& options, const SweepOptions& o) {
     std::printf("Profile %s, 0 to %u mA in %u mA steps of %u ms: %d of %d steps, %s\n",
                 Narrow(run.plan.profileText.c_str()).c_str(), static_cast<unsigned>(s.endMa),
                 static_cast<unsigned>(s.currentStepMa), static_cast<unsigned>(s.timeStepMs), static_cast<int>(s.judgement.steps.size()),
-                s.stepCount, complete ? "complete" : RunEndText(s.end));
+                s.stepCount, complete ? "complete" : session.EndText(s.end).c_str());
     const JudgedStep* f = run.FirstFailingStep();
-    std::printf("Verdict %s%s%s\n", VerdictText(s.judgement.verdict), f ? ", first failing step: " : "",
-                f ? Utf8(f->line.text).c_str() : "");
+    std::printf("Verdict %s%s%s%s\n", VerdictText(s.judgement.verdict),
+                complete ? "" : (" (incomplete: " + session.EndText(s.end) + ")").c_str(),
+                f ? ", first failing step: " : "", f ? Utf8(f->line.text).c_str() : "");
     std::fflush(stdout);
   }
   bool written = true;
   if (!o.csvPath.empty()) written = WriteOutput(o.csvPath, s.csv) && written;
   if (!o.svgPath.empty()) written = WriteOutput(o.svgPath, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + s.svg) && written;
-  if (!problem.empty()) return Fail(session.Tester().Name() + ": " + problem);
-  if (!complete) return Fail(session.Tester().Name() + ": sweep ended early: " + RunEndText(s.end));
-  if (!written) return kExitError;
+  if (!complete) Fail(session.Tester().Name() + ": sweep ended early: " + session.EndText(s.end));
+  if (!problem.empty()) Fail(session.Tester().Name() + ": " + problem);
+  if (!complete || !problem.empty() || !written) return kExitError;
   return s.judgement.verdict == Verdict::Fail ? kExitFail : kExitOk;
 }
 

@@ -1,5 +1,6 @@
 // POSIX side of the command line: testers are terminal devices found through
-// sysfs, opened raw and locked; SIGINT and SIGTERM ask the command to stop.
+// sysfs, opened raw and locked; SIGINT, SIGTERM, SIGHUP and SIGQUIT ask the
+// command to stop.
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -47,9 +48,12 @@ class PosixLink : public CliLink {
 };
 
 std::atomic<bool> stopRequested{false};
+std::atomic<int> stopSignal{0};  // the first signal that asked for the stop
 int stopPipe[2] = {-1, -1};
 
-void OnStopSignal(int) {
+void OnStopSignal(int signal) {
+  int none = 0;
+  stopSignal.compare_exchange_strong(none, signal);
   stopRequested.store(true);
   if (stopPipe[1] >= 0) {
     const char byte = 1;
@@ -109,12 +113,23 @@ void InstallStopHandlers() {
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no restart: a blocked wait returns and looks at the flag
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  // A closed terminal or ssh session (SIGHUP) and Ctrl-\ (SIGQUIT) would
+  // otherwise end the process with the load still on.
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaction(s, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);  // a closed output pipe is an error to report, not a silent death
 }
 
 bool InterruptRequested() { return stopRequested.load(); }
+
+StopCause StopRequestCause() {
+  switch (stopSignal.load()) {
+    case SIGINT: return StopCause::Interrupt;
+    case SIGTERM: return StopCause::Terminate;
+    case SIGHUP: return StopCause::HangUp;
+    case SIGQUIT: return StopCause::Quit;
+    default: return StopCause::None;
+  }
+}
 int StopWakeFd() { return stopPipe[0]; }
 void StopHandled() {}
 

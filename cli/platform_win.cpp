@@ -1,11 +1,12 @@
 // Windows side of the command line: testers are found and opened through the
 // D2XX library (ftd2xx.dll from the program's folder or the system folder), and
 // claimed in the same registry as the window's, so that a command-line run and
-// a window never share a tester. Ctrl-C, Ctrl-Break and closing the console
-// ask the running command to stop.
+// a window never share a tester. Ctrl-C, Ctrl-Break, closing the console, a
+// logoff and a shutdown ask the running command to stop.
 #include <windows.h>
 
 #include <atomic>
+#include <mutex>
 
 #include "cli/cli_output.h"
 #include "cli/cli_platform.h"
@@ -20,10 +21,15 @@ namespace {
 
 std::atomic<unsigned> noticeBits{0};  // bit n - 1 for notice n
 std::atomic<bool> stopRequested{false};
+std::atomic<int> stopCause{static_cast<int>(StopCause::None)};  // the first event's
 HANDLE consoleStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 HANDLE cleanupDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+// The console handler runs on a thread of its own: the clock it stops and the
+// callback it calls are registered and taken away under this lock, so that it
+// never reaches a clock whose link is being destroyed.
+std::mutex handlerLock;
 RealClock* activeClock = nullptr;
-std::function<void()> stopCallback;  // set and cleared on the main thread
+std::function<void()> stopCallback;
 
 void OnNotice(int n) {
   if (n >= 1 && n <= 4) noticeBits.fetch_or(1u << (n - 1));
@@ -43,9 +49,16 @@ void ClearNoticeBit(int n) {
 
 class WinLink : public CliLink {
  public:
-  WinLink() { activeClock = &clock; }
+  WinLink() {
+    std::lock_guard<std::mutex> hold(handlerLock);
+    activeClock = &clock;
+  }
   ~WinLink() override {
-    activeClock = nullptr;
+    {
+      // Waits for a handler that is stopping the clock right now.
+      std::lock_guard<std::mutex> hold(handlerLock);
+      activeClock = nullptr;
+    }
     testerLink.Close();
     ReleaseInstanceRegistry();
   }
@@ -57,11 +70,26 @@ class WinLink : public CliLink {
   RealClock clock;
 };
 
+StopCause CauseOf(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT: return StopCause::Interrupt;
+    case CTRL_BREAK_EVENT: return StopCause::Break;
+    case CTRL_CLOSE_EVENT: return StopCause::ConsoleClosed;
+    case CTRL_LOGOFF_EVENT: return StopCause::LogOff;
+    default: return StopCause::Shutdown;
+  }
+}
+
 BOOL WINAPI OnConsoleControl(DWORD event) {
+  int none = static_cast<int>(StopCause::None);
+  stopCause.compare_exchange_strong(none, static_cast<int>(CauseOf(event)));
   stopRequested.store(true);
   SetEvent(consoleStop);
-  if (RealClock* clock = activeClock) clock->Stop();
-  if (stopCallback) stopCallback();
+  {
+    std::lock_guard<std::mutex> hold(handlerLock);
+    if (activeClock) activeClock->Stop();
+    if (stopCallback) stopCallback();
+  }
   if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
     // The process ends when this returns: give the command time to set the
     // load back to 0 mA and close its file.
@@ -112,11 +140,15 @@ OpenOutcome OpenPlace(const TesterPlace& place) {
 
 void InstallStopHandlers() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 bool InterruptRequested() { return stopRequested.load(); }
+StopCause StopRequestCause() { return static_cast<StopCause>(stopCause.load()); }
 int StopWakeFd() { return -1; }
 void StopHandled() { SetEvent(cleanupDone); }
 void WaitOrStop(unsigned ms) { WaitForSingleObject(consoleStop, ms); }
 
-void SetStopCallback(std::function<void()> onStop) { stopCallback = std::move(onStop); }
+void SetStopCallback(std::function<void()> onStop) {
+  std::lock_guard<std::mutex> hold(handlerLock);
+  stopCallback = std::move(onStop);
+}
 
 std::string ProgramFolder() {
   wchar_t path[MAX_PATH];

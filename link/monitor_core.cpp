@@ -489,6 +489,7 @@ void MonitorCore::NewProfileHandling() {
 
 void MonitorCore::CapabilityChangedHandling() {
   port_.ClearNotice(4);
+  ++capabilityChanges_;
   state_.live.profileVoltageMv = 0;
   state_.live.ratedCurrentMa = 0;
   view_.RatedAndCeiling(0, 0);

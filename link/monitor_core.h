@@ -148,6 +148,9 @@ class MonitorCore {
   bool SettingsOwed() const { return settingsOwed_; }
   // The highest load that may be sent now.
   uint16_t LoadLimitMa() const;
+  // Capabilities-changed notices handled so far: the source re-advertised
+  // (its rows and the profile it supplies may differ from before).
+  uint32_t CapabilityChanges() const { return capabilityChanges_; }
 
  private:
   void NewConnection();
@@ -203,6 +206,7 @@ class MonitorCore {
   int shownAttached_ = -1;  // last SourceControls state shown (-1: none yet)
   bool attachedShown_ = false;  // the program shows a source (from attach to detach handling)
 
+  uint32_t capabilityChanges_ = 0;
   std::optional<Reading> lastIntegrated_;
   uint32_t droppedReported_ = 0;
   int64_t droppedReportedAtUs_ = 0;

@@ -282,6 +282,16 @@ int ReadTesterSettings(const CommandChannel& channel, TesterSettings* settings) 
   return read;
 }
 
+int ReadLimitMode(const CommandChannel& channel, uint32_t* limitMode, uint16_t* maxLoadCurrentMa) {
+  uint8_t frame[kMaxRequestFrame];
+  const size_t n = EncodeReadSetting(1, frame);
+  ReplyBody reply;
+  if (!Round(channel, frame, n, kCmdReadTesterSettings, kSettingFlagReplyLength, reply)) return 0;
+  *limitMode = reply.body[1];
+  *maxLoadCurrentMa = reply.length >= 4 ? U16(reply.body + 2) : 0;
+  return 1;
+}
+
 int WriteCalibration(const CommandChannel& channel, uint8_t channelNumber, uint32_t year, uint8_t month,
                      int16_t refPoint1, int16_t testerPoint1, int16_t refPoint2, int16_t testerPoint2) {
   uint8_t frame[kMaxRequestFrame];

@@ -159,6 +159,10 @@ int WriteTesterSettings(const CommandChannel& channel, const TesterSettings& set
 // failed. Returns the fields read (kReadLoopback | ...; kAllSettingsRead when
 // every round succeeded); a field not read is left unchanged.
 int ReadTesterSettings(const CommandChannel& channel, TesterSettings* settings);
+// Sub-index 1 of 0xE1: the limit mode the tester holds, and the ceiling of
+// mode 2 when the reply carries it (else 0). The window never reads these
+// back; the command line's end checks them.
+int ReadLimitMode(const CommandChannel& channel, uint32_t* limitMode, uint16_t* maxLoadCurrentMa);
 int WriteCalibration(const CommandChannel& channel, uint8_t channelNumber, uint32_t year, uint8_t month,
                      int16_t refPoint1, int16_t testerPoint1, int16_t refPoint2, int16_t testerPoint2);
 int ReadCalibration(const CommandChannel& channel, uint8_t channelNumber, uint32_t* isCalibrated, uint32_t* year,

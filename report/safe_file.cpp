@@ -34,6 +34,12 @@ std::filesystem::path TempPathBeside(const std::filesystem::path& path) {
 
 bool WriteWholeFile(const std::filesystem::path& path, const std::string& bytes, std::string* error) {
   std::string why = "no free temporary name";
+  // The rename would put a file where a device node or a pipe was.
+  std::error_code ec;
+  if (std::filesystem::exists(path, ec) && !std::filesystem::is_regular_file(path, ec)) {
+    *error = "cannot write " + Utf8Path(path) + ": it is not a regular file";
+    return false;
+  }
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     const std::filesystem::path temp = TempPathBeside(path);
     const NewFile made = WriteNewFile(temp, bytes, &why);
