@@ -14,6 +14,7 @@
 #include <memory>
 #include <thread>
 
+#include "cli/cli_end.h"
 #include "cli/cli_output.h"
 #include "cli/cli_platform.h"
 #include "cli/cli_serve_tester.h"
@@ -70,7 +71,8 @@ class TesterServer {
       Execute();
       Housekeeping();
     }
-    EndClient("the server was stopped");
+    const char* cause = StopCauseText(StopRequestCause());
+    EndClient(std::string("the server was stopped") + (*cause ? std::string(" (") + cause + ")" : ""));
     asio::error_code ec;
     acceptor_.close(ec);
     if (contender_) contender_->close(ec);

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "cli/cli_end.h"
 #include "cli/cli_graph_tests.h"
 #include "cli/cli_output.h"
 #include "link/profile_text.h"
@@ -141,7 +142,7 @@ RippleCapture SessionTester::Ripple(double seconds, std::string* problem) {
   Progress progress(runTick_);
   const RippleCapture c = CaptureRipple(session_, *chart, seconds, progress, nullptr, nullptr);
   QuickPasses();
-  if (c.end != RunEnd::Complete) *problem = RunEndText(c.end);
+  if (c.end != RunEnd::Complete) *problem = session_.EndText(c.end);
   return c;
 }
 
@@ -154,37 +155,23 @@ SweepRecord SessionTester::Sweep(uint16_t currentStepMa, uint16_t timeStepMs, st
   // The run ends at 0 mA through the core; said again directly, as a stop or detach may have cut it short.
   const std::string why = SetLoad(0);
   QuickPasses();
-  if (s.end != RunEnd::Complete) *problem = RunEndText(s.end);
+  if (s.end != RunEnd::Complete) *problem = session_.EndText(s.end);
   if (!why.empty()) *problem += (problem->empty() ? "" : "; ") + why;
   return s;
 }
 
 std::string SessionTester::SafeEnd() {
-  TesterState& state = S();
   Session& s = session_.Tester();
-  state.requests.requestedLoadMa = 0;
-  state.requests.loadRequestPending = 0;
-  if (!s.link || !session_.Port().IsOpen()) {
-    return "the connection to the tester was lost: the load could not be set back to 0 mA";
-  }
-  std::string problem;
-  const CommandChannel& channel = session_.Port().Channel();
-  bool zero = false;
-  for (int attempt = 0; attempt < 3 && !zero; ++attempt) {
-    Measurements m;
-    zero = commands::SetLoadCurrent(channel, 0) &&
-           commands::GetMeasurements(channel, &m.temperatureC, &m.vbusMv, &m.setpointMa, &m.currentMa, &m.loopbackMa) &&
-           m.setpointMa == 0;
-  }
-  if (!zero) problem = "could not set the load back to 0 mA (the tester did not confirm it)";
-  if (limitsRelaxed_ || state.config.limitMode != EnforceLimits) {
-    state.config.limitMode = EnforceLimits;
-    state.RecomputeMaxLoadCurrent();
-    if (commands::WriteTesterSettings(channel, SettingsFromConfig(state))) {
-      limitsRelaxed_ = false;
-    } else {
-      problem += std::string(problem.empty() ? "" : "; ") + "could not set the tester back to enforced limits";
-    }
-  }
+  if (!s.link) return "the connection to the tester was lost";
+  // The command line's one safe end; the profile stays as the client left it.
+  EndPlan plan;
+  plan.limitsChanged = limitsRelaxed_;
+  plan.hardwareRevision = s.hardwareRevision;
+  const std::string problem = EndSafely(S(), session_.Port(), plan);
+  if (problem.empty()) limitsRelaxed_ = false;
+  // The program's own settings say enforced too, whatever the tester was found holding.
+  S().config.limitMode = EnforceLimits;
+  S().RecomputeMaxLoadCurrent();
+  QuickPasses();
   return problem;
 }

@@ -343,9 +343,11 @@ class Served(unittest.TestCase):
         self.assertEqual(inst.query("INP?;CURR?;CURR:LIM:MODE?;ACC?;:PROF:SEL?"), "0;0.000;ENF;0;0")
         self.do(inst, "CURR 0.8;INP ON")
         self.assertEqual(self.loads()[-1], 800)
-        self.assertEqual(self.server.stop(signal.SIGTERM), 0, self.server.stderr())
+        # A closed terminal or ssh session (SIGHUP) ends it as Ctrl-C and SIGTERM do.
+        self.assertEqual(self.server.stop(signal.SIGHUP), 0, self.server.stderr())
         self.assertEqual(self.loads()[-1], 0)
-        self.assertIn("the server was stopped; load 0 mA, limits enforced", self.server.stderr())
+        self.assertIn("the server was stopped (the terminal was closed (SIGHUP)); load 0 mA, limits enforced",
+                      self.server.stderr())
 
 
 def main():
