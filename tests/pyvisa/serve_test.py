@@ -15,6 +15,7 @@ import json
 import os
 import re
 import select
+import shutil
 import signal
 import subprocess
 import sys
@@ -306,7 +307,19 @@ class Served(unittest.TestCase):
         self.assertTrue(wait_for(lambda: self.loads()[-1] == 0), self.server.stderr())
         self.assertTrue(wait_for(lambda: "closed the connection; load 0 mA, limits enforced" in self.server.stderr()))
         # The limits are back to enforced: the next client's MAX is the rating.
-        self.assertEqual(self.open().query("CURR:LIM:MODE?;:CURR? MAX"), "ENF;3.000")
+        inst = self.rm.open_resource(self.resources["VXPD0001"], read_termination="\n", write_termination="\n")
+        self.assertEqual(inst.query("CURR:LIM:MODE?;:CURR? MAX"), "ENF;3.000")
+        inst.close()
+        # A client that leaves in the middle of a sweep ends it at once.
+        self.assertTrue(wait_for(lambda: self.server.stderr().rstrip().endswith("limits enforced")))
+        ended = self.server.stderr().count("closed the connection; load 0 mA")
+        inst = self.rm.open_resource(self.resources["VXPD0001"], read_termination="\n", write_termination="\n")
+        inst.write("SWE:STEP:CURR 0.1;TIME 0.2;:SWE")
+        self.assertTrue(wait_for(lambda: self.loads()[-1] >= 300))
+        inst.close()
+        self.assertTrue(wait_for(lambda: self.loads()[-1] == 0, timeout=2.0))
+        self.assertTrue(wait_for(lambda: self.server.stderr().count("closed the connection; load 0 mA") == ended + 1),
+                        self.server.stderr())
 
     def test_09_watchdog_expiry_takes_the_load_off(self):
         inst = self.open()
@@ -357,6 +370,7 @@ def main():
         unittest.main(verbosity=2)
     finally:
         kill_all()
+        shutil.rmtree(WORK, ignore_errors=True)
 
 
 if __name__ == "__main__":
