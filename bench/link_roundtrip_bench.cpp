@@ -6,10 +6,10 @@
 // time.
 #include <benchmark/benchmark.h>
 
-#include "link/clocked_link.h"
-#include "link/low_latency.h"
-#include "link/reply_mailbox.h"
-#include "link/tester_commands.h"
+#include "core/link/clocked_link.h"
+#include "core/link/low_latency.h"
+#include "core/link/reply_mailbox.h"
+#include "core/link/tester_commands.h"
 #include "sim/sim_tester.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <sys/stat.h>
 
-#include "shell/log_file.h"
-#include "shell/logger.h"
+#include "core/base/log_file.h"
+#include "core/base/logger.h"
 
 namespace {
 

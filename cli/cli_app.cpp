@@ -9,7 +9,7 @@
 #include "cli/cli_serve.h"
 #include "cli/cli_source_tests.h"
 #include "cli/cli_values.h"
-#include "shell/version.h"
+#include "core/base/version.h"
 
 void AddLimitOptions(CLI::App* command, LimitOptions* limits) {
   command->add_option("--limit-mode", limits->mode,

@@ -2,9 +2,9 @@
 // monitor core.
 #include "cli/cli_commands.h"
 #include "cli/cli_output.h"
-#include "link/monitor_core.h"
-#include "link/profile_text.h"
-#include "shell/tester_state.h"
+#include "core/link/monitor_core.h"
+#include "core/link/profile_text.h"
+#include "core/base/tester_state.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include "cli/cli_end.h"
 #include "cli/cli_graph_tests.h"
 #include "cli/cli_output.h"
-#include "link/profile_text.h"
-#include "report/report_plan.h"
-#include "shell/tester_state.h"
+#include "core/link/profile_text.h"
+#include "core/report/report_plan.h"
+#include "core/base/tester_state.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "cli/cli_commands.h"
-#include "graphs/graph_run.h"
-#include "link/monitor_core.h"
+#include "core/graphs/graph_run.h"
+#include "core/link/monitor_core.h"
 
 class CoreSession {
  public:

@@ -6,10 +6,10 @@
 #include <thread>
 
 #include "cli/cli_output.h"
-#include "link/monitor_core.h"
-#include "link/profile_text.h"
-#include "report/report_plan.h"
-#include "shell/tester_state.h"
+#include "core/link/monitor_core.h"
+#include "core/link/profile_text.h"
+#include "core/report/report_plan.h"
+#include "core/base/tester_state.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "cli/cli_platform.h"
-#include "link/tester_port.h"
-#include "shell/tester_state.h"
+#include "core/link/tester_port.h"
+#include "core/base/tester_state.h"
 
 // "stopped by the user", "the terminal was closed (SIGHUP)", ...; empty for None.
 const char* StopCauseText(StopCause cause);

@@ -1,6 +1,6 @@
 #include "cli/cli_files.h"
 
-#include "report/safe_file.h"
+#include "core/report/safe_file.h"
 
 std::filesystem::path PathOf(const std::string& utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));

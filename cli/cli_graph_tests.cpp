@@ -2,9 +2,9 @@
 
 #include <map>
 
-#include "graphs/direct_run_link.h"
-#include "report/chart_svg.h"
-#include "shell/tester_state.h"
+#include "core/graphs/direct_run_link.h"
+#include "core/report/chart_svg.h"
+#include "core/base/tester_state.h"
 
 namespace {
 

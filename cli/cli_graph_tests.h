@@ -6,10 +6,10 @@
 
 #include <vector>
 
-#include "chart/line_chart.h"
+#include "core/chart/line_chart.h"
 #include "cli/cli_core_session.h"
 #include "cli/cli_progress.h"
-#include "report/report_model.h"
+#include "core/report/report_model.h"
 
 // Captures VBUS for `seconds` at the tester's full pace, the load left as it
 // is. The capture is complete (end Complete) when it ran its full time;

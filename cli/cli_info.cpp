@@ -5,11 +5,11 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_end.h"
 #include "cli/cli_output.h"
-#include "link/measured_values.h"
-#include "link/monitor_core.h"
-#include "link/profile_text.h"
-#include "report/report_files.h"
-#include "shell/tester_list.h"
+#include "core/link/measured_values.h"
+#include "core/link/monitor_core.h"
+#include "core/link/profile_text.h"
+#include "core/report/report_files.h"
+#include "core/base/tester_list.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include "cli/cli_end.h"
 #include "cli/cli_files.h"
 #include "cli/cli_output.h"
-#include "link/measured_values.h"
-#include "link/monitor_core.h"
-#include "link/profile_text.h"
-#include "shell/tester_state.h"
+#include "core/link/measured_values.h"
+#include "core/link/monitor_core.h"
+#include "core/link/profile_text.h"
+#include "core/base/tester_state.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "link/tester_commands.h"
-#include "link/tester_port.h"
+#include "core/link/tester_commands.h"
+#include "core/link/tester_port.h"
 
 namespace CLI {
 class App;

@@ -5,8 +5,8 @@
 #include "cli/cli_end.h"
 #include "cli/cli_graph_tests.h"
 #include "cli/cli_output.h"
-#include "link/profile_text.h"
-#include "shell/tester_state.h"
+#include "core/link/profile_text.h"
+#include "core/base/tester_state.h"
 
 namespace {
 

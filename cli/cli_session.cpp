@@ -3,10 +3,10 @@
 #include "cli/cli_end.h"
 #include "cli/cli_output.h"
 #include "cli/cli_sim.h"
-#include "link/monitor_core.h"
-#include "shell/tester_state.h"
-#include "link/profile_text.h"
-#include "shell/tester_list.h"
+#include "core/link/monitor_core.h"
+#include "core/base/tester_state.h"
+#include "core/link/profile_text.h"
+#include "core/base/tester_list.h"
 
 namespace {
 

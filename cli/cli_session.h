@@ -6,10 +6,10 @@
 #include <string>
 
 #include "cli/cli_platform.h"
-#include "link/monitor_core.h"
-#include "link/pdo.h"
-#include "link/tester_commands.h"
-#include "shell/tester_state.h"
+#include "core/link/monitor_core.h"
+#include "core/link/pdo.h"
+#include "core/link/tester_commands.h"
+#include "core/base/tester_state.h"
 
 struct CliOptions {
   PlatformOptions platform;

@@ -10,12 +10,12 @@
 #include "cli/cli_graph_tests.h"
 #include "cli/cli_output.h"
 #include "cli/cli_values.h"
-#include "config/config_rules.h"
-#include "link/profile_text.h"
-#include "report/chart_svg.h"
-#include "report/report_files.h"
-#include "shell/tester_state.h"
-#include "shell/utf8.h"
+#include "core/config/config_rules.h"
+#include "core/link/profile_text.h"
+#include "core/report/chart_svg.h"
+#include "core/report/report_files.h"
+#include "core/base/tester_state.h"
+#include "core/base/utf8.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 
 #include "cli/cli_output.h"
 #include "cli/cli_platform.h"
-#include "link/serial_link_posix.h"
-#include "link/tester_discovery_posix.h"
-#include "shell/tester_list.h"
+#include "core/link/serial_link_posix.h"
+#include "core/link/tester_discovery_posix.h"
+#include "core/base/tester_list.h"
 
 namespace {
 

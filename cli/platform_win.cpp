@@ -10,12 +10,12 @@
 
 #include "cli/cli_output.h"
 #include "cli/cli_platform.h"
-#include "d2xx/d2xx.h"
-#include "link/link_port_win.h"
-#include "link/real_clock.h"
-#include "link/tester_link_win.h"
-#include "shell/app_win.h"
-#include "shell/tester_list.h"
+#include "core/d2xx/d2xx.h"
+#include "core/link/link_port_win.h"
+#include "core/link/real_clock.h"
+#include "core/link/tester_link_win.h"
+#include "core/base/instance_registry_win.h"
+#include "core/base/tester_list.h"
 
 namespace {
 

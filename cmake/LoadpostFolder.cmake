@@ -1,21 +1,28 @@
-# Each subsystem folder calls loadpost_folder(). Its portable sources (*.cpp) go
-# into loadpost_core, built natively and for Windows; its Win32 sources
-# (*_win.cpp) go into loadpost_win, which the program and the Win32 tests link.
-# POSIX sources (*_posix.cpp) go into loadpost_core on Linux only.
-# shell/entry_win.cpp (WinMain) belongs to the program alone.
-function(loadpost_folder)
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  foreach(f ${sources})
-    if(f MATCHES "entry_win\\.cpp$")
-      continue()
-    elseif(f MATCHES "_posix\\.cpp$")
-      if(NOT WIN32)
+# loadpost_folder(KIND DIR...): the sources of each folder DIR (below the
+# calling folder) go into one of three libraries.
+#   KIND core:   portable *.cpp go into loadpost_core, built natively and for
+#                Windows; *_posix.cpp into loadpost_core on Linux only; *_win.cpp
+#                (the core's Windows platform code: D2XX, serial transport,
+#                instance registry) into loadpost_core_win.
+#   KIND window: the window's files, all Win32, into loadpost_win.
+# window/shell/entry_win.cpp (WinMain) belongs to the program alone.
+function(loadpost_folder kind)
+  foreach(dir ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp)
+    foreach(f ${sources})
+      if(f MATCHES "entry_win\\.cpp$")
+        continue()
+      elseif(kind STREQUAL "window")
+        set_property(GLOBAL APPEND PROPERTY LOADPOST_WIN_SOURCES ${f})
+      elseif(f MATCHES "_posix\\.cpp$")
+        if(NOT WIN32)
+          set_property(GLOBAL APPEND PROPERTY LOADPOST_CORE_SOURCES ${f})
+        endif()
+      elseif(f MATCHES "_win\\.cpp$")
+        set_property(GLOBAL APPEND PROPERTY LOADPOST_CORE_WIN_SOURCES ${f})
+      else()
         set_property(GLOBAL APPEND PROPERTY LOADPOST_CORE_SOURCES ${f})
       endif()
-    elseif(f MATCHES "_win\\.cpp$")
-      set_property(GLOBAL APPEND PROPERTY LOADPOST_WIN_SOURCES ${f})
-    else()
-      set_property(GLOBAL APPEND PROPERTY LOADPOST_CORE_SOURCES ${f})
-    endif()
+    endforeach()
   endforeach()
 endfunction()

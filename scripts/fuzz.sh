@@ -15,15 +15,15 @@ flags="-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
 
 clang++ $flags \
   "$root/tests/fuzz/frame_fuzz.cpp" \
-  "$root/link/frame.cpp" "$root/link/tester_commands.cpp" "$root/link/reply_mailbox.cpp" "$root/link/pdo.cpp" \
+  "$root/core/link/frame.cpp" "$root/core/link/tester_commands.cpp" "$root/core/link/reply_mailbox.cpp" "$root/core/link/pdo.cpp" \
   -o "$out/frame_fuzz"
 
 clang++ $flags \
   "$root/tests/fuzz/scpi_fuzz.cpp" \
   "$root/server/scpi_errors.cpp" "$root/server/scpi_lines.cpp" "$root/server/scpi_parser.cpp" \
   "$root/server/instrument.cpp" \
-  "$root/config/config_rules.cpp" "$root/link/pdo.cpp" "$root/link/profile_text.cpp" \
-  "$root/link/measured_values.cpp" "$root/shell/tester_state.cpp" "$root/shell/utf8.cpp" \
+  "$root/core/config/config_rules.cpp" "$root/core/link/pdo.cpp" "$root/core/link/profile_text.cpp" \
+  "$root/core/link/measured_values.cpp" "$root/core/base/tester_state.cpp" "$root/core/base/utf8.cpp" \
   -o "$out/scpi_fuzz"
 
 # A few well-formed frames to start from: a version reply, a notice, a

@@ -3,13 +3,13 @@
 #include <cmath>
 #include <cstdio>
 
-#include "config/config_rules.h"
-#include "link/measured_values.h"
-#include "link/monitor_core.h"
-#include "link/profile_text.h"
-#include "report/run_verdict.h"
-#include "shell/tester_state.h"
-#include "shell/utf8.h"
+#include "core/config/config_rules.h"
+#include "core/link/measured_values.h"
+#include "core/link/monitor_core.h"
+#include "core/link/profile_text.h"
+#include "core/report/run_verdict.h"
+#include "core/base/tester_state.h"
+#include "core/base/utf8.h"
 
 using scpi::Param;
 using scpi::ParamKind;

@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "link/pdo.h"
-#include "link/reading_feed.h"
-#include "report/report_model.h"
+#include "core/link/pdo.h"
+#include "core/link/reading_feed.h"
+#include "core/report/report_model.h"
 
 struct TesterIdentity {
   std::string maker = "Trevane";

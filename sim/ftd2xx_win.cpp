@@ -10,7 +10,7 @@
 #include <string>
 #include <type_traits>
 
-#include "d2xx/d2xx_abi.h"
+#include "core/d2xx/d2xx_abi.h"
 #include "sim/sim_host_win.h"
 
 namespace {

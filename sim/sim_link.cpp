@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "link/low_latency.h"
-#include "shell/log_event.h"
-#include "shell/logger.h"
+#include "core/link/low_latency.h"
+#include "core/base/log_event.h"
+#include "core/base/logger.h"
 
 namespace sim {
 

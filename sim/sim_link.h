@@ -17,8 +17,8 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "link/clocked_link.h"
-#include "link/tester_port.h"
+#include "core/link/clocked_link.h"
+#include "core/link/tester_port.h"
 #include "sim/sim_tester.h"
 
 namespace sim {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "link/pdo.h"
+#include "core/link/pdo.h"
 #include "sim/sim_types.h"
 
 namespace sim {

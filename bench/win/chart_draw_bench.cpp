@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "chart/chart_layout.h"
-#include "chart/line_chart.h"
-#include "shell/app_tester_win.h"
+#include "core/chart/chart_layout.h"
+#include "core/chart/line_chart.h"
+#include "window/shell/app_tester_win.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <memory>
 #include <vector>
 
-#include "chart/line_chart.h"
-#include "graphs/graph_window_win.h"
-#include "shell/shared_state.h"
+#include "core/chart/line_chart.h"
+#include "window/graphs/graph_window_win.h"
+#include "core/base/shared_state.h"
 
 namespace {
 

@@ -16,13 +16,13 @@
 #include <string>
 #include <vector>
 
-#include "chart/line_chart.h"
-#include "graphs/graph_run.h"
-#include "graphs/graph_window_win.h"
-#include "link/monitor_core.h"
-#include "link/tester_link_win.h"
-#include "shell/app_tester_win.h"
-#include "shell/app_win.h"
+#include "core/chart/line_chart.h"
+#include "core/graphs/graph_run.h"
+#include "window/graphs/graph_window_win.h"
+#include "core/link/monitor_core.h"
+#include "core/link/tester_link_win.h"
+#include "window/shell/app_tester_win.h"
+#include "window/shell/app_win.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "link/tester_link_win.h"
+#include "core/link/tester_link_win.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "resources/resource_ids.h"
+#include "window/resources/resource_ids.h"
 #include "tests/ui/harness/ui_harness.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "link/frame.h"
-#include "link/pdo.h"
-#include "link/reply_mailbox.h"
-#include "link/tester_commands.h"
+#include "core/link/frame.h"
+#include "core/link/pdo.h"
+#include "core/link/reply_mailbox.h"
+#include "core/link/tester_commands.h"
 
 namespace {
 

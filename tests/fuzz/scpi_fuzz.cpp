@@ -12,7 +12,7 @@
 
 #include "server/instrument.h"
 #include "server/scpi_lines.h"
-#include "shell/tester_state.h"
+#include "core/base/tester_state.h"
 
 namespace {
 

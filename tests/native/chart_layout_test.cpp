@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "chart/chart_layout.h"
-#include "chart/line_chart.h"
+#include "core/chart/chart_layout.h"
+#include "core/chart/line_chart.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "chart/line_chart.h"
+#include "core/chart/line_chart.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "graphs/sweep_csv.h"
-#include "graphs/sweep_plan.h"
+#include "core/graphs/sweep_csv.h"
+#include "core/graphs/sweep_plan.h"
 #include "tests/native/cli_harness.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "config/config_dialog.h"
-#include "shell/tester_state.h"
+#include "core/config/config_dialog.h"
+#include "core/base/tester_state.h"
 
 namespace {
 

@@ -13,13 +13,13 @@
 #include <utility>
 #include <vector>
 
-#include "chart/line_chart.h"
-#include "graphs/graph_run.h"
-#include "graphs/run_link.h"
-#include "link/real_clock.h"
-#include "graphs/sweep_csv.h"
-#include "graphs/sweep_plan.h"
-#include "shell/tester_state.h"
+#include "core/chart/line_chart.h"
+#include "core/graphs/graph_run.h"
+#include "core/graphs/run_link.h"
+#include "core/link/real_clock.h"
+#include "core/graphs/sweep_csv.h"
+#include "core/graphs/sweep_plan.h"
+#include "core/base/tester_state.h"
 #include "tests/native/monitor_rig.h"
 
 namespace {

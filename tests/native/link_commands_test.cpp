@@ -6,9 +6,9 @@
 #include <deque>
 #include <vector>
 
-#include "link/frame.h"
-#include "link/pdo.h"
-#include "link/tester_commands.h"
+#include "core/link/frame.h"
+#include "core/link/pdo.h"
+#include "core/link/tester_commands.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <vector>
 
-#include "link/frame.h"
-#include "link/reply_mailbox.h"
-#include "link/tester_commands.h"
+#include "core/link/frame.h"
+#include "core/link/reply_mailbox.h"
+#include "core/link/tester_commands.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 
 #include <vector>
 
-#include "link/clocked_link.h"
-#include "link/low_latency.h"
-#include "link/tester_commands.h"
+#include "core/link/clocked_link.h"
+#include "core/link/low_latency.h"
+#include "core/link/tester_commands.h"
 #include "sim/sim_tester.h"
 
 namespace {

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "link/monitor_core.h"
-#include "shell/log_event.h"
-#include "shell/logger.h"
-#include "shell/tester_state.h"
+#include "core/link/monitor_core.h"
+#include "core/base/log_event.h"
+#include "core/base/logger.h"
+#include "core/base/tester_state.h"
 #include "sim/sim_link.h"
 #include "sim/sim_scenario.h"
 

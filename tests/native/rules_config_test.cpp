@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "config/config_rules.h"
-#include "config/whole_number.h"
-#include "link/typed_requests.h"
+#include "core/config/config_rules.h"
+#include "core/config/whole_number.h"
+#include "core/link/typed_requests.h"
 
 namespace {
 

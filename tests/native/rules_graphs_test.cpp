@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "graphs/graph_run.h"
-#include "graphs/sweep_csv.h"
-#include "graphs/sweep_plan.h"
-#include "graphs/voltage_window.h"
-#include "shell/tester_state.h"
+#include "core/graphs/graph_run.h"
+#include "core/graphs/sweep_csv.h"
+#include "core/graphs/sweep_plan.h"
+#include "core/graphs/voltage_window.h"
+#include "core/base/tester_state.h"
 
 namespace {
 

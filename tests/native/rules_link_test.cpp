@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "link/calibration_math.h"
-#include "link/low_latency.h"
-#include "link/measured_values.h"
-#include "link/profile_text.h"
+#include "core/link/calibration_math.h"
+#include "core/link/low_latency.h"
+#include "core/link/measured_values.h"
+#include "core/link/profile_text.h"
 
 namespace {
 

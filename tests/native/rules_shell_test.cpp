@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "shell/device_path.h"
-#include "shell/log_file.h"
-#include "shell/logger.h"
-#include "shell/registry_slots.h"
-#include "shell/utf8.h"
+#include "core/base/device_path.h"
+#include "core/base/log_file.h"
+#include "core/base/logger.h"
+#include "core/base/registry_slots.h"
+#include "core/base/utf8.h"
 
 namespace {
 

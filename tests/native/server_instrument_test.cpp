@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "server/instrument.h"
-#include "shell/tester_state.h"
+#include "core/base/tester_state.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <thread>
 #include <vector>
 
-#include "shell/log_event.h"
-#include "shell/log_view.h"
-#include "shell/logger.h"
+#include "core/base/log_event.h"
+#include "core/base/log_view.h"
+#include "core/base/logger.h"
 
 namespace {
 

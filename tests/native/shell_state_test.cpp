@@ -5,8 +5,8 @@
 #include <future>
 #include <vector>
 
-#include "shell/tester_state.h"
-#include "shell/stop_signal.h"
+#include "core/base/tester_state.h"
+#include "core/base/stop_signal.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // serial, and how the list follows plug events.
 #include <gtest/gtest.h>
 
-#include "shell/tester_list.h"
+#include "core/base/tester_list.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "chart/line_chart.h"
+#include "core/chart/line_chart.h"
 
 namespace {
 

@@ -14,12 +14,12 @@
 #include <utility>
 #include <vector>
 
-#include "d2xx/d2xx.h"
-#include "d2xx/d2xx_api.h"
-#include "link/frame.h"
-#include "link/tester_link_win.h"
-#include "shell/log_event.h"
-#include "shell/logger.h"
+#include "core/d2xx/d2xx.h"
+#include "core/d2xx/d2xx_api.h"
+#include "core/link/frame.h"
+#include "core/link/tester_link_win.h"
+#include "core/base/log_event.h"
+#include "core/base/logger.h"
 
 namespace {
 

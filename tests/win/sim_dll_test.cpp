@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "d2xx/d2xx.h"
-#include "d2xx/d2xx_api.h"
-#include "link/tester_link_win.h"
-#include "shell/log_event.h"
-#include "shell/logger.h"
+#include "core/d2xx/d2xx.h"
+#include "core/d2xx/d2xx_api.h"
+#include "core/link/tester_link_win.h"
+#include "core/base/log_event.h"
+#include "core/base/logger.h"
 
 namespace {
 

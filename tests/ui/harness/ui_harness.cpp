@@ -11,8 +11,8 @@
 #include <cwchar>
 #include <sstream>
 
-#include "link/frame.h"
-#include "shell/registry_slots.h"
+#include "core/link/frame.h"
+#include "core/base/registry_slots.h"
 
 namespace ui {
 

@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "resources/resource_ids.h"
+#include "window/resources/resource_ids.h"
 
 namespace ui {
 

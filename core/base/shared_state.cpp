@@ -1,0 +1,3 @@
+#include "core/base/shared_state.h"
+
+float uiScale = 1.0f;

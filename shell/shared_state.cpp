@@ -1,3 +1,0 @@
-#include "shell/shared_state.h"
-
-float uiScale = 1.0f;
