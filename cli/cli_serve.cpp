@@ -29,7 +29,8 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kLoopWait = std::chrono::milliseconds(50);  // how soon a stop or the watchdog is seen
 constexpr size_t kMaxPendingBytes = 64 * 1024;   // messages read ahead of the one being carried out
 constexpr size_t kMaxUnsentBytes = 1024 * 1024;  // replies a client has not taken: it is dropped
-constexpr auto kContenderWait = std::chrono::milliseconds(300);  // a second client waits this long for the first to leave
+// A second client waits this long for the first to leave before it is refused.
+constexpr auto kContenderWait = std::chrono::milliseconds(300);
 
 struct ServeOptions {
   std::string listen = "127.0.0.1";
@@ -199,12 +200,13 @@ class TesterServer {
     writing_ = true;
     auto data = std::make_shared<std::string>(std::move(unsent_));
     unsent_.clear();
-    asio::async_write(*client_, asio::buffer(*data), [this, data, generation = generation_](asio::error_code ec, size_t) {
-      if (generation != generation_) return;
-      writing_ = false;
-      if (ec) return Gone("lost: " + ec.message());
-      Flush();
-    });
+    asio::async_write(*client_, asio::buffer(*data),
+                      [this, data, generation = generation_](asio::error_code ec, size_t) {
+                        if (generation != generation_) return;
+                        writing_ = false;
+                        if (ec) return Gone("lost: " + ec.message());
+                        Flush();
+                      });
   }
 
   void Housekeeping() {
@@ -287,10 +289,11 @@ int RunServe(const CliOptions& options, const ServeOptions& serve) {
       if (places.empty()) return Fail("no tester with serial number " + options.serial);
     }
   }
-  std::sort(places.begin(), places.end(), [](const TesterPlace& a, const TesterPlace& b) { return a.serial < b.serial; });
+  std::sort(places.begin(), places.end(),
+            [](const TesterPlace& a, const TesterPlace& b) { return a.serial < b.serial; });
   if (serve.portBase > 0 && serve.portBase + static_cast<long long>(places.size()) - 1 > 65535) {
     return Fail(Format("--port-base %lld: the ports of %u testers go beyond 65535", serve.portBase,
-                            static_cast<unsigned>(places.size())));
+                       static_cast<unsigned>(places.size())));
   }
 
   // Every tester that can be used: claimed and connected on its own core. One

@@ -21,7 +21,8 @@ clang++ $flags \
 clang++ $flags \
   "$root/tests/fuzz/scpi_fuzz.cpp" \
   "$root/server/scpi_errors.cpp" "$root/server/scpi_lines.cpp" "$root/server/scpi_parser.cpp" \
-  "$root/server/instrument.cpp" \
+  "$root/server/scpi_values.cpp" "$root/server/instrument.cpp" "$root/server/instrument_load.cpp" \
+  "$root/server/instrument_source.cpp" \
   "$root/core/config/config_rules.cpp" "$root/core/link/pdo.cpp" "$root/core/link/profile_text.cpp" \
   "$root/core/link/measured_values.cpp" "$root/core/base/tester_state.cpp" "$root/core/base/utf8.cpp" \
   -o "$out/scpi_fuzz"

@@ -61,7 +61,9 @@ bool Fail(Unit* u, int error, std::string detail) {
 }
 
 // -101 for a byte that has no place in a message at all, else `otherwise`.
-int ErrorAt(const Cursor& c, int otherwise) { return !c.End() && IsInvalidByte(c.Peek()) ? kInvalidCharacter : otherwise; }
+int ErrorAt(const Cursor& c, int otherwise) {
+  return !c.End() && IsInvalidByte(c.Peek()) ? kInvalidCharacter : otherwise;
+}
 
 std::string Shown(std::string_view text) {
   std::string out;
@@ -80,7 +82,8 @@ bool ParseNumber(Cursor& c, Param* p, Unit* u) {
   }
   if (digits == 0) return Fail(u, kInvalidCharacterInNumber, Shown(c.From(start)));
   if (digits > kMaxDigits) return Fail(u, kTooManyDigits, "");
-  if (Upper(c.Peek()) == 'E' && (IsDigit(c.Peek(1)) || ((c.Peek(1) == '+' || c.Peek(1) == '-') && IsDigit(c.Peek(2))))) {
+  if (Upper(c.Peek()) == 'E' &&
+      (IsDigit(c.Peek(1)) || ((c.Peek(1) == '+' || c.Peek(1) == '-') && IsDigit(c.Peek(2))))) {
     c.Skip(2);
     size_t exponentDigits = 0;
     while (IsDigit(c.Peek())) c.Skip(), ++exponentDigits;
@@ -279,7 +282,8 @@ std::vector<Unit> Parser::Parse(std::string_view message) const {
       c.Skip();
     }
     const std::string header(c.From(headerStart));
-    if (!c.AtBoundary()) return Fail(&u, ErrorAt(c, kSyntaxError), Shown(c.From(headerStart)) + Shown({&message[c.Pos()], 1})), units;
+    if (!c.AtBoundary())
+      return Fail(&u, ErrorAt(c, kSyntaxError), Shown(c.From(headerStart)) + Shown({&message[c.Pos()], 1})), units;
     const Entry* entry = Match(names, u.query, common, &u);
     if (!entry) {
       u.detail = Shown(header) + (u.detail.empty() ? "" : " (" + u.detail + ")");

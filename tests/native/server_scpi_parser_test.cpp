@@ -165,7 +165,10 @@ TEST(ScpiLines, BytesBecomeMessagesWithinTheCap) {
       {"several in one read", {"A\nB\n\nC"}, {"A", "B", ""}, 1},
       {"exactly the cap", {cap + "\r\n"}, {cap}, 0},
       {"over the cap, then a good line", {cap, "B", "C\nD\n"}, {"!", "D"}, 0},
-      {"endless binary stays bounded", {std::string(3000, '\0'), std::string(3000, '\xff'), std::string(9000, 'x')}, {"!"}, 0},
+      {"endless binary stays bounded",
+       {std::string(3000, '\0'), std::string(3000, '\xff'), std::string(9000, 'x')},
+       {"!"},
+       0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
