@@ -110,8 +110,9 @@ class Process:
 
 
 def kill_all():
+    # As Ctrl-C would first: sim-serve then removes its device tree.
     for proc in Process.started:
-        proc.kill()
+        proc.stop(signal.SIGTERM, timeout=5.0)
 
 
 def run_cli(root, *args):
