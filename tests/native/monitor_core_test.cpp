@@ -353,7 +353,9 @@ TEST(MonitorTesters, TwoCoresInOneProcessWorkApart) {
     SCOPED_TRACE(devices[i].serial);
     EXPECT_GT(together[i].readings.size(), 50u);  // a reading every 250 ms
     EXPECT_EQ(together[i].readings, alone[i].readings);
-    const auto values = [](const Outcome& o) { return std::vector<double>{o.mah, o.mwh, double(o.ratedMa), double(o.profiles)}; };
+    const auto values = [](const Outcome& o) {
+      return std::vector<double>{o.mah, o.mwh, double(o.ratedMa), double(o.profiles)};
+    };
     EXPECT_EQ(values(together[i]), values(alone[i]));
   }
 }
