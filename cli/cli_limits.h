@@ -1,0 +1,48 @@
+// --limits and --junit of report, sweep and ripple: the lab's limits file,
+// read and checked whole before any tester is touched, judged on every run;
+// and the results as JUnit XML for CI.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/cli_core_session.h"
+#include "core/link/pdo.h"
+#include "core/report/junit.h"
+#include "core/report/limits.h"
+#include "core/report/report_model.h"
+
+namespace CLI {
+class App;
+}
+
+struct VerdictFileOptions {
+  std::string limitsPath;  // --limits FILE
+  std::string junitPath;   // --junit FILE
+};
+
+void AddVerdictFileOptions(CLI::App* command, VerdictFileOptions* o);
+
+// Reads the limits file (into `limits`; none given leaves it empty) and
+// checks that the JUnit file can be written; empty when both are fine, else
+// the message (the command then exits with 2).
+std::string PrepareVerdictFiles(const VerdictFileOptions& o, LimitsFile* limits);
+
+// Judges the file's rules on every run of the report and its offered
+// profiles on the source's list; nothing without a file.
+void ApplyLimits(const LimitsFile& limits, const PdoList& list, Report& report);
+
+// Writes the JUnit file, when asked for; false with `error` when it cannot.
+bool WriteJunit(const VerdictFileOptions& o, const std::vector<JunitSuite>& suites, std::string* error);
+
+// A sweep's or a ripple capture's run as a report of one run on the
+// session's tester (for its limits and its JUnit suite).
+Report OneRunReport(CoreSession& session, const ReportRun& run);
+
+// The rules' table and a verdict line on standard output (nothing without
+// a limits file).
+void PrintRules(const Report& report);
+// The rules in a command's JSON: "rules" (the run's) and "offered".
+void AddRulesJson(const Report& report, nlohmann::json& j);
