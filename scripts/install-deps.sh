@@ -13,6 +13,8 @@ packages=(
   python3
   # loadpost-cli: options (CLI11) and JSON output and reports (nlohmann-json), header-only
   libcli11-dev nlohmann-json3-dev
+  # tests: a real JUnit consumer reads the JUnit XML of report --junit as a CI system would
+  python3-junitparser
 )
 
 missing=()
