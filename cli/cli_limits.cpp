@@ -1,7 +1,6 @@
 #include "cli/cli_limits.h"
 
 #include <CLI/CLI.hpp>
-
 #include <ctime>
 
 #include "cli/cli_files.h"
@@ -66,8 +65,8 @@ void PrintRules(const Report& report) {
   for (size_t i = 1; i < rows.size(); ++i) failed += rows[i][5] == "FAIL";
   std::printf("\n");
   PrintTable(stdout, rows, true);
-  std::printf("Limits %s: %d of %d rules failed (%s)\n", failed ? "FAIL" : "met", failed, static_cast<int>(rows.size() - 1),
-              report.limitsFile.c_str());
+  std::printf("Limits %s: %d of %d rules failed (%s)\n", failed ? "FAIL" : "met", failed,
+              static_cast<int>(rows.size() - 1), report.limitsFile.c_str());
   std::fflush(stdout);
 }
 

@@ -3,10 +3,9 @@
 // and the results as JUnit XML for CI.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "cli/cli_core_session.h"
 #include "core/link/pdo.h"

@@ -199,7 +199,8 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
   if (!written) return Fail(error);
   std::vector<std::string> csvPaths;
   for (size_t i = 0; i < rep.runs.size(); ++i) {
-    csvPaths.push_back(rep.runs[i].sweep.csv.empty() ? "" : (dir / rep.runs[i].CsvName(static_cast<int>(i) + 1)).string());
+    const ReportRun& r = rep.runs[i];
+    csvPaths.push_back(r.sweep.csv.empty() ? "" : (dir / r.CsvName(static_cast<int>(i) + 1)).string());
   }
   if (!WriteJunit(o.verdicts, {ReportSuite(rep, "report", csvPaths)}, &error)) return Fail(error);
   if (!problem.empty()) return Fail(tester.Name() + ": " + problem);

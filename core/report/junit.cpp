@@ -50,7 +50,8 @@ JunitCase WindowCase(const ReportRun& r, const std::string& csv) {
   } else if (r.ripple.verdict == Verdict::Fail && r.ripple.window) {
     c.outcome = JunitOutcome::Failed;
     c.type = "ripple";
-    std::snprintf(text, sizeof text, "ripple capture from %.3f V to %.3f V, outside the window %.3f V to %.3f V at %u mA",
+    std::snprintf(text, sizeof text,
+                  "ripple capture from %.3f V to %.3f V, outside the window %.3f V to %.3f V at %u mA",
                   VoltsAtMv(r.ripple.minVolts), VoltsAtMv(r.ripple.maxVolts), VoltsAtMv(r.ripple.window->low),
                   VoltsAtMv(r.ripple.window->high), static_cast<unsigned>(r.ripple.setpointMa));
     c.message = text;
@@ -109,11 +110,15 @@ JunitSuite ReportSuite(const Report& report, const std::string& command, const s
   JunitSuite suite;
   suite.name = "loadpost " + command + " " + report.TesterName();
   suite.timestamp = JunitTimestamp(report.date);
-  suite.properties = {{"serial", report.serial}, {"device", report.device}, {"model", report.model},
-                      {"hardware", report.hardware}, {"firmware", report.firmware}};
+  suite.properties = {{"serial", report.serial},
+                      {"device", report.device},
+                      {"model", report.model},
+                      {"hardware", report.hardware},
+                      {"firmware", report.firmware}};
   if (!report.limitsFile.empty()) suite.properties.push_back({"limits", report.limitsFile});
   if (report.Incomplete()) {
-    suite.properties.push_back({"incomplete", report.incompleteReason.empty() ? "unfinished" : report.incompleteReason});
+    suite.properties.push_back(
+        {"incomplete", report.incompleteReason.empty() ? "unfinished" : report.incompleteReason});
   }
   for (size_t i = 0; i < report.runs.size(); ++i) {
     const ReportRun& r = report.runs[i];
@@ -149,7 +154,8 @@ std::string JunitXml(const std::vector<JunitSuite>& suites) {
     }
     x += "    </properties>\n";
     for (const JunitCase& c : s.cases) {
-      x += "    <testcase classname=" + Attr(c.classname) + " name=" + Attr(c.name) + " time=\"" + Seconds(c.seconds) + "\"";
+      x += "    <testcase classname=" + Attr(c.classname) + " name=" + Attr(c.name) + " time=\"" + Seconds(c.seconds) +
+           "\"";
       if (c.outcome == JunitOutcome::Passed && c.systemOut.empty()) {
         x += "/>\n";
         continue;
@@ -157,13 +163,18 @@ std::string JunitXml(const std::vector<JunitSuite>& suites) {
       x += ">\n";
       switch (c.outcome) {
         case JunitOutcome::Failed:
-          x += "      <failure type=" + Attr(c.type) + " message=" + Attr(c.message) + ">" + XmlEscape(c.message) + "</failure>\n";
+          x += "      <failure type=" + Attr(c.type) + " message=" + Attr(c.message) + ">" + XmlEscape(c.message) +
+               "</failure>\n";
           break;
         case JunitOutcome::Error:
-          x += "      <error type=" + Attr(c.type) + " message=" + Attr(c.message) + ">" + XmlEscape(c.message) + "</error>\n";
+          x += "      <error type=" + Attr(c.type) + " message=" + Attr(c.message) + ">" + XmlEscape(c.message) +
+               "</error>\n";
           break;
-        case JunitOutcome::Skipped: x += "      <skipped message=" + Attr(c.message) + "/>\n"; break;
-        default: break;
+        case JunitOutcome::Skipped:
+          x += "      <skipped message=" + Attr(c.message) + "/>\n";
+          break;
+        default:
+          break;
       }
       if (!c.systemOut.empty()) x += "      <system-out>" + XmlEscape(c.systemOut) + "</system-out>\n";
       x += "    </testcase>\n";

@@ -18,8 +18,8 @@ struct JunitCase {
   std::string name;
   double seconds = 0.0;
   JunitOutcome outcome = JunitOutcome::Passed;
-  std::string type;        // failure/error type
-  std::string message;     // failure, error or skip message
+  std::string type;     // failure/error type
+  std::string message;  // failure, error or skip message
   std::string systemOut;
 };
 

@@ -1,7 +1,5 @@
 #include "core/report/limits.h"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -9,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <nlohmann/json.hpp>
 #include <set>
 
 #include "core/report/json_lines.h"
@@ -21,27 +20,28 @@ struct KindName {
   const char* name;
   int kind;
   int subKind;
-  uint16_t lowMv;   // what such a profile can supply
+  uint16_t lowMv;  // what such a profile can supply
   uint16_t highMv;
 };
 // The profile list's names, and "PD" / "QC" for all of a kind.
 constexpr KindName kKinds[] = {
-    {"PD", 5, -1, 3000, 48000},    {"PD-FIX", 5, 0, 3000, 48000}, {"PD-BAT", 5, 1, 3000, 48000},
+    {"PD", 5, -1, 3000, 48000},    {"PD-FIX", 5, 0, 3000, 48000},  {"PD-BAT", 5, 1, 3000, 48000},
     {"PD-VAR", 5, 2, 3000, 48000}, {"PD-APDO", 5, 3, 3000, 48000}, {"QC", 3, -1, 3600, 20000},
-    {"QC1", 3, 0, 5000, 5000},     {"QC2", 3, 1, 5000, 20000},    {"QC3", 3, 2, 3600, 20000},
-    {"LEGACY", 0, 0, 5000, 5000},  {"PTY", 1, 0, 3000, 48000},    {"BC-SDP", 2, 0, 5000, 5000},
-    {"BC-CDP", 2, 1, 5000, 5000},  {"BC-DCP", 2, 2, 5000, 5000},  {"USBC-1.5A", 4, 0, 5000, 5000},
+    {"QC1", 3, 0, 5000, 5000},     {"QC2", 3, 1, 5000, 20000},     {"QC3", 3, 2, 3600, 20000},
+    {"LEGACY", 0, 0, 5000, 5000},  {"PTY", 1, 0, 3000, 48000},     {"BC-SDP", 2, 0, 5000, 5000},
+    {"BC-CDP", 2, 1, 5000, 5000},  {"BC-DCP", 2, 2, 5000, 5000},   {"USBC-1.5A", 4, 0, 5000, 5000},
     {"USBC-3A", 4, 1, 5000, 5000},
 };
 constexpr uint16_t kQc2LevelsMv[] = {5000, 9000, 12000, 20000};
 constexpr uint16_t kLowestMv = 3000;  // the tester's range
 constexpr uint16_t kHighestMv = 48000;
-constexpr double kMostMa = 5100;      // the most any tester draws
+constexpr double kMostMa = 5100;  // the most any tester draws
 
 const char* const kLimitFields[] = {"maxRippleMv", "minVbusVolts", "maxNoLoadVolts", "tolerancePercent",
                                     "maxTemperatureC"};
-const char* const kRuleFields[] = {"name",           "note",    "profile", "maxRippleMv", "minVbusVolts", "atMa", "atRated",
-                                   "maxNoLoadVolts", "tolerancePercent", "upToMa", "maxTemperatureC"};
+const char* const kRuleFields[] = {"name",           "note",    "profile",        "maxRippleMv",      "minVbusVolts",
+                                   "atMa",           "atRated", "maxNoLoadVolts", "tolerancePercent", "upToMa",
+                                   "maxTemperatureC"};
 const char* const kProfileFields[] = {"kind", "volts", "fromVolts", "toVolts"};
 const char* const kOfferFields[] = {"name", "note", "kind", "volts", "reachesVolts", "minAmps"};
 const char* const kTopFields[] = {"note", "rules", "offered"};
@@ -98,9 +98,10 @@ class Reader {
       *out = v.get<double>();
       return true;
     }
-    return Error(pointer + "/" + field, std::string("\"") + field + "\" must be " + (whole ? "a whole number" : "a number") +
-                                            (aboveLow ? " above " : " from ") + Number(low) + (aboveLow ? " up to " : " to ") +
-                                            Number(high) + " " + unit + ", not " + v.dump());
+    return Error(pointer + "/" + field,
+                 std::string("\"") + field + "\" must be " + (whole ? "a whole number" : "a number") +
+                     (aboveLow ? " above " : " from ") + Number(low) + (aboveLow ? " up to " : " to ") + Number(high) +
+                     " " + unit + ", not " + v.dump());
   }
 
   bool ReadVolts(const json& object, const std::string& pointer, const char* field, uint16_t* mv) {
@@ -136,7 +137,9 @@ class Reader {
       return Error(pointer + "/" + field, "\"fromVolts\" lies above \"toVolts\": the rule can never apply");
     }
     if (!kind) return true;
-    const auto range = [](uint16_t lo, uint16_t hi) { return Number(lo / 1000.0) + (lo == hi ? "" : " to " + Number(hi / 1000.0)) + " V"; };
+    const auto range = [](uint16_t lo, uint16_t hi) {
+      return Number(lo / 1000.0) + (lo == hi ? "" : " to " + Number(hi / 1000.0)) + " V";
+    };
     if (p.toMv < kind->lowMv || p.fromMv > kind->highMv) {
       return Error(pointer + "/" + field, "a " + p.kindText + " profile supplies " + range(kind->lowMv, kind->highMv) +
                                               ", never " + range(p.fromMv, p.toMv) + ": the rule can never apply");
@@ -158,7 +161,8 @@ class Reader {
     if (object.contains("volts")) {
       for (const char* other : {"fromVolts", "toVolts"}) {
         if (object.contains(other)) {
-          return Error(pointer + "/" + other, std::string("\"") + other + "\" with \"volts\": give one voltage or a range");
+          return Error(pointer + "/" + other,
+                       std::string("\"") + other + "\" with \"volts\": give one voltage or a range");
         }
       }
       if (!ReadVolts(object, pointer, "volts", &p->fromMv)) return false;
@@ -168,18 +172,23 @@ class Reader {
     p->toMv = std::min(p->toMv, kHighestMv);
     if (object.contains("fromVolts") && !ReadVolts(object, pointer, "fromVolts", &p->fromMv)) return false;
     if (object.contains("toVolts") && !ReadVolts(object, pointer, "toVolts", &p->toMv)) return false;
-    const char* where = object.contains("volts") ? "volts" : object.contains("toVolts") ? "toVolts" : object.contains("fromVolts") ? "fromVolts" : "kind";
+    const char* where = object.contains("volts")       ? "volts"
+                        : object.contains("toVolts")   ? "toVolts"
+                        : object.contains("fromVolts") ? "fromVolts"
+                                                       : "kind";
     return CanApply(*p, pointer, where);
   }
 
   bool ReadName(const json& object, const std::string& pointer, const char* what, std::string* name) {
-    if (!object.contains("name")) return Error(pointer, std::string(what) + " has no \"name\": every rule is named in the results");
+    if (!object.contains("name"))
+      return Error(pointer, std::string(what) + " has no \"name\": every rule is named in the results");
     const json& v = object.at("name");
     if (!v.is_string() || v.get<std::string>().find_first_not_of(" \t") == std::string::npos) {
       return Error(pointer + "/name", "\"name\" must be a text that is not empty, not " + v.dump());
     }
     *name = v.get<std::string>();
-    if (!names_.insert(*name).second) return Error(pointer + "/name", "the name \"" + *name + "\" is given to two rules");
+    if (!names_.insert(*name).second)
+      return Error(pointer + "/name", "the name \"" + *name + "\" is given to two rules");
     return true;
   }
 
@@ -205,7 +214,8 @@ class Reader {
       return !r.contains(extra) || field == owner ||
              Error(pointer + "/" + extra, named + "\"" + extra + "\" belongs with \"" + owner + "\" only");
     };
-    if (!onlyWith("atMa", "minVbusVolts") || !onlyWith("atRated", "minVbusVolts") || !onlyWith("upToMa", "tolerancePercent")) {
+    if (!onlyWith("atMa", "minVbusVolts") || !onlyWith("atRated", "minVbusVolts") ||
+        !onlyWith("upToMa", "tolerancePercent")) {
       return false;
     }
     double v = 0;
@@ -229,13 +239,14 @@ class Reader {
     }
     if (rule->field != RuleField::MinVbus) return true;
     if (r.contains("atMa") == r.contains("atRated")) {
-      return Error(r.contains("atMa") ? pointer + "/atRated" : pointer,
-                   named + "\"minVbusVolts\" needs the load it holds at: \"atMa\" (mA) or \"atRated\": true, one of them");
+      return Error(
+          r.contains("atMa") ? pointer + "/atRated" : pointer,
+          named + "\"minVbusVolts\" needs the load it holds at: \"atMa\" (mA) or \"atRated\": true, one of them");
     }
     if (r.contains("atRated")) {
       if (r.at("atRated") != json(true)) {
-        return Error(pointer + "/atRated", named + "\"atRated\" must be true (or give \"atMa\" instead), not " +
-                                               r.at("atRated").dump());
+        return Error(pointer + "/atRated",
+                     named + "\"atRated\" must be true (or give \"atMa\" instead), not " + r.at("atRated").dump());
       }
       rule->atRated = true;
       return true;
@@ -287,11 +298,16 @@ class Reader {
 
 const char* RuleFieldName(RuleField f) {
   switch (f) {
-    case RuleField::MaxRipple: return "maxRippleMv";
-    case RuleField::MinVbus: return "minVbusVolts";
-    case RuleField::MaxNoLoad: return "maxNoLoadVolts";
-    case RuleField::Tolerance: return "tolerancePercent";
-    default: return "maxTemperatureC";
+    case RuleField::MaxRipple:
+      return "maxRippleMv";
+    case RuleField::MinVbus:
+      return "minVbusVolts";
+    case RuleField::MaxNoLoad:
+      return "maxNoLoadVolts";
+    case RuleField::Tolerance:
+      return "tolerancePercent";
+    default:
+      return "maxTemperatureC";
   }
 }
 

@@ -15,10 +15,10 @@
 // profile list names them, or "PD" / "QC" for any of those), and the voltage
 // requested of it, exactly or within a range. Empty: every run.
 struct ProfileSelector {
-  std::string kindText;     // as written, for messages; empty: any kind
-  int kind = -1;            // -1: any
-  int subKind = -1;         // -1: any of the kind
-  uint16_t fromMv = 0;      // requested voltage within [fromMv, toMv]
+  std::string kindText;  // as written, for messages; empty: any kind
+  int kind = -1;         // -1: any
+  int subKind = -1;      // -1: any of the kind
+  uint16_t fromMv = 0;   // requested voltage within [fromMv, toMv]
   uint16_t toMv = 0xFFFF;
 
   bool MatchesKind(const PdoEntry& e) const {
@@ -43,10 +43,10 @@ struct LimitRule {
   int line = 0;  // where it starts in the file
   ProfileSelector profile;
   RuleField field = RuleField::MaxRipple;
-  double limit = 0.0;     // mV for ripple and voltages, percent, degrees C
-  uint16_t atMa = 0;      // MinVbus at this load
-  bool atRated = false;   // MinVbus at the run's rated current instead
-  uint16_t upToMa = 0;    // Tolerance: loads judged, 0 = no load only
+  double limit = 0.0;    // mV for ripple and voltages, percent, degrees C
+  uint16_t atMa = 0;     // MinVbus at this load
+  bool atRated = false;  // MinVbus at the run's rated current instead
+  uint16_t upToMa = 0;   // Tolerance: loads judged, 0 = no load only
 };
 
 // A profile the source must offer: an entry of the kind that supplies

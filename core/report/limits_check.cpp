@@ -18,7 +18,8 @@ std::string Text(const char* format, A... args) {
 
 // The parts of a run that were started ran to their end.
 bool Finished(const ReportRun& run) {
-  return (!run.ripple.done || run.ripple.end == RunEnd::Complete) && (!run.sweep.done || run.sweep.end == RunEnd::Complete);
+  return (!run.ripple.done || run.ripple.end == RunEnd::Complete) &&
+         (!run.sweep.done || run.sweep.end == RunEnd::Complete);
 }
 
 void NotMeasured(RuleResult& r, const std::string& why) {
@@ -45,8 +46,9 @@ void MinVbus(const LimitRule& rule, const ReportRun& run, RuleResult& r) {
   r.unit = "V";
   r.limit = rule.limit / 1000.0;
   const uint16_t atMa = rule.atRated ? run.sweep.ratedMa : rule.atMa;
-  r.limitText = rule.atRated ? Text("at least %.3f V at the rated %u mA", rule.limit / 1000, static_cast<unsigned>(atMa))
-                             : Text("at least %.3f V at %u mA", rule.limit / 1000, static_cast<unsigned>(atMa));
+  r.limitText = rule.atRated
+                    ? Text("at least %.3f V at the rated %u mA", rule.limit / 1000, static_cast<unsigned>(atMa))
+                    : Text("at least %.3f V at %u mA", rule.limit / 1000, static_cast<unsigned>(atMa));
   if (!run.sweep.done) return NotMeasured(r, "no sweep");
   // The first step at or above the load: never a lighter one.
   for (const JudgedStep& s : run.sweep.judgement.steps) {
@@ -56,7 +58,8 @@ void MinVbus(const LimitRule& rule, const ReportRun& run, RuleResult& r) {
     return Judge(r, VoltsAtMv(s.volts), mv >= rule.limit, run);
   }
   const JudgedStep* top = run.HighestStep();
-  const std::string reached = top ? Text("the sweep ended at %u mA", static_cast<unsigned>(top->currentMa)) : "no step measured";
+  const std::string reached =
+      top ? Text("the sweep ended at %u mA", static_cast<unsigned>(top->currentMa)) : "no step measured";
   if (!Finished(run)) return NotMeasured(r, reached);
   r.valueText = "not reached: " + reached;
   r.verdict = Verdict::Fail;
@@ -68,7 +71,8 @@ void MaxNoLoad(const LimitRule& rule, const ReportRun& run, RuleResult& r) {
   r.limitText = Text("at most %.3f V", rule.limit / 1000);
   std::optional<float> highest;
   if (run.ripple.samples > 0 && run.ripple.setpointMa == 0) highest = run.ripple.maxVolts;
-  if (const JudgedStep* s = run.NoLoadStep(); s && s->currentMa == 0) highest = std::max(highest.value_or(s->volts), s->volts);
+  if (const JudgedStep* s = run.NoLoadStep(); s && s->currentMa == 0)
+    highest = std::max(highest.value_or(s->volts), s->volts);
   if (!highest) return NotMeasured(r, "no reading at no load");
   r.valueText = Text("%.3f V", VoltsAtMv(*highest));
   Judge(r, VoltsAtMv(*highest), MvOf(*highest) <= rule.limit, run);
@@ -126,18 +130,29 @@ std::vector<RuleResult> JudgeRunRules(const LimitsFile& limits, const ReportRun&
     r.field = RuleFieldName(rule.field);
     r.limit = rule.limit;
     switch (rule.field) {
-      case RuleField::MaxRipple: MaxRipple(rule, run, r); break;
-      case RuleField::MinVbus: MinVbus(rule, run, r); break;
-      case RuleField::MaxNoLoad: MaxNoLoad(rule, run, r); break;
-      case RuleField::Tolerance: Tolerance(rule, run, r); break;
-      case RuleField::MaxTemperature: MaxTemperature(rule, run, r); break;
+      case RuleField::MaxRipple:
+        MaxRipple(rule, run, r);
+        break;
+      case RuleField::MinVbus:
+        MinVbus(rule, run, r);
+        break;
+      case RuleField::MaxNoLoad:
+        MaxNoLoad(rule, run, r);
+        break;
+      case RuleField::Tolerance:
+        Tolerance(rule, run, r);
+        break;
+      case RuleField::MaxTemperature:
+        MaxTemperature(rule, run, r);
+        break;
     }
     results.push_back(r);
   }
   return results;
 }
 
-std::vector<RuleResult> JudgeOffered(const LimitsFile& limits, const PdoList& list, const std::vector<std::string>& texts) {
+std::vector<RuleResult> JudgeOffered(const LimitsFile& limits, const PdoList& list,
+                                     const std::vector<std::string>& texts) {
   std::vector<RuleResult> results;
   for (const OfferRule& o : limits.offered) {
     RuleResult r;

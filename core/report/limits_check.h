@@ -17,4 +17,5 @@ std::vector<RuleResult> JudgeRunRules(const LimitsFile& limits, const ReportRun&
 
 // Every offered profile against the list; `texts` are the rows as the
 // Voltage list shows them (index as in the list).
-std::vector<RuleResult> JudgeOffered(const LimitsFile& limits, const PdoList& list, const std::vector<std::string>& texts);
+std::vector<RuleResult> JudgeOffered(const LimitsFile& limits, const PdoList& list,
+                                     const std::vector<std::string>& texts);

@@ -9,7 +9,8 @@ using nlohmann::json;
 
 void AddRows(std::vector<std::vector<std::string>>& rows, const std::string& run, const std::string& profile,
              const std::vector<RuleResult>& results) {
-  for (const RuleResult& r : results) rows.push_back({run, profile, r.name, r.valueText, r.limitText, VerdictText(r.verdict)});
+  for (const RuleResult& r : results)
+    rows.push_back({run, profile, r.name, r.valueText, r.limitText, VerdictText(r.verdict)});
 }
 
 }  // namespace
@@ -45,7 +46,8 @@ std::string RulesHtml(const Report& report) {
   if (report.limitsFile.empty()) return "";
   const std::vector<std::vector<std::string>> rows = RuleRows(report);
   std::string h = "<h2>Limits</h2>\n<p>Judged against " + XmlEscape(report.limitsFile) + ".</p>\n<table>\n<tr>";
-  for (const char* title : {"#", "Profile", "Rule", "Value", "Limit", "Verdict"}) h += std::string("<th>") + title + "</th>";
+  for (const char* title : {"#", "Profile", "Rule", "Value", "Limit", "Verdict"})
+    h += std::string("<th>") + title + "</th>";
   h += "</tr>\n";
   for (size_t i = 1; i < rows.size(); ++i) {
     const std::string& verdict = rows[i][5];

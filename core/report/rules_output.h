@@ -2,10 +2,9 @@
 // page's table, and rows of text for the command line's tables.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "core/report/report_model.h"
 #include "core/report/rule_result.h"

@@ -1,9 +1,8 @@
 // --limits end to end: the real loadpost-cli on the in-process simulated
 // tester in simulated time (fast), and a refused limits file against
 // sim-serve (nothing reaches the tester).
-#include <nlohmann/json.hpp>
-
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <set>
 
 #include "tests/native/cli_harness.h"
@@ -23,7 +22,8 @@ std::string ReadFile(const std::string& path) {
 // A shipped scenario run in simulated time by --sim.
 std::string SimulatedScenario(const std::string& name) {
   const std::string path = ScratchPath(name + "-simulated.sim");
-  std::ofstream(path) << "option clock simulated\n" << ReadFile(std::string(LOADPOST_SCENARIO_DIR) + "/" + name + ".sim");
+  std::ofstream(path) << "option clock simulated\n"
+                      << ReadFile(std::string(LOADPOST_SCENARIO_DIR) + "/" + name + ".sim");
   return path;
 }
 
@@ -35,7 +35,8 @@ std::set<std::string> FailedRules(const json& report) {
   std::set<std::string> failed;
   for (const json& run : report["runs"]) {
     for (const json& r : run.value("rules", json::array())) {
-      if (r["verdict"] == "FAIL") failed.insert(std::to_string(run["number"].get<int>()) + ": " + r["name"].get<std::string>());
+      if (r["verdict"] == "FAIL")
+        failed.insert(std::to_string(run["number"].get<int>()) + ": " + r["name"].get<std::string>());
     }
   }
   for (const json& r : report["limits"]["offered"]) {
@@ -62,8 +63,9 @@ TEST(CliLimits, TheExampleFailsExactlyTheFaultyChargersRules) {
     SCOPED_TRACE(c.scenario);
     const std::string dir = ScratchPath(std::string("limits-") + c.scenario);
     std::filesystem::remove_all(dir);
-    std::vector<std::string> args = {LOADPOST_CLI, "--sim", SimulatedScenario(c.scenario), "report", "--ripple-seconds",
-                                     "0.3", "--out", dir, "--limits", kExample};
+    std::vector<std::string> args = {
+        LOADPOST_CLI, "--sim", SimulatedScenario(c.scenario), "report", "--ripple-seconds", "0.3", "--out", dir,
+        "--limits",   kExample};
     args.insert(args.end(), kQuick.begin(), kQuick.end());
     const Result r = Finish(Spawn(args));
     EXPECT_EQ(r.code, c.code) << r.out << r.err;
@@ -95,7 +97,8 @@ TEST(CliLimits, SweepAndRippleJudgeTheirOwnFiguresOnly) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.command);
-    std::vector<std::string> args = {LOADPOST_CLI, "--json", "--sim", SimulatedScenario("faulty"), c.command, "--limits", limits};
+    std::vector<std::string> args = {LOADPOST_CLI, "--json",   "--sim", SimulatedScenario("faulty"),
+                                     c.command,    "--limits", limits};
     if (std::string(c.command) == "sweep") args.insert(args.end(), kQuick.begin(), kQuick.end());
     const Result r = Finish(Spawn(args));
     EXPECT_EQ(r.code, c.code) << r.out << r.err;
@@ -116,7 +119,8 @@ TEST(CliLimits, AMalformedFileIsRefusedBeforeTheTesterIsTouched) {
     SCOPED_TRACE(command);
     const Result r = server.Run({command, "--limits", limits});
     EXPECT_EQ(r.code, 2);
-    EXPECT_NE(r.err.find("--limits: " + limits + ":2: \"maxRippleMV\" is not a field of a rule"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--limits: " + limits + ":2: \"maxRippleMV\" is not a field of a rule"), std::string::npos)
+        << r.err;
   }
   EXPECT_EQ(ReadFile(record).find(" RX "), std::string::npos) << ReadFile(record);
   server.Run({"status"});  // the record does show what reaches the tester

@@ -21,12 +21,15 @@ TEST(LimitsFile, MalformedFilesAreRefusedWithTheirLineAndField) {
        "lab.json:3: not valid JSON: syntax error while parsing object key - unexpected '}'; expected string literal"},
       {"[]", "lab.json:1: a limits file is one object with note, rules, offered"},
       {"{}", "lab.json:1: no rules: give at least one in \"rules\" or \"offered\""},
-      {"{\"rule\": []}", "lab.json:1: \"rule\" is not a field of a limits file (a limits file takes note, rules, offered)"},
+      {"{\"rule\": []}",
+       "lab.json:1: \"rule\" is not a field of a limits file (a limits file takes note, rules, offered)"},
       {"{\"rules\": {}}", "lab.json:1: \"rules\" must be a list [ ... ]"},
       {"{\"rules\": [\n {\"name\": \"a\",\n  \"maxRipleMv\": 150}]}",
-       "lab.json:3: \"maxRipleMv\" is not a field of a rule (a rule takes name, note, profile, maxRippleMv, minVbusVolts, "
+       "lab.json:3: \"maxRipleMv\" is not a field of a rule (a rule takes name, note, profile, maxRippleMv, "
+       "minVbusVolts, "
        "atMa, atRated, maxNoLoadVolts, tolerancePercent, upToMa, maxTemperatureC)"},
-      {"{\"rules\": [\n {\"maxRippleMv\": 150}]}", "lab.json:2: a rule has no \"name\": every rule is named in the results"},
+      {"{\"rules\": [\n {\"maxRippleMv\": 150}]}",
+       "lab.json:2: a rule has no \"name\": every rule is named in the results"},
       {"{\"rules\": [{\"name\": \"a\", \"maxRippleMv\": 1},\n {\"name\": \"a\", \"maxRippleMv\": 2}]}",
        "lab.json:2: the name \"a\" is given to two rules"},
       {"{\"rules\": [{\"name\": \"a\",\n \"maxRippleMv\": 1, \"maxRippleMv\": 2}]}",
@@ -35,14 +38,16 @@ TEST(LimitsFile, MalformedFilesAreRefusedWithTheirLineAndField) {
        "lab.json:1: rule \"a\": no limit: give one of maxRippleMv, minVbusVolts, maxNoLoadVolts, tolerancePercent, "
        "maxTemperatureC"},
       {"{\"rules\": [{\"name\": \"a\", \"maxRippleMv\": 1,\n \"maxTemperatureC\": 50}]}",
-       "lab.json:2: rule \"a\": \"maxTemperatureC\" with \"maxRippleMv\": one limit per rule (give each limit a rule and a "
+       "lab.json:2: rule \"a\": \"maxTemperatureC\" with \"maxRippleMv\": one limit per rule (give each limit a rule "
+       "and a "
        "name of its own)"},
       {"{\"rules\": [{\"name\": \"a\", \"maxRippleMv\": \"150\"}]}",
        "lab.json:1: \"maxRippleMv\" must be a number above 0 up to 48000 mV, not \"150\""},
       {"{\"rules\": [{\"name\": \"a\", \"maxRippleMv\": 0}]}",
        "lab.json:1: \"maxRippleMv\" must be a number above 0 up to 48000 mV, not 0"},
       {"{\"rules\": [{\"name\": \"a\", \"minVbusVolts\": 4.85}]}",
-       "lab.json:1: rule \"a\": \"minVbusVolts\" needs the load it holds at: \"atMa\" (mA) or \"atRated\": true, one of them"},
+       "lab.json:1: rule \"a\": \"minVbusVolts\" needs the load it holds at: \"atMa\" (mA) or \"atRated\": true, one "
+       "of them"},
       {"{\"rules\": [{\"name\": \"a\", \"minVbusVolts\": 4.85, \"atMa\": 5101}]}",
        "lab.json:1: \"atMa\" must be a whole number from 0 to 5100 mA, not 5101"},
       {"{\"rules\": [{\"name\": \"a\", \"minVbusVolts\": 4.85, \"atRated\": false}]}",
@@ -52,7 +57,8 @@ TEST(LimitsFile, MalformedFilesAreRefusedWithTheirLineAndField) {
       {"{\"rules\": [{\"name\": \"a\", \"tolerancePercent\": 100.5}]}",
        "lab.json:1: \"tolerancePercent\" must be a number above 0 up to 100 %, not 100.5"},
       {"{\"rules\": [{\"name\": \"a\", \"maxRippleMv\": 1,\n \"profile\": {\"kind\": \"PD-FIXED\"}}]}",
-       "lab.json:2: \"kind\" must be one of PD, PD-FIX, PD-BAT, PD-VAR, PD-APDO, QC, QC1, QC2, QC3, LEGACY, PTY, BC-SDP, "
+       "lab.json:2: \"kind\" must be one of PD, PD-FIX, PD-BAT, PD-VAR, PD-APDO, QC, QC1, QC2, QC3, LEGACY, PTY, "
+       "BC-SDP, "
        "BC-CDP, BC-DCP, USBC-1.5A, USBC-3A, not \"PD-FIXED\""},
       {"{\"rules\": [{\"name\": \"a\", \"maxRippleMv\": 1, \"profile\": {\"volts\": 5, \"toVolts\": 9}}]}",
        "lab.json:1: \"toVolts\" with \"volts\": give one voltage or a range"},
@@ -67,7 +73,8 @@ TEST(LimitsFile, MalformedFilesAreRefusedWithTheirLineAndField) {
        "lab.json:1: a BC-DCP profile supplies 5 V, never 9 to 48 V: the rule can never apply"},
       {"{\"offered\": [{\"name\": \"pps\", \"kind\": \"QC3\", \"reachesVolts\": 21}]}",
        "lab.json:1: a QC3 profile supplies 3.6 to 20 V, never 21 to 48 V: the rule can never apply"},
-      {"{\"offered\": [{\"name\": \"pps\", \"reachesVolts\": 21}]}", "lab.json:1: offered profile \"pps\" has no \"kind\""},
+      {"{\"offered\": [{\"name\": \"pps\", \"reachesVolts\": 21}]}",
+       "lab.json:1: offered profile \"pps\" has no \"kind\""},
       {"{\"offered\": [{\"name\": \"9V\", \"kind\": \"PD-FIX\", \"volts\": 9, \"minAmps\": 6}]}",
        "lab.json:1: \"minAmps\" must be a number above 0 up to 5 A, not 6"},
   };
@@ -136,7 +143,8 @@ TEST(LimitsFile, RulesJudgeARunAtTheirBoundaries) {
     SCOPED_TRACE(c.rule);
     LimitsFile file;
     std::string error;
-    ASSERT_TRUE(ParseLimits(std::string("{\"rules\": [{\"name\": \"r\", ") + c.rule + "}]}", "t", &file, &error)) << error;
+    ASSERT_TRUE(ParseLimits(std::string("{\"rules\": [{\"name\": \"r\", ") + c.rule + "}]}", "t", &file, &error))
+        << error;
     const std::vector<RuleResult> results = JudgeRunRules(file, run);
     if (!c.value) {
       EXPECT_TRUE(results.empty());
