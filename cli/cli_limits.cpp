@@ -13,22 +13,34 @@
 #include "core/report/safe_file.h"
 
 void AddVerdictFileOptions(CLI::App* command, VerdictFileOptions* o) {
-  command->add_option("--limits", o->limitsPath,
-                      "Judge every run also against this JSON limits file (the lab's own rules; see the user guide)");
+  command
+      ->add_option("--limits", o->limitsPath,
+                   "Judge every run also against this JSON limits file (the lab's own rules; see the user guide)")
+      ->check(
+          [o](const std::string& path) {
+            std::string error;
+            return LoadLimitsFile(path, &o->limits, &error) ? std::string() : error;
+          },
+          "FILE");
   command->add_option("--junit", o->junitPath, "Write the results as JUnit XML to this file (for CI systems)");
 }
 
-std::string PrepareVerdictFiles(const VerdictFileOptions& o, LimitsFile* limits) {
-  std::string error;
-  if (!o.limitsPath.empty() && !LoadLimitsFile(o.limitsPath, limits, &error)) return "--limits: " + error;
-  return CheckWritable("--junit", o.junitPath);
-}
+std::string CheckJunitFile(const VerdictFileOptions& o) { return CheckWritable("--junit", o.junitPath); }
 
 void ApplyLimits(const LimitsFile& limits, const PdoList& list, Report& report) {
   if (limits.path.empty()) return;
   report.limitsFile = limits.path;
   for (ReportRun& run : report.runs) run.rules = JudgeRunRules(limits, run);
   report.offered = JudgeOffered(limits, list, report.capabilities);
+}
+
+std::vector<std::string> ReportCsvPaths(const Report& report, const std::filesystem::path& dir) {
+  std::vector<std::string> paths;
+  for (size_t i = 0; i < report.runs.size(); ++i) {
+    const ReportRun& r = report.runs[i];
+    paths.push_back(r.sweep.csv.empty() ? "" : (dir / r.CsvName(static_cast<int>(i) + 1)).string());
+  }
+  return paths;
 }
 
 bool WriteJunit(const VerdictFileOptions& o, const std::vector<JunitSuite>& suites, std::string* error) {

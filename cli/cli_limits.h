@@ -4,6 +4,7 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -20,18 +21,23 @@ class App;
 struct VerdictFileOptions {
   std::string limitsPath;  // --limits FILE
   std::string junitPath;   // --junit FILE
+  LimitsFile limits;       // the file, read and checked as the options are read
 };
 
+// The options; a limits file that cannot be used is refused as the options
+// are read (exit code 2), before any tester is looked for.
 void AddVerdictFileOptions(CLI::App* command, VerdictFileOptions* o);
 
-// Reads the limits file (into `limits`; none given leaves it empty) and
-// checks that the JUnit file can be written; empty when both are fine, else
-// the message (the command then exits with 2).
-std::string PrepareVerdictFiles(const VerdictFileOptions& o, LimitsFile* limits);
+// Checks that the JUnit file can be written: empty when it can (or none is
+// asked for), else the message.
+std::string CheckJunitFile(const VerdictFileOptions& o);
 
 // Judges the file's rules on every run of the report and its offered
 // profiles on the source's list; nothing without a file.
 void ApplyLimits(const LimitsFile& limits, const PdoList& list, Report& report);
+
+// The paths of a report's run CSVs in `dir` (empty for a run without one).
+std::vector<std::string> ReportCsvPaths(const Report& report, const std::filesystem::path& dir);
 
 // Writes the JUnit file, when asked for; false with `error` when it cannot.
 bool WriteJunit(const VerdictFileOptions& o, const std::vector<JunitSuite>& suites, std::string* error);

@@ -91,8 +91,7 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
   const std::filesystem::path dir = PathOf(o.outDir);
   std::vector<std::filesystem::path> earlier = ReportFilesIn(dir);
   if (const std::string why = CheckEarlierReport(o, earlier); !why.empty()) return Fail(why);
-  LimitsFile limits;
-  if (const std::string why = PrepareVerdictFiles(o.verdicts, &limits); !why.empty()) return Fail(why);
+  if (const std::string why = CheckJunitFile(o.verdicts); !why.empty()) return Fail(why);
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (const std::string why = CheckWritable("--out", o.outDir + "/" + kReportHtmlName); !why.empty()) return Fail(why);
@@ -135,7 +134,7 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
   const auto write = [&] {
     if (!RemoveEarlierReport(earlier, &error)) return false;
     earlier.clear();
-    ApplyLimits(limits, list, rep);
+    ApplyLimits(o.verdicts.limits, list, rep);
     return WriteReportFiles(rep, dir, &error);
   };
   int k = 0;
@@ -197,12 +196,7 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
     PrintSummary(rep, dir / kReportHtmlName);
   }
   if (!written) return Fail(error);
-  std::vector<std::string> csvPaths;
-  for (size_t i = 0; i < rep.runs.size(); ++i) {
-    const ReportRun& r = rep.runs[i];
-    csvPaths.push_back(r.sweep.csv.empty() ? "" : (dir / r.CsvName(static_cast<int>(i) + 1)).string());
-  }
-  if (!WriteJunit(o.verdicts, {ReportSuite(rep, "report", csvPaths)}, &error)) return Fail(error);
+  if (!WriteJunit(o.verdicts, {ReportSuite(rep, "report", ReportCsvPaths(rep, dir))}, &error)) return Fail(error);
   if (!problem.empty()) return Fail(tester.Name() + ": " + problem);
   if (rep.Incomplete()) return Fail("report incomplete: " + rep.incompleteReason);
   return rep.Overall() == Verdict::Fail ? kExitFail : kExitOk;

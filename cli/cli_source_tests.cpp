@@ -50,8 +50,7 @@ std::string CheckSweepSettings(const SweepSettings& s) {
 
 int RunRipple(const CliOptions& options, const RippleOptions& r) {
   if (const std::string why = CheckWritable("--csv", r.csvPath); !why.empty()) return Fail(why);
-  LimitsFile limits;
-  if (const std::string why = PrepareVerdictFiles(r.verdicts, &limits); !why.empty()) return Fail(why);
+  if (const std::string why = CheckJunitFile(r.verdicts); !why.empty()) return Fail(why);
   CoreSession session;
   TesterState& S = session.State();
   if (const int code = session.Open(options, LimitOptions{}, S.config.currentStepMa, S.config.timeStepMs)) return code;
@@ -72,7 +71,7 @@ int RunRipple(const CliOptions& options, const RippleOptions& r) {
   run.profileMv = profileMv;
   run.ripple = c;
   Report rep = OneRunReport(session, run);
-  ApplyLimits(limits, S.GetPdoList(), rep);
+  ApplyLimits(r.verdicts.limits, S.GetPdoList(), rep);
 
   const double rate = c.seconds > 0 ? c.samples / c.seconds : 0.0;
   const bool complete = c.end == RunEnd::Complete;
@@ -119,8 +118,7 @@ int RunSweep(const CliOptions& options, const SweepOptions& o) {
   for (const auto& [option, path] : {std::pair{"--csv", &o.csvPath}, std::pair{"--svg", &o.svgPath}}) {
     if (const std::string why = CheckWritable(option, *path); !why.empty()) return Fail(why);
   }
-  LimitsFile limits;
-  if (const std::string why = PrepareVerdictFiles(o.verdicts, &limits); !why.empty()) return Fail(why);
+  if (const std::string why = CheckJunitFile(o.verdicts); !why.empty()) return Fail(why);
   CoreSession session;
   TesterState& S = session.State();
   if (const int code = session.Open(options, o.settings.limits, static_cast<uint16_t>(o.settings.currentStepMa),
@@ -142,7 +140,7 @@ int RunSweep(const CliOptions& options, const SweepOptions& o) {
   const SweepRecord& s = run.sweep;
   const bool complete = s.end == RunEnd::Complete;
   Report rep = OneRunReport(session, run);
-  ApplyLimits(limits, S.GetPdoList(), rep);
+  ApplyLimits(o.verdicts.limits, S.GetPdoList(), rep);
 
   if (options.json) {
     json j = RunJson(run, 1)["sweep"];
