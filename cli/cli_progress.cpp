@@ -25,6 +25,8 @@ constexpr int kBarWidth = 20;
 
 Progress::Progress() : shown_(isatty(STDERR_FILENO) != 0), startUs_(Now()) {}
 
+Progress::Progress(std::function<void()> onTick) : startUs_(Now()), onTick_(std::move(onTick)) {}
+
 void Progress::Profile(int k, int n, const std::string& label) {
   profile_ = k;
   profiles_ = n;
@@ -46,6 +48,7 @@ void Progress::Step(int i, int m) {
 }
 
 void Progress::Tick() {
+  if (onTick_) onTick_();
   if (shown_ && Now() - drawnUs_ >= 100000) Draw();
 }
 

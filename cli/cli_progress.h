@@ -4,11 +4,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class Progress {
  public:
   Progress();
+  // Never drawn: `onTick` is called at every tick instead (a server looks at
+  // its client while a run goes on).
+  explicit Progress(std::function<void()> onTick);
   ~Progress() { Clear(); }
   bool Shown() const { return shown_; }
 
@@ -32,4 +36,5 @@ class Progress {
   int64_t drawnUs_ = 0;
   int profile_ = 0, profiles_ = 0, step_ = 0, steps_ = 0;
   std::string label_, phase_;
+  std::function<void()> onTick_;
 };
