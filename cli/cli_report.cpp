@@ -6,11 +6,13 @@
 
 #include "cli/cli_files.h"
 #include "cli/cli_graph_tests.h"
+#include "cli/cli_limits.h"
 #include "cli/cli_output.h"
 #include "cli/cli_source_tests.h"
 #include "core/link/profile_text.h"
 #include "core/report/chart_svg.h"
 #include "core/report/report_files.h"
+#include "core/report/rules_output.h"
 #include "core/base/tester_state.h"
 #include "core/base/utf8.h"
 
@@ -49,6 +51,7 @@ void PrintSummary(const Report& rep, const std::filesystem::path& html) {
                     fail ? Utf8(fail->line.text) : r.plan.request == PlanRequest::Refused ? Utf8(r.plan.refusal.c_str()) : r.error});
   }
   PrintTable(stdout, rows, true);
+  PrintRules(rep);
   const Verdict overall = rep.Overall();
   std::printf("Verdict %s%s\nReport: %s\n",
               rep.Incomplete() && overall != Verdict::Fail ? "INCOMPLETE" : VerdictText(overall),
@@ -88,6 +91,7 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
   const std::filesystem::path dir = PathOf(o.outDir);
   std::vector<std::filesystem::path> earlier = ReportFilesIn(dir);
   if (const std::string why = CheckEarlierReport(o, earlier); !why.empty()) return Fail(why);
+  if (const std::string why = CheckJunitFile(o.verdicts); !why.empty()) return Fail(why);
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (const std::string why = CheckWritable("--out", o.outDir + "/" + kReportHtmlName); !why.empty()) return Fail(why);
@@ -130,6 +134,7 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
   const auto write = [&] {
     if (!RemoveEarlierReport(earlier, &error)) return false;
     earlier.clear();
+    ApplyLimits(o.verdicts.limits, list, rep);
     return WriteReportFiles(rep, dir, &error);
   };
   int k = 0;
@@ -191,6 +196,7 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
     PrintSummary(rep, dir / kReportHtmlName);
   }
   if (!written) return Fail(error);
+  if (!WriteJunit(o.verdicts, {ReportSuite(rep, "report", ReportCsvPaths(rep, dir))}, &error)) return Fail(error);
   if (!problem.empty()) return Fail(tester.Name() + ": " + problem);
   if (rep.Incomplete()) return Fail("report incomplete: " + rep.incompleteReason);
   return rep.Overall() == Verdict::Fail ? kExitFail : kExitOk;

@@ -17,6 +17,8 @@ packages=(
   libasio-dev
   # serve's tests drive it as a lab does, through PyVISA and its pure-Python backend
   python3-pyvisa python3-pyvisa-py
+  # tests: a real JUnit consumer reads the JUnit XML of report --junit as a CI system would
+  python3-junitparser
 )
 
 missing=()
