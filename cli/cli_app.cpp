@@ -6,6 +6,7 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_output.h"
 #include "cli/cli_platform.h"
+#include "cli/cli_serve.h"
 #include "cli/cli_source_tests.h"
 #include "cli/cli_values.h"
 #include "core/base/version.h"
@@ -130,6 +131,7 @@ int RunCli(int argc, char** argv) {
       });
 
   AddSourceTestCommands(app, options, &exitCode, settle);
+  AddServeCommand(app, options, &exitCode, settle);
   AddPlatformCommands(app, &exitCode);
 
   try {

@@ -1,5 +1,6 @@
 #include "cli/cli_graph_tests.h"
 
+#include <algorithm>
 #include <map>
 
 #include "core/graphs/direct_run_link.h"
@@ -24,6 +25,7 @@ class WatchedLink : public RunLink {
   uint16_t stepMa = 0;                   // sweep: the current step, for the progress line
   int stepCount = 0;
   std::map<uint16_t, uint16_t> measuredAt;  // sweep: set-point -> current measured with its step's reading
+  int maxTemperatureC = -1;              // the highest temperature read during the run
 
   TesterState& State() override { return inner_.State(); }
   int64_t NowUs() override { return inner_.NowUs(); }
@@ -56,6 +58,7 @@ class WatchedLink : public RunLink {
     if (e == FeedEvent::Reading) {
       last_ = *out;
       haveLast_ = true;
+      maxTemperatureC = std::max(maxTemperatureC, static_cast<int>(out->temperatureC));
       if (samples && out->timeUs >= beginUs) samples->push_back(*out);
     } else if (e == FeedEvent::None && captureUs > 0 && NowUs() >= beginUs + captureUs) {
       return TimeUp();
@@ -120,6 +123,7 @@ RippleCapture CaptureRipple(CoreSession& session, LineChart& chart, double secon
   c.minVolts = run.minVolts;
   c.maxVolts = run.maxVolts;
   c.setpointMa = run.setpointMa;
+  c.maxTemperatureC = link.maxTemperatureC;
   c.window = RunWindow(run);
   c.verdict = c.samples > 0 ? JudgeRipple(c.minVolts, c.maxVolts, c.window) : Verdict::None;
   return c;
@@ -152,6 +156,7 @@ SweepRecord RunSweepTest(CoreSession& session, LineChart& chart, Progress& progr
   s.timeStepMs = run.timeStepMs;
   s.endMa = run.sweepEndMa;
   s.ratedMa = run.sweepRatedMa;
+  s.maxTemperatureC = link.maxTemperatureC;
   s.stepCount = run.StepCount();
   std::vector<uint16_t> measured;
   for (int i = 0; i < s.stepCount; ++i) {

@@ -23,7 +23,11 @@ constexpr int kBarWidth = 20;
 
 }  // namespace
 
+Progress::Progress() : Progress(true) {}
+
 Progress::Progress(bool allowed) : shown_(allowed && isatty(STDERR_FILENO) != 0), startUs_(Now()) {}
+
+Progress::Progress(std::function<void()> onTick) : startUs_(Now()), onTick_(std::move(onTick)) {}
 
 void Progress::Profile(int k, int n, const std::string& label) {
   profile_ = k;
@@ -46,6 +50,7 @@ void Progress::Step(int i, int m) {
 }
 
 void Progress::Tick() {
+  if (onTick_) onTick_();
   if (shown_ && Now() - drawnUs_ >= 100000) Draw();
 }
 

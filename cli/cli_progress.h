@@ -4,12 +4,17 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class Progress {
  public:
+  Progress();
   // `allowed` false keeps it quiet (a tester's report among several, each on its own thread).
-  explicit Progress(bool allowed = true);
+  explicit Progress(bool allowed);
+  // Never drawn: `onTick` is called at every tick instead (a server looks at
+  // its client while a run goes on).
+  explicit Progress(std::function<void()> onTick);
   ~Progress() { Clear(); }
   bool Shown() const { return shown_; }
 
@@ -33,4 +38,5 @@ class Progress {
   int64_t drawnUs_ = 0;
   int profile_ = 0, profiles_ = 0, step_ = 0, steps_ = 0;
   std::string label_, phase_;
+  std::function<void()> onTick_;
 };

@@ -6,6 +6,7 @@
 
 #include "cli/cli_files.h"
 #include "cli/cli_graph_tests.h"
+#include "cli/cli_limits.h"
 #include "cli/cli_output.h"
 #include "cli/cli_report.h"
 #include "cli/cli_source_tests.h"
@@ -13,6 +14,7 @@
 #include "core/report/chart_svg.h"
 #include "core/report/report_files.h"
 #include "core/base/log_file.h"
+#include "core/report/rules_output.h"
 #include "core/base/tester_state.h"
 #include "core/base/utf8.h"
 
@@ -52,6 +54,7 @@ void PrintSummary(const Report& rep, const std::filesystem::path& html) {
                     fail ? Utf8(fail->line.text) : r.plan.request == PlanRequest::Refused ? Utf8(r.plan.refusal.c_str()) : r.error});
   }
   PrintTable(stdout, rows, true);
+  PrintRules(rep);
   const Verdict overall = rep.Overall();
   std::printf("Verdict %s%s\nReport: %s\n",
               rep.Incomplete() && overall != Verdict::Fail ? "INCOMPLETE" : VerdictText(overall),
@@ -95,6 +98,7 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
   const std::filesystem::path dir = PathOf(o.outDir);
   std::vector<std::filesystem::path> earlier = ReportFilesIn(dir);
   if (const std::string why = CheckEarlierReport(o.outDir, o.force, earlier); !why.empty()) return Fail(why);
+  if (const std::string why = CheckJunitFile(o.verdicts); !why.empty()) return Fail(why);
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (const std::string why = CheckWritable("--out", o.outDir + "/" + kReportHtmlName); !why.empty()) return Fail(why);
@@ -143,6 +147,7 @@ int ReportTester(const CliOptions& options, const ReportOptions& o, CoreSession&
   const auto write = [&] {
     if (!RemoveEarlierReport(earlier, &error)) return false;
     earlier.clear();
+    ApplyLimits(o.verdicts.limits, list, rep);
     return WriteReportFiles(rep, dir, &error);
   };
   int k = 0;
@@ -204,6 +209,10 @@ int ReportTester(const CliOptions& options, const ReportOptions& o, CoreSession&
     PrintSummary(rep, dir / kReportHtmlName);
   }
   if (!written) return Fail(error);
+  // With several testers the command writes one JUnit file of all, each tester a suite of its own.
+  if (alone && !WriteJunit(o.verdicts, {ReportSuite(rep, "report", ReportCsvPaths(rep, dir))}, &error)) {
+    return Fail(error);
+  }
   if (!problem.empty()) return Fail(tester.Name() + ": " + problem);
   if (rep.Incomplete()) return Fail("report incomplete: " + rep.incompleteReason);
   return rep.Overall() == Verdict::Fail ? kExitFail : kExitOk;

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "cli/cli_files.h"
+#include "cli/cli_limits.h"
 #include "cli/cli_multi.h"
 #include "cli/cli_output.h"
 #include "cli/cli_report.h"
@@ -40,6 +41,7 @@ void PrintSummaryTable(const ReportSummary& summary, const std::string& outDir) 
 
 int RunReports(const CliOptions& options, const ReportOptions& o) {
   if (const std::string why = CheckSweepSettings(o.settings); !why.empty()) return Fail(why);
+  if (const std::string why = CheckJunitFile(o.verdicts); !why.empty()) return Fail(why);
   std::vector<TesterPlace> places;
   if (const int code = ChooseTesters(options, &places)) return code;
   // Every folder is checked before any tester is touched.
@@ -103,7 +105,16 @@ int RunReports(const CliOptions& options, const ReportOptions& o) {
   }
   summary.exitCode = WorstExitCode(ends);
   std::string error;
-  const bool written = WriteSummaryFiles(summary, dir, &error);
+  bool written = WriteSummaryFiles(summary, dir, &error);
+  std::vector<JunitSuite> suites;
+  for (size_t i = 0; i < places.size(); ++i) {
+    if (!reports[i].date.empty()) suites.push_back(ReportSuite(reports[i], "report", ReportCsvPaths(reports[i], dir / folders[i])));
+  }
+  std::string junitError;
+  if (!WriteJunit(o.verdicts, suites, &junitError)) {
+    written = false;
+    error = error.empty() ? junitError : error;
+  }
   if (options.json) {
     nlohmann::json j = SummaryJson(summary);
     j["path"] = (dir / kIndexHtmlName).string();

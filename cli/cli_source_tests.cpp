@@ -50,6 +50,7 @@ std::string CheckSweepSettings(const SweepSettings& s) {
 
 int RunRipple(const CliOptions& options, const RippleOptions& r) {
   if (const std::string why = CheckWritable("--csv", r.csvPath); !why.empty()) return Fail(why);
+  if (const std::string why = CheckJunitFile(r.verdicts); !why.empty()) return Fail(why);
   CoreSession session;
   TesterState& S = session.State();
   if (const int code = session.Open(options, LimitOptions{}, S.config.currentStepMa, S.config.timeStepMs)) return code;
@@ -62,6 +63,15 @@ int RunRipple(const CliOptions& options, const RippleOptions& r) {
   const RippleCapture c = CaptureRipple(session, *chart, r.seconds, progress, &samples, &startUs);
   progress.Clear();
   const std::string problem = session.Finish();
+  ReportRun run;
+  run.plan.entry = S.GetPdoList().EntryAt(S.live.activePdoIndex);
+  run.plan.profileText = Widen(profile);
+  run.plan.requestedMv = profileMv;
+  run.started = true;
+  run.profileMv = profileMv;
+  run.ripple = c;
+  Report rep = OneRunReport(session, run);
+  ApplyLimits(r.verdicts.limits, S.GetPdoList(), rep);
 
   const double rate = c.seconds > 0 ? c.samples / c.seconds : 0.0;
   const bool complete = c.end == RunEnd::Complete;
@@ -75,6 +85,7 @@ int RunRipple(const CliOptions& options, const RippleOptions& r) {
       j["rippleVolts"] = VoltsFromMv(c.RippleMv());
     }
     if (!complete) j["ended"] = session.EndText(c.end);
+    AddRulesJson(rep, j);
     PrintJson(stdout, j);
   } else {
     std::vector<std::vector<std::string>> rows = {
@@ -90,13 +101,16 @@ int RunRipple(const CliOptions& options, const RippleOptions& r) {
                                        : std::string("none for this profile")});
     rows.push_back({"Verdict", std::string(VerdictText(c.verdict)) + (complete ? "" : Format(" (incomplete: %s)", session.EndText(c.end).c_str()))});
     PrintTable(stdout, rows, false);
+    PrintRules(rep);
   }
   if (!r.csvPath.empty() && !WriteOutput(r.csvPath, BuildRippleCsv(samples, startUs))) return kExitError;
+  std::string error;
+  if (!WriteJunit(r.verdicts, {ReportSuite(rep, "ripple", {r.csvPath})}, &error)) return Fail(error);
   // The cause first, then what the end could not do.
   if (!complete) Fail(session.Tester().Name() + ": capture ended early: " + session.EndText(c.end));
   if (!problem.empty()) Fail(session.Tester().Name() + ": " + problem);
   if (!complete || !problem.empty()) return kExitError;
-  return c.verdict == Verdict::Fail ? kExitFail : kExitOk;
+  return rep.Overall() == Verdict::Fail ? kExitFail : kExitOk;
 }
 
 int RunSweep(const CliOptions& options, const SweepOptions& o) {
@@ -104,6 +118,7 @@ int RunSweep(const CliOptions& options, const SweepOptions& o) {
   for (const auto& [option, path] : {std::pair{"--csv", &o.csvPath}, std::pair{"--svg", &o.svgPath}}) {
     if (const std::string why = CheckWritable(option, *path); !why.empty()) return Fail(why);
   }
+  if (const std::string why = CheckJunitFile(o.verdicts); !why.empty()) return Fail(why);
   CoreSession session;
   TesterState& S = session.State();
   if (const int code = session.Open(options, o.settings.limits, static_cast<uint16_t>(o.settings.currentStepMa),
@@ -124,6 +139,8 @@ int RunSweep(const CliOptions& options, const SweepOptions& o) {
   const std::string problem = session.Finish();
   const SweepRecord& s = run.sweep;
   const bool complete = s.end == RunEnd::Complete;
+  Report rep = OneRunReport(session, run);
+  ApplyLimits(o.verdicts.limits, S.GetPdoList(), rep);
 
   if (options.json) {
     json j = RunJson(run, 1)["sweep"];
@@ -131,6 +148,7 @@ int RunSweep(const CliOptions& options, const SweepOptions& o) {
     j["profileMv"] = run.profileMv;
     j["complete"] = complete;
     if (const JudgedStep* f = run.FirstFailingStep()) j["firstFailingStep"] = Utf8(f->line.text);
+    AddRulesJson(rep, j);
     PrintJson(stdout, j);
   } else {
     std::vector<std::vector<std::string>> rows = {{"CURRENT", "VBUS", "RESULT"}};
@@ -149,14 +167,20 @@ int RunSweep(const CliOptions& options, const SweepOptions& o) {
                 complete ? "" : (" (incomplete: " + session.EndText(s.end) + ")").c_str(),
                 f ? ", first failing step: " : "", f ? Utf8(f->line.text).c_str() : "");
     std::fflush(stdout);
+    PrintRules(rep);
   }
   bool written = true;
   if (!o.csvPath.empty()) written = WriteOutput(o.csvPath, s.csv) && written;
   if (!o.svgPath.empty()) written = WriteOutput(o.svgPath, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + s.svg) && written;
+  std::string error;
+  if (!WriteJunit(o.verdicts, {ReportSuite(rep, "sweep", {o.csvPath})}, &error)) {
+    Fail(error);
+    written = false;
+  }
   if (!complete) Fail(session.Tester().Name() + ": sweep ended early: " + session.EndText(s.end));
   if (!problem.empty()) Fail(session.Tester().Name() + ": " + problem);
   if (!complete || !problem.empty() || !written) return kExitError;
-  return s.judgement.verdict == Verdict::Fail ? kExitFail : kExitOk;
+  return rep.Overall() == Verdict::Fail ? kExitFail : kExitOk;
 }
 
 void AddSourceTestCommands(CLI::App& app, CliOptions& options, int* exitCode, const std::function<void()>& settle) {
@@ -181,6 +205,7 @@ void AddSourceTestCommands(CLI::App& app, CliOptions& options, int* exitCode, co
       ->check(NumberIn(ranges::kRippleSeconds))
       ->capture_default_str();
   r->add_option("--csv", ripple.csvPath, "Write the samples (time in ms, VBUS in V) to this file");
+  AddVerdictFileOptions(r, &ripple.verdicts);
   r->callback([&options, exitCode, settle] {
     settle();
     *exitCode = RunRipple(options, ripple);
@@ -192,6 +217,7 @@ void AddSourceTestCommands(CLI::App& app, CliOptions& options, int* exitCode, co
   addSettings(s, &sweep.settings);
   s->add_option("--csv", sweep.csvPath, "Write the sweep as the window's Export CSV does");
   s->add_option("--svg", sweep.svgPath, "Write the chart (axes, grid, regions, legend, curve) as an SVG picture");
+  AddVerdictFileOptions(s, &sweep.verdicts);
   s->callback([&options, exitCode, settle] {
     settle();
     *exitCode = RunSweep(options, sweep);
@@ -209,6 +235,7 @@ void AddSourceTestCommands(CLI::App& app, CliOptions& options, int* exitCode, co
   p->add_flag("--force", report.force,
               "Replace an earlier report in that folder: its report.html, report.json and run CSVs are removed, "
               "no other file");
+  AddVerdictFileOptions(p, &report.verdicts);
   p->callback([&options, exitCode, settle] {
     settle();
     *exitCode = RunReport(options, report);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/cli_commands.h"
+#include "cli/cli_limits.h"
 
 // The window's sweep settings: current and time step, limit mode and ceiling.
 struct SweepSettings {
@@ -18,17 +19,20 @@ struct SweepSettings {
 struct RippleOptions {
   double seconds = 1.0;
   std::string csvPath;
+  VerdictFileOptions verdicts;
 };
 struct SweepOptions {
   SweepSettings settings;
   std::string csvPath;
   std::string svgPath;
+  VerdictFileOptions verdicts;
 };
 struct ReportOptions {
   SweepSettings settings;
   double rippleSeconds = 1.0;
   std::string outDir = ".";
   bool force = false;  // replace an earlier report in outDir
+  VerdictFileOptions verdicts;
 };
 
 int RunRipple(const CliOptions& options, const RippleOptions& ripple);

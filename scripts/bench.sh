@@ -13,6 +13,9 @@ for b in build/bench/bin/*_bench; do
   echo "== $(basename "$b")"
   "$b" --benchmark_counters_tabular=true
 done
+# serve's queries per second from PyVISA, against watch's readings in the same run.
+echo "== serve_bench.py"
+/usr/bin/python3 bench/serve_bench.py build/bench/bin/loadpost-cli 2>/dev/null
 
 cmake --preset win64 >/dev/null && cmake --build --preset win64 -j 2 >/dev/null || exit 1
 for b in build/win64/bin/*_bench.exe; do

@@ -13,6 +13,12 @@ packages=(
   python3
   # loadpost-cli: options (CLI11) and JSON output and reports (nlohmann-json), header-only
   libcli11-dev nlohmann-json3-dev
+  # loadpost-cli serve: its sockets (standalone Asio, header-only, also for the MinGW build)
+  libasio-dev
+  # serve's tests drive it as a lab does, through PyVISA and its pure-Python backend
+  python3-pyvisa python3-pyvisa-py
+  # tests: a real JUnit consumer reads the JUnit XML of report --junit as a CI system would
+  python3-junitparser
 )
 
 missing=()

@@ -5,6 +5,7 @@
 #include <regex>
 
 #include "core/report/chart_svg.h"
+#include "core/report/rules_output.h"
 #include "core/base/utf8.h"
 #include "core/base/version.h"
 
@@ -91,6 +92,7 @@ json RunJson(const ReportRun& r, int number) {
               {"verdict", VerdictText(r.Overall())}};
   if (!r.plan.refusal.empty()) run["refusal"] = Utf8(r.plan.refusal.c_str());
   if (!r.error.empty()) run["error"] = r.error;
+  if (!r.rules.empty()) run["rules"] = RulesJson(r.rules);
   if (!r.started) return run;
   run["profileMv"] = r.profileMv;
   const RippleCapture& c = r.ripple;
@@ -138,6 +140,7 @@ json ReportJson(const Report& report) {
                                                                                    : VerdictText(report.Overall())},
             {"runs", runs}};
   j["tester"].update(json{{"model", report.model}, {"hardware", report.hardware}, {"firmware", report.firmware}});
+  if (!report.limitsFile.empty()) j["limits"] = {{"file", report.limitsFile}, {"offered", RulesJson(report.offered)}};
   if (report.Incomplete()) j["incompleteReason"] = report.incompleteReason.empty() ? "unfinished" : report.incompleteReason;
   return j;
 }
@@ -194,6 +197,7 @@ std::string ReportHtml(const Report& report) {
     h += "<td>" + H(failing) + "</td></tr>\n";
   }
   h += "</table>\n";
+  h += RulesHtml(report);
 
   for (size_t i = 0; i < report.runs.size(); ++i) {
     const ReportRun& r = report.runs[i];

@@ -7,9 +7,14 @@
 #include "core/base/utf8.h"
 
 Verdict ReportRun::Overall() const {
-  if (ripple.verdict == Verdict::Fail || sweep.judgement.verdict == Verdict::Fail) return Verdict::Fail;
+  const Verdict byRules = RulesVerdict(rules);
+  if (ripple.verdict == Verdict::Fail || sweep.judgement.verdict == Verdict::Fail || byRules == Verdict::Fail) {
+    return Verdict::Fail;
+  }
   if (!Complete()) return Verdict::None;
-  if (ripple.verdict == Verdict::Pass || sweep.judgement.verdict == Verdict::Pass) return Verdict::Pass;
+  if (ripple.verdict == Verdict::Pass || sweep.judgement.verdict == Verdict::Pass || byRules == Verdict::Pass) {
+    return Verdict::Pass;
+  }
   return Verdict::None;
 }
 
@@ -38,7 +43,9 @@ std::string ReportRun::CsvName(int number) const {
 }
 
 Verdict Report::Overall() const {
-  bool pass = false;
+  const Verdict byOffered = RulesVerdict(offered);
+  if (byOffered == Verdict::Fail) return Verdict::Fail;
+  bool pass = byOffered == Verdict::Pass;
   for (const ReportRun& r : runs) {
     const Verdict v = r.Overall();
     if (v == Verdict::Fail) return Verdict::Fail;

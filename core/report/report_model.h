@@ -14,6 +14,7 @@
 #include "core/link/measured_values.h"
 #include "core/link/reading_feed.h"
 #include "core/report/report_plan.h"
+#include "core/report/rule_result.h"
 #include "core/report/run_verdict.h"
 
 struct RippleCapture {
@@ -26,6 +27,7 @@ struct RippleCapture {
   uint16_t setpointMa = 0;
   std::optional<VoltageWindow> window;  // the real-time band's window
   Verdict verdict = Verdict::None;
+  int maxTemperatureC = -1;  // the tester's highest temperature reading, -1 when none
   // Maximum less minimum in whole millivolts, as the tester reads them.
   int64_t RippleMv() const { return samples > 0 ? MvOf(maxVolts) - MvOf(minVolts) : 0; }
 };
@@ -41,6 +43,7 @@ struct SweepRecord {
   SweepJudgement judgement;
   std::string csv;        // the window's CSV text of the run
   std::string svg;        // the chart, an <svg> element
+  int maxTemperatureC = -1;  // the tester's highest temperature reading, -1 when none
 };
 
 struct ReportRun {
@@ -52,10 +55,11 @@ struct ReportRun {
   uint8_t profileSubKind = 0;
   RippleCapture ripple;
   SweepRecord sweep;
+  std::vector<RuleResult> rules;  // the limits file's rules that select this run
 
   bool Complete() const { return ripple.done && ripple.end == RunEnd::Complete && sweep.done && sweep.end == RunEnd::Complete; }
-  // FAIL when the ripple or any step failed; PASS when something passed and
-  // the run is complete; no verdict otherwise.
+  // FAIL when the ripple, any step or any rule failed; PASS when something
+  // passed and the run is complete; no verdict otherwise.
   Verdict Overall() const;
   // The measured step at no load and at the highest load, if any.
   const JudgedStep* NoLoadStep() const;
@@ -77,6 +81,8 @@ struct Report {
   uint16_t currentStepMa = 0;
   uint16_t timeStepMs = 0;
   double rippleSeconds = 0.0;
+  std::string limitsFile;            // the limits file judged against, or empty
+  std::vector<RuleResult> offered;   // its profiles the source must offer
   std::vector<ReportRun> runs;
   bool finished = false;        // every planned run was attempted and the source put back
   std::string incompleteReason; // set when not finished (or a run ended early)
@@ -84,7 +90,8 @@ struct Report {
   bool Incomplete() const { return !finished || !incompleteReason.empty(); }
   // For people: the serial number, or the device when it is not known.
   std::string TesterName() const { return serial.empty() ? device : serial; }
-  // FAIL when any run failed, else PASS when any passed, else no verdict.
+  // FAIL when any run or offered profile failed, else PASS when any passed,
+  // else no verdict.
   Verdict Overall() const;
 };
 

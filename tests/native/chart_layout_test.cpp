@@ -9,6 +9,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -93,12 +94,10 @@ TEST_F(ChartLayoutTest, PlotRectangleAndTitles) {
   EXPECT_EQ((Ints{layout.yAxisTitleY, layout.plotTop, layout.xAxisTitleX, layout.xAxisTitleY, layout.availH, layout.plotBottom}),
             (Ints{5 + 24, 5 + 24 + 12 + 5, 5 + (400 - 84) / 2, 5 + 350 - 12, 350 - 12 - 41 - 8, 46 + 289 - 2}));
 
-  chart->SetXAxisTitle(L"Current (mA)", 2);
-  EXPECT_EQ(Lay().xAxisTitleX, 5 + 400 - 84);
-  chart->SetXAxisTitle(L"Current (mA)", 1);
-  EXPECT_EQ(Lay().xAxisTitleX, 5);
-  chart->SetXAxisTitle(L"Current (mA)", 3);  // bit 1 wins
-  EXPECT_EQ(Lay().xAxisTitleX, 5 + 400 - 84);
+  for (const auto& [align, x] : {std::pair{2, 5 + 400 - 84}, {1, 5}, {3, 5 + 400 - 84}}) {  // 3: bit 1 wins
+    chart->SetXAxisTitle(L"Current (mA)", align);
+    EXPECT_EQ(Lay().xAxisTitleX, x) << align;
+  }
 }
 
 TEST_F(ChartLayoutTest, YLabelsAndDivisionsFollowTheRange) {
@@ -112,7 +111,7 @@ TEST_F(ChartLayoutTest, YLabelsAndDivisionsFollowTheRange) {
   layout = Lay();
   EXPECT_STREQ(layout.yLabelFormat, L"%0.2f");
   EXPECT_EQ(YLabel(layout, 12), L"5.00");
-  EXPECT_EQ(layout.plotLeft, 5 + 24 + 5);  // "5.00"
+  EXPECT_EQ(layout.plotLeft, 5 + 24 + 5);
   // Wide ranges get ten, five, two or one divisions.
   chart->SetYRange(0.0f, 25.0f);
   layout = Lay();
@@ -121,14 +120,12 @@ TEST_F(ChartLayoutTest, YLabelsAndDivisionsFollowTheRange) {
   EXPECT_EQ(layout.plotLeft, 5 + 12 + 5);  // "25"
   for (int k = 0; k <= 5; ++k) EXPECT_EQ(YLabel(layout, k), std::to_wstring(5 * k));
 
-  chart->SetYDivisions(12);
-  chart->SetYRange(0.0f, 30.0f);
-  EXPECT_EQ(Lay().yDivisions, 10);
-  EXPECT_EQ(chart->yDivisions, 10);
-
-  chart->SetYDivisions(12);
-  chart->SetYRange(7.0f, 20.0f);  // 13: no 10, 5 or 2
-  EXPECT_EQ(Lay().yDivisions, 1);
+  for (const auto& [low, high, divisions] : {std::tuple{0.0f, 30.0f, 10}, {7.0f, 20.0f, 1}}) {  // 13: no 10, 5 or 2
+    chart->SetYDivisions(12);
+    chart->SetYRange(low, high);
+    EXPECT_EQ(Lay().yDivisions, divisions);
+    EXPECT_EQ(chart->yDivisions, divisions);
+  }
 }
 
 TEST_F(ChartLayoutTest, EmptyRangeDrawsWithoutDividingByZero) {
@@ -137,11 +134,9 @@ TEST_F(ChartLayoutTest, EmptyRangeDrawsWithoutDividingByZero) {
   chart->SetYDivisions(0);
   for (int i = 0; i < 4; ++i) chart->AddPoint(0, 3.0, 5.0);
   const ChartLayout layout = Lay();
-  EXPECT_EQ(layout.yDivisions, 1);
-  EXPECT_EQ(MapXyY(layout, 5.0), layout.plotBottom);
-  EXPECT_EQ(MapXyX(layout, 3.0), layout.plotLeft);
-  const ChartBand band = BandGeometry(layout, 4.0f, 6.0f);
-  EXPECT_LE(band.fillHeight, 0);
+  EXPECT_EQ((Ints{layout.yDivisions, MapXyY(layout, 5.0), MapXyX(layout, 3.0)}),
+            (Ints{1, layout.plotBottom, layout.plotLeft}));
+  EXPECT_LE(BandGeometry(layout, 4.0f, 6.0f).fillHeight, 0);
   RecordingSink sink;
   WalkXyTrace(*chart, layout, 0, sink);
   for (const Step& s : sink.Lines()) EXPECT_EQ(s.y, layout.plotBottom);
@@ -228,8 +223,7 @@ TEST_F(ChartLayoutTest, MissingValuesBreakTheLineAndItReachesTheLatestStep) {
   WalkCategoryTrace(*chart, layout, 0, latest);
   const std::vector<Step> lines = latest.Lines();
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines.back().x, CategorySlotX(layout, 3));
-  EXPECT_EQ(lines.back().y, MapCategoryY(layout, 4.85f));
+  EXPECT_EQ((Ints{lines.back().x, lines.back().y}), (Ints{CategorySlotX(layout, 3), MapCategoryY(layout, 4.85f)}));
 }
 
 TEST_F(ChartLayoutTest, NarrowSlotsAreAveragedIntoAboutOnePointPerPixel) {
@@ -268,17 +262,15 @@ TEST_F(ChartLayoutTest, OverlaysMapCurrentsOntoSlots) {
   const OverlayRect all = ShadeRectGeometry(m, 0, 0.0f, 3000, 6.0f);
   EXPECT_EQ((Ints{all.x, all.x + all.w, all.y, all.y + all.h}),
             (Ints{CategorySlotX(layout, 0), CategorySlotX(layout, 120), MapCategoryY(layout, 6.0f), layout.plotBottom}));
-  EXPECT_EQ(OverlayX(m, 510), CategorySlotX(layout, 20));
-  EXPECT_EQ(OverlayX(m, 499), CategorySlotX(layout, 19));
-  EXPECT_EQ(OverlayY(m, 4.75f), MapCategoryY(layout, 4.75f));
+  EXPECT_EQ((Ints{OverlayX(m, 510), OverlayX(m, 499), OverlayY(m, 4.75f)}),
+            (Ints{CategorySlotX(layout, 20), CategorySlotX(layout, 19), MapCategoryY(layout, 4.75f)}));
 
   const int currents[8] = {0, 3000, 3000, 500, 500, 0, 100, 200};
   const float volts[8] = {5.25f, 5.25f, 2.0f, 2.0f, 4.333f, 4.75f, 1.0f, 1.0f};
   ChartPixel vertices[6];
   ASSERT_EQ(ShadePolygonGeometry(m, currents, volts, 8, vertices), 6);
-  EXPECT_EQ(vertices[5].x, CategorySlotX(layout, 0));
-  EXPECT_EQ(vertices[5].y, MapCategoryY(layout, 4.75f));
-  EXPECT_EQ(vertices[3].x, CategorySlotX(layout, 20));
+  EXPECT_EQ((Ints{vertices[5].x, vertices[5].y, vertices[3].x}),
+            (Ints{CategorySlotX(layout, 0), MapCategoryY(layout, 4.75f), CategorySlotX(layout, 20)}));
   EXPECT_EQ(ShadePolygonGeometry(m, currents, volts, 0, vertices), 0);
   // A zero step is taken as 1 mA rather than dividing by it.
   EXPECT_EQ(OverlayX(OverlayFromChart(*chart, 0), 3), CategorySlotX(layout, 3));

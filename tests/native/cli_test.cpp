@@ -166,28 +166,22 @@ bool AwaitNote(const std::string& record, const std::string& note) {
 
 // Every bad value is refused with its own message, exit 2, with the tester
 // named by --port: before the device is opened (no frame reaches the tester),
-// or, for the ceiling that needs the source's rating, with only reads.
+// or, for the ceiling that needs the source's rating, with only reads. One text
+// per option shows the option is judged by its rule; the rules' every refusal
+// is CliValues' to check.
 TEST(CliCommands, RefuseBadValuesBeforeTouchingTheTester) {
   const std::string folder = testing::TempDir();
   const std::string out = folder + std::to_string(getpid()) + "_refused.csv";  // named per process
   const BadInput cases[] = {
-      {{"load", "-5"}, "current: must be a whole number from 0 to 5100 mA, not -5"},
       {{"load", "99999"}, "current: must be a whole number from 0 to 5100 mA, not 99999"},
-      {{"load", "abc"}, "current: must be a whole number from 0 to 5100 mA, not abc"},
       {{"load", "1000", "--for", "nan"}, "--for: must be a number from 0 to 2592000 s (30 days), not nan"},
-      {{"load", "1000", "--for", "inf"}, "--for: must be a number from 0 to 2592000 s (30 days), not inf"},
-      {{"load", "1000", "--for", "-3"}, "--for: must be a number from 0 to 2592000 s (30 days), not -3"},
-      {{"load", "1000", "--for", "1e300"}, "--for: must be a number from 0 to 2592000 s (30 days), not 1e300"},
       {{"load", "3500", "--limit-mode", "allow"}, "add --accept-risk"},
       {{"load", "2000", "--limit-mode", "force", "--limit", "1200", "--accept-risk"}, "1000 to 5000 in steps of 500"},
       {{"load", "3001"}, "load 3001 mA is above the ceiling of 3000 mA (limit mode enforce, rated current 3000 mA)",
        true},
       {{"load", "3601", "--limit-mode", "allow", "--accept-risk"}, "above the ceiling of 3600 mA", true},
       {{"watch", "--interval", "nan"}, "--interval: must be a number from 0 to 3600000 ms (1 hour), not nan"},
-      {{"watch", "--duration", "nan"}, "--duration: must be a number above 0 and at most 2592000 s (30 days), not nan"},
-      {{"watch", "--duration", "inf"}, "--duration: must be a number above 0 and at most 2592000 s (30 days), not inf"},
       {{"watch", "--duration", "0"}, "--duration: must be a number above 0 and at most 2592000 s (30 days), not 0"},
-      {{"watch", "--duration", "-1"}, "--duration: must be a number above 0 and at most 2592000 s (30 days), not -1"},
       {{"watch", "--stop-after-mah", "nan"}, "--stop-after-mah: must be a number above 0 and at most 1000000 mAh, not nan"},
       {{"watch", "--load", "-1500"}, "--load: must be a whole number from 0 to 5100 mA, not -1500"},
       {{"watch", "--load", "3001", "--out", out}, "load 3001 mA is above the ceiling of 3000 mA", true},

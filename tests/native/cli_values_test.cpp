@@ -43,6 +43,8 @@ TEST(CliValues, EachRuleAcceptsItsRangeAndRefusesEverythingElseWithOneMessage) {
       {"0", kDurationSeconds, "must be a number above 0 and at most 2592000 s (30 days), not 0"},
       {"-0", kDurationSeconds, "must be a number above 0 and at most 2592000 s (30 days), not -0"},
       {"0.001", kDurationSeconds, ""},
+      {"inf", kDurationSeconds, "must be a number above 0 and at most 2592000 s (30 days), not inf"},
+      {"-1", kDurationSeconds, "must be a number above 0 and at most 2592000 s (30 days), not -1"},
       {"0", kIntervalMs, ""},
       {"3600001", kIntervalMs, "must be a number from 0 to 3600000 ms (1 hour), not 3600001"},
       {"nan", kStopAfterMah, "must be a number above 0 and at most 1000000 mAh, not nan"},

@@ -57,28 +57,24 @@ class ConfigDialogTest : public ::testing::Test {
   int asked = 0;
 };
 
+// Each dangerous mode is asked once per run: clicking the mode in force, or a
+// mode accepted before, asks nothing and takes whatever answer would be given.
 TEST_F(ConfigDialogTest, EachDangerousModeAsksOncePerRun) {
+  const struct {
+    uint32_t click;
+    int answer;  // -1: no confirmation available
+    int asked;
+  } clicks[] = {{ForceLimit, 1, 1},     {ForceLimit, 1, 1},      {EnforceLimits, 1, 1}, {ForceLimit, 0, 1},
+                {AllowOverLimit, 1, 2}, {EnforceLimits, -1, 2}, {AllowOverLimit, 0, 2}};
   ConfigDraft draft;
-  EXPECT_EQ(ChooseLimitMode(draft, ForceLimit, Confirmation(true)), static_cast<uint32_t>(ForceLimit));
-  // Asked once; Force Limit's risk accepted, the 20% mode's not.
-  EXPECT_EQ((std::vector<uint32_t>{static_cast<uint32_t>(asked), forceLimitRiskAccepted, overLimitRiskAccepted}),
-            (std::vector<uint32_t>{1, 1, 0}));
-  // Clicking the mode in force again does nothing.
-  EXPECT_EQ(ChooseLimitMode(draft, ForceLimit, Confirmation(true)), static_cast<uint32_t>(ForceLimit));
-  EXPECT_EQ(asked, 1);
-  // Back and forth: Force Limit is not asked again, the 20% mode is asked once.
-  ChooseLimitMode(draft, EnforceLimits, Confirmation(true));
-  EXPECT_EQ(draft.limitMode, static_cast<uint32_t>(EnforceLimits));
-  ChooseLimitMode(draft, ForceLimit, Confirmation(false));
-  EXPECT_EQ(draft.limitMode, static_cast<uint32_t>(ForceLimit));
-  EXPECT_EQ(asked, 1);
-  ChooseLimitMode(draft, AllowOverLimit, Confirmation(true));
-  EXPECT_EQ(asked, 2);
-  EXPECT_EQ(draft.limitMode, static_cast<uint32_t>(AllowOverLimit));
-  ChooseLimitMode(draft, EnforceLimits, nullptr);
-  ChooseLimitMode(draft, AllowOverLimit, Confirmation(false));
-  EXPECT_EQ(asked, 2);
-  EXPECT_EQ(draft.limitMode, static_cast<uint32_t>(AllowOverLimit));
+  for (const auto& c : clicks) {
+    EXPECT_EQ(ChooseLimitMode(draft, c.click, c.answer < 0 ? nullptr : Confirmation(c.answer)), c.click);
+    EXPECT_EQ(draft.limitMode, c.click);
+    EXPECT_EQ(asked, c.asked) << c.click;
+    // Force Limit's risk accepted, the 20% mode's not yet.
+    EXPECT_EQ(overLimitRiskAccepted, asked == 2 ? 1u : 0u);
+    EXPECT_EQ(forceLimitRiskAccepted, 1u);
+  }
 }
 
 TEST_F(ConfigDialogTest, DeclineFallsBackToEnforceLimitsAndAsksAgainNextTime) {

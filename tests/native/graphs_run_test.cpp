@@ -33,6 +33,7 @@ GraphSetupInputs RunInputs(uint32_t mode, uint32_t kind, uint16_t mv, uint16_t c
 }
 
 std::wstring Text(const wchar_t* p) { return p ? std::wstring(p) : std::wstring(); }
+using Ints = std::vector<int>;
 
 TEST(GraphSetUp, AxisFollowsModeAndProfileKindAndTheSweepChartHasOneSlotPerStep) {
   struct Case {
@@ -64,14 +65,13 @@ TEST(GraphSetUp, AxisFollowsModeAndProfileKindAndTheSweepChartHasOneSlotPerStep)
   session.tables = &tables;
 
   SetUpGraphChart(session, *chart, RunInputs(Sweep, 5, 9000, 3000, 25, 2000));
-  using Ints = std::vector<int>;
   EXPECT_EQ((Ints{session.StepCount(), session.sweepEndMa, session.sweepRatedMa, session.sweepProfileMv}),
             (Ints{121, 3000, 2000, 9000}));
   EXPECT_EQ((Ints{chart->categoryMode, chart->xDivisions, chart->yDivisions, chart->categoryCount[0]}), (Ints{1, 60, 8, 121}));
   EXPECT_EQ((std::vector<double>{chart->yMin, chart->yMax, chart->xMax}), (std::vector<double>{7, 11, 3000}));
-  EXPECT_EQ(Text(chart->categoryLabel[0]), L"0");
-  EXPECT_EQ(Text(chart->categoryLabel[1]), L"25");
-  EXPECT_EQ(Text(chart->categoryLabel[120]), L"3000");
+  EXPECT_EQ((std::vector<std::wstring>{Text(chart->categoryLabel[0]), Text(chart->categoryLabel[1]),
+                                       Text(chart->categoryLabel[120])}),
+            (std::vector<std::wstring>{L"0", L"25", L"3000"}));
   // Entries 0..n cleared, the one after untouched.
   for (int i = 0; i <= 121; ++i) {
     ASSERT_EQ(tables.volts[i], kSweepNoValue) << i;
@@ -81,8 +81,7 @@ TEST(GraphSetUp, AxisFollowsModeAndProfileKindAndTheSweepChartHasOneSlotPerStep)
   EXPECT_EQ(chart->categoryValue[0][120], kSweepNoValue);
   // The largest sweep the settings allow: 5100 mA in 5 mA steps.
   SetUpGraphChart(session, *chart, RunInputs(Sweep, 5, 5000, 5100, 5));
-  EXPECT_EQ(session.StepCount(), 1021);
-  EXPECT_EQ(chart->categoryCount[0], 1021);
+  EXPECT_EQ((Ints{session.StepCount(), chart->categoryCount[0]}), (Ints{1021, 1021}));
   // A tester's stored ceiling is not bounded by the program: the sweep is.
   SetUpGraphChart(session, *chart, RunInputs(Sweep, 5, 5000, 65535, 5));
   EXPECT_LE(session.StepCount() + 5, kSweepTableSize);
@@ -129,10 +128,9 @@ TEST(RealtimeSeries, FullSeriesKeepsTheLastHundredMillisecondsAndTheBandFitsTheA
   EXPECT_EQ(AddRealtimeSample(*chart, t, 4.5f), 0);
   // Samples at t - 100 .. t - 1 stay (100 of them), then the new one.
   ASSERT_EQ(chart->pointCount[0], 101);
-  EXPECT_EQ(chart->points[0][0].x, static_cast<double>(t - 100.0f));
-  EXPECT_EQ(chart->points[0][99].x, static_cast<double>(t - 1.0f));
-  EXPECT_EQ(chart->points[0][100].x, static_cast<double>(t));
-  EXPECT_EQ(chart->points[0][100].y, 4.5);
+  const ChartPoint* p = chart->points[0];
+  EXPECT_EQ((std::vector<double>{p[0].x, p[99].x, p[100].x, p[100].y}),
+            (std::vector<double>{t - 100.0f, t - 1.0f, t, 4.5}));
   // And the series takes samples again.
   EXPECT_EQ(AddRealtimeSample(*chart, t + 1.0f, 5.0f), 0);
   EXPECT_EQ(chart->pointCount[0], 102);
@@ -151,8 +149,7 @@ TEST(RealtimeSeries, FullSeriesKeepsTheLastHundredMillisecondsAndTheBandFitsTheA
   EXPECT_NEAR(band.high, 5.25f, 1e-5);
 
   band = RealtimeBand(VoltageWindow{2.0f, 9.0f}, axis);
-  EXPECT_EQ(band.low, 3.0f);
-  EXPECT_EQ(band.high, 7.0f);
+  EXPECT_EQ((std::vector<float>{band.low, band.high}), (std::vector<float>{3.0f, 7.0f}));
   // No window (legacy), or one entirely off the axis: no band at all.
   for (std::optional<VoltageWindow> w : {std::optional<VoltageWindow>{}, std::optional(VoltageWindow{8.0f, 9.0f}),
                                          std::optional(VoltageWindow{1.0f, 2.0f})}) {
@@ -335,8 +332,8 @@ TEST(SweepRun, ExportsKeepTheRunsOwnValues) {
   S.live.loadSetpointMa = 2500;
   EXPECT_EQ(RunCsv(r.session), csv);
   EXPECT_NE(csv.find("3.86,3000,11.58\r\n"), std::string::npos);
-  EXPECT_EQ(RunRegionInputs(r.session).profileKind, 5u);
-  EXPECT_EQ(RunRegionInputs(r.session).sweepEndMa, 3000);
+  const SweepRegionInputs region = RunRegionInputs(r.session);
+  EXPECT_EQ((Ints{int(region.profileKind), region.sweepEndMa}), (Ints{5, 3000}));
 }
 
 // The real-time graph takes each reading once, at its own time, and ends on

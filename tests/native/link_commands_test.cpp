@@ -51,21 +51,18 @@ TEST(Commands, GetVersionFrameReplyAndTimeOutRule) {
   uint8_t hw = 0, fw = 0;
   EXPECT_EQ(commands::GetVersion(t.Channel(), &hw, &fw), 1);
   EXPECT_EQ(t.frames.at(0), (Bytes{0x02, 0x01, 0x01, 0x01, 0x03}));
-  EXPECT_EQ(hw, 20);
-  EXPECT_EQ(fw, 30);
+  EXPECT_EQ((Bytes{hw, fw}), (Bytes{20, 30}));
   // Written but unanswered: revision 10, firmware 0, and still a failure.
   t.Fail(ExchangeStatus::NoReply);
   EXPECT_EQ(commands::GetVersion(t.Channel(), &hw, &fw), 0);
-  EXPECT_EQ(hw, 10);
-  EXPECT_EQ(fw, 0);
+  EXPECT_EQ((Bytes{hw, fw}), (Bytes{10, 0}));
   // Every other failure (a late reply of another command too) leaves the values alone.
   t.Fail(ExchangeStatus::NotSent);
   t.Reply({0x0C, 1, 2});
   for (int i = 0; i < 2; ++i) {
     hw = 20, fw = 30;
     EXPECT_EQ(commands::GetVersion(t.Channel(), &hw, &fw), 0);
-    EXPECT_EQ(hw, 20);
-    EXPECT_EQ(fw, 30);
+    EXPECT_EQ((Bytes{hw, fw}), (Bytes{20, 30}));
   }
 }
 
@@ -92,8 +89,7 @@ TEST(Commands, PortStatusDecodingAndRefusedReplies) {
   uint16_t v = 9, s = 9, c = 9, l = 9;
   t.Reply({0x0C, 0, 30, 0x88});
   EXPECT_EQ(commands::GetMeasurements(t.Channel(), &temp, &v, &s, &c, &l), 0);
-  EXPECT_EQ(temp, 9);
-  EXPECT_EQ(v, 9);
+  EXPECT_EQ((std::vector<int>{temp, v}), (std::vector<int>{9, 9}));
 }
 
 TEST(Commands, SourceCapabilitiesDecoding) {
@@ -110,11 +106,10 @@ TEST(Commands, SourceCapabilitiesDecoding) {
   t.Reply(body);
   PdoList got;
   ASSERT_EQ(commands::GetSourceCapabilities(t.Channel(), &got), 1);
-  EXPECT_EQ(got.count, 3);
-  EXPECT_EQ(got.entries[1].minMv, 9000);
   EXPECT_TRUE(got.entries[2].IsProgrammable());
-  EXPECT_EQ((std::vector<int>{got.entries[2].ObjectPosition(), got.entries[2].maxMv, got.entries[2].maxCurrentMa}),
-            (std::vector<int>{4, 21000, 5000}));
+  EXPECT_EQ((std::vector<int>{got.count, got.entries[1].minMv, got.entries[2].ObjectPosition(), got.entries[2].maxMv,
+                              got.entries[2].maxCurrentMa}),
+            (std::vector<int>{3, 9000, 4, 21000, 5000}));
   // count 0 gives an empty list; a reply one byte short is refused.
   Bytes empty(1 + kPdoListBytes, 0);
   empty[0] = 0x0B;
@@ -228,10 +223,9 @@ TEST(Commands, ReadTesterSettingsFourRoundsAndWhichWereRead) {
 }
 
 TEST(Commands, CalibrationWriteReadResetAndTheirFailures) {
-  EXPECT_EQ(CalibrationYearByte(2021), 1);
-  EXPECT_EQ(CalibrationYearByte(2020), 0);
-  EXPECT_EQ(CalibrationYearByte(2275), 255);
-  EXPECT_EQ(CalibrationYearByte(2276), 0);
+  EXPECT_EQ((Bytes{CalibrationYearByte(2021), CalibrationYearByte(2020), CalibrationYearByte(2275),
+                   CalibrationYearByte(2276)}),
+            (Bytes{1, 0, 255, 0}));
 
   ScriptedTester t;
   t.Reply({0xE3});
@@ -239,11 +233,11 @@ TEST(Commands, CalibrationWriteReadResetAndTheirFailures) {
   ASSERT_EQ(t.frames.size(), 1u);
   const Bytes& f = t.frames[0];
   ASSERT_EQ(f.size(), 16u);
-  EXPECT_EQ(Bytes(f.begin(), f.begin() + 14),
-            (Bytes{0x02, 0x0C, 0xE3, 0x01, 0x01, 0x07, 0xE8, 0x03, 0xE6, 0x03, 0xEC, 0xFF, 0xED, 0xFF}));
   uint8_t x = 0;
   for (uint8_t b : f) x ^= b;
-  EXPECT_EQ(x, 0);
+  EXPECT_EQ(Bytes(f.begin(), f.begin() + 14),
+            (Bytes{0x02, 0x0C, 0xE3, 0x01, 0x01, 0x07, 0xE8, 0x03, 0xE6, 0x03, 0xEC, 0xFF, 0xED, 0xFF}));
+  EXPECT_EQ(x, 0);  // the checksum
   // The tester echoes the record: the year reads as 2021, negatives sign-extend.
   t.Reply({0xE4, 0x01, 0x01, 0x07, 0xE8, 0x03, 0xE6, 0x03, 0xEC, 0xFF, 0x00, 0x80});
   uint32_t cal = 0, year = 0, month = 0;

@@ -79,8 +79,7 @@ TEST(FrameReceive, ReadSizesFollowTheFrameParts) {
   }
   ASSERT_EQ(r.BodyLength(), 3);
   EXPECT_EQ(Bytes(r.Body(), r.Body() + 3), (Bytes{0x0C, 0x01, 0x02}));
-  EXPECT_EQ(r.frameCount, 1u);
-  EXPECT_EQ(r.framePos, 0);
+  EXPECT_EQ((std::vector<long>{long(r.frameCount), r.framePos}), (std::vector<long>{1, 0}));
   // Largest legal body: the whole frame fits and the read asks for 129 bytes.
   r.Step(0x02, &done);
   EXPECT_EQ(r.Step(0x7F, &done), 0x7F + 2);
@@ -96,10 +95,10 @@ TEST(FrameReceive, WrongChecksumOrEndByteIsDroppedAndCounted) {
   const Bytes reply = Frame(0x0C, {0, 25, 0x88, 0x13, 0, 0, 0, 0, 0, 0});
   swallowing.insert(swallowing.end(), reply.begin(), reply.end());
   h.FeedAsReads(swallowing);
-  EXPECT_EQ(h.replySignals, 0);
-  EXPECT_EQ(h.receiver.frameCount, 0u);
-  EXPECT_EQ(h.receiver.droppedFrames, 3u);
-  EXPECT_EQ(h.receiver.framePos, 0);
+  // No reply signalled, none counted, three dropped, nothing left half-read.
+  EXPECT_EQ((std::vector<long>{h.replySignals, long(h.receiver.frameCount), long(h.receiver.droppedFrames),
+                               h.receiver.framePos}),
+            (std::vector<long>{0, 0, 3, 0}));
   // The next STX starts a new frame.
   h.FeedAsReads(Frame(0x10, {}));
   EXPECT_EQ(h.replySignals, 1);
@@ -176,11 +175,9 @@ TEST(ReplyMailbox, DiscardDropsAStaleReplyEvenOneStillArriving) {
   const uint8_t own[1] = {0x0A};
   EXPECT_TRUE(box.Post(own, 1, box.Generation()));
   ASSERT_TRUE(box.Take(&r));
-  EXPECT_EQ(r.length, 1);
-  EXPECT_EQ(r.body[0], 0x0A);
+  EXPECT_EQ(Bytes(r.body, r.body + r.length), Bytes{0x0A});
   EXPECT_FALSE(box.Take(&r));  // taken once only
-  EXPECT_EQ(box.Posted(), 2u);
-  EXPECT_EQ(box.Dropped(), 1u);
+  EXPECT_EQ((std::vector<long>{long(box.Posted()), long(box.Dropped())}), (std::vector<long>{2, 1}));
   // A late reply is half received when the next command discards: when it
   // completes it is not taken, and the command's own reply still is.
   Harness h;

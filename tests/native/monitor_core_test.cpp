@@ -120,14 +120,14 @@ TEST(MonitorConnect, UnreadSettingsKeepTheDefaultsAndRefusedTestersChangeNothing
     TesterState& S = m.state;
     m.Fault(c.fault);
     ASSERT_TRUE(m.core.Connect().ok);
-    EXPECT_EQ(S.config.loopbackEnabled, c.loopback);
-    EXPECT_EQ(S.config.standardPortLimitMa, c.standardMa);
-    EXPECT_EQ(S.config.cableResistanceMohm, c.cableMohm);
+    const TestConfiguration& k = S.config;
+    EXPECT_EQ((std::vector<int>{int(k.loopbackEnabled), k.standardPortLimitMa, k.cableResistanceMohm}),
+              (std::vector<int>{c.loopback, c.standardMa, c.cableMohm}));
     m.model.ClearFaults();
     ASSERT_TRUE(m.PassUntil([&] { return !m.core.SettingsOwed(); }));
     // What the tester now holds is a value the program vouches for, never 0.
-    EXPECT_EQ(m.model.Settings().standardPortLimitMa, c.standardMa);
-    EXPECT_EQ(m.model.Settings().cableResistanceMohm, c.cableMohm);
+    EXPECT_EQ((std::vector<int>{m.model.Settings().standardPortLimitMa, m.model.Settings().cableResistanceMohm}),
+              (std::vector<int>{c.standardMa, c.cableMohm}));
   }
   rig::Monitor old("tester VXPD0026 kt40 fw 2.6\n  charger pd65\nend\n", false);
   TesterState& S = old.state;
@@ -135,8 +135,7 @@ TEST(MonitorConnect, UnreadSettingsKeepTheDefaultsAndRefusedTestersChangeNothing
   const ConnectResult refused = old.core.Connect();
   EXPECT_FALSE(refused.ok);
   EXPECT_EQ(refused.message, L"Please update the device firmware");
-  EXPECT_EQ(S.config.cableResistanceMohm, 123);
-  EXPECT_EQ(S.live.testerConnected, 0);
+  EXPECT_EQ((std::vector<int>{S.config.cableResistanceMohm, int(S.live.testerConnected)}), (std::vector<int>{123, 0}));
 }
 
 // A tester that goes away or stops answering ends the connection: ERROR
@@ -161,8 +160,7 @@ TEST(MonitorFaults, ALostTesterEndsTheConnection) {
     EXPECT_EQ(m.Count(kLinkLostText, LogError), 1);
     EXPECT_FALSE(m.link.IsOpen());
     EXPECT_EQ(m.core.Feed().Check(mark, nullptr), FeedEvent::LinkLost);
-    EXPECT_EQ(S.live.measuredCurrentMa, 0);
-    EXPECT_EQ(S.live.portReady, 0);
+    EXPECT_EQ((std::vector<int>{S.live.measuredCurrentMa, int(S.live.portReady)}), (std::vector<int>{0, 0}));
     EXPECT_FALSE(m.view.controls.back());
     const int64_t before = m.link.NowUs();
     for (int k = 0; k < 20; ++k) m.core.Pass();
@@ -217,16 +215,14 @@ TEST(MonitorFaults, ADetachedSourceLeavesNothingBehind) {
     const double mah = S.live.capacityMah;
     m.PassFor(10000);
     EXPECT_EQ(S.live.capacityMah, mah);
-    EXPECT_EQ(S.live.measuredCurrentMa, 0);
-    EXPECT_EQ(S.live.loopbackCurrentMa, 0);
+    EXPECT_EQ((std::vector<int>{S.live.measuredCurrentMa, S.live.loopbackCurrentMa}), (std::vector<int>{0, 0}));
     EXPECT_FALSE(m.view.controls.back());
     EXPECT_EQ(m.Count(L"Port detached"), 1);
 
     m.model.Attach(m.link.NowUs());
     ASSERT_TRUE(m.PassUntil([&] { return S.live.portReady != 0; }, 5000));
     m.PassFor(3000);
-    EXPECT_EQ(m.model.AppliedLoadMa(), 0);
-    EXPECT_EQ(m.model.Source()->ActiveIndex(), 0);
+    EXPECT_EQ((std::vector<int>{m.model.AppliedLoadMa(), m.model.Source()->ActiveIndex()}), (std::vector<int>{0, 0}));
     EXPECT_TRUE(m.view.controls.back());
   }
 }
@@ -357,10 +353,10 @@ TEST(MonitorTesters, TwoCoresInOneProcessWorkApart) {
     SCOPED_TRACE(devices[i].serial);
     EXPECT_GT(together[i].readings.size(), 50u);  // a reading every 250 ms
     EXPECT_EQ(together[i].readings, alone[i].readings);
-    EXPECT_EQ(together[i].mah, alone[i].mah);
-    EXPECT_EQ(together[i].mwh, alone[i].mwh);
-    EXPECT_EQ(together[i].ratedMa, alone[i].ratedMa);
-    EXPECT_EQ(together[i].profiles, alone[i].profiles);
+    const auto values = [](const Outcome& o) {
+      return std::vector<double>{o.mah, o.mwh, double(o.ratedMa), double(o.profiles)};
+    };
+    EXPECT_EQ(values(together[i]), values(alone[i]));
   }
 }
 

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/config/config_rules.h"
 #include "core/config/whole_number.h"
@@ -43,11 +45,9 @@ TEST(EditNumbers, EveryDigitCountsAndTheRangeIsCheckedBeforeNarrowing) {
     EXPECT_EQ(TypedVoltageMv(refused, 3300, 21000), std::nullopt) << static_cast<int>(std::wstring(refused).size());
   // Set Load: 12abc is 12, a negative number 0, the four-digit edit's largest
   // value is the largest accepted.
-  EXPECT_EQ(TypedLoadMa(L"12abc"), std::optional<uint16_t>(12));
-  EXPECT_EQ(TypedLoadMa(L"-5"), std::optional<uint16_t>(0));
-  EXPECT_EQ(TypedLoadMa(L"9999"), std::optional<uint16_t>(9999));
-  EXPECT_EQ(TypedLoadMa(L"10000"), std::nullopt);
-  EXPECT_EQ(TypedLoadMa(L"70000"), std::nullopt);  // not 4464
+  EXPECT_EQ((std::vector<std::optional<uint16_t>>{TypedLoadMa(L"12abc"), TypedLoadMa(L"-5"), TypedLoadMa(L"9999"),
+                                                  TypedLoadMa(L"10000"), TypedLoadMa(L"70000")}),  // 70000: not 4464
+            (std::vector<std::optional<uint16_t>>{12, 0, 9999, std::nullopt, std::nullopt}));
 }
 
 TEST(ConfigChecks, BoundsValuesAndMessages) {
@@ -103,9 +103,7 @@ TEST(ConfigLists, SelectionsOutsideTheListsAndTheDangerWord) {
   EXPECT_EQ(LogIntervalSelection(5), -1);  // a value not in the list selects nothing
   EXPECT_EQ(LogIntervalFromSelection(-1, 30), 30);
   // The danger confirmation takes only the three exact words.
-  EXPECT_TRUE(IsConfirmationWord(L"confirm"));
-  EXPECT_TRUE(IsConfirmationWord(L"Confirm"));
-  EXPECT_TRUE(IsConfirmationWord(L"CONFIRM"));
+  for (const wchar_t* word : {L"confirm", L"Confirm", L"CONFIRM"}) EXPECT_TRUE(IsConfirmationWord(word));
   for (const wchar_t* refused : {L"cOnFiRm", L" confirm", L"confirm ", L"confirmed", L"confir", L""})
     EXPECT_FALSE(IsConfirmationWord(refused)) << std::wstring(refused).size();
   EXPECT_FALSE(IsConfirmationWord(nullptr));

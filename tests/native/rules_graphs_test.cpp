@@ -58,8 +58,7 @@ TEST(VoltageWindow, EachKindOfSourceAndTheLiveValues) {
   S.live.profileVoltageMv = 5000;
   float low = -1.0f, high = -2.0f;
   EXPECT_FALSE(GetVoltageWindow(S, low, high));
-  EXPECT_EQ(low, -1.0f);
-  EXPECT_EQ(high, -2.0f);
+  EXPECT_EQ((std::vector<float>{low, high}), (std::vector<float>{-1.0f, -2.0f}));
   // The same call reads the live profile, load and settings.
   S.live.profileKind = 5;
   S.live.profileVoltageMv = 9000;
@@ -72,21 +71,16 @@ TEST(VoltageWindow, EachKindOfSourceAndTheLiveValues) {
   EXPECT_NEAR(low, 8.55, 1e-5);
 }
 
+// 3000 mA in 25 mA steps (121 steps, 60 divisions) and the largest sweep are
+// GraphSetUp's; here the rounding and the edges.
 TEST(SweepPlan, StepCountsDivisionsAndTheLargestSweep) {
-  EXPECT_EQ(SweepStepCount(3000, 25), 121);
-  EXPECT_EQ(SweepStepCount(3010, 25), 121);
-  EXPECT_EQ(SweepStepCount(5100, 5), 1021);
-  EXPECT_EQ(SweepStepCount(0, 25), 1);
-  EXPECT_EQ(SweepStepCount(3000, 0), 1);
-  EXPECT_EQ(SweepXDivisions(3000, 25), 60);
-  EXPECT_EQ(SweepXDivisions(3000, 5), 37);
-  EXPECT_EQ(SweepXDivisions(3000, 0), 0);
-  EXPECT_EQ(SweepStepIndex(1000, 25), 40);
-  EXPECT_EQ(SweepStepIndex(1010, 25), 40);
+  using Ints = std::vector<int>;
+  EXPECT_EQ((Ints{SweepStepCount(3010, 25), SweepStepCount(0, 25), SweepStepCount(3000, 0)}), (Ints{121, 1, 1}));
+  EXPECT_EQ((Ints{SweepXDivisions(3000, 5), SweepXDivisions(3000, 0)}), (Ints{37, 0}));
+  EXPECT_EQ((Ints{SweepStepIndex(1000, 25), SweepStepIndex(1010, 25)}), (Ints{40, 40}));
   // A tester's stored ceiling above the program's 5100 mA is cut to what fits.
   EXPECT_EQ(SweepStepCount(65535, 5), kSweepMaxSteps);
-  const uint16_t end = BoundSweepEndMa(65535, 5);
-  EXPECT_EQ(end / 5 + 1, kSweepMaxSteps);
+  EXPECT_EQ(BoundSweepEndMa(65535, 5) / 5 + 1, kSweepMaxSteps);
   EXPECT_EQ(BoundSweepEndMa(5100, 5), 5100);
 }
 
@@ -110,12 +104,9 @@ TEST(SweepPlan, TableWritersStayInBoundsAndRunFlatToTheStepUnderWay) {
   static SweepTables t;
   ClearSweepEntries(t, 0, 121);
   RecordSweepStep(t, 10, 121, 8.2f, 7);
-  EXPECT_EQ(t.volts[10], 8.2f);
-  EXPECT_EQ(t.plot[10], 8.2f);
-  EXPECT_EQ(t.plot[11], 8.2f);
   RecordSweepStep(t, 12, 121, 6.5f, 7);  // below the axis: plotted at its minimum
-  EXPECT_EQ(t.volts[12], 6.5f);
-  EXPECT_EQ(t.plot[12], 7.0f);
+  EXPECT_EQ((std::vector<float>{t.volts[10], t.plot[10], t.plot[11], t.volts[12], t.plot[12]}),
+            (std::vector<float>{8.2f, 8.2f, 8.2f, 6.5f, 7.0f}));
   RecordSweepStep(t, 118, 121, 8.1f, 7);  // i = n - 3: the last slot still follows
   EXPECT_EQ(t.plot[119], 8.1f);
   RecordSweepStep(t, 119, 121, 8.0f, 7);  // i = n - 2: nothing past it
@@ -237,8 +228,7 @@ TEST(SweepRegions, FiveVoltPortsAndRegulatedSuppliesOnlyAndNothingPastTheSweep) 
   SweepRegions r = BuildSweepRegions(Region(2, 0, 3000, 2400, 5000, 0, 6));
   ASSERT_EQ(r.count, 4);
   EXPECT_EQ(r.shapes[0].kind, ShadeKind::Rect);
-  EXPECT_EQ(r.shapes[0].volts[0], 5.25f);
-  EXPECT_EQ(r.shapes[0].volts[1], 6.0f);
+  EXPECT_EQ((std::vector<float>{r.shapes[0].volts[0], r.shapes[0].volts[1]}), (std::vector<float>{5.25f, 6.0f}));
   EXPECT_NEAR(r.shapes[1].volts[2], 4.75 - 3.0 * 0.834, 1e-5);  // green edge at Ie
   EXPECT_EQ(r.shapes[2].currentsMa[1], 2400);                   // red up to the rating
   auto greys = Greys(r);
@@ -253,10 +243,9 @@ TEST(SweepRegions, FiveVoltPortsAndRegulatedSuppliesOnlyAndNothingPastTheSweep) 
   EXPECT_EQ(pd.shapes[1].count, 4);
   EXPECT_NEAR(pd.shapes[1].volts[2], 7.80, 1e-5);
 
-  SweepRegions over = BuildSweepRegions(Region(5, 0, 3600, 3000, 9000, 7, 11));
-  ASSERT_EQ(Greys(over).size(), 1u);
-  EXPECT_EQ(Greys(over)[0].currentsMa[0], 3000);
-  EXPECT_EQ(Greys(over)[0].volts[0], 7.0f);
+  const std::vector<ShadeShape> over = Greys(BuildSweepRegions(Region(5, 0, 3600, 3000, 9000, 7, 11)));
+  ASSERT_EQ(over.size(), 1u);
+  EXPECT_EQ((std::vector<float>{float(over[0].currentsMa[0]), over[0].volts[0]}), (std::vector<float>{3000, 7.0f}));
   // QC 5 V swept to 3000 mA: the lower bound meets the axis (3 V) near 2098 mA,
   // so the green shape takes 5 points and stays within the sweep.
   SweepRegions qc = BuildSweepRegions(Region(3, 0, 3000, 3000, 5000, 3, 7));
@@ -297,10 +286,9 @@ TEST(SweepCsv, RowsStopAtTheFirstUnmeasuredStepOrTheLoweredCeiling) {
   const std::string csv = BuildSweepCsv(t.volts, kSweepTableSize, 25, 3000);
   auto lines = Lines(csv);
   ASSERT_EQ(lines.size(), 122u);
-  EXPECT_EQ(lines[0], "Voltage (V), Current (mA), Power (W)");
-  EXPECT_EQ(lines[1], "5.10,0,0.00");
-  EXPECT_EQ(lines[2], "5.10,25,0.13");
-  EXPECT_EQ(lines[121], "5.10,3000,15.30");
+  EXPECT_EQ((std::vector<std::string>{lines[0], lines[1], lines[2], lines[121]}),
+            (std::vector<std::string>{"Voltage (V), Current (mA), Power (W)", "5.10,0,0.00", "5.10,25,0.13",
+                                      "5.10,3000,15.30"}));
   EXPECT_EQ(csv.find('\n'), csv.find("\r\n") + 1);  // every line ends CR LF
 
   ClearSweepEntries(t, 0, kSweepTableSize - 1);
@@ -309,10 +297,8 @@ TEST(SweepCsv, RowsStopAtTheFirstUnmeasuredStepOrTheLoweredCeiling) {
   t.volts[2] = 0.0f;  // detached during this step
   t.volts[4] = 9.0f;  // never reached: the gap ends the file
   lines = Lines(BuildSweepCsv(t.volts, kSweepTableSize, 25, 3000));
-  ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[1], "9.02,0,0.00");
-  EXPECT_EQ(lines[2], "8.96,25,0.22");
-  EXPECT_EQ(lines[3], "0.00,50,0.00");
+  EXPECT_EQ(lines, (std::vector<std::string>{"Voltage (V), Current (mA), Power (W)", "9.02,0,0.00", "8.96,25,0.22",
+                                             "0.00,50,0.00"}));
 
   for (int i = 0; i < 121; ++i) t.volts[i] = 5.0f;
   EXPECT_EQ(Lines(BuildSweepCsv(t.volts, kSweepTableSize, 25, 60)).size(), 4u);  // steps 0, 25, 50

@@ -30,47 +30,50 @@ std::wstring Message(const CalibrationValidation& v) {
 
 TEST(CalibrationValidation, IntegersBoundsOfBothChannelsAndTexts) {
   int32_t v = 99;
-  EXPECT_TRUE(ParseCalibrationInteger(L"-", &v));
-  EXPECT_EQ(v, 0);
-  EXPECT_TRUE(ParseCalibrationInteger(L"-12", &v));
-  EXPECT_EQ(v, -12);
-  EXPECT_TRUE(ParseCalibrationInteger(L"20000", &v));
-  EXPECT_EQ(v, 20000);
+  for (const auto& [text, value] : {std::pair{L"-", 0}, {L"-12", -12}, {L"20000", 20000}}) {
+    EXPECT_TRUE(ParseCalibrationInteger(text, &v));
+    EXPECT_EQ(v, value);
+  }
   for (const wchar_t* bad : {L"", L"12a", L"+5", L" 5", L"5 ", L"--1", L"1-"})
     EXPECT_FALSE(ParseCalibrationInteger(bad, &v)) << std::wstring(bad).size();
   EXPECT_FALSE(ParseCalibrationInteger(nullptr, &v));
-  // Validation: the bounds of both channels, the texts, and "Read point 1" checking point 1 only.
-  EXPECT_EQ(ValidateCalibrationPoints(Vbus(), L"3800", L"21000", false).check, CalibrationCheck::Ok);
-  CalibrationValidation low = ValidateCalibrationPoints(Vbus(), L"3799", L"21000", false);
-  EXPECT_EQ(low.check, CalibrationCheck::Point1TooLow);
-  EXPECT_EQ(Message(low), L"Invalid calibration point. Point 1 should be equal or greater than 3800.");
-  CalibrationValidation high = ValidateCalibrationPoints(Vbus(), L"13000", L"22000", false);
-  EXPECT_EQ(high.check, CalibrationCheck::Point2TooHigh);
-  EXPECT_EQ(Message(high), L"Invalid calibration point. Point 2 should be equal or less than 21000.");
-  CalibrationValidation close = ValidateCalibrationPoints(Vbus(), L"4000", L"13999", false);
-  EXPECT_EQ(close.check, CalibrationCheck::TooClose);
-  EXPECT_EQ(Message(close), L"Invalid calibration point. point 1 and point 2 should be at least 10000 apart.");
-  EXPECT_EQ(ValidateCalibrationPoints(Vbus(), L"4000", L"14000", false).check, CalibrationCheck::Ok);
-  // A huge point 1 cannot wrap the separation check.
-  EXPECT_EQ(ValidateCalibrationPoints(Vbus(), L"99999999999", L"20000", false).check, CalibrationCheck::TooClose);
-  // The texts, and "Read point 1" checking point 1 only.
-  CalibrationValidation dash = ValidateCalibrationPoints(Vbus(), L"-", L"20000", false);
-  EXPECT_EQ(dash.check, CalibrationCheck::Point1TooLow);
-  EXPECT_EQ(dash.limit, 3800);
-  CalibrationValidation text1 = ValidateCalibrationPoints(Vbus(), L"4k", L"20000", false);
-  EXPECT_EQ(Message(text1), L"\"To be applied value\" for point 1 is incorrect");
-  CalibrationValidation text2 = ValidateCalibrationPoints(Vbus(), L"4000", L"", false);
-  EXPECT_EQ(Message(text2), L"\"To be applied value\" for point 2 is incorrect");
-  // Read point 1 checks point 1 only.
-  EXPECT_EQ(ValidateCalibrationPoints(Vbus(), L"4000", L"junk", true).check, CalibrationCheck::Ok);
-  EXPECT_EQ(Message(ValidateCalibrationPoints(Vbus(), L"4000", L"20000", false)), L"");
-  // The current channel.
+  // The bounds of both channels, the texts, and "Read point 1" checking point 1 only.
+  using C = CalibrationCheck;
+  const wchar_t* kP1 = L"Invalid calibration point. Point 1 should be equal or greater than 3800.";
+  const struct {
+    int channel;
+    const wchar_t *p1, *p2;
+    bool point1Only;
+    CalibrationCheck check;
+    int limit;                // -1: not checked
+    const wchar_t* message;  // null: not checked
+  } cases[] = {
+      {0, L"3800", L"21000", false, C::Ok, -1, L""},  // no message when valid
+      {0, L"3799", L"21000", false, C::Point1TooLow, -1, kP1},
+      {0, L"13000", L"22000", false, C::Point2TooHigh, -1,
+       L"Invalid calibration point. Point 2 should be equal or less than 21000."},
+      {0, L"4000", L"13999", false, C::TooClose, -1,
+       L"Invalid calibration point. point 1 and point 2 should be at least 10000 apart."},
+      {0, L"4000", L"14000", false, C::Ok, -1, nullptr},
+      {0, L"99999999999", L"20000", false, C::TooClose, -1, nullptr},  // a huge point 1 cannot wrap the check
+      {0, L"-", L"20000", false, C::Point1TooLow, 3800, kP1},
+      {0, L"4k", L"20000", false, C::Point1NotInteger, -1, L"\"To be applied value\" for point 1 is incorrect"},
+      {0, L"4000", L"", false, C::Point2NotInteger, -1, L"\"To be applied value\" for point 2 is incorrect"},
+      {0, L"4000", L"junk", true, C::Ok, -1, nullptr},
+      {1, L"475", L"3150", false, C::Ok, -1, nullptr},
+      {1, L"474", L"3000", false, C::Point1TooLow, 475, nullptr},
+      {1, L"500", L"3151", false, C::Point2TooHigh, 3150, nullptr},
+      {1, L"1200", L"3000", false, C::TooClose, 2000, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.channel << " " << c.p1 << " " << c.p2);
+    const CalibrationValidation r = ValidateCalibrationPoints(c.channel ? Current() : Vbus(), c.p1, c.p2, c.point1Only);
+    EXPECT_EQ(r.check, c.check);
+    if (c.limit >= 0) { EXPECT_EQ(r.limit, c.limit); }
+    if (c.message) { EXPECT_EQ(Message(r), c.message); }
+  }
   EXPECT_EQ(CalibrationPoint1Minimum(Current()), 475);
   EXPECT_EQ(CalibrationPoint2Maximum(Current()), 3150);
-  EXPECT_EQ(ValidateCalibrationPoints(Current(), L"475", L"3150", false).check, CalibrationCheck::Ok);
-  EXPECT_EQ(ValidateCalibrationPoints(Current(), L"474", L"3000", false).limit, 475);
-  EXPECT_EQ(ValidateCalibrationPoints(Current(), L"500", L"3151", false).limit, 3150);
-  EXPECT_EQ(ValidateCalibrationPoints(Current(), L"1200", L"3000", false).limit, 2000);
 }
 
 // Reference and tester value of point 1, then of point 2.
@@ -118,22 +121,21 @@ TEST(CalibrationReading, AveragingDeviationAndTheLineThroughTwoPoints) {
   gain = 5;
   EXPECT_FALSE(CalibrationLine(flat, &gain, &offset));
   EXPECT_EQ(gain, 5);
-  // The measured points must make a line a 16-bit record can hold.
+  // The measured points must make a line a 16-bit record can hold (-32768..32767, both ends included).
+  using M = MeasuredCheck;
+  const struct {
+    const wchar_t *p1, *p2;
+    MeasuredCheck check;
+  } measured[] = {{L"", L"20000", M::Point1Missing},        {L"4000", L"x", M::Point2Missing},
+                  {L"40000", L"20000", M::Point1OutOfRange}, {L"4000", L"-40000", M::Point2OutOfRange},
+                  {L"5000", L"5000", M::PointsEqual},        {L"32767", L"-32768", M::Ok},
+                  {L"32768", L"0", M::Point1OutOfRange},     {L"3990", L"20050", M::Ok}};
   int32_t m1 = 0, m2 = 0;
-  EXPECT_EQ(CheckMeasuredPoints(L"", L"20000", &m1, &m2), MeasuredCheck::Point1Missing);
-  EXPECT_STREQ(MeasuredCheckMessage(MeasuredCheck::Point1Missing), L"Please carry out the measurement for point 1");
-  EXPECT_EQ(CheckMeasuredPoints(L"4000", L"x", &m1, &m2), MeasuredCheck::Point2Missing);
-  EXPECT_STREQ(MeasuredCheckMessage(MeasuredCheck::Point2Missing), L"Please carry out the measurement for point 2");
-  EXPECT_EQ(CheckMeasuredPoints(L"40000", L"20000", &m1, &m2), MeasuredCheck::Point1OutOfRange);
-  EXPECT_EQ(CheckMeasuredPoints(L"4000", L"-40000", &m1, &m2), MeasuredCheck::Point2OutOfRange);
-  EXPECT_EQ(CheckMeasuredPoints(L"5000", L"5000", &m1, &m2), MeasuredCheck::PointsEqual);
-  // The 16-bit record holds -32768..32767, both ends included.
-  EXPECT_EQ(CheckMeasuredPoints(L"32767", L"-32768", &m1, &m2), MeasuredCheck::Ok);
-  EXPECT_EQ(CheckMeasuredPoints(L"32768", L"0", &m1, &m2), MeasuredCheck::Point1OutOfRange);
-  EXPECT_EQ(CheckMeasuredPoints(L"3990", L"20050", &m1, &m2), MeasuredCheck::Ok);
-  EXPECT_EQ(m1, 3990);
-  EXPECT_EQ(m2, 20050);
-  EXPECT_EQ(MeasuredCheckMessage(MeasuredCheck::Ok), nullptr);
+  for (const auto& c : measured) EXPECT_EQ(CheckMeasuredPoints(c.p1, c.p2, &m1, &m2), c.check) << c.p1 << " " << c.p2;
+  EXPECT_EQ((std::vector<int>{m1, m2}), (std::vector<int>{3990, 20050}));
+  EXPECT_STREQ(MeasuredCheckMessage(M::Point1Missing), L"Please carry out the measurement for point 1");
+  EXPECT_STREQ(MeasuredCheckMessage(M::Point2Missing), L"Please carry out the measurement for point 2");
+  EXPECT_EQ(MeasuredCheckMessage(M::Ok), nullptr);
 }
 
 PdoEntry Entry(int position, int kind, int sub, uint16_t minMv, uint16_t maxMv, uint16_t ma) {
@@ -185,13 +187,13 @@ TEST(ProfileTexts, EntriesVersionsAndTheVoltageSentWithARow) {
   FormatProfileDetailText(fixed, 20, small, 8);
   EXPECT_EQ(std::wstring(small).size(), 7u);
   // Which tester versions the program accepts.
-  EXPECT_STREQ(TesterVersionMessage(10, 26), L"Please update the device firmware");
-  EXPECT_EQ(TesterVersionMessage(10, 27), nullptr);
-  EXPECT_STREQ(TesterVersionMessage(20, 29), L"Please update the device firmware");
-  EXPECT_EQ(TesterVersionMessage(20, 30), nullptr);
-  EXPECT_STREQ(TesterVersionMessage(21, 99), L"Please update the test application");
-  EXPECT_EQ(TesterVersionMessage(15, 0), nullptr);
-  EXPECT_EQ(TesterVersionMessage(9, 0), nullptr);
+  std::wstring versions;  // each answer, "-" for none
+  for (const auto& [hw, fw] : {std::pair{10, 26}, {10, 27}, {20, 29}, {20, 30}, {21, 99}, {15, 0}, {9, 0}}) {
+    const wchar_t* m = TesterVersionMessage(hw, fw);
+    versions += (m ? m : L"-") + std::wstring(L"|");
+  }
+  EXPECT_EQ(versions, L"Please update the device firmware|-|Please update the device firmware|-|"
+                      L"Please update the test application|-|-|");
 
   PdoList list;
   list.count = 3;

@@ -26,7 +26,6 @@ bool UtcTime(int64_t seconds, std::tm* out) {
   const std::time_t t = static_cast<std::time_t>(seconds);
   return gmtime_r(&t, out) != nullptr;
 }
-bool NoTime(int64_t, std::tm*) { return false; }
 
 constexpr int64_t kSatDec5 = 1796450857;  // Sat Dec 05 06:07:37 2026 UTC
 int64_t clockNow = kSatDec5;
@@ -117,10 +116,9 @@ TEST(LogTimestamp, LocalTimeLayoutRecordLinesAndSavePaths) {
   char out[64];
   FormatLogTimestamp(kSatDec5, out, sizeof out, UtcTime);
   EXPECT_STREQ(out, "Sat Dec 05 06:07:37 2026");
-  FormatLogTimestamp(kSatDec5, out, sizeof out, NoTime);
-  EXPECT_STREQ(out, "??? ??? ?? ??:??:?? ????");
-  // A conversion that hands back a day or month past the names is not trusted.
-  for (const auto bad : {+[](int64_t, std::tm* tm) { return (tm->tm_wday = 7, true); },
+  // No conversion, or one that hands back a day or month past the names, is not trusted.
+  for (const auto bad : {+[](int64_t, std::tm*) { return false; },
+                         +[](int64_t, std::tm* tm) { return (tm->tm_wday = 7, true); },
                          +[](int64_t, std::tm* tm) { return (tm->tm_mon = 12, true); }}) {
     FormatLogTimestamp(kSatDec5, out, sizeof out, bad);
     EXPECT_STREQ(out, "??? ??? ?? ??:??:?? ????");
@@ -149,14 +147,11 @@ TEST(LogTimestamp, LocalTimeLayoutRecordLinesAndSavePaths) {
   // Save paths: text is appended only when it fits.
   wchar_t buf[14] = L"C:\\Docs";
   EXPECT_TRUE(AppendPathText(buf, 14, L"\\a.txt"));  // 13 characters + terminator
-  EXPECT_STREQ(buf, L"C:\\Docs\\a.txt");
   EXPECT_FALSE(AppendPathText(buf, 14, L"x"));
   EXPECT_STREQ(buf, L"C:\\Docs\\a.txt");
   wchar_t title[kSaveFileTitleChars];
   EXPECT_TRUE(CopyPathText(title, kSaveFileTitleChars, kDefaultLogFileTitle));
-  EXPECT_STREQ(title, L"\\LoadpostLog.txt");
-  const std::wstring longName(kSaveFileTitleChars, L'n');
-  EXPECT_FALSE(CopyPathText(title, kSaveFileTitleChars, longName.c_str()));
+  EXPECT_FALSE(CopyPathText(title, kSaveFileTitleChars, std::wstring(kSaveFileTitleChars, L'n').c_str()));
   EXPECT_STREQ(title, L"\\LoadpostLog.txt");
 }
 
@@ -175,9 +170,7 @@ std::wstring SerialOf(const Registry& r, int slot) {
 
 TEST(Registry, ClaimMoveAndRelease) {
   Registry r{};
-  ClaimOutcome a = ClaimTesterSlot(r.data(), L"VXPD0001", 100);
-  EXPECT_EQ(a.result, ClaimResult::NotInUse);
-  EXPECT_EQ(a.slot, 0);
+  EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0001", 100).slot, 0);
   // Layout: UTF-16 little-endian serial, process ID little-endian at offset 40.
   EXPECT_EQ((std::vector<uint8_t>{r[0], r[1], r[14], r[16], r[40], r[41]}), (std::vector<uint8_t>{'V', 0, '1', 0, 100, 0}));
 
@@ -192,9 +185,8 @@ TEST(Registry, ClaimMoveAndRelease) {
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0009", 200).result, ClaimResult::NotInUse);
 
   ReleaseTesterSlots(r.data(), 100);
-  EXPECT_EQ(PidOf(r, 0), 0);
+  EXPECT_EQ((std::vector<int>{PidOf(r, 0), PidOf(r, 1)}), (std::vector<int>{0, 200}));
   EXPECT_EQ(SerialOf(r, 0), L"");
-  EXPECT_EQ(PidOf(r, 1), 200);
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0002", 400).slot, 0);
 }
 
@@ -212,8 +204,7 @@ TEST(Registry, InUseByAnotherCopyOrNoFreeSlotChangesNothing) {
     ASSERT_EQ(ClaimTesterSlot(r.data(), (L"VXPD" + std::to_wstring(1000 + i)).c_str(), 10 + i).slot, i);
   before = r;
   ClaimOutcome late = ClaimTesterSlot(r.data(), L"VXPD9999", 999);
-  EXPECT_EQ(late.result, ClaimResult::NotInUse);
-  EXPECT_EQ(late.slot, -1);
+  EXPECT_TRUE(late.result == ClaimResult::NotInUse && late.slot == -1);
   EXPECT_EQ(r, before);
 }
 
@@ -241,9 +232,6 @@ TEST(Registry, ASlotIsLiveOnlyWhileTheProcessThatWroteItRuns) {
   for (const Case& c : cases) {
     Registry r{};
     ClaimTesterSlot(r.data(), L"VXPD0001", c.writer, 5);
-    int64_t start = 0;
-    ReadRegistrySlot(r.data(), 0, nullptr, nullptr, &start);
-    EXPECT_EQ(start, 5);
     EXPECT_EQ(SlotOwnerRunning(c.writer, 5, FakeProcesses, nullptr), c.live) << c.writer;
     const ClaimOutcome other = ClaimTesterSlot(r.data(), L"VXPD0001", 300, 7, FakeProcesses, nullptr);
     EXPECT_EQ(other.result, c.live ? ClaimResult::InUse : ClaimResult::NotInUse) << c.writer;
@@ -262,9 +250,11 @@ TEST(Registry, SerialsThatDoNotFitAreRefusedAndNeverReadPast) {
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0123456789AB", 100).result, ClaimResult::SerialTooLong);  // 16
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"", 100).result, ClaimResult::SerialEmpty);
   EXPECT_EQ(r, before);
-  ClaimOutcome fits = ClaimTesterSlot(r.data(), L"VXPD0123456789A", 100, -2);  // 15
-  EXPECT_EQ(fits.slot, 0);
+  EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0123456789A", 100, -2).slot, 0);  // 15
   EXPECT_EQ(SerialOf(r, 0), L"VXPD0123456789A");
+  int64_t start = 0;
+  ReadRegistrySlot(r.data(), 0, nullptr, nullptr, &start);
+  EXPECT_EQ(start, -2);
   // The terminator in the last unit, then the start time, little-endian.
   EXPECT_EQ((std::vector<uint8_t>{r[30], r[31], r[32], r[39]}), (std::vector<uint8_t>{0, 0, 0xFE, 0xFF}));
   // A slot without a terminator is never read past.

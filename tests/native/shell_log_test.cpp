@@ -32,10 +32,9 @@ TEST_F(LoggerTest, RingKeepsTheNewest100000Records) {
     log->AddRecord(text, LogInformation);
   }
   EXPECT_EQ(log->RecordCount(), 100000);
-  EXPECT_EQ(Record(*log, 0), L"record 1");  // the first one added is gone
-  EXPECT_EQ(Record(*log, 99999), L"record 100000");
-  EXPECT_EQ(Record(*log, -1), L"record 100000");
-  EXPECT_EQ(Record(*log, -100000), L"record 1");
+  // The first one added is gone; negative indexes count from the newest.
+  EXPECT_EQ((std::vector<std::wstring>{Record(*log, 0), Record(*log, 99999), Record(*log, -1), Record(*log, -100000)}),
+            (std::vector<std::wstring>{L"record 1", L"record 100000", L"record 100000", L"record 1"}));
   // Indexes beyond the ring give no text and category 0.
   int32_t category = 7;
   wchar_t out[kLogTextChars];
@@ -53,10 +52,8 @@ TEST_F(LoggerTest, ControlCharactersBecomeBlanksAndBlanksCollapseOnlyForErrorsAn
   log->AddRecord(L"line\r\nbreak\tand   three", LogError);
   log->AddRecord(L"a   b", LogDiagnostics);
   log->AddRecord(L"a   b", LogPass);
-  EXPECT_EQ(Record(*log, 0), L"line  break and   three");
-  EXPECT_EQ(Record(*log, 1), L"line break and three");
-  EXPECT_EQ(Record(*log, 2), L"a b");
-  EXPECT_EQ(Record(*log, 3), L"a   b");
+  EXPECT_EQ((std::vector<std::wstring>{Record(*log, 0), Record(*log, 1), Record(*log, 2), Record(*log, 3)}),
+            (std::vector<std::wstring>{L"line  break and   three", L"line break and three", L"a b", L"a   b"}));
 }
 
 TEST_F(LoggerTest, LongTextsAreCutEmptySlotsHaveNoTextAndCategoriesStay) {
@@ -72,10 +69,9 @@ TEST_F(LoggerTest, LongTextsAreCutEmptySlotsHaveNoTextAndCategoriesStay) {
   log->AddRecord(L"odd", 42);
   EXPECT_EQ(Record(*log, 0, &category), L"odd");
   EXPECT_EQ(category, 42);
-  EXPECT_STREQ(LogCategoryLabel(42), "ERROR      ");
-  EXPECT_STREQ(LogCategoryLabel(-1), "ERROR      ");
-  EXPECT_STREQ(LogCategoryLabel(0), "Information");
-  EXPECT_STREQ(LogCategoryLabel(8), "PASS       ");
+  std::string labels;
+  for (int32_t c : {42, -1, 0, 8}) labels += LogCategoryLabel(c) + std::string("|");
+  EXPECT_EQ(labels, "ERROR      |ERROR      |Information|PASS       |");
   EXPECT_EQ(LogCategoryColour(42), 0xFFFFFFu);
   EXPECT_EQ(LogCategoryColour(3), 0x4040FFu);  // RGB 255, 64, 64 as 0x00BBGGRR
 }
@@ -117,8 +113,8 @@ TEST(LogEvent, FormatsIntoTheProcessLogAndNotifiesTheWindow) {
   LogEventInt(L"Device %d selected", 7, LogInformation);
   LogEventText(L"%ls added to list", L"VXPD0001", LogInformation);
   EXPECT_EQ(notified, 2);
-  EXPECT_EQ(Record(log, 0), L"Device 7 selected");
-  EXPECT_EQ(Record(log, 1), L"VXPD0001 added to list");
+  EXPECT_EQ((std::vector<std::wstring>{Record(log, 0), Record(log, 1)}),
+            (std::vector<std::wstring>{L"Device 7 selected", L"VXPD0001 added to list"}));
   SetLogChangedHook(nullptr);
   eventLog = nullptr;
   LogEvent(L"nowhere", 0);  // no log: nothing happens
@@ -126,9 +122,9 @@ TEST(LogEvent, FormatsIntoTheProcessLogAndNotifiesTheWindow) {
 
 // The rows come from the stored rectangle, so the banner row is drawn at once.
 TEST(LogView, TheFirstRecordIsInViewWhenRowsAreKnownBeforePainting) {
-  EXPECT_EQ(LogView::RowsFor(265, 14), 17);  // (265 - 24) / 14
-  EXPECT_EQ(LogView::RowsFor(20, 14), 0);
-  EXPECT_EQ(LogView::RowsFor(100, 0), 0);
+  // (265 - 24) / 14; none in a window shorter than the banner, or for rows of no height.
+  EXPECT_EQ((std::vector<int>{LogView::RowsFor(265, 14), LogView::RowsFor(20, 14), LogView::RowsFor(100, 0)}),
+            (std::vector<int>{17, 0, 0}));
   LogView view;
   view.visibleRows = LogView::RowsFor(265, 14);
   EXPECT_FALSE(view.UpdateRange(1).visible);
@@ -140,13 +136,11 @@ TEST(LogView, AViewScrolledUpStaysUntilTheUserScrollsToTheEnd) {
   view.visibleRows = 10;
   LogScrollBar bar = view.UpdateRange(25);
   EXPECT_TRUE(bar.visible);
-  EXPECT_EQ(view.topIndex, 15);  // at the bottom, following the newest
-  EXPECT_EQ(bar.rangeMax, 19);   // range 0 .. maxTop + 4 with a page of 5
-  EXPECT_EQ(bar.page, 5);
+  // At the bottom, following the newest; range 0 .. maxTop + 4 with a page of 5.
+  EXPECT_EQ((std::vector<int>{view.topIndex, bar.rangeMax, bar.page}), (std::vector<int>{15, 19, 5}));
   view.Scroll(LogScroll::LineUp, 0);
   bar = view.UpdateRange(26);
-  EXPECT_EQ(view.topIndex, 14);  // new records do not move it
-  EXPECT_EQ(bar.position, 14);
+  EXPECT_EQ((std::vector<int>{view.topIndex, bar.position}), (std::vector<int>{14, 14}));  // new records do not move it
   // Past 65,535 records the thumb lands where it was dragged.
   view.UpdateRange(100000);
   view.Scroll(LogScroll::ThumbTrack, 80000);
@@ -185,8 +179,7 @@ TEST(LogView, ScrollRequests) {
   // Fewer records than rows: the bar hides and the view resets.
   LogScrollBar bar = view.UpdateRange(4);
   EXPECT_FALSE(bar.visible);
-  EXPECT_EQ(view.topIndex, 0);
-  EXPECT_EQ(view.maxTop, 0);
+  EXPECT_EQ((std::vector<int>{view.topIndex, view.maxTop}), (std::vector<int>{0, 0}));
 }
 
 }  // namespace

@@ -97,13 +97,8 @@ TEST(SimReplies, PortStatusAndMeasurementsFollowTheSourceAndTheLoad) {
 
   b.tester.Detach(b.now);
   b.Wait(10 * kMs);
-  s = b.Body(0x0A);
-  ASSERT_EQ(s.size(), 13u);
-  EXPECT_EQ(s[1], 0);
-  EXPECT_EQ(U16(s, 5), 0);
-  m = b.Body(0x0C);
-  EXPECT_EQ(U16(m, 3), 0);
-  EXPECT_EQ(U16(m, 7), 0);
+  const Ints gone = Status(b.Body(0x0A)), read = Meas(b.Body(0x0C));
+  EXPECT_EQ((Ints{gone[0], gone[4], read[0], read[2]}), (Ints{0, 0, 0, 0}));  // detached, no VBUS, no current
 }
 
 TEST(SimReplies, NonPdPortsListOneEntryOfTheirKind) {
@@ -134,8 +129,7 @@ TEST(SimSettings, LimitModeDecidesWhatTheLoadMayDraw) {
   EXPECT_EQ(b.tester.AppliedLoadMa(), sim::kTesterMaxLoadMa);
   b.Body(0xE0, {0x01, 0x02, 0xDC, 0x05});  // forced ceiling 1500 mA lowers the load at once
   EXPECT_EQ(b.tester.AppliedLoadMa(), 1500);
-  Bytes m = b.Body(0x0C);
-  EXPECT_EQ(U16(m, 5), 1500);
+  EXPECT_EQ(U16(b.Body(0x0C), 5), 1500);
 }
 
 TEST(SimSettings, LoopbackAndUpstreamEstimateShowInMeasurements) {
@@ -144,10 +138,8 @@ TEST(SimSettings, LoopbackAndUpstreamEstimateShowInMeasurements) {
   Bench b(d);
   EXPECT_EQ(U16(b.Body(0x0C), 9), 0);
   b.Body(0xE0, {0x00, 0x01});
-  Bytes m = b.Body(0x0C);
-  EXPECT_EQ(U16(m, 9), 250);
-  const uint16_t downstream = U16(m, 3);
-  EXPECT_EQ(downstream, 4973);                // 27.5 mV lost in charger and cable
+  const Bytes m = b.Body(0x0C);
+  EXPECT_EQ((Ints{U16(m, 9), U16(m, 3)}), (Ints{250, 4973}));  // 27.5 mV lost in charger and cable
   b.Body(0xE0, {0x03, 0x01});                 // estimate upstream with 80 mOhm
   EXPECT_EQ(U16(b.Body(0x0C), 3), 4993);      // the 20 mV of the cable added back
 }
@@ -247,7 +239,7 @@ TEST(SimLoad, VbusFallsWithLoadAndTheSourceShutsDownPastItsRating) {
 
   b.Body(0x10, {0x3C, 0x0F});  // 3900 mA = 130 %: still no trip
   EXPECT_TRUE(b.Wait(1000 * kMs).empty());
-  b.Body(0x10, {0xA0, 0x0F});  // 4000 mA
+  b.Body(0x10, {0xA0, 0x0F});  // 4000 mA: the trip after its time
   EXPECT_TRUE(b.Wait(400 * kMs).empty());
   EXPECT_EQ(b.Wait(200 * kMs), std::vector<uint8_t>{0x21});
   EXPECT_FALSE(b.tester.Attached());
