@@ -108,7 +108,8 @@ int RunReports(const CliOptions& options, const ReportOptions& o) {
   bool written = WriteSummaryFiles(summary, dir, &error);
   std::vector<JunitSuite> suites;
   for (size_t i = 0; i < places.size(); ++i) {
-    if (!reports[i].date.empty()) suites.push_back(ReportSuite(reports[i], "report", ReportCsvPaths(reports[i], dir / folders[i])));
+    if (reports[i].date.empty()) continue;  // never started
+    suites.push_back(ReportSuite(reports[i], "report", ReportCsvPaths(reports[i], dir / folders[i])));
   }
   std::string junitError;
   if (!WriteJunit(o.verdicts, suites, &junitError)) {
