@@ -29,41 +29,28 @@ count_results() {
 jobs="${LOADPOST_JOBS:-2}"
 mkdir -p build
 
-# The ThreadSanitizer and Windows builds run in the background while the
-# native tests run (those mostly wait on the simulated testers' real time),
-# below their priority.
+# The ThreadSanitizer build runs in the background while the native tests run
+# (they mostly wait on the simulated testers' real time), below their priority.
 tsan_build() {
   cmake --preset tsan >build/tsan-configure.log 2>&1 && nice -n 10 cmake --build --preset tsan -j "$jobs" >build/tsan-build.log 2>&1
 }
-win64_build() {
-  cmake --preset win64 >build/win64-configure.log 2>&1 && nice -n 10 cmake --build --preset win64 -j "$jobs" >build/win64-build.log 2>&1
-}
-background_builds() {
-  local tsan_status=0 win64_status=0
-  tsan_build || tsan_status=1
-  win64_build || win64_status=1
-  echo "$tsan_status $win64_status" >build/background-builds.status
-}
 
 echo "== native build (AddressSanitizer + UndefinedBehaviorSanitizer)"
-rm -f build/background-builds.status
 if cmake --preset native >build/native-configure.log 2>&1 && cmake --build --preset native -j "$jobs" >build/native-build.log 2>&1; then
-  background_builds &
-  builds_pid=$!
+  tsan_build &
+  tsan_pid=$!
   ctest --preset native -j "$jobs" 2>&1 | tee build/native-ctest.log
   count_results build/native-ctest.log
 else
   cat build/native-configure.log build/native-build.log 2>/dev/null | grep -E -A3 'error|Error' | head -60
   echo "native build failed"
   failed=$((failed + 1))
-  background_builds &
-  builds_pid=$!
+  tsan_build &
+  tsan_pid=$!
 fi
-wait "$builds_pid"
-read -r tsan_status win64_status <build/background-builds.status || { tsan_status=1; win64_status=1; }
 
 echo "== ThreadSanitizer build of the command line and the tests of several testers at once"
-if [ "$tsan_status" -eq 0 ]; then
+if wait "$tsan_pid"; then
   ctest --preset tsan 2>&1 | tee build/tsan-ctest.log
   count_results build/tsan-ctest.log
 else
@@ -73,7 +60,7 @@ else
 fi
 
 echo "== win64 build (MinGW-w64) and tests under Wine"
-if [ "$win64_status" -eq 0 ]; then
+if cmake --preset win64 >build/win64-configure.log 2>&1 && cmake --build --preset win64 -j "$jobs" >build/win64-build.log 2>&1; then
   export LOADPOST_BUILD="$ROOT/build/win64"
   export LOADPOST_XVFB=1
   source scripts/wine-env.sh
