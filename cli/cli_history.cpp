@@ -90,8 +90,8 @@ int RunHistoryList(const CliOptions& options, const ListOptions& o) {
 bool Resolve(HistoryStore& store, const ListOptions& o, const std::string& serial, const std::string& name,
              int64_t* id, std::string* error) {
   if (name != "latest" && name != "previous") {
-    if (const std::string why = CheckNumberText(name, kReportId); !why.empty()) {
-      *error = "history compare: a report is an id, latest or previous; " + name + " " + why;
+    if (!CheckNumberText(name, kReportId).empty()) {
+      *error = "history compare: " + name + " is not a report's id (a whole number from 1), latest or previous";
       return false;
     }
     *id = std::stoll(name);
