@@ -129,12 +129,13 @@ int RunHistoryCompare(const CliOptions& options, const ListOptions& o) {
   const std::unique_ptr<HistoryStore> store = Open(o.history.dbPath, HistoryOpen::Read, &error);
   if (!store) return Fail(error);
   const std::string serial = options.serials.empty() ? "" : options.serials.front();
+  int64_t ids[2] = {0, 0};
   HistoryReport reports[2];
   for (int k = 0; k < 2; ++k) {
-    int64_t id = 0;
-    if (!Resolve(*store, o, serial, o.ids[k], &id, &error) || !store->Load(id, &reports[k], &error)) {
-      return Fail(error);
-    }
+    if (!Resolve(*store, o, serial, o.ids[k], &ids[k], &error)) return Fail(error);
+  }
+  for (int k = 0; k < 2; ++k) {
+    if (!store->Load(ids[k], &reports[k], &error)) return Fail(error);
   }
   DriftThresholds thresholds;
   if (const std::string why = ParseDriftThresholds(o.history.drift, &thresholds); !why.empty()) {
