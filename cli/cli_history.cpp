@@ -119,7 +119,10 @@ bool Resolve(HistoryStore& store, const ListOptions& o, const std::string& seria
   if (!store.Load(latest, &last, error)) return false;
   filter.command = last.command;  // the same kind of run as the latest
   if (!Latest(store, filter, latest, id, error)) return false;
-  if (*id == 0) *error = "history compare: " + o.history.label + " has only one report in " + o.history.dbPath;
+  if (*id == 0) {
+    *error = "history compare: the latest of " + o.history.label + " (report " + std::to_string(latest) + ") is its only " +
+             last.command + " in " + o.history.dbPath + ": previous is the one before it made by the same command";
+  }
   return *id != 0;
 }
 

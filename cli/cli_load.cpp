@@ -82,7 +82,7 @@ HistoryReport WatchRecord(CoreSession& session, const WatchOptions& w, const Wat
   if (w.stopAfterMah >= 0) settings["stopAfterMah"] = w.stopAfterMah;
   h.settings = settings.dump();
   HistoryRun& r = h.runs.front();
-  r.verdict = sum.complete ? "n/a" : "INCOMPLETE";
+  r.verdict = h.verdict = sum.complete ? "n/a" : "INCOMPLETE";  // a watch measures, it does not judge
   r.complete = sum.complete;
   r.error = sum.complete ? "" : sum.reason;
   r.seconds = Rounded(SecondsFromUs(sum.endUs - sum.startUs), 3);

@@ -27,17 +27,31 @@ const char* RequestText(PlanRequest request) {
   }
 }
 
-HistoryRun RunOf(const ReportRun& r, int number, const std::string& csvPath) {
+// A run's verdict. A sweep or a ripple capture alone is one part of a
+// report's run: its own verdict (and its rules') is the run's.
+Verdict RunVerdict(const ReportRun& r, const std::string& command, bool* complete) {
+  *complete = r.Complete();
+  if (command == "report") return r.Overall();
+  const bool sweep = command == "sweep";
+  *complete = sweep ? r.sweep.done && r.sweep.end == RunEnd::Complete : r.ripple.done && r.ripple.end == RunEnd::Complete;
+  const Verdict own = sweep ? r.sweep.judgement.verdict : r.ripple.verdict;
+  const Verdict rules = RulesVerdict(r.rules);
+  if (own == Verdict::Fail || rules == Verdict::Fail) return Verdict::Fail;
+  if (*complete && (own == Verdict::Pass || rules == Verdict::Pass)) return Verdict::Pass;
+  return Verdict::None;
+}
+
+HistoryRun RunOf(const ReportRun& r, const std::string& command, int number, const std::string& csvPath) {
   HistoryRun h;
   h.number = number;
   h.profile = Utf8(r.plan.profileText.c_str());
   h.requested = RequestText(r.plan.request);
   h.requestedMv = r.plan.requestedMv;
   h.profileMv = r.profileMv;
-  h.verdict = r.plan.request == PlanRequest::Refused           ? "not run"
-              : r.Overall() == Verdict::None && !r.Complete() ? "INCOMPLETE"
-                                                              : VerdictText(r.Overall());
-  h.complete = r.Complete();
+  const Verdict verdict = RunVerdict(r, command, &h.complete);
+  h.verdict = r.plan.request == PlanRequest::Refused     ? "not run"
+              : verdict == Verdict::None && !h.complete ? "INCOMPLETE"
+                                                        : VerdictText(verdict);
   h.error = r.plan.request == PlanRequest::Refused ? Utf8(r.plan.refusal.c_str()) : r.error;
   if (const JudgedStep* n = r.NoLoadStep()) h.noLoadVolts = VoltsAtMv(n->volts);
   if (const JudgedStep* t = r.HighestStep()) {
@@ -83,11 +97,11 @@ HistoryReport HistoryReportOf(const Report& report, const std::string& command, 
   h.program = "loadpost-cli " + Utf8(kProgramVersion);
   nlohmann::json settings = nlohmann::json::object();
   if (!report.limitMode.empty()) settings["limitMode"] = report.limitMode;
-  if (command != "ripple") {
+  if (command == "report" || command == "sweep") {
     settings["currentStepMa"] = report.currentStepMa;
     settings["timeStepMs"] = report.timeStepMs;
   }
-  if (command != "sweep") settings["rippleSeconds"] = report.rippleSeconds;
+  if (command == "report" || command == "ripple") settings["rippleSeconds"] = report.rippleSeconds;
   h.settings = settings.dump();
   h.limitsFile = report.limitsFile;
   h.folder = folder;
@@ -96,8 +110,17 @@ HistoryReport HistoryReportOf(const Report& report, const std::string& command, 
   h.incompleteReason = report.incompleteReason;
   h.offered = RulesOf(report.offered);
   for (size_t i = 0; i < report.runs.size(); ++i) {
-    h.runs.push_back(RunOf(report.runs[i], static_cast<int>(i) + 1, i < csvPaths.size() ? csvPaths[i] : ""));
+    h.runs.push_back(RunOf(report.runs[i], command, static_cast<int>(i) + 1, i < csvPaths.size() ? csvPaths[i] : ""));
   }
   h.runCount = static_cast<int>(h.runs.size());
+  if (command != "report" && h.runs.size() == 1) {
+    // One part of a run: its verdict, and the source's offered profiles.
+    const Verdict offered = RulesVerdict(report.offered);
+    const std::string& run = h.runs.front().verdict;
+    h.verdict = run == "FAIL" || offered == Verdict::Fail ? "FAIL"
+                : !h.complete || run == "INCOMPLETE"       ? "INCOMPLETE"
+                : run == "PASS" || offered == Verdict::Pass ? "PASS"
+                                                            : "n/a";
+  }
   return h;
 }
