@@ -206,6 +206,7 @@ int ReportTester(const CliOptions& options, const ReportOptions& o, CoreSession&
   // several testers, the previous report made on the same tester.
   std::string historyError;
   if (!o.history.against.empty()) {
+    ApplyLimits(o.verdicts.limits, list, rep);  // the rules of a run cut short are compared too
     ReportDrift drift;
     if (DriftAgainst(o.history, rep, options.Several(), &drift, &historyError)) rep.drift = drift;
   }

@@ -120,9 +120,10 @@ TEST(CliHistory, WritersAtTheSameTimeWaitAndBothLand) {
   sqlite3* holder = nullptr;
   ASSERT_EQ(sqlite3_open(db.c_str(), &holder), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  const std::string charger = Charger("writers", "");
   std::vector<Child> writers;
   for (const char* label : {"first", "second"}) {
-    writers.push_back(Spawn({LOADPOST_CLI, "--sim", Charger("writers", ""), "ripple", "--seconds", "0.2", "--db", db,
+    writers.push_back(Spawn({LOADPOST_CLI, "--sim", charger, "ripple", "--seconds", "0.2", "--db", db,
                              "--label", label}));
   }
   std::this_thread::sleep_for(std::chrono::seconds(1));  // long enough for both to be waiting, mostly
