@@ -120,8 +120,8 @@ bool Resolve(HistoryStore& store, const ListOptions& o, const std::string& seria
   filter.command = last.command;  // the same kind of run as the latest
   if (!Latest(store, filter, latest, id, error)) return false;
   if (*id == 0) {
-    *error = "history compare: the latest of " + o.history.label + " (report " + std::to_string(latest) + ") is its only " +
-             last.command + " in " + o.history.dbPath + ": previous is the one before it made by the same command";
+    *error = "history compare: the latest of " + o.history.label + " (report " + std::to_string(latest) +
+             ") is its only " + last.command + " in " + o.history.dbPath + ": previous is the one before it made by the same command";
   }
   return *id != 0;
 }

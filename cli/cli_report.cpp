@@ -227,8 +227,9 @@ int ReportTester(const CliOptions& options, const ReportOptions& o, CoreSession&
   const std::u8string dirText = dir.u8string();
   const std::string folder = AbsolutePathText(std::string(dirText.begin(), dirText.end()));
   if (historyError.empty()) {
-    RecordHistory(o.history, HistoryReportOf(rep, "report", o.history.label, folder, ReportCsvPaths(rep, PathOf(folder))),
-                  &historyError);
+    const HistoryReport record =
+        HistoryReportOf(rep, "report", o.history.label, folder, ReportCsvPaths(rep, PathOf(folder)));
+    RecordHistory(o.history, record, &historyError);
   }
   if (!historyError.empty()) return Fail(historyError);
   if (!problem.empty()) return Fail(tester.Name() + ": " + problem);

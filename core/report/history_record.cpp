@@ -33,7 +33,8 @@ Verdict RunVerdict(const ReportRun& r, const std::string& command, bool* complet
   *complete = r.Complete();
   if (command == "report") return r.Overall();
   const bool sweep = command == "sweep";
-  *complete = sweep ? r.sweep.done && r.sweep.end == RunEnd::Complete : r.ripple.done && r.ripple.end == RunEnd::Complete;
+  *complete = sweep ? r.sweep.done && r.sweep.end == RunEnd::Complete
+                    : r.ripple.done && r.ripple.end == RunEnd::Complete;
   const Verdict own = sweep ? r.sweep.judgement.verdict : r.ripple.verdict;
   const Verdict rules = RulesVerdict(r.rules);
   if (own == Verdict::Fail || rules == Verdict::Fail) return Verdict::Fail;

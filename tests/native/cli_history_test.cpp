@@ -61,7 +61,8 @@ TEST(CliHistory, MoreRippleDriftsInExactlyThatFigure) {
   std::ofstream(limits) << R"({"rules": [{"name": "5 V holds 4.6 V", "profile": {"kind": "PD-FIX", "volts": 5},
                                          "minVbusVolts": 4.6, "atRated": true}]})";
   const std::vector<std::string> history = {"--db", db, "--label", "PSU-7 #0042", "--limits", limits};
-  const Result first = Cli(With({"--sim", Charger("steady", ""), "report", "--out", out + "/1"}, With(kQuick, history)));
+  const Result first =
+      Cli(With({"--sim", Charger("steady", ""), "report", "--out", out + "/1"}, With(kQuick, history)));
   ASSERT_EQ(first.code, 0) << first.out << first.err;
   const Result second =
       Cli(With({"--sim", Charger("rippling", " ripple 150 120"), "report", "--out", out + "/2", "--against", "latest",
