@@ -40,6 +40,9 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_LOADPOST_VERSION_FILE ${build_version_txt})
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/LoadpostCPackProject.cmake)
+# cpack packs what was built (scripts/packages.sh builds the packages'
+# targets only), without building every test first.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 if(WIN32)
   install(TARGETS Loadpost loadpost-cli RUNTIME DESTINATION bin)
@@ -104,12 +107,12 @@ else()
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${pack_src}/postinst)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "command line for Trevane KT-40 and KT-60 USB PD load testers")
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-loadpost-cli lists the testers, reads their status and the charger's
+  # CPack puts the summary above this as the synopsis line.
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "loadpost-cli lists the testers, reads their status and the charger's
 profiles, requests profiles, sets the load, records measurements, captures
 ripple, sweeps the load and writes reports (HTML, JSON, JUnit) that judge
-every profile a charger offers; \"loadpost-cli serve\" makes each tester an
-SCPI instrument on a TCP port.
+every profile a charger offers; its serve command makes each tester an SCPI
+instrument on a TCP port.
 .
 The udev rule gives testers to the group plugdev, keeps ModemManager away
 from them, sets their USB bridge's latency timer to 1 ms and names each one
@@ -117,3 +120,17 @@ from them, sets their USB bridge's latency timer to 1 ms and names each one
 endif()
 
 include(CPack)
+
+# The packages as a user gets them: made, installed, started, removed.
+find_program(LOADPOST_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH)
+if(WIN32 AND LOADPOST_TESTS)
+  add_test(NAME package.windows
+           COMMAND bash ${CMAKE_SOURCE_DIR}/tests/package/windows_install.sh ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
+  set_tests_properties(package.windows PROPERTIES TIMEOUT 300)
+elseif(NOT WIN32)
+  enable_testing()
+  add_test(NAME package.debian
+           COMMAND ${LOADPOST_PYTHON} ${CMAKE_SOURCE_DIR}/tests/package/debian_check.py ${CMAKE_BINARY_DIR}
+                   ${CMAKE_SOURCE_DIR})
+  set_tests_properties(package.debian PROPERTIES TIMEOUT 300)
+endif()
