@@ -56,6 +56,9 @@ if(WIN32)
   set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Loadpost)
   set(CPACK_PACKAGE_EXECUTABLES Loadpost Loadpost)
   set(CPACK_RESOURCE_FILE_LICENSE ${pack_src}/copyright)
+  # A 64-bit installer for the 64-bit programs: it writes the 64-bit registry
+  # view, and runs where no 32-bit Windows subsystem is.
+  set(CPACK_NSIS_DEFINES "Target amd64-unicode")
   set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
   set(CPACK_NSIS_PACKAGE_NAME Loadpost)
   set(CPACK_NSIS_DISPLAY_NAME Loadpost)
