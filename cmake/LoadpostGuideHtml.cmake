@@ -9,7 +9,11 @@ file(WRITE ${OUT} "<!DOCTYPE html>
 <head>
 <meta charset=\"utf-8\">
 <title>Loadpost user guide</title>
-<style>body{font-family:sans-serif;max-width:50em;margin:auto;padding:1em}pre{background:#f4f4f4;padding:.5em;overflow:auto}table{border-collapse:collapse}td,th{border:1px solid #ccc;padding:.2em .4em}</style>
+<style>
+body{font-family:sans-serif;max-width:50em;margin:auto;padding:1em}
+pre{background:#f4f4f4;padding:.5em;overflow:auto}
+table{border-collapse:collapse}td,th{border:1px solid #ccc;padding:.2em .4em}
+</style>
 </head>
 <body>
 ${body}</body>

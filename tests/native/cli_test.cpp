@@ -498,7 +498,8 @@ TEST(CliAccess, ListSaysWhatATesterTheUserMayNotOpenNeeds) {
     std::string fix;
   } cases[] = {
       {"no udev rule", false, made.st_gid, "the udev rule for testers is not installed: install the loadpost package"},
-      {"the rule, the tester plugged in before it", true, made.st_gid, "has not been applied to this tester yet"},
+      {"the rule, the tester plugged in before it", true, made.st_gid,
+       "the udev rule has not been applied to this tester yet (it was plugged in before the rule was installed)"},
       {"the rule applied, the user not in its group", true, plugdev->gr_gid,
        "you are not in the group plugdev, which the udev rule gives testers to: run: sudo usermod -aG plugdev"},
   };
@@ -511,8 +512,8 @@ TEST(CliAccess, ListSaysWhatATesterTheUserMayNotOpenNeeds) {
     }
     ASSERT_EQ(chown(t.name, 0, c.deviceGroup), 0);
     ASSERT_EQ(chmod(t.name, 0660), 0);
-    const Result r = Finish(Spawn({"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", LOADPOST_CLI,
-                                   "--device-root", root.string(), "list"}));
+    const Result r = Finish(Spawn({"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                   LOADPOST_CLI, "--device-root", root.string(), "list"}));
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("VXPD0001  -      -         -         no: Unable to connect to selected Loadpost device "
                          "(permission denied)  " + (root / "dev/ttyUSB0").string()),

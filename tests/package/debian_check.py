@@ -103,7 +103,8 @@ tester_tty = {"GROUP": "plugdev", "MODE": "0660", "ENV": {"ID_MM_DEVICE_IGNORE":
 nothing = {"ENV": {}, "TAG": [], "SYMLINK": [], "ATTR": {}}
 cases = [
     ("a tester's terminal: group, mode, ModemManager off, stable name", chain("tty", usb()), tester_tty),
-    ("a tester's bridge port: latency timer 1 ms", chain("usb-serial", usb()), dict(nothing, ATTR={"latency_timer": "1"})),
+    ("a tester's bridge port: latency timer 1 ms", chain("usb-serial", usb()),
+     dict(nothing, ATTR={"latency_timer": "1"})),
     ("another device on the same bridge chip", chain("tty", usb(serial="FT5XK2Q1")), nothing),
     ("a VXPD serial on another FTDI chip", chain("tty", usb(product="6001")), nothing),
     ("a VXPD serial of another vendor", chain("tty", usb(vendor="1a86")), nothing),
@@ -131,7 +132,8 @@ try:
           listed.stdout + listed.stderr)
     status = run([cli, "--device-root", root, "--port", stable, "--json", "status"])
     check("--port takes /dev/loadpost/<serial>",
-          status.returncode == 0 and json.loads(status.stdout or "{}").get("device") == stable, status.stdout + status.stderr)
+          status.returncode == 0 and json.loads(status.stdout or "{}").get("device") == stable,
+          status.stdout + status.stderr)
 finally:
     os.killpg(server.pid, signal.SIGTERM)
     server.wait(timeout=30)
@@ -154,8 +156,9 @@ places = [
      "(%s)" % version),
     ("report.json", json.load(open(os.path.join(reports, "report.json"))).get("program") if report.returncode == 0
      else report.stderr, "loadpost-cli " + version),
-    ("report.html", (re.findall(r"Made by (loadpost-cli [^<]*)\.</p>", open(os.path.join(reports, "report.html")).read())
-                     or [""])[0] if report.returncode == 0 else report.stderr, "loadpost-cli " + version),
+    ("report.html", (re.findall(r"Made by (loadpost-cli [^<]*)\.</p>",
+                                open(os.path.join(reports, "report.html")).read()) or [""])[0]
+     if report.returncode == 0 else report.stderr, "loadpost-cli " + version),
 ]
 for what, got, want in places:
     check("version: " + what, got == want, "%r, not %r" % (got, want))

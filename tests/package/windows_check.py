@@ -53,7 +53,8 @@ def registry_key(file, key):
     for section in text.split("\n\n"):
         head = section.lstrip().split("\n", 1)[0]
         if head.lower().startswith(wanted):
-            return dict((k.strip('"'), v.strip('"')) for k, v in re.findall(r'^("[^"]*"|@)=(?:str\(2\):)?(.*)$', section, re.M))
+            values = re.findall(r'^("[^"]*"|@)=(?:str\(2\):)?(.*)$', section, re.M)
+            return dict((k.strip('"'), v.strip('"')) for k, v in values)
     return None
 
 
@@ -67,7 +68,8 @@ check("cpack makes %s and %s" % (os.path.basename(setup), os.path.basename(porta
 if failures:
     sys.exit(1)
 
-scenarios = sorted("bin/scenarios/" + f for f in os.listdir(os.path.join(source, "sim/scenarios")) if f.endswith(".sim"))
+scenarios = sorted("bin/scenarios/" + f for f in os.listdir(os.path.join(source, "sim/scenarios"))
+                   if f.endswith(".sim"))
 files = sorted(["bin/Loadpost.exe", "bin/loadpost-cli.exe", "doc/user-guide.html", "LICENSE.txt"] + scenarios)
 top = "Loadpost-%s-win64/" % version
 in_zip = sorted(n[len(top):] for n in zipfile.ZipFile(portable).namelist() if not n.endswith("/"))
@@ -112,7 +114,8 @@ report = wine([cli, "--sim", "Z:" + scenario.replace("/", "\\"), "report", "--cu
                "667", "--ripple-seconds", "0.2", "--out", "C:\\report"])
 check("the installed loadpost-cli.exe writes a report", report.returncode in (0, 1), report.stdout + report.stderr)
 named = wine([cli, "--sim", "two-testers", "list"])
-check("the installed loadpost-cli.exe finds its named scenarios", "VXPD0002" in named.stdout, named.stdout + named.stderr)
+check("the installed loadpost-cli.exe finds its named scenarios", "VXPD0002" in named.stdout,
+      named.stdout + named.stderr)
 
 shutil.copy(os.path.join(build, "bin/ftd2xx.dll"), os.path.join(folder, "bin"))  # for the test only
 program = subprocess.Popen(["wine", "C:\\Program Files\\Loadpost\\bin\\Loadpost.exe"], cwd=os.path.join(folder, "bin"),
