@@ -20,10 +20,8 @@ cmake --preset win64 >/dev/null
 cmake --build --preset win64 -j "$jobs" --target Loadpost loadpost-cli loadpost_guide_html >/dev/null
 cpack --preset win64 >/dev/null
 
-for tree in package win64; do
-  v="$(cat "build/$tree/generated/build_version.txt")"
-  for f in "build/packages/loadpost_${v}_amd64.deb" "build/packages/Loadpost-${v}-win64-setup.exe" \
-           "build/packages/Loadpost-${v}-win64.zip"; do
-    if [ -f "$f" ]; then echo "$ROOT/$f"; fi
-  done
+deb="$(cat build/package/generated/build_version.txt)"
+win="$(cat build/win64/generated/build_version.txt)"
+for f in "loadpost_${deb}_amd64.deb" "Loadpost-${win}-win64-setup.exe" "Loadpost-${win}-win64.zip"; do
+  echo "$ROOT/build/packages/$f"
 done
