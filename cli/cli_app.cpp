@@ -28,7 +28,7 @@ int RunCli(int argc, char** argv) {
   CLI::App app{"Loadpost command line: lists Trevane KT-40/KT-60 load testers, reads them, sets their load and "
                "records measurements.",
                "loadpost-cli"};
-  app.set_version_flag("--version", "loadpost-cli " + Narrow(kProgramVersion) + " (build " + Narrow(kProgramBuild) + ")");
+  app.set_version_flag("--version", std::string("loadpost-cli ") + BuildVersion());
   app.require_subcommand(1);
   app.fallthrough();
   app.footer("Exit codes: 0 success, 1 a test verdict of FAIL, 2 an error (bad option or value, no tester, tester "

@@ -22,6 +22,7 @@ struct ListedTester {
   uint8_t hw = 0;
   uint8_t fw = 0;
   std::string reason;  // empty: usable
+  std::string help;    // what is missing for it to be usable and how to fix it, where known
 };
 
 ListedTester Probe(const CliOptions& options, const TesterPlace& place) {
@@ -31,6 +32,7 @@ ListedTester Probe(const CliOptions& options, const TesterPlace& place) {
     t.reason = FirstLine(kTesterInUseText);
   } else if (opened.status != OpenStatus::Ok) {
     t.reason = FirstLine(kUnableToConnectText) + " (" + opened.detail + ")";
+    t.help = opened.help;
   } else if (!commands::GetVersion(opened.link->Port().Channel(), &t.hw, &t.fw)) {
     t.reason = FirstLine(kUnableToConnectText) + " (no answer from the tester)";
   } else {
@@ -90,6 +92,7 @@ int RunList(const CliOptions& options) {
   }
   json rows = json::array();
   std::vector<std::vector<std::string>> table = {{"SERIAL", "MODEL", "HARDWARE", "FIRMWARE", "USABLE", "DEVICE"}};
+  std::vector<std::string> helps;  // below the table: what a tester that cannot be opened needs
   for (const TesterPlace& place : places) {
     const ListedTester t = Probe(options, place);
     json row = TesterIdentityJson(place.serial, place.path);
@@ -100,6 +103,8 @@ int RunList(const CliOptions& options) {
       row["firmwareVersion"] = VersionText(t.fw);
     }
     if (!t.reason.empty()) row["reason"] = t.reason;
+    if (!t.help.empty()) row["fix"] = t.help;
+    if (!t.help.empty()) helps.push_back((place.path.empty() ? place.serial : place.path) + ": " + t.help);
     rows.push_back(row);
     table.push_back({place.serial.empty() ? "?" : place.serial, t.answered ? TesterModelName(t.hw) : "-",
                      t.answered ? VersionText(t.hw) : "-", t.answered ? VersionText(t.fw) : "-",
@@ -112,6 +117,8 @@ int RunList(const CliOptions& options) {
   if (options.json) PrintJson(stdout, rows);
   if (places.empty()) return Fail(FirstLine(kNoTesterText));
   if (!options.json) PrintTable(stdout, table, true);
+  std::fflush(stdout);
+  for (const std::string& help : helps) std::fprintf(stderr, "loadpost-cli: %s\n", help.c_str());
   return kExitOk;
 }
 

@@ -20,6 +20,7 @@ struct TesterPlace {
   std::string serial;
   std::string path;
   std::string warning;  // POSIX, --port: why the device may not be a tester (said once it is open)
+  std::string root;     // POSIX: the device tree it was found in
 };
 
 struct PlatformOptions {
@@ -42,6 +43,7 @@ struct OpenOutcome {
   std::unique_ptr<CliLink> link;
   OpenStatus status = OpenStatus::Failed;
   std::string detail;  // the system's reason when not Ok
+  std::string help;    // what is missing and how to fix it, where the system tells (POSIX: no permission)
 };
 
 // Every tester (USB serial number beginning "VXPD"), in the system's order.

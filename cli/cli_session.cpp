@@ -104,7 +104,8 @@ int ConnectTester(const CliOptions& options, Session* session) {
   }
   session->refusal = ConnectRefusal::Unusable;
   if (opened.status != OpenStatus::Ok) {
-    return Fail(FirstLine(kUnableToConnectText) + " (" + name + ": " + opened.detail + ")");
+    return Fail(FirstLine(kUnableToConnectText) + " (" + name + ": " + opened.detail + ")" +
+                (opened.help.empty() ? "" : ": " + opened.help));
   }
   session->link = std::move(opened.link);
   session->channel = session->link->Port().Channel();

@@ -71,14 +71,14 @@ std::string RootOf(const PlatformOptions& options) {
 bool ListPlaces(const PlatformOptions& options, std::vector<TesterPlace>* places, std::string* error) {
   places->clear();
   for (const SerialDevice& d : ListBridgeDevices(RootOf(options))) {
-    if (IsTesterSerial(Widen(d.serial).c_str())) places->push_back({d.serial, d.path});
+    if (IsTesterSerial(Widen(d.serial).c_str())) places->push_back({d.serial, d.path, "", RootOf(options)});
   }
   return true;
 }
 
 TesterPlace PlaceOfPort(const PlatformOptions& options) {
   namespace fs = std::filesystem;
-  TesterPlace place{"", options.port, BridgeWarning(RootOf(options), options.port)};
+  TesterPlace place{"", options.port, BridgeWarning(RootOf(options), options.port), RootOf(options)};
   std::error_code ec;
   const fs::path wanted = fs::canonical(options.port, ec);
   for (const SerialDevice& d : ListBridgeDevices(RootOf(options))) {
@@ -104,6 +104,7 @@ OpenOutcome OpenPlace(const TesterPlace& place) {
   } else {
     outcome.status = s == PortOpenStatus::Busy ? OpenStatus::Busy : OpenStatus::Failed;
     if (s != PortOpenStatus::Failed) outcome.detail = PortOpenStatusText(s);
+    if (s == PortOpenStatus::NoAccess) outcome.help = NoAccessHelp(place.root, place.path);
   }
   return outcome;
 }

@@ -21,6 +21,10 @@ packages=(
   python3-pyvisa python3-pyvisa-py
   # tests: a real JUnit consumer reads the JUnit XML of report --junit as a CI system would
   python3-junitparser
+  # packages: the Windows installer (NSIS, driven by CPack), the user guide as HTML
+  # (cmark), loadpost-cli's man page from its --help (help2man), Debian's policy
+  # checker for the .deb (lintian), udevadm to read the udev rule (udev)
+  nsis cmark help2man lintian udev
 )
 
 missing=()

@@ -2,7 +2,9 @@
 # Runs every test: installs what is missing, builds the native (sanitized) and
 # the Windows builds, starts a virtual display and a template Wine prefix, and
 # runs both test suites with CTest, and between them the tests of several
-# testers at once in a ThreadSanitizer build (made while the native tests run).
+# testers at once in a ThreadSanitizer build (made while the native tests run);
+# the Windows tests include the installer's; last, the Debian package is made
+# and checked.
 # Ends with one line "N passed, M failed".
 set -uo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -73,6 +75,18 @@ if cmake --preset win64 >build/win64-configure.log 2>&1 && cmake --build --prese
 else
   cat build/win64-configure.log build/win64-build.log 2>/dev/null | grep -E -A3 'error|Error' | head -60
   echo "win64 build failed"
+  failed=$((failed + 1))
+fi
+
+# The Debian package: a plain build of loadpost-cli (a package never holds a
+# sanitizer build), packed and checked by package.debian.
+echo "== Debian package (plain build of loadpost-cli) and its checks"
+if cmake --preset package >build/package-configure.log 2>&1 && cmake --build --preset package -j "$jobs" >build/package-build.log 2>&1; then
+  ctest --preset package 2>&1 | tee build/package-ctest.log
+  count_results build/package-ctest.log
+else
+  cat build/package-configure.log build/package-build.log 2>/dev/null | grep -E -A3 'error|Error' | head -60
+  echo "package build failed"
   failed=$((failed + 1))
 fi
 

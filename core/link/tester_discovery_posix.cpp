@@ -5,7 +5,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #ifdef __linux__
 #include <sys/sysmacros.h>
@@ -46,6 +49,50 @@ bool NameOrder(const SerialDevice& a, const SerialDevice& b) {
   return split(a.name) < split(b.name);
 }
 
+// Whether both paths lead to one device (through any links).
+bool SameFile(const fs::path& a, const fs::path& b) {
+  std::error_code ea, eb;
+  const fs::path ra = fs::canonical(a, ea), rb = fs::canonical(b, eb);
+  return !ea && !eb && ra == rb;
+}
+
+// The udev rule's name for the device, when it made one: /dev/loadpost/<serial>.
+std::string StableName(const fs::path& root, const std::string& serial, const fs::path& device) {
+  if (serial.empty() || serial == "." || serial == ".." || serial.find('/') != std::string::npos) return "";
+  const fs::path stable = root / "dev/loadpost" / serial;
+  return SameFile(stable, device) ? stable.string() : "";
+}
+
+constexpr const char* kRuleFile = "60-loadpost.rules";
+constexpr const char* kTesterGroup = "plugdev";
+
+bool RuleInstalled(const fs::path& root) {
+  std::error_code ec;
+  for (const char* dir : {"etc/udev/rules.d", "usr/lib/udev/rules.d", "lib/udev/rules.d", "run/udev/rules.d"}) {
+    if (fs::exists(root / dir / kRuleFile, ec)) return true;
+  }
+  return false;
+}
+
+bool ProcessInGroup(gid_t gid) {
+  if (getegid() == gid) return true;
+  std::vector<gid_t> groups(static_cast<size_t>(std::max(getgroups(0, nullptr), 0)));
+  const int n = getgroups(static_cast<int>(groups.size()), groups.data());
+  return std::find(groups.begin(), groups.begin() + std::max(n, 0), gid) != groups.begin() + std::max(n, 0);
+}
+
+// Whether the group database lists the user in the group (it may have been
+// added after the session began, which keeps the groups it started with).
+bool UserListedInGroup(const group& g) {
+  const passwd* user = getpwuid(getuid());
+  if (!user) return false;
+  if (user->pw_gid == g.gr_gid) return true;
+  for (char** member = g.gr_mem; member && *member; ++member) {
+    if (std::string(*member) == user->pw_name) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::vector<SerialDevice> ListBridgeDevices(const std::string& rootText) {
@@ -66,10 +113,36 @@ std::vector<SerialDevice> ListBridgeDevices(const std::string& rootText) {
     d.serial = FirstLine(usb / "serial");
     d.product = FirstLine(usb / "product");
     d.path = (root / "dev" / d.name).string();
+    if (const std::string stable = StableName(root, d.serial, d.path); !stable.empty()) d.path = stable;
     found.push_back(d);
   }
   std::sort(found.begin(), found.end(), NameOrder);
   return found;
+}
+
+std::string NoAccessHelp(const std::string& rootText, const std::string& path) {
+  const fs::path root = rootText.empty() ? fs::path("/") : fs::path(rootText);
+  if (!RuleInstalled(root)) {
+    return std::string("the udev rule for testers is not installed: install the loadpost package (or copy ") +
+           "packaging/" + kRuleFile + " from the source to /etc/udev/rules.d/), then unplug the tester and plug it " +
+           "in again";
+  }
+  const group* g = getgrnam(kTesterGroup);
+  struct stat st {};
+  if (!g || stat(path.c_str(), &st) != 0 || st.st_gid != g->gr_gid) {
+    return std::string("the udev rule has not been applied to this tester yet (it was plugged in before the rule ") +
+           "was installed): unplug it and plug it in again, or run: sudo udevadm trigger --subsystem-match=tty";
+  }
+  if (ProcessInGroup(g->gr_gid)) {
+    return std::string("the device belongs to the group ") + kTesterGroup + " but does not let it read and write: " +
+           "another udev rule may override " + kRuleFile;
+  }
+  if (UserListedInGroup(*g)) {
+    return std::string("you were added to the group ") + kTesterGroup + " after this session began: log out and in " +
+           "again";
+  }
+  return std::string("you are not in the group ") + kTesterGroup + ", which the udev rule gives testers to: run: " +
+         "sudo usermod -aG " + kTesterGroup + " $USER, then log out and in again";
 }
 
 std::string DefaultDeviceRoot() {

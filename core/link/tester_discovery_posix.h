@@ -8,6 +8,8 @@
 //                                        its ancestors holds idVendor, idProduct
 //                                        and serial (the USB device)
 //   <root>/dev/<name>                    the terminal device to open
+//   <root>/dev/loadpost/<serial>         the same device under the stable name
+//                                        that the package's udev rule gives it
 #pragma once
 
 #include <string>
@@ -15,7 +17,7 @@
 
 struct SerialDevice {
   std::string serial;   // USB serial number ("VXPD0001")
-  std::string path;     // <root>/dev/<name>
+  std::string path;     // <root>/dev/loadpost/<serial> where the udev rule made it, else <root>/dev/<name>
   std::string name;     // the terminal's name ("ttyUSB0")
   std::string product;  // USB product text, when the device gives one
 };
@@ -26,6 +28,13 @@ constexpr const char* kBridgeVendorId = "0403";
 // Every terminal device behind a USB device of the bridge's vendor, in the
 // order of their names (ttyUSB2 before ttyUSB10).
 std::vector<SerialDevice> ListBridgeDevices(const std::string& root);
+
+// Why the user may not open the tester at `path` (a terminal device that
+// refused with a permission error) and how to fix it: the udev rule
+// (60-loadpost.rules) is not installed, has not been applied to this device
+// yet (it was plugged in before), or the user is not in its group plugdev, or
+// not in this session.
+std::string NoAccessHelp(const std::string& root, const std::string& path);
 
 // The root of the device tree: LOADPOST_DEVICE_ROOT when set, else "/".
 std::string DefaultDeviceRoot();

@@ -130,7 +130,7 @@ json RunJson(const ReportRun& r, int number) {
 json ReportJson(const Report& report) {
   json runs = json::array();
   for (size_t i = 0; i < report.runs.size(); ++i) runs.push_back(RunJson(report.runs[i], static_cast<int>(i) + 1));
-  json j = {{"program", "loadpost-cli " + Utf8(kProgramVersion)},
+  json j = {{"program", std::string("loadpost-cli ") + BuildVersion()},
             {"date", report.date},
             {"tester", TesterIdentityJson(report.serial, report.device)},
             {"source", {{"capabilities", report.capabilities}}},
@@ -237,7 +237,7 @@ std::string ReportHtml(const Report& report) {
     if (!s.csv.empty()) h += "<p>Data: <a href=\"" + H(r.CsvName(number)) + "\">" + H(r.CsvName(number)) + "</a></p>\n";
     h += "</section>\n";
   }
-  h += "<p>Made by loadpost-cli " + H(Utf8(kProgramVersion)) + ".</p>\n</body>\n</html>\n";
+  h += "<p>Made by loadpost-cli " + H(BuildVersion()) + ".</p>\n</body>\n</html>\n";
   return h;
 }
 

@@ -65,7 +65,7 @@ json SummaryJson(const ReportSummary& summary) {
     if (!t.reason.empty()) j["reason"] = t.reason;
     testers.push_back(j);
   }
-  return {{"program", "loadpost-cli " + Utf8(kProgramVersion)},
+  return {{"program", std::string("loadpost-cli ") + BuildVersion()},
           {"date", summary.date},
           {"verdict", summary.Verdict()},
           {"exitCode", summary.exitCode},
@@ -94,7 +94,7 @@ std::string SummaryHtml(const ReportSummary& summary) {
     h += "<td>" + (t.folder.empty() ? std::string("-") : "<a href=\"" + H(link) + "\">" + H(link) + "</a>") + "</td>";
     h += "<td>" + H(t.reason) + "</td></tr>\n";
   }
-  h += "</table>\n<p>Made by loadpost-cli " + H(Utf8(kProgramVersion)) + ".</p>\n</body>\n</html>\n";
+  h += "</table>\n<p>Made by loadpost-cli " + H(BuildVersion()) + ".</p>\n</body>\n</html>\n";
   return h;
 }
 

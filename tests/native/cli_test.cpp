@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <pty.h>
 #include <sqlite3.h>
 #include <sys/file.h>
@@ -93,24 +94,35 @@ TEST(CliCommands, BusyTesterIsRefusedWhileAnotherProcessHoldsIt) {
 
 // A serial field holds a serial number or null, never a device; the device
 // has its own field. The same in status, list and report.json, whichever way
-// the tester was named.
+// the tester was named. Where the udev rule named the device
+// /dev/loadpost/<serial>, that stable name is the device shown, and --port
+// takes it.
 TEST(CliIdentity, SerialIsASerialNumberOrNullAndTheDeviceHasItsOwnField) {
   SimServer server("tester VXPD0001 kt60\n charger fixed 5V 3A\nend\n");
   const std::string pty = server.devices["VXPD0001"];
   const std::string linked = server.root + "/dev/ttyUSB0";
+  const std::string stable = server.root + "/dev/loadpost/VXPD0001";
   const nlohmann::json serial = "VXPD0001";
   struct Case {
     const char* how;
     std::vector<std::string> choice;  // options that name the tester
     nlohmann::json serial, device;
+    bool stableName = false;  // the tree has the udev rule's link dev/loadpost/VXPD0001 -> ../ttyUSB0
   } cases[] = {
       {"found in the device tree", {"--device-root", server.root}, serial, linked},
       {"--port known to the device tree", {"--device-root", server.root, "--port", linked}, serial, linked},
       {"--port on a device of unknown serial", {"--port", pty}, nullptr, pty},
+      {"found under the udev rule's stable name", {"--device-root", server.root}, serial, stable, true},
+      {"--port on the stable name", {"--device-root", server.root, "--port", stable}, serial, stable, true},
   };
   const std::string out = testing::TempDir() + std::to_string(getpid()) + "_identity/";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.how);
+    std::filesystem::remove(stable);
+    if (c.stableName) {
+      std::filesystem::create_directories(server.root + "/dev/loadpost");
+      std::filesystem::create_symlink("../ttyUSB0", stable);
+    }
     const auto run = [&](std::vector<std::string> args) {
       args.insert(args.begin(), c.choice.begin(), c.choice.end());
       args.insert(args.begin(), LOADPOST_CLI);
@@ -488,6 +500,63 @@ TEST(CliWrongDevice, TheProgramsOwnTerminalIsRefused) {
     EXPECT_EQ(shown.find('\x02'), std::string::npos);
     EXPECT_TRUE(t.Unchanged());
   }
+}
+
+// A tester the user may not open is still listed, and list says what is
+// missing and how to fix it: the udev rule, its application to a tester
+// plugged in before it, or the user's membership of its group. Run as a user
+// of no group (nobody), as root cannot be refused.
+TEST(CliAccess, ListSaysWhatATesterTheUserMayNotOpenNeeds) {
+  namespace fs = std::filesystem;
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to run the command as another user";
+  const group* plugdev = getgrnam("plugdev");
+  ASSERT_NE(plugdev, nullptr);
+  Terminal t;
+  struct stat made {};
+  ASSERT_EQ(stat(t.name, &made), 0);
+  const fs::path root = testing::TempDir() + std::to_string(getpid()) + "_access";
+  fs::remove_all(root);
+  const fs::path usb = root / "sys/devices/usb1/1-1", port = usb / "1-1:1.0/ttyUSB0/tty/ttyUSB0";
+  fs::create_directories(port);
+  fs::create_directories(root / "sys/class/tty/ttyUSB0");
+  fs::create_directories(root / "dev");
+  for (const auto& [file, text] : {std::pair{"idVendor", "0403"}, {"idProduct", "6015"}, {"serial", "VXPD0001"}}) {
+    std::ofstream(usb / file) << text << "\n";
+  }
+  fs::create_directory_symlink(port, root / "sys/class/tty/ttyUSB0/device");
+  fs::create_symlink(t.name, root / "dev/ttyUSB0");
+  const fs::path rule = root / "usr/lib/udev/rules.d/60-loadpost.rules";
+  struct Case {
+    const char* what;
+    bool ruleInstalled;
+    gid_t deviceGroup;
+    std::string fix;
+  } cases[] = {
+      {"no udev rule", false, made.st_gid, "the udev rule for testers is not installed: install the loadpost package"},
+      {"the rule, the tester plugged in before it", true, made.st_gid,
+       "the udev rule has not been applied to this tester yet (it was plugged in before the rule was installed)"},
+      {"the rule applied, the user not in its group", true, plugdev->gr_gid,
+       "you are not in the group plugdev, which the udev rule gives testers to: run: sudo usermod -aG plugdev"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(rule);
+    if (c.ruleInstalled) {
+      fs::create_directories(rule.parent_path());
+      std::ofstream(rule) << "# the package's rule\n";
+    }
+    ASSERT_EQ(chown(t.name, 0, c.deviceGroup), 0);
+    ASSERT_EQ(chmod(t.name, 0660), 0);
+    const Result r = Finish(Spawn({"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                   LOADPOST_CLI, "--device-root", root.string(), "list"}));
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("VXPD0001  -      -         -         no: Unable to connect to selected Loadpost device "
+                         "(permission denied)  " + (root / "dev/ttyUSB0").string()),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("loadpost-cli: " + (root / "dev/ttyUSB0").string() + ": " + c.fix), std::string::npos)
+        << r.err;
+  }
+  fs::remove_all(root);
 }
 
 }  // namespace
