@@ -17,7 +17,7 @@ done
 echo "== serve_bench.py"
 /usr/bin/python3 bench/serve_bench.py build/bench/bin/loadpost-cli 2>/dev/null
 
-cmake --preset win64 >/dev/null && cmake --build --preset win64 -j 2 >/dev/null || exit 1
+cmake --preset win64 -DLOADPOST_BENCH=ON >/dev/null && cmake --build --preset win64 -j 2 >/dev/null || exit 1
 for b in build/win64/bin/*_bench.exe; do
   [ -f "$b" ] || continue
   echo "== $(basename "$b")"

@@ -19,9 +19,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace child_process {
@@ -45,15 +47,17 @@ struct Owner {
   }
 };
 
-// In the child between fork and exec: only async-signal-safe calls.
-[[noreturn]] inline void StartChild(pid_t parent, const int (&ends)[3], bool errToNull, int report, char* const* argv,
+// In the child between fork and exec: only async-signal-safe calls. An end of
+// -1 is /dev/null.
+[[noreturn]] inline void StartChild(pid_t parent, const int (&ends)[3], int report, char* const* argv,
                                     char* const* envp) {
   setpgid(0, 0);
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != parent) _exit(127);  // the parent is gone already
-  int null = -1;
-  if (errToNull && (null = open("/dev/null", O_WRONLY | O_CLOEXEC)) < 0) _exit(127);
-  const int from[3] = {ends[0], ends[1], errToNull ? null : ends[2]};
+  int from[3] = {ends[0], ends[1], ends[2]};
+  for (int& fd : from) {
+    if (fd < 0 && (fd = open("/dev/null", O_RDWR | O_CLOEXEC)) < 0) _exit(127);
+  }
   for (int target = 0; target < 3; ++target) {
     // The pipes are close-on-exec; dup2 clears that for the copy (and a
     // descriptor that is already in place keeps it unless cleared).
@@ -75,21 +79,12 @@ struct Child {
   std::shared_ptr<detail::Owner> owner;
 };
 
-// Starts args[0] (a path) with `env` ("NAME=value") added to this process's
-// environment. pid is -1 when it could not be started.
-inline Child Spawn(const std::vector<std::string>& args, bool errToNull = false,
-                   const std::vector<std::string>& env = {}) {
-  int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1}, report[2] = {-1, -1};
-  const auto closeAll = [&] {
-    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1], report[0], report[1]}) {
-      if (fd >= 0) close(fd);
-    }
-  };
-  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || (!errToNull && pipe2(err, O_CLOEXEC)) ||
-      pipe2(report, O_CLOEXEC)) {
-    closeAll();
-    return {};
-  }
+// Starts args[0] (a path) with its standard streams on `ends` (-1: /dev/null) and
+// `env` ("NAME=value") added to this process's environment. pid is -1 when it
+// could not be started.
+inline Child SpawnWith(const std::vector<std::string>& args, const int (&ends)[3], const std::vector<std::string>& env) {
+  int report[2] = {-1, -1};
+  if (pipe2(report, O_CLOEXEC)) return {};
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -105,39 +100,64 @@ inline Child Spawn(const std::vector<std::string>& args, bool errToNull = false,
   envp.push_back(nullptr);
 
   const pid_t parent = getpid();
-  const int ends[3] = {in[0], out[1], err[1]};
   const pid_t pid = fork();
-  if (pid == 0) detail::StartChild(parent, ends, errToNull, report[1], argv.data(), envp.data());
-  if (pid > 0) setpgid(pid, pid);  // also here, so the group exists before this returns
-  Child c;
-  c.pid = pid;
-  c.in = in[1];
-  c.out = out[0];
-  c.err = err[0];
-  in[1] = out[0] = err[0] = -1;
+  if (pid == 0) detail::StartChild(parent, ends, report[1], argv.data(), envp.data());
   close(report[1]);
-  report[1] = -1;
+  Child c;
+  if (pid < 0) {
+    close(report[0]);
+    return c;
+  }
+  setpgid(pid, pid);  // also here, so the group exists before this returns
   int error = 0;
   ssize_t got = 0;
-  while (pid > 0 && (got = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
+  while ((got = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
   }
-  closeAll();
-  if (pid < 0) {
-    for (int fd : {c.in, c.out, c.err}) {
-      if (fd >= 0) close(fd);
-    }
-    return {};
-  }
+  close(report[0]);
+  c.pid = pid;
   c.owner = std::make_shared<detail::Owner>();
   c.owner->pid = pid;
-  c.owner->fds[0] = c.in;
-  c.owner->fds[1] = c.out;
-  c.owner->fds[2] = c.err;
   if (got > 0) {  // exec failed: the child is reaped with its owner
     c.owner.reset();
     c.pid = -1;
-    c.in = c.out = c.err = -1;
   }
+  return c;
+}
+
+// Starts args[0] (a path) with pipes on its standard streams (standard error to
+// /dev/null with errToNull) and `env` added to this process's environment.
+inline Child Spawn(const std::vector<std::string>& args, bool errToNull = false,
+                   const std::vector<std::string>& env = {}) {
+  int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
+  const auto closeAll = [&] {
+    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) {
+      if (fd >= 0) close(fd);
+    }
+  };
+  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || (!errToNull && pipe2(err, O_CLOEXEC))) {
+    closeAll();
+    return {};
+  }
+  Child c = SpawnWith(args, {in[0], out[1], err[1]}, env);
+  if (c.owner) {
+    c.in = c.owner->fds[0] = std::exchange(in[1], -1);
+    c.out = c.owner->fds[1] = std::exchange(out[0], -1);
+    c.err = c.owner->fds[2] = std::exchange(err[0], -1);
+  }
+  closeAll();
+  return c;
+}
+
+// The command with its standard output and error on a terminal of its own,
+// whose other side (*master) the caller can close: a closed terminal or ssh
+// session, after which every write fails. Its standard input is /dev/null.
+inline Child SpawnOnTerminal(const std::vector<std::string>& args, int* master) {
+  *master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (*master < 0 || grantpt(*master) != 0 || unlockpt(*master) != 0) return {};
+  const int slave = open(ptsname(*master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave < 0) return {};
+  Child c = SpawnWith(args, {-1, slave, slave}, {});
+  close(slave);
   return c;
 }
 

@@ -15,14 +15,6 @@ namespace {
 
 using namespace cli_harness;
 
-// Named per process: other runs of these tests may share the machine.
-std::string ScratchPath(const std::string& name) { return testing::TempDir() + std::to_string(getpid()) + "_" + name; }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // The bytes of the last frame in a frame record whose line reads "<time> <prefix> ...".
 std::vector<int> LastFrame(const std::string& record, const std::vector<std::string>& prefixes) {
   std::vector<int> bytes;
@@ -64,46 +56,9 @@ void ExpectSafe(const std::string& record) {
   EXPECT_EQ(reported[3], 0) << "limit mode reported";
 }
 
-// The command with its standard output and error on a terminal of its own,
-// whose other side (*master) the test can close: a closed terminal or ssh
-// session, after which every write fails.
-Child SpawnOnTerminal(const std::vector<std::string>& args, int* master) {
-  *master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (*master < 0 || grantpt(*master) != 0 || unlockpt(*master) != 0) return {};
-  const int slave = open(ptsname(*master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  // Owned as every child of the tests is: a group of its own, gone with the test.
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setpgid(0, 0);
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    const int null = open("/dev/null", O_RDONLY);
-    if (getppid() != parent || null < 0 || dup2(null, 0) < 0 || dup2(slave, 1) < 0 || dup2(slave, 2) < 0) _exit(127);
-    close(*master);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(slave);
-  Child c;
-  if (pid < 0) return c;
-  setpgid(pid, pid);
-  c.pid = pid;
-  c.owner = std::make_shared<child_process::detail::Owner>();
-  c.owner->pid = pid;
-  return c;
-}
-
 const std::string kOneProfile = "tester VXPD0001 kt60\n charger fixed 5V 3A\nend\n";
 const std::vector<std::string> kAllow = {"--limit-mode", "allow", "--accept-risk"};
 const std::vector<std::string> kQuick = {"--current-step", "500", "--time-step", "667", "--ripple-seconds", "0.3"};
-
-std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
 
 // What ends the command once its load is on: a signal, a control command,
 // "remove-out" (the output folder goes away), or nothing ("").

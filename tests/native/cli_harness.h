@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -24,6 +25,23 @@ using child_process::Child;
 using child_process::Finish;
 using child_process::Result;
 using child_process::Spawn;
+using child_process::SpawnOnTerminal;
+
+// A scratch file or folder, named per process: other runs of these tests may share the machine.
+inline std::string ScratchPath(const std::string& name) {
+  return testing::TempDir() + std::to_string(getpid()) + "_" + name;
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// args followed by more.
+inline std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
 
 // `loadpost-cli sim-serve` on a scenario (a name, or text written to a file).
 class SimServer {

@@ -12,13 +12,6 @@ namespace {
 using namespace cli_harness;
 using nlohmann::json;
 
-std::string ScratchPath(const std::string& name) { return testing::TempDir() + std::to_string(getpid()) + "_" + name; }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // A shipped scenario run in simulated time by --sim.
 std::string SimulatedScenario(const std::string& name) {
   const std::string path = ScratchPath(name + "-simulated.sim");

@@ -19,14 +19,6 @@ namespace {
 using namespace cli_harness;
 using nlohmann::json;
 
-// Named per process: other runs of these tests may share the machine.
-std::string ScratchPath(const std::string& name) { return testing::TempDir() + std::to_string(getpid()) + "_" + name; }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 std::vector<json> JsonLines(const std::string& text) {
   std::vector<json> lines;
   std::istringstream in(text);
@@ -49,11 +41,6 @@ json Measured(json report) {
 
 const std::vector<std::string> kQuickReport = {"report", "--current-step", "500", "--time-step", "667",
                                                "--ripple-seconds", "0.5"};
-
-std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
 
 // The two testers of the shipped scenario, in simulated time, run by one
 // process at once (a thread each): every reading, the capacity and every

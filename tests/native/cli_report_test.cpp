@@ -10,24 +10,11 @@
 
 namespace {
 
-// Named per process: other runs of these tests may share the machine.
-std::string ScratchPath(const std::string& name) { return testing::TempDir() + std::to_string(getpid()) + "_" + name; }
-
 using namespace cli_harness;
 using nlohmann::json;
 
 // The window's smallest sweep that reaches 3 A: 7 steps.
 const std::vector<std::string> kQuick = {"--current-step", "500", "--time-step", "667"};
-
-std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // Checks a page with Python's HTML parser (every element closed in order) and
 // every SVG in it with its XML parser; prints the number of SVG elements.

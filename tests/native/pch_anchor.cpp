@@ -1,0 +1,1 @@
+// Compiles the tests' precompiled header (tests/CMakeLists.txt); nothing of its own.
