@@ -190,9 +190,11 @@ int WatchTester(const CliOptions& options, const WatchOptions& w, CoreSession& s
       return code;
     }
   }
-  // A capture: the monitor's passes pause only briefly, as for the real-time graph.
+  // A capture: the monitor's passes pause only briefly, as for the real-time
+  // graph, and at full pace the line is kept busy.
   S.graph.graphMode = RealTime;
   S.graph.testStopped = 0;
+  S.graph.capturing = w.intervalMs == 0 ? 1 : 0;
   const Session& s = session.Tester();
   MonitorClock& clock = s.link->Clock();
   MonitorCore& core = session.Core();
@@ -310,6 +312,7 @@ int WatchTester(const CliOptions& options, const WatchOptions& w, CoreSession& s
   if (!sum.complete) code = kExitError;
   sum.endUs = clock.NowUs();
   S.graph.testStopped = 1;
+  S.graph.capturing = 0;
   const std::string problem = session.Finish();
   // JSON lines end with the summary; a table of it goes where people look,
   // standard output when the lines went to a file.

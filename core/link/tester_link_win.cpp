@@ -109,7 +109,7 @@ void TesterLink::HandleEvent(SerialTransport* source, int code) {
             [this](int n) {
               if (NoticeCallback cb = noticeCallback.load()) cb(n);
             },
-            [this] { SetEvent(replyEvent); });
+            [this] { SetEvent(replyEvent); }, [this] { SetEvent(replyEvent); });
       }
       source->SetReadSize(next);
       source->RequestRead();
@@ -139,7 +139,10 @@ ExchangeStatus TesterLink::Exchange(const uint8_t* frame, size_t frameLength, ui
     const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
     if (WaitForSingleObject(replyEvent, left) != WAIT_OBJECT_0 || lost) return ExchangeStatus::NoReply;
     // The event may have been left by a reply that the discard above dropped.
-    if (mailbox.Take(&reply)) break;
+    const MailboxTake taken = mailbox.TakeNewest(&reply);
+    if (taken == MailboxTake::Reply) break;
+    // A damaged reply fails the round at once, as the time-out would.
+    if (taken == MailboxTake::Damaged) return ExchangeStatus::NoReply;
   }
   return reply.body[0] == expectedCommand ? ExchangeStatus::Ok : ExchangeStatus::WrongCommand;
 }
