@@ -32,8 +32,12 @@ std::optional<Reading> MonitorCore::MeasurePipelined() {
     CountExchange(ExchangeStatus::NotSent);
     return std::nullopt;
   }
+  return CollectReading();
+}
+
+std::optional<Reading> MonitorCore::CollectReading() {
   ReplyBody reply;
-  const ExchangeStatus s = c.collect(kCmdGetMeasurements, reply);
+  const ExchangeStatus s = port_.Channel().collect(kCmdGetMeasurements, reply);
   // A time-out or a closed port leaves nothing owed.
   inFlight_ = (s == ExchangeStatus::NoReply || s == ExchangeStatus::NotSent) ? 0 : inFlight_ - 1;
   CountExchange(s);
@@ -42,7 +46,7 @@ std::optional<Reading> MonitorCore::MeasurePipelined() {
     captureLosses_ = 0;
     return Publish(m);
   }
-  if (s != ExchangeStatus::NotSent && capturing && ++captureLosses_ >= kCaptureLossRun) {
+  if (s != ExchangeStatus::NotSent && !captureOneAtATime_ && ++captureLosses_ >= kCaptureLossRun) {
     captureOneAtATime_ = true;
     LogEvent(kCaptureOneAtATimeText, LogDiagnostics);
   }
@@ -50,13 +54,5 @@ std::optional<Reading> MonitorCore::MeasurePipelined() {
 }
 
 void MonitorCore::DrainCapture() {
-  const CommandChannel& c = port_.Channel();
-  while (inFlight_ > 0) {
-    ReplyBody reply;
-    const ExchangeStatus s = c.collect(kCmdGetMeasurements, reply);
-    inFlight_ = (s == ExchangeStatus::NoReply || s == ExchangeStatus::NotSent) ? 0 : inFlight_ - 1;
-    CountExchange(s);
-    Measurements m;
-    if (s == ExchangeStatus::Ok && DecodeMeasurements(reply, &m)) Publish(m);
-  }
+  while (inFlight_ > 0) CollectReading();
 }

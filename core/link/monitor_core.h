@@ -181,6 +181,7 @@ class MonitorCore {
   bool BurstGoesOn(int64_t startUs);
   bool CanPipeline();
   std::optional<Reading> MeasurePipelined();
+  std::optional<Reading> CollectReading();
   std::optional<Reading> Publish(const Measurements& m);
   void CountExchange(ExchangeStatus s);
   void RequestStage();
