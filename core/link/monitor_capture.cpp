@@ -8,8 +8,11 @@
 // still on its way could answer either request, so the link drops it. Any other
 // command first collects the replies still owed. kCaptureLossRun lost readings
 // in a row end the pipelining for this connection, said once in a Diagnostics
-// record.
+// record. The environment variable LOADPOST_ONE_REQUEST_AT_A_TIME (any value)
+// keeps every capture one request at a time, for comparisons.
 #include "core/link/monitor_core.h"
+
+#include <cstdlib>
 
 #include "core/base/log_event.h"
 #include "core/base/logger.h"
@@ -18,7 +21,8 @@
 bool MonitorCore::CanPipeline() {
   const CommandChannel& c = port_.Channel();
   if (inFlight_ > 0) return true;  // owed replies are collected first, whatever else changed
-  return state_.graph.capturing && !captureOneAtATime_ && c.post && c.collect;
+  static const bool asked = std::getenv("LOADPOST_ONE_REQUEST_AT_A_TIME") != nullptr;
+  return state_.graph.capturing && !captureOneAtATime_ && !asked && c.post && c.collect;
 }
 
 std::optional<Reading> MonitorCore::MeasurePipelined() {
