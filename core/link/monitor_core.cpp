@@ -308,14 +308,18 @@ void MonitorCore::MeasurementStage() {
   std::optional<Reading> r = Measure();
   if (!r) return;
   ShowReading(*r);
+  CheckReading(*r);
   // On its own thread, a capture's pass goes on measuring for a while: the
   // notices and requests are followed when one waits, and at least every
-  // kCaptureBurstUs.
+  // kCaptureBurstUs. Every reading is checked; the window shows the last.
+  std::optional<Reading> last;
   while (BurstGoesOn(startUs)) {
-    r = Measure();
-    if (!r) return;
-    ShowReading(*r);
+    const std::optional<Reading> next = Measure();
+    if (!next) break;
+    CheckReading(*next);
+    last = next;
   }
+  if (last) ShowReading(*last);
   Pause();
 }
 
@@ -339,6 +343,9 @@ void MonitorCore::ShowReading(const Reading& r) {
     shownSetpointMa_ = r.setpointMa;
   }
   view_.Statistics(r, state_.live.capacityMah, state_.live.capacityMwh);
+}
+
+void MonitorCore::CheckReading(const Reading& r) {
   if (state_.graph.testStopped != 0 || state_.graph.graphMode == RealTime) VoltageCheck(r);
 }
 

@@ -178,6 +178,7 @@ class MonitorCore {
   void ShowSourceControls(bool attached);
   void MeasurementStage();
   void ShowReading(const Reading& r);
+  void CheckReading(const Reading& r);
   bool BurstGoesOn(int64_t startUs);
   bool CanPipeline();
   std::optional<Reading> MeasurePipelined();
