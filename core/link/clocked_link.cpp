@@ -75,11 +75,9 @@ bool ClockedLink::Post(const uint8_t* frame, size_t frameLength) {
     Pump(nowUs, false);
     mailbox.Discard();
   }
-  // Requests queue on the line behind the one still going out.
-  const int64_t from = owed_ > 0 && postedUs_ > nowUs ? postedUs_ : nowUs;
-  const int64_t sent = pipe.write(frame, frameLength, from);
+  // The pipe queues the request behind one still going out.
+  const int64_t sent = pipe.write(frame, frameLength, nowUs);
   if (sent - nowUs > kWaitUs) return false;
-  postedUs_ = sent;
   ++owed_;
   return true;
 }

@@ -65,5 +65,4 @@ class ClockedLink {
   int64_t exchangeUs = 0;
   int nextRead = 1;
   int owed_ = 0;
-  int64_t postedUs_ = 0;  // when the newest posted request finished going out
 };

@@ -459,7 +459,9 @@ TEST(RealtimeRun, FaultsWithTwoRequestsOnTheWire) {
     EXPECT_EQ(r.m.Count(kCaptureOneAtATimeText), c.oneAtATime ? 1 : 0);
     // The command line's end: whatever is still owed does not confuse the next command.
     r.m.PassFor(1500);
-    if (S.live.portReady) EXPECT_TRUE(r.m.core.SetLoad(0).ok);
+    if (S.live.portReady) {
+      EXPECT_TRUE(r.m.core.SetLoad(0).ok);
+    }
     EXPECT_EQ(r.m.model.AppliedLoadMa(), 0);
   }
 }
