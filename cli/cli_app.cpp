@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/cli_commands.h"
+#include "cli/cli_history.h"
 #include "cli/cli_output.h"
 #include "cli/cli_platform.h"
 #include "cli/cli_serve.h"
@@ -125,6 +126,7 @@ int RunCli(int argc, char** argv) {
   watchCommand->add_option("--stop-after-mah", watch.stopAfterMah, "Stop when this many mAh have been drawn")
       ->check(NumberIn(ranges::kStopAfterMah));
   AddLimitOptions(watchCommand, &watch.limits);
+  AddHistoryOptions(watchCommand, &watch.history, false);
   watchCommand->callback([&] {
         settle();
         exitCode = RunWatch(options, watch);
@@ -132,6 +134,7 @@ int RunCli(int argc, char** argv) {
 
   AddSourceTestCommands(app, options, &exitCode, settle);
   AddServeCommand(app, options, &exitCode, settle);
+  AddHistoryCommand(app, options, &exitCode);
   AddPlatformCommands(app, &exitCode);
 
   try {

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "cli/cli_history.h"
 #include "cli/cli_session.h"
 
 namespace CLI {
@@ -46,5 +47,6 @@ struct WatchOptions {
   long long stopBelowMv = -1;
   double stopAfterMah = -1;
   LimitOptions limits;
+  HistoryOptions history;  // --db, --label
 };
 int RunWatch(const CliOptions& options, const WatchOptions& watch);

@@ -6,6 +6,15 @@ std::filesystem::path PathOf(const std::string& utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
+std::string AbsolutePathText(const std::string& utf8) {
+  if (utf8.empty()) return "";
+  std::error_code ec;
+  const std::filesystem::path p = std::filesystem::absolute(PathOf(utf8), ec);
+  if (ec) return utf8;
+  const std::u8string text = p.lexically_normal().u8string();
+  return std::string(text.begin(), text.end());
+}
+
 std::string CheckWritable(const std::string& option, const std::string& path, bool wholeFile) {
   if (path.empty()) return "";
   const std::string refused = "cannot write " + path + " (" + option + "): ";

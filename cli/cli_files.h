@@ -9,6 +9,10 @@
 // The path (UTF-8, as given on the command line) as the system's path.
 std::filesystem::path PathOf(const std::string& utf8);
 
+// The path made absolute (UTF-8), as a record that outlives the working
+// folder names it; empty stays empty.
+std::string AbsolutePathText(const std::string& utf8);
+
 // A file the command will write (at its end, or line by line) can be made:
 // the path names no folder, its folder exists and takes a new file (proven
 // with a uniquely named file of this program's, removed at once). Empty when

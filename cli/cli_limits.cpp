@@ -5,6 +5,7 @@
 
 #include "cli/cli_files.h"
 #include "cli/cli_output.h"
+#include "core/base/log_file.h"
 #include "core/base/tester_state.h"
 #include "core/base/utf8.h"
 #include "core/link/profile_text.h"
@@ -55,9 +56,10 @@ Report OneRunReport(CoreSession& session, const ReportRun& run) {
   rep.model = TesterModelName(tester.hardwareRevision);
   rep.hardware = VersionText(tester.hardwareRevision);
   rep.firmware = VersionText(tester.firmwareVersion);
-  const std::time_t now = std::time(nullptr);
+  // Not std::localtime: its one buffer is shared by the threads of several testers (watch --all --db).
+  std::tm t{};
   char date[64] = "";
-  if (const std::tm* t = std::localtime(&now)) std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S %z", t);
+  if (SystemLocalTime(std::time(nullptr), &t)) std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S %z", &t);
   rep.date = date;
   const PdoList list = session.State().GetPdoList();
   for (int i = 0; i < list.count; ++i) {

@@ -8,12 +8,15 @@
 #include "cli/cli_core_session.h"
 #include "cli/cli_end.h"
 #include "cli/cli_files.h"
+#include "cli/cli_limits.h"
 #include "cli/cli_output.h"
 #include "cli/cli_watch.h"
 #include "core/link/measured_values.h"
 #include "core/link/monitor_core.h"
 #include "core/link/profile_text.h"
 #include "core/base/tester_state.h"
+#include "core/base/utf8.h"
+#include "core/report/history_record.h"
 
 namespace {
 
@@ -54,6 +57,43 @@ int CheckCeiling(const TesterState& S, long long ma, const LimitOptions& limits)
   if (ma <= ceiling) return kExitOk;
   return Fail(Format("load %lld mA is above the ceiling of %d mA (limit mode %s, rated current %d mA)", ma, ceiling,
                      limits.mode.c_str(), static_cast<int>(S.live.ratedCurrentMa)));
+}
+
+// A watch as the results history keeps it: one run of its readings on the active profile.
+HistoryReport WatchRecord(CoreSession& session, const WatchOptions& w, const WatchSummary& sum) {
+  const TesterState& S = session.State();
+  ReportRun run;
+  run.plan.entry = S.GetPdoList().EntryAt(S.live.activePdoIndex);
+  wchar_t text[kProfileTextChars];
+  FormatProfileListText(run.plan.entry, session.Tester().hardwareRevision, text, kProfileTextChars);
+  run.plan.profileText = text;
+  run.plan.requestedMv = S.live.profileVoltageMv;
+  run.started = true;
+  run.profileMv = S.live.profileVoltageMv;
+  Report rep = OneRunReport(session, run);
+  rep.limitMode = w.limits.mode;
+  if (!sum.complete) rep.incompleteReason = sum.reason;
+  HistoryReport h = HistoryReportOf(rep, "watch", w.history.label, "", {AbsolutePathText(w.outPath)});
+  json settings = json::parse(h.settings);
+  settings["intervalMs"] = w.intervalMs;
+  if (w.loadMa >= 0) settings["loadMa"] = w.loadMa;
+  if (w.durationSec >= 0) settings["durationS"] = w.durationSec;
+  if (w.stopBelowMv >= 0) settings["stopBelowMv"] = w.stopBelowMv;
+  if (w.stopAfterMah >= 0) settings["stopAfterMah"] = w.stopAfterMah;
+  h.settings = settings.dump();
+  HistoryRun& r = h.runs.front();
+  r.verdict = h.verdict = sum.complete ? "n/a" : "INCOMPLETE";  // a watch measures, it does not judge
+  r.complete = sum.complete;
+  r.error = sum.complete ? "" : sum.reason;
+  r.seconds = Rounded(SecondsFromUs(sum.endUs - sum.startUs), 3);
+  r.readings = static_cast<int64_t>(sum.readings);
+  r.mah = Rounded(sum.mah, 3);
+  r.mwh = Rounded(sum.mwh, 3);
+  if (sum.readings > 0) {
+    r.minVolts = VoltsFromMv(sum.minMv);
+    r.maxVolts = VoltsFromMv(sum.maxMv);
+  }
+  return h;
 }
 
 void PrintSummary(FILE* out, const WatchSummary& s, bool asJson, const std::string& serial = "") {
@@ -157,6 +197,7 @@ int RunWatch(const CliOptions& options, const WatchOptions& w) {
   if (const std::string why = CheckLimits(w.limits, &mode, &index); !why.empty()) return Fail(why);
   if (w.stopBelowMv >= 0 && w.loadMa < 0) return Fail("--stop-below needs --load: with no load the voltage stays up");
   if (const std::string why = CheckWritable("--out", w.outPath, false); !why.empty()) return Fail(why);
+  if (const std::string why = CheckHistory(w.history); !why.empty()) return Fail(why);
   CoreSession session;
   WatchSummary sum;
   return WatchTester(options, w, session, nullptr, true, &sum);
@@ -314,6 +355,8 @@ int WatchTester(const CliOptions& options, const WatchOptions& w, CoreSession& s
   S.graph.testStopped = 1;
   S.graph.capturing = 0;
   const std::string problem = session.Finish();
+  std::string historyError;
+  if (!RecordHistory(w.history, WatchRecord(session, w, sum), &historyError)) code = Fail(historyError);
   // JSON lines end with the summary; a table of it goes where people look,
   // standard output when the lines went to a file.
   if (asJson) write([&] { PrintSummary(out, sum, true, serial); });

@@ -51,11 +51,9 @@ bool ListPlaces(const PlatformOptions& options, std::vector<TesterPlace>* places
 // behind it when the device tree knows it.
 TesterPlace PlaceOfPort(const PlatformOptions& options);
 // Opens and claims the tester so that no other program uses it meanwhile.
+// Each tester opened has a link of its own: several may be open at once, on
+// threads of their own.
 OpenOutcome OpenPlace(const TesterPlace& place);
-// Whether this build can have several testers open at once (POSIX: each on
-// its own device; the Windows build reaches its tester through the one link
-// the window uses).
-bool SeveralTestersSupported();
 
 // What asked the running command to stop: a request (Ctrl-C, SIGTERM,
 // Ctrl-Break) or the session going away (SIGHUP, SIGQUIT, the console closed,

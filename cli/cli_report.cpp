@@ -12,6 +12,7 @@
 #include "cli/cli_source_tests.h"
 #include "core/link/profile_text.h"
 #include "core/report/chart_svg.h"
+#include "core/report/history_record.h"
 #include "core/report/report_files.h"
 #include "core/base/log_file.h"
 #include "core/report/rules_output.h"
@@ -99,6 +100,7 @@ int RunReport(const CliOptions& options, const ReportOptions& o) {
   std::vector<std::filesystem::path> earlier = ReportFilesIn(dir);
   if (const std::string why = CheckEarlierReport(o.outDir, o.force, earlier); !why.empty()) return Fail(why);
   if (const std::string why = CheckJunitFile(o.verdicts); !why.empty()) return Fail(why);
+  if (const std::string why = CheckHistory(o.history); !why.empty()) return Fail(why);
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (const std::string why = CheckWritable("--out", o.outDir + "/" + kReportHtmlName); !why.empty()) return Fail(why);
@@ -200,6 +202,14 @@ int ReportTester(const CliOptions& options, const ReportOptions& o, CoreSession&
   const std::string problem = session.Finish();
   progress.Clear();
   if (!problem.empty()) rep.incompleteReason += (rep.incompleteReason.empty() ? "" : "; ") + problem;
+  // The drift since the charger's previous report goes into the files; with
+  // several testers, the previous report made on the same tester.
+  std::string historyError;
+  if (!o.history.against.empty()) {
+    ApplyLimits(o.verdicts.limits, list, rep);  // the rules of a run cut short are compared too
+    ReportDrift drift;
+    if (DriftAgainst(o.history, rep, options.Several(), &drift, &historyError)) rep.drift = drift;
+  }
   const bool written = write();
   if (alone && options.json) {
     nlohmann::json j = ReportJson(rep);
@@ -213,6 +223,15 @@ int ReportTester(const CliOptions& options, const ReportOptions& o, CoreSession&
   if (alone && !WriteJunit(o.verdicts, {ReportSuite(rep, "report", ReportCsvPaths(rep, dir))}, &error)) {
     return Fail(error);
   }
+  // The history's record; a database that fails leaves the report's files standing.
+  const std::u8string dirText = dir.u8string();
+  const std::string folder = AbsolutePathText(std::string(dirText.begin(), dirText.end()));
+  if (historyError.empty()) {
+    const HistoryReport record =
+        HistoryReportOf(rep, "report", o.history.label, folder, ReportCsvPaths(rep, PathOf(folder)));
+    RecordHistory(o.history, record, &historyError);
+  }
+  if (!historyError.empty()) return Fail(historyError);
   if (!problem.empty()) return Fail(tester.Name() + ": " + problem);
   if (rep.Incomplete()) return Fail("report incomplete: " + rep.incompleteReason);
   return rep.Overall() == Verdict::Fail ? kExitFail : kExitOk;

@@ -42,6 +42,7 @@ void PrintSummaryTable(const ReportSummary& summary, const std::string& outDir) 
 int RunReports(const CliOptions& options, const ReportOptions& o) {
   if (const std::string why = CheckSweepSettings(o.settings); !why.empty()) return Fail(why);
   if (const std::string why = CheckJunitFile(o.verdicts); !why.empty()) return Fail(why);
+  if (const std::string why = CheckHistory(o.history); !why.empty()) return Fail(why);
   std::vector<TesterPlace> places;
   if (const int code = ChooseTesters(options, &places)) return code;
   // Every folder is checked before any tester is touched.

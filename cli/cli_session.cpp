@@ -71,9 +71,6 @@ int ChooseTesters(const CliOptions& options, std::vector<TesterPlace>* chosen) {
   chosen->clear();
   if (!options.platform.port.empty()) return Fail("--port names one tester: use --serial for several");
   if (options.all && !options.serials.empty()) return Fail("--all and --serial do not go together");
-  if (!options.sim && !SeveralTestersSupported()) {
-    return Fail("this build drives one tester at a time: give one --serial");
-  }
   std::vector<TesterPlace> places;
   std::string error;
   if (!ListTesters(options, &places, &error)) return Fail(error);

@@ -13,6 +13,7 @@
 #include "core/config/config_rules.h"
 #include "core/link/profile_text.h"
 #include "core/report/chart_svg.h"
+#include "core/report/history_record.h"
 #include "core/report/report_files.h"
 #include "core/base/tester_state.h"
 #include "core/base/utf8.h"
@@ -51,6 +52,7 @@ std::string CheckSweepSettings(const SweepSettings& s) {
 int RunRipple(const CliOptions& options, const RippleOptions& r) {
   if (const std::string why = CheckWritable("--csv", r.csvPath); !why.empty()) return Fail(why);
   if (const std::string why = CheckJunitFile(r.verdicts); !why.empty()) return Fail(why);
+  if (const std::string why = CheckHistory(r.history); !why.empty()) return Fail(why);
   CoreSession session;
   TesterState& S = session.State();
   if (const int code = session.Open(options, LimitOptions{}, S.config.currentStepMa, S.config.timeStepMs)) return code;
@@ -106,6 +108,12 @@ int RunRipple(const CliOptions& options, const RippleOptions& r) {
   if (!r.csvPath.empty() && !WriteOutput(r.csvPath, BuildRippleCsv(samples, startUs))) return kExitError;
   std::string error;
   if (!WriteJunit(r.verdicts, {ReportSuite(rep, "ripple", {r.csvPath})}, &error)) return Fail(error);
+  rep.rippleSeconds = r.seconds;
+  if (!complete) rep.incompleteReason = session.EndText(c.end);
+  if (!RecordHistory(r.history, HistoryReportOf(rep, "ripple", r.history.label, "", {AbsolutePathText(r.csvPath)}),
+                     &error)) {
+    return Fail(error);
+  }
   // The cause first, then what the end could not do.
   if (!complete) Fail(session.Tester().Name() + ": capture ended early: " + session.EndText(c.end));
   if (!problem.empty()) Fail(session.Tester().Name() + ": " + problem);
@@ -119,6 +127,7 @@ int RunSweep(const CliOptions& options, const SweepOptions& o) {
     if (const std::string why = CheckWritable(option, *path); !why.empty()) return Fail(why);
   }
   if (const std::string why = CheckJunitFile(o.verdicts); !why.empty()) return Fail(why);
+  if (const std::string why = CheckHistory(o.history); !why.empty()) return Fail(why);
   CoreSession session;
   TesterState& S = session.State();
   if (const int code = session.Open(options, o.settings.limits, static_cast<uint16_t>(o.settings.currentStepMa),
@@ -177,6 +186,15 @@ int RunSweep(const CliOptions& options, const SweepOptions& o) {
     Fail(error);
     written = false;
   }
+  rep.limitMode = o.settings.limits.mode;
+  rep.currentStepMa = s.currentStepMa;
+  rep.timeStepMs = s.timeStepMs;
+  if (!complete) rep.incompleteReason = session.EndText(s.end);
+  if (!RecordHistory(o.history, HistoryReportOf(rep, "sweep", o.history.label, "", {AbsolutePathText(o.csvPath)}),
+                     &error)) {
+    Fail(error);
+    written = false;
+  }
   if (!complete) Fail(session.Tester().Name() + ": sweep ended early: " + session.EndText(s.end));
   if (!problem.empty()) Fail(session.Tester().Name() + ": " + problem);
   if (!complete || !problem.empty() || !written) return kExitError;
@@ -206,6 +224,7 @@ void AddSourceTestCommands(CLI::App& app, CliOptions& options, int* exitCode, co
       ->capture_default_str();
   r->add_option("--csv", ripple.csvPath, "Write the samples (time in ms, VBUS in V) to this file");
   AddVerdictFileOptions(r, &ripple.verdicts);
+  AddHistoryOptions(r, &ripple.history, false);
   r->callback([&options, exitCode, settle] {
     settle();
     *exitCode = RunRipple(options, ripple);
@@ -218,6 +237,7 @@ void AddSourceTestCommands(CLI::App& app, CliOptions& options, int* exitCode, co
   s->add_option("--csv", sweep.csvPath, "Write the sweep as the window's Export CSV does");
   s->add_option("--svg", sweep.svgPath, "Write the chart (axes, grid, regions, legend, curve) as an SVG picture");
   AddVerdictFileOptions(s, &sweep.verdicts);
+  AddHistoryOptions(s, &sweep.history, false);
   s->callback([&options, exitCode, settle] {
     settle();
     *exitCode = RunSweep(options, sweep);
@@ -236,6 +256,7 @@ void AddSourceTestCommands(CLI::App& app, CliOptions& options, int* exitCode, co
               "Replace an earlier report in that folder: its report.html, report.json and run CSVs are removed, "
               "no other file");
   AddVerdictFileOptions(p, &report.verdicts);
+  AddHistoryOptions(p, &report.history, true);
   p->callback([&options, exitCode, settle] {
     settle();
     *exitCode = RunReport(options, report);

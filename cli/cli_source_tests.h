@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/cli_commands.h"
+#include "cli/cli_history.h"
 #include "cli/cli_limits.h"
 
 // The window's sweep settings: current and time step, limit mode and ceiling.
@@ -20,12 +21,14 @@ struct RippleOptions {
   double seconds = 1.0;
   std::string csvPath;
   VerdictFileOptions verdicts;
+  HistoryOptions history;
 };
 struct SweepOptions {
   SweepSettings settings;
   std::string csvPath;
   std::string svgPath;
   VerdictFileOptions verdicts;
+  HistoryOptions history;
 };
 struct ReportOptions {
   SweepSettings settings;
@@ -33,6 +36,7 @@ struct ReportOptions {
   std::string outDir = ".";
   bool force = false;  // replace an earlier report in outDir
   VerdictFileOptions verdicts;
+  HistoryOptions history;
 };
 
 int RunRipple(const CliOptions& options, const RippleOptions& ripple);

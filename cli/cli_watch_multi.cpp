@@ -34,6 +34,7 @@ int RunWatches(const CliOptions& options, const WatchOptions& w) {
   uint16_t index = 0;
   if (const std::string why = CheckLimits(w.limits, &mode, &index); !why.empty()) return Fail(why);
   if (w.stopBelowMv >= 0 && w.loadMa < 0) return Fail("--stop-below needs --load: with no load the voltage stays up");
+  if (const std::string why = CheckHistory(w.history); !why.empty()) return Fail(why);
   std::vector<TesterPlace> places;
   if (const int code = ChooseTesters(options, &places)) return code;
   const bool asJson = options.json || w.format == "json";

@@ -108,8 +108,6 @@ OpenOutcome OpenPlace(const TesterPlace& place) {
   return outcome;
 }
 
-bool SeveralTestersSupported() { return true; }
-
 void InstallStopHandlers() {
   if (stopPipe[0] < 0 && pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) stopPipe[0] = stopPipe[1] = -1;
   struct sigaction action {};

@@ -1,13 +1,17 @@
 // Windows side of the command line: testers are found and opened through the
 // D2XX library (ftd2xx.dll from the program's folder or the system folder), and
 // claimed in the same registry as the window's, so that a command-line run and
-// a window never share a tester. Ctrl-C, Ctrl-Break, closing the console, a
-// logoff and a shutdown ask the running command to stop.
+// a window never share a tester. Every open tester has a link, notices and a
+// clock of its own, so that several can be driven at once. Ctrl-C,
+// Ctrl-Break, closing the console, a logoff and a shutdown ask the running
+// command to stop.
 #include <windows.h>
 
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <string>
+#include <utility>
 
 #include "cli/cli_output.h"
 #include "cli/cli_platform.h"
@@ -20,57 +24,43 @@
 
 namespace {
 
-std::atomic<unsigned> noticeBits{0};  // bit n - 1 for notice n
 std::atomic<bool> stopRequested{false};
 std::atomic<int> stopCause{static_cast<int>(StopCause::None)};  // the first event's
 HANDLE consoleStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 HANDLE cleanupDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-// The console handler runs on a thread of its own: the clock it stops and the
-// callback it calls are registered and taken away under this lock, so that it
-// never reaches a clock whose link is being destroyed.
+// The console handler runs on a thread of its own: the open testers' stop
+// callbacks (each stops its tester's clock) are registered, called and taken
+// away under this lock, so that it never reaches a clock whose link is being
+// destroyed.
 std::mutex handlerLock;
-RealClock* activeClock = nullptr;
-// The open testers' stop callbacks, called and taken away under handlerLock.
 std::map<int, std::function<void()>> stopCallbacks;
 int lastStopId = 0;
 
-void OnNotice(int n) {
-  if (n >= 1 && n <= 4) noticeBits.fetch_or(1u << (n - 1));
-}
-
-int PendingNoticeBit() {
-  const unsigned bits = noticeBits.load();
-  for (int n = 1; n <= 4; ++n) {
-    if (bits & (1u << (n - 1))) return n;
-  }
-  return 0;
-}
-
-void ClearNoticeBit(int n) {
-  if (n >= 1 && n <= 4) noticeBits.fetch_and(~(1u << (n - 1)));
-}
-
+// One open tester: its link (with its own notices), the port over it, and a
+// clock that a stop request ends. The tester's claim goes with it.
 class WinLink : public CliLink {
  public:
-  WinLink() {
-    std::lock_guard<std::mutex> hold(handlerLock);
-    activeClock = &clock;
+  explicit WinLink(std::string serial) : serial_(std::move(serial)) {
+    stopCallback_ = AddStopCallback([this] { clock_.Stop(); });
+    // A stop asked for before the callback was there.
+    if (InterruptRequested()) clock_.Stop();
   }
   ~WinLink() override {
-    {
-      // Waits for a handler that is stopping the clock right now.
-      std::lock_guard<std::mutex> hold(handlerLock);
-      activeClock = nullptr;
-    }
-    testerLink.Close();
-    ReleaseInstanceRegistry();
+    RemoveStopCallback(stopCallback_);  // waits for a handler that is stopping the clock right now
+    link_.Close();
+    ReleaseTesterClaimOf(Widen(serial_).c_str());
   }
-  TesterPort& Port() override { return port; }
-  MonitorClock& Clock() override { return clock; }
+  // Opens the device and asks its version.
+  bool Open() { return serial_.size() < 20 && link_.Open(serial_.c_str(), nullptr); }
+  TesterPort& Port() override { return port_; }
+  MonitorClock& Clock() override { return clock_; }
 
  private:
-  LinkPort port{PendingNoticeBit, ClearNoticeBit};
-  RealClock clock;
+  std::string serial_;
+  TesterLink link_;
+  LinkPort port_{link_};
+  RealClock clock_;
+  int stopCallback_ = 0;
 };
 
 StopCause CauseOf(DWORD event) {
@@ -90,7 +80,6 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
   SetEvent(consoleStop);
   {
     std::lock_guard<std::mutex> hold(handlerLock);
-    if (activeClock) activeClock->Stop();
     for (auto& [id, callback] : stopCallbacks) callback();
   }
   if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
@@ -124,24 +113,21 @@ TesterPlace PlaceOfPort(const PlatformOptions& options) { return {"", options.po
 OpenOutcome OpenPlace(const TesterPlace& place) {
   OpenOutcome outcome;
   // Without the registry (it failed to open) the tester is used unclaimed, as
-  // the window does after its warning.
-  if (OpenTesterRegistry() && ClaimTester(Widen(place.serial).c_str())) {
+  // the window does after its warning. The registry stays open while the
+  // program runs: other testers' claims may still be in it.
+  if (OpenTesterRegistry() && ClaimOneOfSeveral(Widen(place.serial).c_str())) {
     outcome.status = OpenStatus::Busy;
     return outcome;
   }
-  noticeBits = 0;
-  if (place.serial.size() >= 20 || !testerLink.Open(place.serial.c_str(), OnNotice)) {
-    testerLink.Close();
-    ReleaseInstanceRegistry();
+  auto link = std::make_unique<WinLink>(place.serial);
+  if (!link->Open()) {
     outcome.detail = "the device could not be opened or did not answer";
-    return outcome;
+    return outcome;  // the link's end gives the claim back
   }
   outcome.status = OpenStatus::Ok;
-  outcome.link = std::make_unique<WinLink>();
+  outcome.link = std::move(link);
   return outcome;
 }
-
-bool SeveralTestersSupported() { return false; }
 
 void InstallStopHandlers() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 bool InterruptRequested() { return stopRequested.load(); }

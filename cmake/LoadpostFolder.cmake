@@ -3,7 +3,7 @@
 #   KIND core:   portable *.cpp go into loadpost_core, built natively and for
 #                Windows; *_posix.cpp into loadpost_core on Linux only; *_win.cpp
 #                (the core's Windows platform code: D2XX, serial transport,
-#                instance registry) into loadpost_core_win.
+#                instance registry, the chart's fonts and picture) into loadpost_core_win.
 #   KIND window: the window's files, all Win32, into loadpost_win.
 # window/shell/entry_win.cpp (WinMain) belongs to the program alone.
 function(loadpost_folder kind)

@@ -15,6 +15,8 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   # loadpost-cli serve: its sockets (standalone Asio, header-only, also for the MinGW build)
   libasio-dev
+  # loadpost-cli --db and history: the results history, an embedded SQLite database (C API)
+  libsqlite3-dev
   # serve's tests drive it as a lab does, through PyVISA and its pure-Python backend
   python3-pyvisa python3-pyvisa-py
   # tests: a real JUnit consumer reads the JUnit XML of report --junit as a CI system would

@@ -1,4 +1,4 @@
-// Real-time round trips of testerLink through the stand-in ftd2xx.dll beside
+// Real-time round trips of a TesterLink through the stand-in ftd2xx.dll beside
 // this program: GetMeasurements (20 bytes on the wire, 1.74 ms at 115200 baud)
 // and SetLoadCurrent, timed with the performance counter. Prints the median,
 // mean and 95th percentile and their ratio to the wire time.
@@ -15,6 +15,8 @@
 namespace {
 
 constexpr double kByteUs = 10.0 * 1e6 / 115200.0;
+
+TesterLink testerLink;
 
 double NowUs() {
   static LARGE_INTEGER frequency = [] {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cwchar>
+#include <mutex>
 
 #include "core/base/registry_slots.h"
 
@@ -18,6 +19,9 @@ constexpr const wchar_t* kRegistryMutexName = L"Loadpost_pluginfo_mutex";
 constexpr const wchar_t* kRegistryMappingName = L"Loadpost_pluginfo";
 constexpr DWORD kRegistryWaitMs = 5000;
 
+// Opening and closing the registry's objects, by this copy's threads one at a
+// time (the named mutex below keeps the copies apart).
+std::mutex openLock;
 HANDLE registryMutex = nullptr;
 HANDLE registryMapping = nullptr;
 uint8_t* registryView = nullptr;
@@ -92,6 +96,7 @@ void CloseRegistryObjects() {
 }  // namespace
 
 bool OpenTesterRegistry() {
+  std::lock_guard<std::mutex> hold(openLock);
   if (registryMutex || registryMapping) return RegistryAvailable();
   registryMutex = CreateMutexW(nullptr, FALSE, kRegistryMutexName);
   if (!registryMutex) return false;
@@ -122,6 +127,20 @@ bool ClaimTester(const wchar_t* serial) {
   return outcome.result == ClaimResult::InUse;
 }
 
+bool ClaimOneOfSeveral(const wchar_t* serial) {
+  if (!RegistryAvailable()) return false;
+  RegistryLock lock;
+  const ClaimOutcome outcome = AddTesterSlot(registryView, serial, static_cast<int32_t>(GetCurrentProcessId()),
+                                             OwnStartTime(), ProcessStartOf, nullptr);
+  return outcome.result == ClaimResult::InUse;
+}
+
+void ReleaseTesterClaimOf(const wchar_t* serial) {
+  if (!RegistryAvailable()) return;
+  RegistryLock lock;
+  ReleaseTesterSlot(registryView, serial, static_cast<int32_t>(GetCurrentProcessId()));
+}
+
 void ReleaseTesterClaim() {
   if (!RegistryAvailable()) return;
   RegistryLock lock;
@@ -129,6 +148,7 @@ void ReleaseTesterClaim() {
 }
 
 void ReleaseInstanceRegistry() {
+  std::lock_guard<std::mutex> hold(openLock);
   if (RegistryAvailable()) {
     RegistryLock lock;
     ReleaseTesterSlots(registryView, static_cast<int32_t>(GetCurrentProcessId()));

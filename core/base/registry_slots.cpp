@@ -76,6 +76,11 @@ void WriteSerial(uint8_t* slot, const uint16_t (&units)[kRegistrySerialUnits], i
   }
 }
 
+// Claims `serial` for ownPid: with `several`, in a slot of its own besides the
+// others it holds; without, by moving its one slot (see the header).
+ClaimOutcome Claim(uint8_t* registry, const wchar_t* serial, int32_t ownPid, int64_t ownStart, ProcessStartFn startOf,
+                   void* context, bool several);
+
 }  // namespace
 
 bool SlotOwnerRunning(int32_t processId, int64_t startTime, ProcessStartFn startOf, void* context) {
@@ -95,6 +100,18 @@ bool SlotOwnerRunning(int32_t processId, int64_t startTime, ProcessStartFn start
 
 ClaimOutcome ClaimTesterSlot(uint8_t* registry, const wchar_t* serial, int32_t ownPid, int64_t ownStart,
                              ProcessStartFn startOf, void* context) {
+  return Claim(registry, serial, ownPid, ownStart, startOf, context, false);
+}
+
+ClaimOutcome AddTesterSlot(uint8_t* registry, const wchar_t* serial, int32_t ownPid, int64_t ownStart,
+                           ProcessStartFn startOf, void* context) {
+  return Claim(registry, serial, ownPid, ownStart, startOf, context, true);
+}
+
+namespace {
+
+ClaimOutcome Claim(uint8_t* registry, const wchar_t* serial, int32_t ownPid, int64_t ownStart, ProcessStartFn startOf,
+                   void* context, bool several) {
   ClaimOutcome out;
   if (!registry || !serial || !*serial) {
     out.result = ClaimResult::SerialEmpty;
@@ -114,7 +131,7 @@ ClaimOutcome ClaimTesterSlot(uint8_t* registry, const wchar_t* serial, int32_t o
     const int32_t pid = SlotPid(slot);
     if (pid <= 0) continue;
     if (pid == ownPid) {
-      if (mine < 0) mine = i;
+      if (several ? SlotHoldsSerial(slot, units, count) : mine < 0) mine = i;
       continue;
     }
     if (!SlotLive(slot, startOf, context)) continue;
@@ -132,7 +149,7 @@ ClaimOutcome ClaimTesterSlot(uint8_t* registry, const wchar_t* serial, int32_t o
     uint8_t* slot = Slot(registry, i);
     const int32_t pid = SlotPid(slot);
     const bool ended = pid > 0 && pid != ownPid && !SlotLive(slot, startOf, context);
-    if (ended || (pid == ownPid && i != mine)) ClearSlot(slot);
+    if (ended || (!several && pid == ownPid && i != mine)) ClearSlot(slot);
     if (firstFree < 0 && SlotPid(slot) <= 0) firstFree = i;
   }
 
@@ -147,11 +164,23 @@ ClaimOutcome ClaimTesterSlot(uint8_t* registry, const wchar_t* serial, int32_t o
   return out;
 }
 
+}  // namespace
+
 void ReleaseTesterSlots(uint8_t* registry, int32_t ownPid) {
   if (!registry) return;
   for (int i = 0; i < kRegistrySlots; ++i) {
     uint8_t* slot = Slot(registry, i);
     if (SlotPid(slot) == ownPid) ClearSlot(slot);
+  }
+}
+
+void ReleaseTesterSlot(uint8_t* registry, const wchar_t* serial, int32_t ownPid) {
+  uint16_t units[kRegistrySerialUnits];
+  const int count = registry && serial ? EncodeSerial(serial, units) : -1;
+  if (count < 0) return;
+  for (int i = 0; i < kRegistrySlots; ++i) {
+    uint8_t* slot = Slot(registry, i);
+    if (SlotPid(slot) == ownPid && SlotHoldsSerial(slot, units, count)) ClearSlot(slot);
   }
 }
 

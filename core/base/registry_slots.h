@@ -59,8 +59,17 @@ struct ClaimOutcome {
 ClaimOutcome ClaimTesterSlot(uint8_t* registry, const wchar_t* serial, int32_t ownPid, int64_t ownStart = 0,
                              ProcessStartFn startOf = nullptr, void* context = nullptr);
 
+// A copy that drives several testers at once (the command line) holds one slot
+// per tester: as ClaimTesterSlot, except that the copy's other slots stay as
+// they are; its slot that holds `serial` already is kept, else the first free
+// one is taken.
+ClaimOutcome AddTesterSlot(uint8_t* registry, const wchar_t* serial, int32_t ownPid, int64_t ownStart = 0,
+                           ProcessStartFn startOf = nullptr, void* context = nullptr);
+
 // Frees every slot of `ownPid` (process ID 0, empty serial).
 void ReleaseTesterSlots(uint8_t* registry, int32_t ownPid);
+// Frees the slot of `ownPid` that holds `serial` (its other slots stay).
+void ReleaseTesterSlot(uint8_t* registry, const wchar_t* serial, int32_t ownPid);
 
 // Reads slot `index`: its process ID, when `serial` is given (room for
 // kRegistrySerialUnits wide characters) its serial, and its start time. False

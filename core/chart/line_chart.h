@@ -3,9 +3,10 @@
 // bands, traces and translucent overlays into a device context.
 //
 // The data model (this header and line_chart.cpp) and all layout arithmetic
-// (chart_layout.h) are portable. Drawing, the fonts and the background picture
-// are Win32 (line_chart_win.cpp); on other systems the font and bitmap handles
-// are opaque pointers that stay null.
+// (chart_layout.h) are portable. The fonts and the background picture are
+// Win32 (line_chart_win.cpp); drawing is the window's
+// (window/chart/line_chart_draw_win.cpp). On other systems the font and bitmap
+// handles are opaque pointers that stay null.
 //
 // The chart takes no lock. One thread may change samples while another draws:
 // no count ever exceeds kMaxPoints, and Draw reads each count once and clamps

@@ -1,7 +1,5 @@
 #include "core/link/tester_link_win.h"
 
-TesterLink testerLink;
-
 namespace {
 
 class Hold {
@@ -50,6 +48,7 @@ int TesterLink::Open(const char* serialNumber, NoticeCallback callback) {
   droppedAtOpen = receiver.droppedFrames;
   lost = false;
   owed = 0;
+  notices = 0;
   mailbox.Discard();
   ResetEvent(replyEvent);
   ResetEvent(sentEvent);
@@ -108,6 +107,7 @@ void TesterLink::HandleEvent(SerialTransport* source, int code) {
         next = DispatchReceived(
             receiver, mailbox, source->ReceivedData(), count,
             [this](int n) {
+              if (n >= 1 && n <= 4) notices.fetch_or(1u << (n - 1));
               if (NoticeCallback cb = noticeCallback.load()) cb(n);
             },
             [this] { SetEvent(replyEvent); }, [this] { SetEvent(replyEvent); });
@@ -119,6 +119,18 @@ void TesterLink::HandleEvent(SerialTransport* source, int code) {
     default:
       break;
   }
+}
+
+int TesterLink::PendingNotice() const {
+  const unsigned bits = notices.load();
+  for (int n = 1; n <= 4; ++n) {
+    if (bits & (1u << (n - 1))) return n;
+  }
+  return 0;
+}
+
+void TesterLink::ClearNotice(int n) {
+  if (n >= 1 && n <= 4) notices.fetch_and(~(1u << (n - 1)));
 }
 
 bool TesterLink::Write(const uint8_t* frame, size_t frameLength) {

@@ -1,6 +1,7 @@
 // The frame and command layer over a SerialTransport: reassembles frames,
 // hands replies to the waiting command and notices to the notice callback, and
-// serialises commands with one lock. The process has one, `testerLink`.
+// serialises commands with one lock. One per tester: a front end that drives
+// several testers at once holds one for each, and each keeps its own notices.
 #pragma once
 
 #include <windows.h>
@@ -36,6 +37,11 @@ class TesterLink {
   // fails at once until the next Open. Safe from any thread.
   void MarkLost() { lost = true; }
   bool Lost() const { return lost; }
+  // The notices that arrived since the last Open and were not cleared, as the
+  // monitor core's port reports them (tester_port.h): the lowest pending 1..4,
+  // or 0. Kept whether or not a notice callback is given; safe from any thread.
+  int PendingNotice() const;
+  void ClearNotice(int n);
   // Frames the receiver dropped since the last Open.
   uint32_t DroppedFrames() const { return receiver.droppedFrames - droppedAtOpen; }
 
@@ -93,8 +99,8 @@ class TesterLink {
   CommandChannel channel;
   std::atomic<bool> writeFailed{false};
   std::atomic<bool> lost{false};
+  std::atomic<unsigned> notices{0};  // bit n - 1 for notice n
   uint32_t droppedAtOpen = 0;
   int owed = 0;  // posted requests whose replies were not collected yet
 };
 
-extern TesterLink testerLink;

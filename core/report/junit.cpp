@@ -5,6 +5,7 @@
 #include "core/base/utf8.h"
 #include "core/link/measured_values.h"
 #include "core/report/chart_svg.h"
+#include "core/report/drift_output.h"
 
 namespace {
 
@@ -127,6 +128,22 @@ JunitSuite ReportSuite(const Report& report, const std::string& command, const s
     for (const RuleResult& rule : r.rules) suite.cases.push_back(RuleCase(RunClass(r), rule, csv));
   }
   for (const RuleResult& rule : report.offered) suite.cases.push_back(RuleCase("source", rule, ""));
+  // A figure drifted since the charger's previous report (--against): a failed case each.
+  if (report.drift && report.drift->comparison) {
+    const HistoryComparison& c = *report.drift->comparison;
+    for (const FigureChange& f : c.changes) {
+      if (!f.flagged) continue;
+      JunitCase d;
+      const size_t i = static_cast<size_t>(f.run - 1);
+      d.classname = i < report.runs.size() ? RunClass(report.runs[i]) : f.profile;
+      d.name = "drift: " + f.figure;
+      d.outcome = JunitOutcome::Failed;
+      d.type = "drift";
+      d.message = DriftMessage(f, c);
+      d.systemOut = i < csvPaths.size() ? csvPaths[i] : "";
+      suite.cases.push_back(d);
+    }
+  }
   return suite;
 }
 

@@ -5,6 +5,7 @@
 #include <regex>
 
 #include "core/report/chart_svg.h"
+#include "core/report/drift_output.h"
 #include "core/report/rules_output.h"
 #include "core/base/utf8.h"
 #include "core/base/version.h"
@@ -141,6 +142,7 @@ json ReportJson(const Report& report) {
             {"runs", runs}};
   j["tester"].update(json{{"model", report.model}, {"hardware", report.hardware}, {"firmware", report.firmware}});
   if (!report.limitsFile.empty()) j["limits"] = {{"file", report.limitsFile}, {"offered", RulesJson(report.offered)}};
+  if (report.drift) j["drift"] = DriftJson(*report.drift);
   if (report.Incomplete()) j["incompleteReason"] = report.incompleteReason.empty() ? "unfinished" : report.incompleteReason;
   return j;
 }
@@ -198,6 +200,7 @@ std::string ReportHtml(const Report& report) {
   }
   h += "</table>\n";
   h += RulesHtml(report);
+  if (report.drift) h += DriftHtml(*report.drift);
 
   for (size_t i = 0; i < report.runs.size(); ++i) {
     const ReportRun& r = report.runs[i];

@@ -13,6 +13,7 @@
 #include "core/graphs/voltage_window.h"
 #include "core/link/measured_values.h"
 #include "core/link/reading_feed.h"
+#include "core/report/history_compare.h"
 #include "core/report/report_plan.h"
 #include "core/report/rule_result.h"
 #include "core/report/run_verdict.h"
@@ -69,6 +70,15 @@ struct ReportRun {
   std::string CsvName(int number) const;
 };
 
+// A report compared with the same charger's previous one in the results
+// history (report --against): the changes of its figures, or why there is
+// nothing to compare with.
+struct ReportDrift {
+  std::string label;
+  std::string note;                             // "no earlier report of ...", when there is none
+  std::optional<HistoryComparison> comparison;  // its `after` is 0 until the report is recorded
+};
+
 struct Report {
   std::string serial;     // the tester's USB serial number; empty when not known
   std::string device;     // the device it was reached through (POSIX), or empty
@@ -84,6 +94,7 @@ struct Report {
   std::string limitsFile;            // the limits file judged against, or empty
   std::vector<RuleResult> offered;   // its profiles the source must offer
   std::vector<ReportRun> runs;
+  std::optional<ReportDrift> drift;  // --against: the drift section
   bool finished = false;        // every planned run was attempted and the source put back
   std::string incompleteReason; // set when not finished (or a run ended early)
 

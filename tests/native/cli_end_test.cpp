@@ -1,5 +1,10 @@
 // Every way a command that changes the tester can end, end to end: the real
 // loadpost-cli against sim-serve, judged by the tester's own frame record.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <utility>
@@ -111,6 +116,28 @@ struct WayOut {
   std::string text;  // in standard output or standard error
 };
 
+// A client of `serve` that switches its tester's load on and stays connected:
+// reads the server's "<serial> TCPIP::127.0.0.1::<port>::SOCKET" line and
+// sends the commands. The socket, or -1.
+int HoldLoadOverScpi(const Child& serve, const std::string& commands) {
+  const std::string line = child_process::ReadLine(serve.out);
+  const size_t end = line.rfind("::SOCKET");
+  const size_t port = end == std::string::npos || end == 0 ? end : line.rfind("::", end - 1);
+  if (port == std::string::npos) return -1;
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(std::atoi(line.c_str() + port + 2)));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const std::string text = commands + "\n";
+  if (fd < 0 || connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 ||
+      write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 const std::map<std::string, int> kSignals = {
     {"SIGINT", SIGINT}, {"SIGTERM", SIGTERM}, {"SIGHUP", SIGHUP}, {"SIGQUIT", SIGQUIT}};
 
@@ -169,6 +196,13 @@ TEST(CliEnd, EveryWayOutLeavesTheTesterAtZeroWithEnforcedLimits) {
       // writing report.json throws.
       {"report allow, exception", kOneProfile, With(report, kAllow), "", 2, "ended by an unexpected error"},
       {"report, output folder gone", kOneProfile, report, "remove-out", 2, "cannot write"},
+      // serve: a client holds a load beyond the rating; every stop signal ends the server cleanly, saying why.
+      {"serve, SIGINT", "default", {"serve", "--port-base", "0"}, "SIGINT", 0,
+       "the server was stopped (stopped by the user); load 0 mA, limits enforced"},
+      {"serve, SIGTERM", "default", {"serve", "--port-base", "0"}, "SIGTERM", 0,
+       "the server was stopped (stopped by SIGTERM); load 0 mA, limits enforced"},
+      {"serve, SIGQUIT", "default", {"serve", "--port-base", "0"}, "SIGQUIT", 0,
+       "the server was stopped (quit by the user (SIGQUIT)); load 0 mA, limits enforced"},
   };
   constexpr size_t kAtOnce = 7;
   for (size_t first = 0; first < std::size(cases); first += kAtOnce) {
@@ -176,7 +210,7 @@ TEST(CliEnd, EveryWayOutLeavesTheTesterAtZeroWithEnforcedLimits) {
     std::vector<std::unique_ptr<SimServer>> servers;
     std::vector<Child> children;
     std::vector<std::string> records, outs;
-    std::vector<int> terminals;
+    std::vector<int> terminals, clients;
     for (size_t i = first; i < end; ++i) {
       const WayOut& c = cases[i];
       records.push_back(ScratchPath("end-record-" + std::to_string(i) + ".txt"));
@@ -200,6 +234,10 @@ TEST(CliEnd, EveryWayOutLeavesTheTesterAtZeroWithEnforcedLimits) {
         children.push_back(SpawnOnTerminal(args, &terminals.back()));
       } else {
         children.push_back(servers.back()->Start(args));
+        if (c.args[0] == "serve") {
+          clients.push_back(HoldLoadOverScpi(children.back(), "CURR:LIM:ACC;MODE ALL;:CURR 3.5;INP ON"));
+          EXPECT_GE(clients.back(), 0) << c.name;
+        }
       }
     }
     // Each trigger once its command has switched the load on.
@@ -236,6 +274,9 @@ TEST(CliEnd, EveryWayOutLeavesTheTesterAtZeroWithEnforcedLimits) {
       EXPECT_NE((r.out + r.err).find(c.text), std::string::npos) << r.out << r.err;
       if (c.trigger.rfind("unplug", 0) == 0) continue;  // nothing reaches a tester that is gone
       ExpectSafe(ReadFile(records[k]));
+    }
+    for (int fd : clients) {
+      if (fd >= 0) close(fd);
     }
   }
 }

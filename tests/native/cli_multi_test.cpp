@@ -65,12 +65,20 @@ TEST(CliSeveralTesters, InOneProcessEachGivesWhatItGivesAlone) {
   const std::vector<std::string> watch = {"--json", "watch", "--interval", "0", "--load", "1500", "--duration", "5"};
   const std::string out = ScratchPath("two-reports");
   std::filesystem::remove_all(out);
+  // Limits, JUnit and the results history with several testers: every report
+  // judged, one suite per tester, one history row per tester (the threads of
+  // one process and the processes alone writing to one database).
+  const std::string limits = ScratchPath("two-limits.json"), junit = ScratchPath("two-junit.xml");
+  const std::string db = ScratchPath("two-history.db");
+  std::filesystem::remove(db);
+  std::ofstream(limits) << R"({"rules": [{"name": "ripple under 150 mV", "maxRippleMv": 150}]})";
+  const std::vector<std::string> verdicts = {"--limits", limits, "--db", db, "--label", "PSU-2"};
   // Each tester alone runs in a process of its own meanwhile.
   std::vector<Child> watchAlone, reportAlone;
   for (const std::string& serial : serials) {
     watchAlone.push_back(StartSim(scenario, With({"--serial", serial}, watch)));
-    reportAlone.push_back(
-        StartSim(scenario, With(kQuickReport, {"--serial", serial, "--out", out + "/alone-" + serial})));
+    reportAlone.push_back(StartSim(
+        scenario, With(kQuickReport, With({"--serial", serial, "--out", out + "/alone-" + serial}, verdicts))));
   }
 
   const Result both = Finish(StartSim(scenario, With({"--all"}, watch)));
@@ -94,7 +102,8 @@ TEST(CliSeveralTesters, InOneProcessEachGivesWhatItGivesAlone) {
   EXPECT_NE(together[serials[0]].back()["summary"]["capacityMwh"],
             together[serials[1]].back()["summary"]["capacityMwh"]);
 
-  const Result reports = Finish(StartSim(scenario, With(kQuickReport, {"--all", "--out", out})));
+  const Result reports =
+      Finish(StartSim(scenario, With(kQuickReport, With({"--all", "--out", out, "--junit", junit}, verdicts))));
   ASSERT_EQ(reports.code, 0) << reports.out << reports.err;
   const json summary = json::parse(ReadFile(out + "/summary.json"));
   EXPECT_EQ(summary["verdict"], "PASS");
@@ -109,6 +118,21 @@ TEST(CliSeveralTesters, InOneProcessEachGivesWhatItGivesAlone) {
     EXPECT_EQ(summary["testers"][i]["report"], serials[i] + "/report.html");
   }
   EXPECT_NE(ReadFile(out + "/index.html").find("<a href=\"VXPD0002/report.html\">"), std::string::npos);
+  const std::string xml = ReadFile(junit);
+  // One suite per tester, in the order of the testers.
+  const size_t first = xml.find("<testsuite name=\"loadpost report VXPD0001\"");
+  EXPECT_NE(first, std::string::npos) << xml;
+  EXPECT_GT(xml.find("<testsuite name=\"loadpost report VXPD0002\""), first) << xml;
+  EXPECT_EQ(xml.find("<testsuite ", xml.find("<testsuite ", first + 1) + 1), std::string::npos) << xml;
+  const Result history = Finish(Spawn({LOADPOST_CLI, "--json", "history", "--db", db, "--label", "PSU-2"}));
+  ASSERT_EQ(history.code, 0) << history.err;
+  std::map<std::string, int> rows;  // per tester: alone and together
+  for (const json& r : json::parse(history.out)) {
+    ++rows[r["tester"]["serial"].get<std::string>()];
+    EXPECT_EQ(r["verdict"], "PASS");
+    EXPECT_FALSE(r["limits"].get<std::string>().empty());
+  }
+  EXPECT_EQ(rows, (std::map<std::string, int>{{"VXPD0001", 2}, {"VXPD0002", 2}}));
 }
 
 // Ctrl-C reaches every tester of a watch over several, each through its own

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sqlite3.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -134,6 +135,11 @@ TEST(CliIdentity, SerialIsASerialNumberOrNullAndTheDeviceHasItsOwnField) {
   }
 }
 
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 struct BadInput {
   std::vector<std::string> args;
   std::string err;
@@ -172,6 +178,19 @@ bool AwaitNote(const std::string& record, const std::string& note) {
 TEST(CliCommands, RefuseBadValuesBeforeTouchingTheTester) {
   const std::string folder = testing::TempDir();
   const std::string out = folder + std::to_string(getpid()) + "_refused.csv";  // named per process
+  // Results databases that cannot be used, each left as it was.
+  const std::string db = folder + std::to_string(getpid()) + "_refused";
+  const std::string notDb = db + "-notes.txt", newer = db + "-newer.db", other = db + "-other.db";
+  std::ofstream(notDb) << "the user's own notes\n";
+  for (const auto& [path, sql] : {std::pair{newer, "PRAGMA user_version = 2"}, {other, "CREATE TABLE t(x)"}}) {
+    std::filesystem::remove(path);
+    sqlite3* made = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &made), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(made, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(made);
+  }
+  const std::string newerBytes = ReadWhole(newer);
+  std::filesystem::remove(db + ".db");
   const BadInput cases[] = {
       {{"load", "99999"}, "current: must be a whole number from 0 to 5100 mA, not 99999"},
       {{"load", "1000", "--for", "nan"}, "--for: must be a number from 0 to 2592000 s (30 days), not nan"},
@@ -194,6 +213,20 @@ TEST(CliCommands, RefuseBadValuesBeforeTouchingTheTester) {
       {{"sweep", "--csv", folder}, "cannot write " + folder + " (--csv): it is a folder; give a file name"},
       {{"sweep", "--csv", "/dev/full"}, "cannot write /dev/full (--csv): it is not a regular file"},
       {{"report", "--ripple-seconds", "-1"}, "--ripple-seconds: must be a number above 0 and at most 3600 s (1 hour), not -1"},
+      {{"report", "--db", folder}, "cannot write " + folder + " (--db): it is a folder; give a file name"},
+      {{"sweep", "--db", notDb},
+       "--db: " + notDb + " is not a results database of loadpost-cli (file is not a database)"},
+      {{"ripple", "--db", newer}, "--db: " + newer + " was written by a newer loadpost-cli (schema version 2; this one "
+                                  "knows version 1): not opened"},
+      {{"watch", "--db", other},
+       "--db: " + other + " is not a results database of loadpost-cli (it holds other tables)"},
+      {{"report", "--label", "PSU-7"}, "--label requires --db"},
+      {{"report", "--db", db + ".db", "--against", "latest"}, "--against latest needs --label"},
+      {{"report", "--db", db + ".db", "--against", "7"}, "--against: no report 7 in " + db + ".db"},
+      {{"report", "--db", db + ".db", "--against", "last"}, "--against: must be latest or a report's id, not last"},
+      {{"report", "--db", db + ".db", "--against", "1", "--drift", "5V"}, "--drift: must be a change in mV or %"},
+      {{"history", "compare", "1", "x", "--db", db + ".db"}, "history compare: x is not a report's id"},
+      {{"history", "--db", db + "-missing.db"}, "--db: no results database " + db + "-missing.db"},
   };
   const std::string record = folder + std::to_string(getpid()) + "_bad_input_record.txt";
   std::remove(record.c_str());
@@ -227,8 +260,10 @@ TEST(CliCommands, RefuseBadValuesBeforeTouchingTheTester) {
       }
     }
   }
-  // The refused watch never made its file.
+  // The refused watch never made its file; the files refused as databases are as they were.
   EXPECT_FALSE(std::filesystem::exists(out));
+  EXPECT_EQ(ReadWhole(notDb), "the user's own notes\n");
+  EXPECT_EQ(ReadWhole(newer), newerBytes);
   EXPECT_NE(server.Run({"--json", "status"}).out.find("\"setpointMa\":0"), std::string::npos);
 }
 

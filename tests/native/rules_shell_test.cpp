@@ -190,6 +190,23 @@ TEST(Registry, ClaimMoveAndRelease) {
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0002", 400).slot, 0);
 }
 
+// A copy that drives several testers at once holds one slot per tester and
+// gives each back on its own.
+TEST(Registry, ACopyOfSeveralTestersHoldsASlotForEach) {
+  Registry r{};
+  EXPECT_EQ(AddTesterSlot(r.data(), L"VXPD0001", 100).slot, 0);
+  EXPECT_EQ(AddTesterSlot(r.data(), L"VXPD0002", 100).slot, 1);
+  EXPECT_EQ(AddTesterSlot(r.data(), L"VXPD0001", 100).slot, 0);  // claimed again: the same slot
+  EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0002", 200).result, ClaimResult::InUse);
+  EXPECT_EQ(AddTesterSlot(r.data(), L"VXPD0001", 200).result, ClaimResult::InUse);
+  EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0003", 200).slot, 2);
+  ReleaseTesterSlot(r.data(), L"VXPD0003", 100);  // not its own
+  ReleaseTesterSlot(r.data(), L"VXPD0001", 100);
+  EXPECT_EQ((std::vector<int>{PidOf(r, 0), PidOf(r, 1), PidOf(r, 2)}), (std::vector<int>{0, 100, 200}));
+  EXPECT_EQ(SerialOf(r, 1), L"VXPD0002");
+  EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0001", 200).slot, 2);  // the window's copy moves its one slot
+}
+
 TEST(Registry, InUseByAnotherCopyOrNoFreeSlotChangesNothing) {
   Registry r{};
   ClaimTesterSlot(r.data(), L"VXPD0001", 100);

@@ -191,7 +191,7 @@ class WindowClock : public MonitorClock {
 struct WindowMonitor {
   WindowClock clock;
   WindowView view;
-  LinkPort port{PendingNoticeEvent, ClearNoticeEvent};
+  LinkPort port{testerLink, PendingNoticeEvent, ClearNoticeEvent};
   MonitorCore core{appTester, port, clock, view};
 };
 

@@ -1,5 +1,6 @@
-// Win32 side of LineChart: fonts, the background picture, Draw, the overlays
-// and GradientRect. Every position comes from chart_layout.h.
+// Win32 drawing of LineChart: Draw, the overlays and GradientRect, with the
+// fonts and the background picture the chart holds (core/chart/line_chart_win.cpp).
+// Every position comes from chart_layout.h.
 #include <windows.h>
 #include <objidl.h>
 #include <gdiplus.h>
@@ -9,13 +10,10 @@
 #include "core/chart/chart_layout.h"
 #include "core/chart/line_chart.h"
 #include "window/shell/app_tester_win.h"
-#include "core/base/shared_state.h"
 
 using Gdiplus::ARGB;
-using Gdiplus::GpBitmap;
 using Gdiplus::GpBrush;
 using Gdiplus::GpGraphics;
-using Gdiplus::GpImage;
 using Gdiplus::GpPen;
 using Gdiplus::GpPoint;
 using Gdiplus::GpSolidFill;
@@ -29,15 +27,6 @@ constexpr ARGB kBandColour = 0x4000FF00;
 constexpr COLORREF kPictureKeyColour = 0xFFFFFF;
 // Points per polyline call with a pen wider than a pixel (see ChartTraceReducer).
 constexpr int kWidePenBatch = 32;
-
-HFONT CreateChartFont(int height, int escapement) {
-  LOGFONTW font{};
-  font.lfHeight = static_cast<LONG>(static_cast<float>(height) * uiScale);
-  font.lfEscapement = escapement;
-  font.lfCharSet = DEFAULT_CHARSET;
-  std::wcscpy(font.lfFaceName, L"Arial");
-  return CreateFontIndirectW(&font);
-}
 
 // COLORREF 0x00BBGGRR to GDI+ ARGB with the given alpha.
 ARGB ToArgb(COLORREF colour, unsigned alpha) {
@@ -108,84 +97,7 @@ void FillTranslucentRect(HDC dc, ARGB colour, int x, int y, int w, int h) {
   GdipDeleteGraphics(graphics);
 }
 
-// Copies a picture into a 24-bit DIB section. Without an alpha byte, the white
-// key colour of TransparentBlt matches the white pixels everywhere (Wine
-// compares the whole 32-bit pixel of a 32-bit source, alpha included).
-HBITMAP ToOpaqueBitmap(HBITMAP source, int w, int h) {
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = w;
-  info.bmiHeader.biHeight = h;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP copy = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (!copy) return nullptr;
-  HDC from = CreateCompatibleDC(nullptr);
-  HDC to = CreateCompatibleDC(nullptr);
-  bool copied = false;
-  if (from && to) {
-    HGDIOBJ oldFrom = SelectObject(from, source);
-    HGDIOBJ oldTo = SelectObject(to, copy);
-    copied = BitBlt(to, 0, 0, w, h, from, 0, 0, SRCCOPY) != 0;
-    SelectObject(from, oldFrom);
-    SelectObject(to, oldTo);
-  }
-  if (from) DeleteDC(from);
-  if (to) DeleteDC(to);
-  if (!copied) {
-    DeleteObject(copy);
-    return nullptr;
-  }
-  return copy;
-}
-
 }  // namespace
-
-LineChart::LineChart() {
-  SetDefaults();
-  axisFont = CreateChartFont(12, 0);
-  verticalFont = CreateChartFont(11, 900);
-  titleFont = CreateChartFont(24, 0);
-  xTitleFont = CreateChartFont(12, 0);
-}
-
-LineChart::~LineChart() {
-  FreeTexts();
-  HGDIOBJ owned[] = {axisFont, verticalFont, titleFont, xTitleFont, backgroundImage};
-  for (HGDIOBJ object : owned) {
-    if (object) DeleteObject(object);
-  }
-}
-
-int LineChart::SetBackgroundImage(const wchar_t* path) {
-  if (!path) {
-    if (backgroundImage) DeleteObject(backgroundImage);
-    backgroundImage = nullptr;
-    return 1;
-  }
-  GpBitmap* picture = nullptr;
-  if (GdipCreateBitmapFromFile(path, &picture) != Gdiplus::Ok || !picture) return 0;
-  UINT w = 0, h = 0;
-  GdipGetImageWidth(reinterpret_cast<GpImage*>(picture), &w);
-  GdipGetImageHeight(reinterpret_cast<GpImage*>(picture), &h);
-  HBITMAP bitmap = nullptr;
-  if (w > 0 && h > 0 && w <= 0x7FFFFFFF && h <= 0x7FFFFFFF) {
-    // Transparent parts of the picture become opaque white.
-    HBITMAP composed = nullptr;
-    if (GdipCreateHBITMAPFromBitmap(picture, &composed, 0xFFFFFFFF) == Gdiplus::Ok && composed) {
-      bitmap = ToOpaqueBitmap(composed, static_cast<int>(w), static_cast<int>(h));
-      DeleteObject(composed);
-    }
-  }
-  GdipDisposeImage(reinterpret_cast<GpImage*>(picture));
-  if (!bitmap) return 0;
-  HBITMAP old = backgroundImage;
-  backgroundImage = bitmap;
-  if (old) DeleteObject(old);
-  return 1;
-}
 
 void GradientRect(HDC dc, const RECT* r, COLORREF topColour, COLORREF bottomColour) {
   GradientFillProc gradientFill = LoadGradientFill();
