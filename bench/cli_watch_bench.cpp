@@ -5,6 +5,10 @@
 //   timer at the Linux driver's default (16 ms) and at its low-latency setting
 //   (1 ms), each as a ratio of the wire limit for one measurement exchange
 //   (5 + 15 bytes at 115200 baud, 10 bits each: 576 per second);
+// - with the bridge at 1 ms, `watch --interval 0` and `ripple` one request at
+//   a time (LOADPOST_ONE_REQUEST_AT_A_TIME) and with a second measurement
+//   request on the wire, one after the other in the same run, as ratios of
+//   that limit;
 // - CPU time of an idle `watch --interval 1000` per second of wall time, in
 //   its steady state.
 #include <unistd.h>
@@ -57,11 +61,13 @@ void StopServer(Server& s) {
   Finish(s.child);
 }
 
+const std::vector<std::string> kOneAtATime = {"LOADPOST_ONE_REQUEST_AT_A_TIME=1"};
+
 // Readings per second of watch --interval 0, from the time stamps it writes.
-double ReadingsPerSecond(const Server& server, const std::string& csv) {
+double ReadingsPerSecond(const Server& server, const std::string& csv, const std::vector<std::string>& env = {}) {
   Finish(Spawn({LOADPOST_CLI, "--device-root", server.root, "watch", "--interval", "0", "--duration", "5", "--load",
                 "1000", "--out", csv},
-               true));
+               true, env));
   std::ifstream lines(csv);
   std::string line, first, last;
   long count = -1;  // the header
@@ -73,6 +79,15 @@ double ReadingsPerSecond(const Server& server, const std::string& csv) {
   if (count < 2) return 0.0;
   const double seconds = std::stod(last.substr(0, last.find(','))) - std::stod(first.substr(0, first.find(',')));
   return seconds > 0 ? (count - 1) / seconds : 0.0;
+}
+
+// Samples per second of a 5 s ripple capture, as it reports them.
+double RippleSamplesPerSecond(const Server& server, const std::vector<std::string>& env = {}) {
+  const child_process::Result r =
+      Finish(Spawn({LOADPOST_CLI, "--device-root", server.root, "--json", "ripple", "--seconds", "5"}, true, env));
+  const std::string key = "\"samplesPerSecond\":";
+  const size_t at = r.out.find(key);
+  return at == std::string::npos ? 0.0 : std::stod(r.out.substr(at + key.size()));
 }
 
 }  // namespace
@@ -90,6 +105,17 @@ int main() {
                 rate / kWireLimitPerSecond);
     if (latencyMs != 1) StopServer(server);
   }
+
+  // Captures against the 1 ms server: one request at a time, then two on the wire.
+  std::printf("captures, bridge at 1 ms         one at a time      two on the wire\n");
+  const double watchOne = ReadingsPerSecond(server, csv, kOneAtATime);
+  const double watchTwo = ReadingsPerSecond(server, csv);
+  std::printf("watch --interval 0 readings/s   %7.1f (%5.3f)   %7.1f (%5.3f)\n", watchOne,
+              watchOne / kWireLimitPerSecond, watchTwo, watchTwo / kWireLimitPerSecond);
+  const double rippleOne = RippleSamplesPerSecond(server, kOneAtATime);
+  const double rippleTwo = RippleSamplesPerSecond(server);
+  std::printf("ripple samples/s                %7.1f (%5.3f)   %7.1f (%5.3f)\n", rippleOne,
+              rippleOne / kWireLimitPerSecond, rippleTwo, rippleTwo / kWireLimitPerSecond);
 
   // Idle CPU against the 1 ms server: a tester on a driver in low latency.
   const Child idle = Spawn({LOADPOST_CLI, "--device-root", server.root, "watch", "--interval", "1000", "--duration",

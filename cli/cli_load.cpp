@@ -231,9 +231,11 @@ int WatchTester(const CliOptions& options, const WatchOptions& w, CoreSession& s
       return code;
     }
   }
-  // A capture: the monitor's passes pause only briefly, as for the real-time graph.
+  // A capture: the monitor's passes pause only briefly, as for the real-time
+  // graph, and at full pace the line is kept busy.
   S.graph.graphMode = RealTime;
   S.graph.testStopped = 0;
+  S.graph.capturing = w.intervalMs == 0 ? 1 : 0;
   const Session& s = session.Tester();
   MonitorClock& clock = s.link->Clock();
   MonitorCore& core = session.Core();
@@ -351,6 +353,7 @@ int WatchTester(const CliOptions& options, const WatchOptions& w, CoreSession& s
   if (!sum.complete) code = kExitError;
   sum.endUs = clock.NowUs();
   S.graph.testStopped = 1;
+  S.graph.capturing = 0;
   const std::string problem = session.Finish();
   std::string historyError;
   if (!RecordHistory(w.history, WatchRecord(session, w, sum), &historyError)) code = Fail(historyError);

@@ -41,6 +41,15 @@ SimLink::SimLink(TesterModel& tester, Time time)
     return link_.Exchange(frame, length, expected, reply);
   };
   channel_.sleep = [this](uint32_t ms) { link_.Sleep(ms); };
+  channel_.post = [this](const uint8_t* frame, size_t length) {
+    CatchUp();
+    return IsOpen() && link_.Post(frame, length);
+  };
+  channel_.collect = [this](uint8_t expected, ReplyBody& reply) {
+    CatchUp();
+    if (!IsOpen()) return ExchangeStatus::NotSent;
+    return link_.Collect(expected, reply);
+  };
   AskForLowLatency();
 }
 
@@ -88,6 +97,7 @@ void SimLink::Reopen() {
   AskForLowLatency();
   link_.receiver.Reset();
   link_.mailbox.Discard();
+  link_.ForgetOwed();
   for (bool& n : notices_) n = false;
 }
 

@@ -182,6 +182,14 @@ SimTime TesterModel::NextEventTime() const {
 void TesterModel::HandleEvent(const Event& e) {
   switch (e.type) {
     case EventType::Command:
+      // The tester answers in order: a request that arrives while an earlier
+      // reply is held back waits for it.
+      if (e.at < answersFrom_) {
+        Event later = e;
+        later.at = answersFrom_;
+        Schedule(std::move(later));
+        break;
+      }
       HandleCommand(e.bytes, e.at);
       break;
     case EventType::Send:
@@ -232,6 +240,7 @@ void TesterModel::DoUnplug(SimTime t) {
   inbound_.clear();
   bridge_.Clear();
   receiver_.Reset();
+  answersFrom_ = 0;
   // Replies still being worked on are lost with the tester's power; the source
   // goes on as it was.
   events_.erase(std::remove_if(events_.begin(), events_.end(),
@@ -344,15 +353,17 @@ void TesterModel::Reply(uint8_t command, const Bytes& body, SimTime t) {
     const SimTime pause = static_cast<SimTime>(gap->param >= 0 ? gap->param : 20) * 1000;
     if (at == t) {
       SendBytes(first, t);
-      Schedule({testerLineFreeAt_ + pause, 0, EventType::Send, second, 0, 0, {}});
+      answersFrom_ = testerLineFreeAt_ + pause;
     } else {
       Schedule({at, 0, EventType::Send, first, 0, 0, {}});
-      Schedule({at + ByteDoneAt(0, half) + pause, 0, EventType::Send, second, 0, 0, {}});
+      answersFrom_ = at + ByteDoneAt(0, half) + pause;
     }
+    Schedule({answersFrom_, 0, EventType::Send, second, 0, 0, {}});
   } else if (at == t) {
     SendBytes(frame, t);
   } else {
     Schedule({at, 0, EventType::Send, frame, 0, 0, {}});
+    answersFrom_ = at;
   }
   if (twice) Schedule({at, 0, EventType::Send, frame, 0, 0, {}});
 }

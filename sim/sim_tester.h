@@ -187,6 +187,7 @@ class TesterModel {
   UsbBridge bridge_;               // bytes on their way to (or waiting for) the host
   FrameReceiver receiver_;
   std::deque<Event> events_;      // sorted by (at, seq)
+  SimTime answersFrom_ = 0;       // a reply held back (late, in halves): later requests wait until then
   std::optional<SimTime> unplugRequest_;
 
   // tester

@@ -84,6 +84,9 @@ struct GraphFlags {
   Shared<uint32_t> graphMode{RealTime};
   Shared<uint8_t> testStopped{1};
   Shared<uint8_t> testFinished{0};
+  // A capture runs (the real-time graph, a ripple capture, a watch at full
+  // pace): the monitor keeps a second measurement request on the wire.
+  Shared<uint8_t> capturing{0};
 };
 
 class TesterState {

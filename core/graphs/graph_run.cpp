@@ -230,6 +230,7 @@ class TestRun {
     Start();
     link_.Begin();
     const RunEnd end = sweep_ ? RunSweep() : RunRealtime();
+    graph_.capturing = 0;
     s_.end = end;
     if (const wchar_t* record = RunEndRecord(end)) {
       Log(record, 3);
@@ -308,6 +309,8 @@ class TestRun {
   }
 
   RunEnd RunRealtime() {
+    // Readings are the product here: the monitor keeps the line busy.
+    graph_.capturing = 1;
     const int64_t startUs = link_.NowUs();
     for (;;) {
       Reading r;

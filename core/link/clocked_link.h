@@ -31,6 +31,13 @@ class ClockedLink {
   explicit ClockedLink(ClockedPipe pipe, std::function<void(int)> notice = {}, int64_t startUs = 0);
 
   ExchangeStatus Exchange(const uint8_t* frame, size_t frameLength, uint8_t expectedCommand, ReplyBody& reply);
+  // Requests one behind the other (see CommandChannel::post and collect).
+  bool Post(const uint8_t* frame, size_t frameLength);
+  ExchangeStatus Collect(uint8_t expectedCommand, ReplyBody& reply);
+  // Posted requests whose replies were not collected yet.
+  int Owed() const { return owed_; }
+  // The port was opened afresh: nothing posted before is owed any more.
+  void ForgetOwed() { owed_ = 0; }
   // Lets `ms` pass, receiving whatever arrives meanwhile (notices, late replies).
   void Sleep(uint32_t ms);
   // Moves the clock on to `us` (when it lies ahead), receiving meanwhile.
@@ -49,10 +56,13 @@ class ClockedLink {
   // Reads until `untilUs`; with stopOnReply, returns true as soon as a reply
   // has been posted.
   bool Pump(int64_t untilUs, bool stopOnReply);
+  // Collects and drops the replies still owed to posted requests.
+  void DropOwed();
 
   ClockedPipe pipe;
   std::function<void(int)> notice;
   int64_t nowUs;
   int64_t exchangeUs = 0;
   int nextRead = 1;
+  int owed_ = 0;
 };

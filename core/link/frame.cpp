@@ -28,8 +28,9 @@ void FrameReceiver::Reset() {
   replyLength = 0;
 }
 
-int FrameReceiver::Step(uint8_t b, bool* completed) {
+int FrameReceiver::Step(uint8_t b, bool* completed, bool* damaged) {
   *completed = false;
+  if (damaged) *damaged = false;
   if (framePos == 0) {
     frameRemaining = 1;
     if (b == kStx) {
@@ -65,6 +66,9 @@ int FrameReceiver::Step(uint8_t b, bool* completed) {
     *completed = true;
   } else {
     ++droppedFrames;
+    // A spoilt notice is simply lost; anything else stood in for a reply.
+    const bool notice = replyLength == 1 && rawFrame[2] >= 0x20 && rawFrame[2] <= 0x23;
+    if (damaged) *damaged = !notice;
     replyLength = 0;
   }
   framePos = 0;

@@ -39,8 +39,10 @@ class FrameReceiver {
   FrameReceiver() { Reset(); }
 
   // Feeds one byte. Returns the size of the next read. Sets *completed when
-  // this byte ended a valid frame, whose body is then at Body().
-  int Step(uint8_t b, bool* completed);
+  // this byte ended a valid frame, whose body is then at Body(), and *damaged
+  // (when given) when it ended a whole frame whose end byte or checksum failed
+  // and that was not a one-byte notice: a reply that will never be read.
+  int Step(uint8_t b, bool* completed, bool* damaged = nullptr);
 
   // Back to hunting for STX; any half-assembled frame is forgotten.
   void Reset();

@@ -8,6 +8,8 @@ LinkPort::LinkPort(TesterLink& link, PendingFn pending, ClearFn clear)
     return link_.Exchange(frame, length, expected, reply);
   };
   channel_.sleep = [](uint32_t ms) { Sleep(ms); };
+  channel_.post = [this](const uint8_t* frame, size_t length) { return link_.Post(frame, length); };
+  channel_.collect = [this](uint8_t expected, ReplyBody& reply) { return link_.Collect(expected, reply); };
 }
 
 bool LinkPort::IsOpen() const { return link_.IsOpen() && !link_.Lost(); }

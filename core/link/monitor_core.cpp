@@ -57,20 +57,26 @@ uint16_t CeilingOfSettings(const TesterSettings& settings, uint16_t ratedMa) {
 MonitorCore::MonitorCore(TesterState& state, TesterPort& port, MonitorClock& clock, MonitorView& view)
     : state_(state), port_(port), clock_(clock), view_(view) {
   channel_.exchange = [this](const uint8_t* frame, size_t length, uint8_t expected, ReplyBody& reply) {
+    // Nothing else goes out while measurement replies are still owed.
+    DrainCapture();
     const ExchangeStatus s = port_.Channel().exchange(frame, length, expected, reply);
-    if (s == ExchangeStatus::Ok) {
-      ++passSuccesses_;
-    } else {
-      ++passFailures_;
-    }
-    // A wrong reply still shows a tester that answers.
-    consecutiveFailures_ = (s == ExchangeStatus::NotSent || s == ExchangeStatus::NoReply) ? consecutiveFailures_ + 1 : 0;
+    CountExchange(s);
     return s;
   };
   channel_.sleep = [this](uint32_t ms) {
     const CommandChannel& c = port_.Channel();
     if (c.sleep) c.sleep(ms);
   };
+}
+
+void MonitorCore::CountExchange(ExchangeStatus s) {
+  if (s == ExchangeStatus::Ok) {
+    ++passSuccesses_;
+  } else {
+    ++passFailures_;
+  }
+  // A wrong or damaged reply still shows a tester that answers.
+  consecutiveFailures_ = (s == ExchangeStatus::NotSent || s == ExchangeStatus::NoReply) ? consecutiveFailures_ + 1 : 0;
 }
 
 // --- Connecting -------------------------------------------------------------------
@@ -121,6 +127,7 @@ void MonitorCore::Accept(const ConnectResult& checked) {
 // --- The pass -----------------------------------------------------------------------
 
 void MonitorCore::RunUntilStopped() {
+  ownThread_ = true;
   while (!clock_.Stopped()) Pass();
 }
 
@@ -170,6 +177,9 @@ void MonitorCore::NewConnection() {
   droppedReported_ = 0;
   droppedReportedAtUs_ = 0;
   attachedShown_ = false;
+  inFlight_ = 0;
+  captureLosses_ = 0;
+  captureOneAtATime_ = false;
   ShowSourceControls(false);  // until this tester reports a source
 }
 
@@ -240,22 +250,28 @@ void MonitorCore::ReportDroppedFrames() {
 // --- Measurements ----------------------------------------------------------------------
 
 std::optional<Reading> MonitorCore::Measure() {
-  uint8_t temperature = 0;
-  uint16_t vbusMv = 0, setpoint = 0, current = 0, loopback = 0;
-  if (!commands::GetMeasurements(channel_, &temperature, &vbusMv, &setpoint, &current, &loopback)) return std::nullopt;
+  if (CanPipeline()) return MeasurePipelined();
+  Measurements m;
+  if (!commands::GetMeasurements(channel_, &m.temperatureC, &m.vbusMv, &m.setpointMa, &m.currentMa, &m.loopbackMa)) {
+    return std::nullopt;
+  }
+  return Publish(m);
+}
+
+std::optional<Reading> MonitorCore::Publish(const Measurements& m) {
   Reading r;
   r.timeUs = clock_.NowUs();
   r.seq = feed_.NextSeq();
-  r.temperatureC = temperature;
-  r.vbusMv = vbusMv;
-  r.setpointMa = setpoint;
-  r.currentMa = current;
-  r.loopbackMa = loopback;
+  r.temperatureC = m.temperatureC;
+  r.vbusMv = m.vbusMv;
+  r.setpointMa = m.setpointMa;
+  r.currentMa = m.currentMa;
+  r.loopbackMa = m.loopbackMa;
   state_.live.vbusVolts = r.Volts();
-  state_.live.measuredCurrentMa = current;
-  state_.live.loopbackCurrentMa = loopback;
-  state_.live.temperatureC = temperature;
-  state_.live.loadSetpointMa = setpoint;
+  state_.live.measuredCurrentMa = m.currentMa;
+  state_.live.loopbackCurrentMa = m.loopbackMa;
+  state_.live.temperatureC = m.temperatureC;
+  state_.live.loadSetpointMa = m.setpointMa;
   if (state_.live.portReady) IntegrateCapacity(r);
   feed_.Publish(r);
   return r;
@@ -288,8 +304,33 @@ void MonitorCore::ResetCapacity() {
 }
 
 void MonitorCore::MeasurementStage() {
-  const std::optional<Reading> r = Measure();
+  const int64_t startUs = clock_.NowUs();
+  std::optional<Reading> r = Measure();
   if (!r) return;
+  ShowReading(*r);
+  CheckReading(*r);
+  // On its own thread, a capture's pass goes on measuring for a while: the
+  // notices and requests are followed when one waits, and at least every
+  // kCaptureBurstUs. Every reading is checked; the window shows the last.
+  std::optional<Reading> last;
+  while (BurstGoesOn(startUs)) {
+    const std::optional<Reading> next = Measure();
+    if (!next) break;
+    CheckReading(*next);
+    last = next;
+  }
+  if (last) ShowReading(*last);
+  Pause();
+}
+
+bool MonitorCore::BurstGoesOn(int64_t startUs) {
+  const Requests& q = state_.requests;
+  return ownThread_ && state_.graph.capturing && state_.graph.testStopped == 0 && !clock_.Stopped() &&
+         clock_.NowUs() - startUs < kCaptureBurstUs && port_.PendingNotice() == 0 && !q.loadRequestPending &&
+         !q.profileRequestPending && !q.voltageRequestPending && !q.configPending;
+}
+
+void MonitorCore::ShowReading(const Reading& r) {
   // Keep the Set Voltage and Set Load controls on what the tester reports, but
   // leave them alone while the user's own request waits to be sent.
   const uint16_t voltage = state_.live.profileVoltageMv;
@@ -297,13 +338,15 @@ void MonitorCore::MeasurementStage() {
     view_.FollowVoltage(voltage);
     shownVoltageMv_ = voltage;
   }
-  if (r->setpointMa != shownSetpointMa_ && !state_.requests.loadRequestPending) {
-    view_.FollowSetPoint(r->setpointMa);
-    shownSetpointMa_ = r->setpointMa;
+  if (r.setpointMa != shownSetpointMa_ && !state_.requests.loadRequestPending) {
+    view_.FollowSetPoint(r.setpointMa);
+    shownSetpointMa_ = r.setpointMa;
   }
-  view_.Statistics(*r, state_.live.capacityMah, state_.live.capacityMwh);
-  if (state_.graph.testStopped != 0 || state_.graph.graphMode == RealTime) VoltageCheck(*r);
-  Pause();
+  view_.Statistics(r, state_.live.capacityMah, state_.live.capacityMwh);
+}
+
+void MonitorCore::CheckReading(const Reading& r) {
+  if (state_.graph.testStopped != 0 || state_.graph.graphMode == RealTime) VoltageCheck(r);
 }
 
 void MonitorCore::VoltageCheck(const Reading& r) {

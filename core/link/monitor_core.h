@@ -99,6 +99,14 @@ constexpr uint32_t kSettingsRetryMs = 5000;  // after the report, settings are r
 constexpr uint32_t kFailedPassPauseMs = 100; // a pass whose exchanges all failed ends with this pause
 constexpr uint32_t kDroppedReportMs = 10000; // dropped frames are reported at most this often
 constexpr int64_t kMaxCapacityGapUs = 10'000'000;  // a longer gap between readings is not integrated
+// Captures: measurement requests kept on the wire at once, the lost readings in
+// a row after which the capture goes on one request at a time, and how long a
+// pass of the monitor loop goes on measuring before it follows the notices.
+constexpr int kCaptureDepth = 2;
+constexpr int kCaptureLossRun = 3;
+constexpr int64_t kCaptureBurstUs = 100'000;
+constexpr const wchar_t* kCaptureOneAtATimeText =
+    L"Measurement replies were lost with two requests on the wire: measuring one request at a time";
 
 // The settings the program wants the tester to hold, from its configuration.
 TesterSettings SettingsFromConfig(const TesterState& state);
@@ -124,11 +132,21 @@ class MonitorCore {
   void Accept(const ConnectResult& checked);
   // One pass of the monitor loop (see the file comment of monitor_core.cpp).
   void Pass();
-  // Passes until the clock is stopped.
+  // Passes until the clock is stopped: the monitor loop on a thread of its own,
+  // whose followers read the feed meanwhile, so a capture's pass goes on
+  // measuring for up to kCaptureBurstUs.
   void RunUntilStopped();
 
   // A measurement now: the reading, or nothing when the tester did not answer.
+  // While the state's graph.capturing is set and the port can, a second
+  // measurement request stays on the wire (replies are matched in order, each
+  // reading stamped when its reply arrives); any other command first collects
+  // the replies still owed, which are published as readings.
   std::optional<Reading> Measure();
+  // Collects the measurement replies still owed (each published as a reading).
+  void DrainCapture();
+  // True once lost replies made this connection's captures go one request at a time.
+  bool CaptureOneAtATime() const { return captureOneAtATime_; }
   // Sends a load now, under the ceiling rule: while the tester has not
   // confirmed the program's settings, a load above the stricter of the old and
   // the new ceiling is held back.
@@ -159,6 +177,14 @@ class MonitorCore {
   void EndSource(bool detached);
   void ShowSourceControls(bool attached);
   void MeasurementStage();
+  void ShowReading(const Reading& r);
+  void CheckReading(const Reading& r);
+  bool BurstGoesOn(int64_t startUs);
+  bool CanPipeline();
+  std::optional<Reading> MeasurePipelined();
+  std::optional<Reading> CollectReading();
+  std::optional<Reading> Publish(const Measurements& m);
+  void CountExchange(ExchangeStatus s);
   void RequestStage();
   void NoticeStage();
   void AttachHandling();
@@ -186,6 +212,7 @@ class MonitorCore {
   std::atomic<uint8_t> firmwareVersion_{0};
   uint32_t connection_ = 0;       // the connection count this state belongs to
   bool wasConnected_ = false;
+  bool ownThread_ = false;  // RunUntilStopped runs the passes
   int consecutiveFailures_ = 0;
   int passFailures_ = 0;
   int passSuccesses_ = 0;
@@ -205,6 +232,11 @@ class MonitorCore {
   bool underVoltage_ = false, overVoltage_ = false, prevUnder_ = false, prevOver_ = false;
   int shownAttached_ = -1;  // last SourceControls state shown (-1: none yet)
   bool attachedShown_ = false;  // the program shows a source (from attach to detach handling)
+
+  // Captures: measurement requests on the wire, lost readings in a row.
+  int inFlight_ = 0;
+  int captureLosses_ = 0;
+  bool captureOneAtATime_ = false;
 
   uint32_t capabilityChanges_ = 0;
   std::optional<Reading> lastIntegrated_;

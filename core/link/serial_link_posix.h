@@ -35,6 +35,9 @@ class SerialLinkPosix : public TesterPort {
   const std::string& LatencyRefusal() const { return port_.LatencyRefusal(); }
 
   ExchangeStatus Exchange(const uint8_t* frame, size_t frameLength, uint8_t expectedCommand, ReplyBody& reply);
+  // Requests one behind the other (see CommandChannel::post and collect).
+  bool Post(const uint8_t* frame, size_t frameLength);
+  ExchangeStatus Collect(uint8_t expectedCommand, ReplyBody& reply);
   // Lets `ms` pass, receiving notices meanwhile (the command set's pauses).
   void Sleep(uint32_t ms) { Wait(ms, false); }
   // The same, but with `wakeable` it returns early when the wake descriptor
@@ -46,6 +49,10 @@ class SerialLinkPosix : public TesterPort {
   // Reads until `untilUs` (monotonic); with stopOnReply, returns true as soon
   // as a reply has been posted.
   bool Pump(int64_t untilUs, bool stopOnReply);
+  // Waits up to `untilUs` for the oldest stored entry.
+  MailboxTake WaitOldest(int64_t untilUs, ReplyBody* out);
+  // Collects and drops the replies still owed to posted requests.
+  void DropOwed();
 
   SerialPortPosix port_;
   FrameReceiver receiver_;
@@ -54,6 +61,7 @@ class SerialLinkPosix : public TesterPort {
   unsigned notices_ = 0;  // bit n - 1 for notice n
   uint32_t droppedAtOpen_ = 0;
   int nextRead_ = 1;
+  int owed_ = 0;
 };
 
 // Microseconds of the monotonic clock.

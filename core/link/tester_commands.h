@@ -57,17 +57,30 @@ enum class ExchangeStatus : uint8_t {
   NotSent = 1,       // the request was not queued or its write did not complete
   NoReply = 2,       // written, but no reply came in time
   WrongCommand = 3,  // a reply came whose command byte is not the expected one
+  Damaged = 4,       // collect only: a frame whose end byte or checksum failed came in the reply's place
 };
 
 // One request/reply round: send `frame`, wait for the reply, require its
-// command byte to be `expectedCommand`, copy it into `reply`.
+// command byte to be `expectedCommand`, copy it into `reply`. A reply that
+// arrives damaged fails the round at once (NoReply), as the time-out would.
 using ExchangeFunction =
     std::function<ExchangeStatus(const uint8_t* frame, size_t frameLength, uint8_t expectedCommand, ReplyBody& reply)>;
 using SleepFunction = std::function<void(uint32_t ms)>;
 
+// Requests one behind the other (a capture's measurements): `post` writes a
+// request without waiting for its reply (false when it was not written);
+// `collect` waits for the oldest reply not yet collected, as long as an
+// exchange waits. A link that offers them collects and drops whatever is still
+// owed before its next exchange. Links that keep one request at a time leave
+// them empty.
+using PostFunction = std::function<bool(const uint8_t* frame, size_t frameLength)>;
+using CollectFunction = std::function<ExchangeStatus(uint8_t expectedCommand, ReplyBody& reply)>;
+
 struct CommandChannel {
   ExchangeFunction exchange;
   SleepFunction sleep;
+  PostFunction post;
+  CollectFunction collect;
 };
 
 // The tester-side settings mirror.

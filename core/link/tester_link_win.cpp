@@ -47,6 +47,7 @@ int TesterLink::Open(const char* serialNumber, NoticeCallback callback) {
   receiver.Reset();
   droppedAtOpen = receiver.droppedFrames;
   lost = false;
+  owed = 0;
   notices = 0;
   mailbox.Discard();
   ResetEvent(replyEvent);
@@ -109,7 +110,7 @@ void TesterLink::HandleEvent(SerialTransport* source, int code) {
               if (n >= 1 && n <= 4) notices.fetch_or(1u << (n - 1));
               if (NoticeCallback cb = noticeCallback.load()) cb(n);
             },
-            [this] { SetEvent(replyEvent); });
+            [this] { SetEvent(replyEvent); }, [this] { SetEvent(replyEvent); });
       }
       source->SetReadSize(next);
       source->RequestRead();
@@ -132,18 +133,23 @@ void TesterLink::ClearNotice(int n) {
   if (n >= 1 && n <= 4) notices.fetch_and(~(1u << (n - 1)));
 }
 
+bool TesterLink::Write(const uint8_t* frame, size_t frameLength) {
+  ResetEvent(sentEvent);
+  writeFailed = false;
+  if (!transport->Send(frame, static_cast<uint32_t>(frameLength))) return false;
+  return WaitForSingleObject(sentEvent, kSentWaitMs) == WAIT_OBJECT_0 && !writeFailed;
+}
+
 ExchangeStatus TesterLink::Exchange(const uint8_t* frame, size_t frameLength, uint8_t expectedCommand,
                                     ReplyBody& reply) {
   Hold hold(&lock);
   if (!transport || lost) return ExchangeStatus::NotSent;
+  DropOwed();
   // Whatever arrived for an earlier round (a reply after its time-out) is not
   // an answer to this request.
   ResetEvent(replyEvent);
   mailbox.Discard();
-  ResetEvent(sentEvent);
-  writeFailed = false;
-  if (!transport->Send(frame, static_cast<uint32_t>(frameLength))) return ExchangeStatus::NotSent;
-  if (WaitForSingleObject(sentEvent, kSentWaitMs) != WAIT_OBJECT_0 || writeFailed) return ExchangeStatus::NotSent;
+  if (!Write(frame, frameLength)) return ExchangeStatus::NotSent;
 
   const ULONGLONG deadline = GetTickCount64() + kReplyWaitMs;
   for (;;) {
@@ -151,9 +157,60 @@ ExchangeStatus TesterLink::Exchange(const uint8_t* frame, size_t frameLength, ui
     const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
     if (WaitForSingleObject(replyEvent, left) != WAIT_OBJECT_0 || lost) return ExchangeStatus::NoReply;
     // The event may have been left by a reply that the discard above dropped.
-    if (mailbox.Take(&reply)) break;
+    const MailboxTake taken = mailbox.TakeNewest(&reply);
+    if (taken == MailboxTake::Reply) break;
+    // A damaged reply fails the round at once, as the time-out would.
+    if (taken == MailboxTake::Damaged) return ExchangeStatus::NoReply;
   }
   return reply.body[0] == expectedCommand ? ExchangeStatus::Ok : ExchangeStatus::WrongCommand;
+}
+
+bool TesterLink::Post(const uint8_t* frame, size_t frameLength) {
+  Hold hold(&lock);
+  if (!transport || lost || !frame || frameLength == 0) return false;
+  if (owed == 0) {
+    // Nothing posted is on its way: whatever is stored belongs to earlier rounds.
+    ResetEvent(replyEvent);
+    mailbox.Discard();
+  }
+  if (!Write(frame, frameLength)) return false;
+  ++owed;
+  return true;
+}
+
+MailboxTake TesterLink::WaitOldest(ReplyBody* out) {
+  const ULONGLONG deadline = GetTickCount64() + kReplyWaitMs;
+  for (;;) {
+    const MailboxTake taken = mailbox.TakeOldest(out);
+    if (taken != MailboxTake::None || lost) return taken;
+    const ULONGLONG now = GetTickCount64();
+    const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+    // The event is auto-reset and several replies may have set it once: the
+    // mailbox is looked at again after each wake.
+    if (WaitForSingleObject(replyEvent, left) != WAIT_OBJECT_0) return mailbox.TakeOldest(out);
+  }
+}
+
+ExchangeStatus TesterLink::Collect(uint8_t expectedCommand, ReplyBody& reply) {
+  Hold hold(&lock);
+  if (!transport || owed == 0) return ExchangeStatus::NotSent;
+  --owed;
+  const MailboxTake taken = WaitOldest(&reply);
+  if (taken == MailboxTake::None) {
+    // Nothing came in time: a reply still on its way could belong to this
+    // request or to a later one, so none of them is taken.
+    DropOwed();
+    return lost ? ExchangeStatus::NotSent : ExchangeStatus::NoReply;
+  }
+  if (taken == MailboxTake::Damaged) return ExchangeStatus::Damaged;
+  return reply.body[0] == expectedCommand ? ExchangeStatus::Ok : ExchangeStatus::WrongCommand;
+}
+
+void TesterLink::DropOwed() {
+  ReplyBody dropped;
+  while (owed > 0 && !lost && WaitOldest(&dropped) != MailboxTake::None) --owed;
+  owed = 0;
+  mailbox.Discard();
 }
 
 int TesterLink::GetVersion(uint8_t* hardwareRevisionOut, uint8_t* firmwareVersionOut) {

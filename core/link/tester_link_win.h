@@ -47,6 +47,10 @@ class TesterLink {
 
   // One request/reply round under the lock (see tester_commands.h).
   ExchangeStatus Exchange(const uint8_t* frame, size_t frameLength, uint8_t expectedCommand, ReplyBody& reply);
+  // Requests one behind the other (see CommandChannel::post and collect), for
+  // the one thread that runs the monitor.
+  bool Post(const uint8_t* frame, size_t frameLength);
+  ExchangeStatus Collect(uint8_t expectedCommand, ReplyBody& reply);
 
   // The command operations: 1 on success, 0 on failure.
   int GetVersion(uint8_t* hardwareRevisionOut, uint8_t* firmwareVersionOut);
@@ -85,11 +89,18 @@ class TesterLink {
  private:
   void DropTransport();
   void HandleEvent(SerialTransport* source, int code);
+  // Writes one frame and waits until it is out; false when it was not.
+  bool Write(const uint8_t* frame, size_t frameLength);
+  // Waits up to kReplyWaitMs for the oldest stored entry.
+  MailboxTake WaitOldest(ReplyBody* out);
+  // Collects and drops the replies still owed to posted requests.
+  void DropOwed();
 
   CommandChannel channel;
   std::atomic<bool> writeFailed{false};
   std::atomic<bool> lost{false};
   std::atomic<unsigned> notices{0};  // bit n - 1 for notice n
   uint32_t droppedAtOpen = 0;
+  int owed = 0;  // posted requests whose replies were not collected yet
 };
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/chart/line_chart.h"
+#include "core/graphs/direct_run_link.h"
 #include "core/graphs/graph_run.h"
 #include "core/graphs/run_link.h"
 #include "core/link/real_clock.h"
@@ -162,7 +163,7 @@ TEST(RealtimeSeries, FullSeriesKeepsTheLastHundredMillisecondsAndTheBandFitsTheA
 // time. `at` is called with each log line the run writes, to inject a fault at
 // that moment.
 struct RunRig {
-  explicit RunRig(const std::string& scenario) : m(scenario) {
+  explicit RunRig(const std::string& scenario, sim::FrameRecorder* record = nullptr) : m(scenario, true, record) {
     session.tables = &tables;
     host.context = this;
     host.log = [](void* c, const wchar_t* text, int32_t category) {
@@ -384,6 +385,84 @@ TEST(RealtimeRun, EachReadingAtItsOwnTime) {
     S.live.loadSetpointMa = 0;
     const BandRange band = RunBand(r.session);
     EXPECT_NEAR(band.low, 4.50f, 1e-5);  // 5 V PD at 1000 mA of a 3000 mA ceiling
+  }
+}
+
+// Faults while a ripple capture (the command line's and the server's path)
+// keeps two measurement requests on the wire: the run ends or goes on as it
+// should, every reading it took is a reply the tester sent whole, in order and
+// once, a run of losses goes on one request at a time (one record), and the
+// load ends at 0.
+TEST(RealtimeRun, FaultsWithTwoRequestsOnTheWire) {
+  struct Case {
+    const char* name;
+    const char* fault;  // a control command 300 ms into the run
+    RunEnd end;
+    bool oneAtATime;
+    int maxMissing;  // replies the run passed over
+  };
+  const Case cases[] = {
+      {"damaged", "fault badsum 0C 1", RunEnd::Stopped, false, 1},
+      {"dropped", "fault drop 0C 1", RunEnd::Stopped, false, 1},
+      {"losses in a row", "fault badsum 0C 3", RunEnd::Stopped, true, 3},
+      {"detach", "detach", RunEnd::Detached, false, 0},
+      {"capabilities", "capchange", RunEnd::Stopped, false, 2},
+      {"stop", "", RunEnd::Stopped, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::FrameRecorder record;
+    RunRig r("tester VXPD0001 kt60\n  charger pd65\n  noise 20 10\nend\n", &record);
+    r.m.model.SetEventChar(kEtx, false, r.m.link.NowUs());  // replies wait for the 2 ms timer
+    TesterState& S = r.m.state;
+    ASSERT_TRUE(r.m.core.SetLoad(1000).ok);
+    r.m.PassFor(300);
+    struct Faulty : RunLink {
+      Faulty(RunRig& rig, const char* fault) : rig(rig), link(rig.m.core, rig.m.link), fault(fault) {}
+      TesterState& State() override { return link.State(); }
+      int64_t NowUs() override { return link.NowUs(); }
+      void Begin() override { link.Begin(); }
+      void RequestLoad(uint16_t ma) override { link.RequestLoad(ma); }
+      FeedEvent Hold(uint32_t ms) override { return link.Hold(ms); }
+      FeedEvent NextReading(uint32_t ms, Reading* out) override {
+        const int64_t t = NowUs() - rig.startUs;
+        if (fault && t > 300'000) {
+          if (std::string(fault) == "detach") rig.m.model.Detach(NowUs());
+          else if (std::string(fault) == "capchange") rig.m.model.ChangeCapabilities(NowUs());
+          else if (*fault) rig.m.Fault(fault);
+          fault = nullptr;
+        }
+        if (t > 600'000) rig.m.core.Feed().Stop();
+        const FeedEvent e = link.NextReading(ms, out);
+        if (e == FeedEvent::Reading) taken.push_back(*out);
+        return e;
+      }
+      RunRig& rig;
+      DirectRunLink link;
+      const char* fault;
+      std::vector<Reading> taken;
+    } link(r, c.fault);
+    S.graph.graphMode = RealTime;
+    SetUpGraphChart(r.session, *r.chart, CurrentGraphSetupInputs(S));
+    S.graph.testStopped = 0;
+    r.startUs = r.m.link.NowUs();
+    record.Clear();
+    RunGraphTest(r.session, r.host, link);
+
+    EXPECT_EQ(r.session.end, c.end);
+    EXPECT_EQ(S.graph.capturing, 0);
+    int missing = -1;
+    EXPECT_TRUE(rig::RepliesInOrder(link.taken, rig::Monitor::GoodReplies(record), &missing));
+    EXPECT_LE(missing, c.maxMissing);
+    EXPECT_GT(link.taken.size(), 150u);
+    EXPECT_EQ(r.m.core.CaptureOneAtATime(), c.oneAtATime);
+    EXPECT_EQ(r.m.Count(kCaptureOneAtATimeText), c.oneAtATime ? 1 : 0);
+    // The command line's end: whatever is still owed does not confuse the next command.
+    r.m.PassFor(1500);
+    if (S.live.portReady) {
+      EXPECT_TRUE(r.m.core.SetLoad(0).ok);
+    }
+    EXPECT_EQ(r.m.model.AppliedLoadMa(), 0);
   }
 }
 

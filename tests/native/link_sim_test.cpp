@@ -142,15 +142,19 @@ TEST(LinkAgainstSimulator, SpoiledLateOrDuplicateRepliesFailAndTheNextCommandSuc
   struct Case {
     sim::FaultKind kind;
     int expected;
+    bool waitsOut;  // a failure takes the whole reply time-out (else it is known at once)
   };
-  const Case cases[] = {{sim::FaultKind::Drop, 0},   {sim::FaultKind::WrongCmd, 0}, {sim::FaultKind::Noise, 1},
-                        {sim::FaultKind::BadEtx, 0}, {sim::FaultKind::BadLen, 0},   {sim::FaultKind::BadSum, 0},
-                        {sim::FaultKind::Gap, 1}};
+  const Case cases[] = {{sim::FaultKind::Drop, 0, true},    {sim::FaultKind::WrongCmd, 0, false},
+                        {sim::FaultKind::Noise, 1, false},  {sim::FaultKind::BadEtx, 0, false},
+                        {sim::FaultKind::BadLen, 0, true},  {sim::FaultKind::BadSum, 0, false},
+                        {sim::FaultKind::Gap, 1, false}};
   for (const Case& c : cases) {
     SimBench b(Kt60WithCharger());
     b.Fault(c.kind, kCmdGetMeasurements);
     uint16_t vbus = 0;
+    const int64_t start = b.link.NowUs();
     EXPECT_EQ(b.Measure(&vbus), c.expected) << static_cast<int>(c.kind);
+    EXPECT_EQ(b.link.NowUs() - start >= 500'000, c.waitsOut) << static_cast<int>(c.kind);
     b.link.Sleep(5);
     EXPECT_EQ(b.Measure(&vbus), 1) << static_cast<int>(c.kind);
     EXPECT_GT(vbus, 4000) << static_cast<int>(c.kind);

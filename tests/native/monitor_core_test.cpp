@@ -360,4 +360,57 @@ TEST(MonitorTesters, TwoCoresInOneProcessWorkApart) {
   }
 }
 
+// Captures keep a second measurement request on the wire. Through a bridge
+// handing replies on at its latency timer (no event character, as a
+// pseudo-terminal), readings per second one at a time and pipelined, each
+// reading the values the tester sent for it; a link that damages one
+// measurement reply in ten costs those readings only.
+TEST(MonitorCapture, ReadingsAtTheWiresPace) {
+  struct Case {
+    int latencyMs;
+    double minPerSecond;  // pipelined, clean link
+  };
+  const Case cases[] = {{1, 0.85 * 576}, {2, 0.85 * 576}, {16, 100}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.latencyMs);
+    sim::FrameRecorder record;
+    rig::Monitor m("tester VXPD0001 kt60\n  charger pd65\n  noise 20 10\nend\n", true, &record);
+    m.model.SetLatencyTimer(c.latencyMs, m.link.NowUs());
+    m.model.SetEventChar(kEtx, false, m.link.NowUs());
+    // Half a second of readings (counted per second); with `damageEvery`, that many replies in ten are spoilt.
+    const auto take = [&](bool capture, int damageEvery) {
+      m.state.graph.capturing = capture ? 1 : 0;
+      record.Clear();
+      std::vector<Reading> got;
+      FeedMark mark = m.core.Feed().Mark();
+      const auto follow = [&] {
+        Reading r;
+        while (m.core.Feed().Take(&mark, &r, true) == FeedEvent::Reading) got.push_back(r);
+      };
+      const int64_t until = m.link.NowUs() + 500'000;
+      for (int k = 1; m.link.NowUs() < until; ++k) {
+        if (damageEvery && k % damageEvery == 0) m.Fault("fault badsum 0C 1");
+        m.core.Measure();
+        follow();
+      }
+      m.state.graph.capturing = 0;
+      m.core.DrainCapture();
+      follow();
+      int missing = -1;
+      EXPECT_TRUE(rig::RepliesInOrder(got, rig::Monitor::GoodReplies(record), &missing));
+      EXPECT_EQ(missing, 0);
+      return 2.0 * static_cast<double>(got.size());
+    };
+    const double single = take(false, 0);
+    const double pipelined = take(true, 0);
+    const double damaged = take(true, 10);
+    std::printf("bridge %d ms: %.0f readings/s one at a time, %.0f pipelined, %.0f with 1 reply in 10 damaged\n",
+                c.latencyMs, single, pipelined, damaged);
+    EXPECT_GT(pipelined, single);
+    EXPECT_GE(pipelined, c.minPerSecond);
+    EXPECT_GE(damaged, 0.8 * pipelined);
+    EXPECT_FALSE(m.core.CaptureOneAtATime());
+  }
+}
+
 }  // namespace

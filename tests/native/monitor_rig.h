@@ -15,6 +15,7 @@
 #include "core/base/logger.h"
 #include "core/base/tester_state.h"
 #include "sim/sim_link.h"
+#include "sim/sim_record.h"
 #include "sim/sim_scenario.h"
 
 namespace rig {
@@ -40,8 +41,9 @@ inline Logger& Log() {
 }
 
 struct Monitor {
-  explicit Monitor(const std::string& scenario, bool connect = true)
-      : model(Device(scenario), nullptr), link(model), core(state, link, link, view) {
+  // `record` (when given) keeps the frames the model receives and sends.
+  explicit Monitor(const std::string& scenario, bool connect = true, sim::FrameRecorder* record = nullptr)
+      : model(Device(scenario), record), link(model), core(state, link, link, view) {
     Log().Clear();
     if (connect) {
       EXPECT_TRUE(core.Connect().ok);
@@ -77,12 +79,55 @@ struct Monitor {
     return n;
   }
 
+  // Measurement replies the model sent whole (end byte and checksum right),
+  // in the order it sent them.
+  static std::vector<Reading> GoodReplies(const sim::FrameRecorder& record) {
+    std::vector<Reading> out;
+    for (const std::string& hex : record.FramesOf(sim::RecordKind::Sent)) {
+      sim::Bytes f;
+      if (!sim::ParseHexBytes(hex, &f) || f.size() != 15 || f[2] != kCmdGetMeasurements || f.back() != 0x03) continue;
+      uint8_t x = 0;
+      for (uint8_t b : f) x ^= b;
+      if (x != 0) continue;
+      Reading r;
+      r.temperatureC = f[4];
+      r.vbusMv = static_cast<uint16_t>(f[5] | f[6] << 8);
+      r.setpointMa = static_cast<uint16_t>(f[7] | f[8] << 8);
+      r.currentMa = static_cast<uint16_t>(f[9] | f[10] << 8);
+      r.loopbackMa = static_cast<uint16_t>(f[11] | f[12] << 8);
+      out.push_back(r);
+    }
+    return out;
+  }
+
   sim::TesterModel model;
   sim::SimLink link;
   SeenView view;
   TesterState state;
   MonitorCore core;
 };
+
+inline bool SameValues(const Reading& a, const Reading& b) {
+  return a.temperatureC == b.temperatureC && a.vbusMv == b.vbusMv && a.setpointMa == b.setpointMa &&
+         a.currentMa == b.currentMa && a.loopbackMa == b.loopbackMa;
+}
+
+// Whether `readings` are the values of `replies` in order, each reply taken at
+// most once, with sequence numbers and times rising; *missing counts the replies
+// passed over.
+inline bool RepliesInOrder(const std::vector<Reading>& readings, const std::vector<Reading>& replies,
+                           int* missing = nullptr) {
+  size_t at = 0;
+  int skipped = 0;
+  for (size_t i = 0; i < readings.size(); ++i) {
+    if (i > 0 && (readings[i].seq <= readings[i - 1].seq || readings[i].timeUs < readings[i - 1].timeUs)) return false;
+    while (at < replies.size() && !SameValues(readings[i], replies[at])) ++at, ++skipped;
+    if (at == replies.size()) return false;
+    ++at;
+  }
+  if (missing) *missing = skipped;
+  return true;
+}
 
 constexpr const char* kPd65 = "tester VXPD0001 kt60\n  charger pd65\nend\n";
 
