@@ -3,8 +3,8 @@
 # the Windows builds, starts a virtual display and a template Wine prefix, and
 # runs both test suites with CTest, and between them the tests of several
 # testers at once in a ThreadSanitizer build (made while the native tests run);
-# the Windows tests include the installer's; last, the Debian package is made
-# and checked.
+# the Windows tests include the installer's; last, the Debian package (built
+# while the Windows tests run) is made and checked.
 # Ends with one line "N passed, M failed".
 set -uo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -61,8 +61,16 @@ else
   failed=$((failed + 1))
 fi
 
+# The Debian package's plain build of loadpost-cli runs in the background while
+# the Windows tests run (they mostly wait on Wine and the simulated testers).
+package_build() {
+  cmake --preset package >build/package-configure.log 2>&1 && nice -n 10 cmake --build --preset package -j "$jobs" >build/package-build.log 2>&1
+}
+
 echo "== win64 build (MinGW-w64) and tests under Wine"
 if cmake --preset win64 >build/win64-configure.log 2>&1 && cmake --build --preset win64 -j "$jobs" >build/win64-build.log 2>&1; then
+  package_build &
+  package_pid=$!
   export LOADPOST_BUILD="$ROOT/build/win64"
   export LOADPOST_XVFB=1
   source scripts/wine-env.sh
@@ -76,12 +84,14 @@ else
   cat build/win64-configure.log build/win64-build.log 2>/dev/null | grep -E -A3 'error|Error' | head -60
   echo "win64 build failed"
   failed=$((failed + 1))
+  package_build &
+  package_pid=$!
 fi
 
 # The Debian package: a plain build of loadpost-cli (a package never holds a
 # sanitizer build), packed and checked by package.debian.
 echo "== Debian package (plain build of loadpost-cli) and its checks"
-if cmake --preset package >build/package-configure.log 2>&1 && cmake --build --preset package -j "$jobs" >build/package-build.log 2>&1; then
+if wait "$package_pid"; then
   ctest --preset package 2>&1 | tee build/package-ctest.log
   count_results build/package-ctest.log
 else
