@@ -67,20 +67,26 @@ binary = open(cli, "rb").read()
 check("loadpost-cli has no sanitizer runtime", b"__asan_init" not in binary and b"__tsan_init" not in binary)
 # Installed, it finds the simulated tester's scenarios where the package puts
 # them (its /usr/share in place of the system's, in a mount namespace).
-sim = run(["unshare", "-m", "sh", "-c", "mount --bind '%s/usr/share' /usr/share && '%s' --sim kt40 list" % (work, cli)])
-check("loadpost-cli --sim kt40 finds the packaged scenario", "VXPD0040  KT-40" in sim.stdout, sim.stdout + sim.stderr)
+# A container without the right to make one skips the checks that need it, and says so.
+namespaces = subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode == 0
+if namespaces:
+    sim = run(["unshare", "-m", "sh", "-c", "mount --bind '%s/usr/share' /usr/share && '%s' --sim kt40 list" % (work, cli)])
+    check("loadpost-cli --sim kt40 finds the packaged scenario", "VXPD0040  KT-40" in sim.stdout, sim.stdout + sim.stderr)
+else:
+    print("skipped: no mount namespace here (unshare -m), so the packaged scenarios and udevadm's reading are not checked")
 
 # The udev rule: udev's own parser reads it without complaint...
 rule_file = os.path.join(work, "usr/lib/udev/rules.d/60-loadpost.rules")
 rules_dir = tempfile.mkdtemp(prefix="loadpost-rules-")
 with open(os.path.join(rules_dir, "60-loadpost.rules"), "w") as copy:
     copy.write(open(rule_file).read())
-parsed = run(["unshare", "-m", "sh", "-c", "mount --bind '%s' /etc/udev/rules.d && "
-              "udevadm test --action=add /sys/class/tty/tty1 2>&1" % rules_dir])
-said = [line for line in parsed.stdout.splitlines() if "60-loadpost.rules" in line]
-check("udevadm reads the rule without errors",
-      parsed.returncode == 0 and said == ["Reading rules file: /etc/udev/rules.d/60-loadpost.rules"],
-      parsed.stdout[-2000:])
+if namespaces:
+    parsed = run(["unshare", "-m", "sh", "-c", "mount --bind '%s' /etc/udev/rules.d && "
+                  "udevadm test --action=add /sys/class/tty/tty1 2>&1" % rules_dir])
+    said = [line for line in parsed.stdout.splitlines() if "60-loadpost.rules" in line]
+    check("udevadm reads the rule without errors",
+          parsed.returncode == 0 and said == ["Reading rules file: /etc/udev/rules.d/60-loadpost.rules"],
+          parsed.stdout[-2000:])
 
 # ...and it does what it is for to a tester's devices only.
 rules = udev_rule.parse(open(rule_file).read())
