@@ -14,7 +14,7 @@
 namespace {
 
 constexpr int kLoadAttempts = 3;
-constexpr uint32_t kSwitchWaitMs = 5000;  // a profile change
+constexpr uint32_t kProfileChangeWaitMs = 5000;
 
 // The port's channel, keeping how its last round went, so that a failure is
 // told as what it was: a tester that did not answer, or a link that is gone.
@@ -113,7 +113,7 @@ std::string BackToRow(const TesterState& S, const TrackedChannel& t, int row, ui
   const auto there = [&] { return p.activeIndex == row && std::abs(p.voltageMv - target) <= tolerance; };
   if (there()) return "";
   if (!commands::RequestProfile(t.Channel(), position, mv)) return t.Why();
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSwitchWaitMs);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kProfileChangeWaitMs);
   while (std::chrono::steady_clock::now() < until) {
     if (read()) {
       if (p.attach != 1) return "";

@@ -26,3 +26,14 @@ function(loadpost_folder kind)
     endforeach()
   endforeach()
 endfunction()
+
+# loadpost_alone_in_unity_build(FILE...): in a target built in batches
+# (UNITY_BUILD), the given *_win.cpp files are compiled on their own, so that
+# <windows.h> and its macros never reach the portable files of their batch.
+function(loadpost_alone_in_unity_build)
+  foreach(f ${ARGN})
+    if(f MATCHES "_win\\.cpp$")
+      set_source_files_properties(${f} PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
+    endif()
+  endforeach()
+endfunction()

@@ -29,6 +29,9 @@ count_results() {
 }
 
 jobs="${LOADPOST_JOBS:-2}"
+# The command line's tests mostly wait on the simulated testers' real time, so
+# more of them run at once than there are cores.
+test_jobs="${LOADPOST_TEST_JOBS:-$((jobs * 3))}"
 mkdir -p build
 
 # The ThreadSanitizer build runs in the background while the native tests run
@@ -41,7 +44,7 @@ echo "== native build (AddressSanitizer + UndefinedBehaviorSanitizer)"
 if cmake --preset native >build/native-configure.log 2>&1 && cmake --build --preset native -j "$jobs" >build/native-build.log 2>&1; then
   tsan_build &
   tsan_pid=$!
-  ctest --preset native -j "$jobs" 2>&1 | tee build/native-ctest.log
+  ctest --preset native -j "$test_jobs" 2>&1 | tee build/native-ctest.log
   count_results build/native-ctest.log
 else
   cat build/native-configure.log build/native-build.log 2>/dev/null | grep -E -A3 'error|Error' | head -60
@@ -53,7 +56,7 @@ fi
 
 echo "== ThreadSanitizer build of the command line and the tests of several testers at once"
 if wait "$tsan_pid"; then
-  ctest --preset tsan 2>&1 | tee build/tsan-ctest.log
+  ctest --preset tsan -j "$test_jobs" 2>&1 | tee build/tsan-ctest.log
   count_results build/tsan-ctest.log
 else
   cat build/tsan-configure.log build/tsan-build.log 2>/dev/null | grep -E -A3 'error|Error' | head -60

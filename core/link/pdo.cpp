@@ -16,7 +16,6 @@ const wchar_t* const kProfileNamesW[24] = {
     L"USBC-1.5A", L"USBC-3A", L"UNKNOWN", L"UNKNOWN", L"PD-FIX",  L"PD-BAT",  L"PD-VAR",  L"PD-APDO",
 };
 
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 void PutU16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v & 0xFF);
   p[1] = static_cast<uint8_t>(v >> 8);
@@ -45,10 +44,10 @@ PdoList DecodePdoList(const uint8_t* b) {
   list.reserved = b[1];
   for (int i = 0; i < kMaxPdoEntries; ++i) {
     const uint8_t* e = b + 2 + 8 * i;
-    list.entries[i].typeWord = U16(e);
-    list.entries[i].minMv = U16(e + 2);
-    list.entries[i].maxMv = U16(e + 4);
-    list.entries[i].maxCurrentMa = U16(e + 6);
+    list.entries[i].typeWord = LittleU16(e);
+    list.entries[i].minMv = LittleU16(e + 2);
+    list.entries[i].maxMv = LittleU16(e + 4);
+    list.entries[i].maxCurrentMa = LittleU16(e + 6);
   }
   return list;
 }

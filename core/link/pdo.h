@@ -3,6 +3,9 @@
 
 #include <cstdint>
 
+// A 16-bit value as the tester sends it, low byte first.
+inline uint16_t LittleU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
 // A profile is programmable when it is PD-APDO (kind 5, sub-kind 3) or any
 // Quick Charge level (kind 3).
 inline bool IsProgrammableProfile(uint32_t kind, uint32_t subKind) { return (kind == 5 && subKind == 3) || kind == 3; }

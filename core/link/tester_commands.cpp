@@ -2,8 +2,7 @@
 
 namespace {
 
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-int32_t I16(const uint8_t* p) { return static_cast<int16_t>(U16(p)); }
+int32_t I16(const uint8_t* p) { return static_cast<int16_t>(LittleU16(p)); }
 uint32_t U32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
          (static_cast<uint32_t>(p[3]) << 24);
@@ -43,8 +42,8 @@ bool DecodePortStatus(const ReplyBody& reply, PortStatus* out) {
   out->activeIndex = b[2];
   out->kind = b[3];
   out->subKind = b[4];
-  out->voltageMv = U16(b + 5);
-  out->currentMa = U16(b + 7);
+  out->voltageMv = LittleU16(b + 5);
+  out->currentMa = LittleU16(b + 7);
   out->extra = U32(b + 9);
   return true;
 }
@@ -59,10 +58,10 @@ bool DecodeMeasurements(const ReplyBody& reply, Measurements* out) {
   if (!Complete(reply, kCmdGetMeasurements, kMeasurementsReplyLength)) return false;
   const uint8_t* b = reply.body;
   out->temperatureC = b[2];
-  out->vbusMv = U16(b + 3);
-  out->setpointMa = U16(b + 5);
-  out->currentMa = U16(b + 7);
-  out->loopbackMa = U16(b + 9);
+  out->vbusMv = LittleU16(b + 3);
+  out->setpointMa = LittleU16(b + 5);
+  out->currentMa = LittleU16(b + 7);
+  out->loopbackMa = LittleU16(b + 9);
   return true;
 }
 
@@ -273,9 +272,9 @@ int ReadTesterSettings(const CommandChannel& channel, TesterSettings* settings) 
     const uint8_t* b = reply.body;
     switch (sub) {
       case 0: settings->loopbackEnabled = b[1] != 0 ? 1 : 0; break;
-      case 2: settings->standardPortLimitMa = U16(b + 1); break;
+      case 2: settings->standardPortLimitMa = LittleU16(b + 1); break;
       case 3: settings->estimateUpstream = b[1] != 0 ? 1 : 0; break;
-      case 4: settings->cableResistanceMohm = U16(b + 1); break;
+      case 4: settings->cableResistanceMohm = LittleU16(b + 1); break;
     }
     read |= kMasks[i];
   }
@@ -288,7 +287,7 @@ int ReadLimitMode(const CommandChannel& channel, uint32_t* limitMode, uint16_t* 
   ReplyBody reply;
   if (!Round(channel, frame, n, kCmdReadTesterSettings, kSettingFlagReplyLength, reply)) return 0;
   *limitMode = reply.body[1];
-  *maxLoadCurrentMa = reply.length >= 4 ? U16(reply.body + 2) : 0;
+  *maxLoadCurrentMa = reply.length >= 4 ? LittleU16(reply.body + 2) : 0;
   return 1;
 }
 

@@ -12,7 +12,7 @@ namespace {
 
 using nlohmann::json;
 
-std::string H(const std::string& text) { return XmlEscape(text); }
+std::string Html(const std::string& text) { return XmlEscape(text); }
 
 const char* VerdictClass(const std::string& verdict) {
   if (verdict == "PASS") return "pass";
@@ -75,26 +75,26 @@ json SummaryJson(const ReportSummary& summary) {
 std::string SummaryHtml(const ReportSummary& summary) {
   std::string h;
   h += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n";
-  h += "<title>Loadpost reports " + H(summary.date) + "</title>\n";
+  h += "<title>Loadpost reports " + Html(summary.date) + "</title>\n";
   h += std::string("<style>") + ReportStyleSheet() + "</style>\n</head>\n<body>\n";
   h += "<h1>Loadpost source reports</h1>\n<table>\n";
-  h += "<tr><th>Date</th><td>" + H(summary.date) + "</td></tr>\n";
+  h += "<tr><th>Date</th><td>" + Html(summary.date) + "</td></tr>\n";
   h += "<tr><th>Testers</th><td>" + std::to_string(summary.testers.size()) + "</td></tr>\n";
   const std::string verdict = summary.Verdict();
-  h += "<tr><th>Verdict</th><td class=\"" + std::string(VerdictClass(verdict)) + "\">" + H(verdict) + "</td></tr>\n";
+  h += "<tr><th>Verdict</th><td class=\"" + std::string(VerdictClass(verdict)) + "\">" + Html(verdict) + "</td></tr>\n";
   h += "</table>\n<table>\n<tr><th>Tester</th><th>Model</th><th>Verdict</th><th>Runs complete</th><th>Report</th>"
        "<th>Note</th></tr>\n";
   for (const TesterReportEntry& t : summary.testers) {
     const std::string name = t.serial.empty() ? t.device : t.serial;
-    h += "<tr><td>" + H(name) + "</td><td>" + H(t.model.empty() ? "-" : t.model) + "</td>";
-    h += "<td class=\"" + std::string(VerdictClass(t.verdict)) + "\">" + H(t.verdict) + "</td>";
+    h += "<tr><td>" + Html(name) + "</td><td>" + Html(t.model.empty() ? "-" : t.model) + "</td>";
+    h += "<td class=\"" + std::string(VerdictClass(t.verdict)) + "\">" + Html(t.verdict) + "</td>";
     h += "<td>" + (t.runs > 0 ? std::to_string(t.runsComplete) + " of " + std::to_string(t.runs) : std::string("-")) +
          "</td>";
     const std::string link = t.folder + "/" + kReportHtmlName;
-    h += "<td>" + (t.folder.empty() ? std::string("-") : "<a href=\"" + H(link) + "\">" + H(link) + "</a>") + "</td>";
-    h += "<td>" + H(t.reason) + "</td></tr>\n";
+    h += "<td>" + (t.folder.empty() ? std::string("-") : "<a href=\"" + Html(link) + "\">" + Html(link) + "</a>") + "</td>";
+    h += "<td>" + Html(t.reason) + "</td></tr>\n";
   }
-  h += "</table>\n<p>Made by loadpost-cli " + H(BuildVersion()) + ".</p>\n</body>\n</html>\n";
+  h += "</table>\n<p>Made by loadpost-cli " + Html(BuildVersion()) + ".</p>\n</body>\n</html>\n";
   return h;
 }
 
