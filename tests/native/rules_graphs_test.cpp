@@ -1,6 +1,8 @@
 // Voltage window, sweep arithmetic, verdicts, regions and CSV rows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -262,6 +264,64 @@ TEST(SweepRegions, FiveVoltPortsAndRegulatedSuppliesOnlyAndNothingPastTheSweep) 
   SweepRegions shortDcp = BuildSweepRegions(Region(2, 2, 0, 1500, 5000, 0, 6));
   EXPECT_GT(shortDcp.count, 0);
   ExpectWithinSweep(shortDcp, 0);
+}
+
+bool Inside(const ShadeShape& s, double ma, float v) {
+  if (s.kind == ShadeKind::Rect)
+    return ma >= s.currentsMa[0] && ma <= s.currentsMa[1] && v >= s.volts[0] && v <= s.volts[1];
+  bool in = false;  // crossings of a ray towards higher currents
+  for (int i = 0, j = s.count - 1; i < s.count; j = i++) {
+    if ((s.volts[i] > v) == (s.volts[j] > v)) continue;
+    const double at = s.currentsMa[j] + (s.currentsMa[i] - s.currentsMa[j]) * double(v - s.volts[j]) / (s.volts[i] - s.volts[j]);
+    if (ma < at) in = !in;
+  }
+  return in;
+}
+
+// What the sweep graph shows is what the verdict says: at every step within
+// the rating, a voltage in the green shape is in the window, and any other is
+// red unless it is the grey of a permitted shut-down (a hair's breadth from an
+// edge excepted, where drawing rounds).
+TEST(SweepRegions, TheGreenShapeIsTheWindowAtEveryStepWithinTheRating) {
+  const struct {
+    uint32_t kind;
+    uint8_t sub;
+    uint16_t mv, endMa, ratedMa;
+    bool estimate;
+  } profiles[] = {
+      {1, 0, 5000, 2400, 2400, false}, {2, 0, 5000, 3000, 2400, false}, {2, 1, 5000, 1500, 1500, true},
+      {2, 2, 5000, 2000, 1500, false}, {2, 2, 5000, 400, 1500, false},  {2, 2, 5000, 1500, 1500, true},
+      {3, 0, 5000, 3000, 3000, false}, {3, 1, 12000, 2500, 2000, false}, {3, 1, 9000, 2000, 2000, true},
+      {5, 0, 9000, 3000, 3000, false}, {5, 0, 20000, 5000, 5000, false}, {5, 3, 5000, 3000, 3000, true},
+      {4, 1, 5000, 3000, 3000, false},
+  };
+  for (const auto& p : profiles) {
+    SCOPED_TRACE(testing::Message() << p.kind << "/" << int(p.sub) << " " << p.mv << " mV to " << p.endMa << " mA");
+    const GraphAxis axis = ChooseGraphAxis(Sweep, p.kind, p.mv);
+    const SweepRegions regions =
+        BuildSweepRegions(Region(p.kind, p.sub, p.endMa, p.ratedMa, p.mv, axis.minVolts, axis.maxVolts, p.estimate));
+    int wrong = 0;
+    const int last = std::min(p.endMa, p.ratedMa);
+    for (int ma = 0; ma <= last; ma += 25) {
+      const auto w = ComputeVoltageWindow(Inputs(p.kind, p.sub, p.mv, ma, ma, p.estimate, p.endMa));
+      ASSERT_TRUE(w);
+      for (float v = axis.minVolts + 0.005f; v < axis.maxVolts; v += 0.01f) {
+        if (std::abs(v - w->low) < 0.02f || std::abs(v - w->high) < 0.02f) continue;
+        bool green = false, red = false, grey = false;
+        for (int i = 0; i < regions.count; ++i) {
+          const ShadeShape& shape = regions.shapes[i];
+          const bool in = Inside(shape, ma < last ? ma + 0.5 : ma - 0.5, v);  // off the shape's own edges
+          green |= in && shape.colour.g == 255 && shape.colour.r == 0;
+          red |= in && shape.colour.r == 255 && shape.colour.g == 0;
+          grey |= in && shape.colour.r == 100;
+        }
+        const bool within = v > w->low && v < w->high;
+        if ((green != within || (!grey && red == within)) && ++wrong <= 3)
+          ADD_FAILURE() << ma << " mA, " << v << " V: drawn " << (green ? "green" : red ? "red" : "neither")
+                        << ", window " << w->low << " to " << w->high;
+      }
+    }
+  }
 }
 
 std::vector<std::string> Lines(const std::string& text) {
