@@ -376,10 +376,10 @@ TEST(SimFaults, LateAndSpoiltReplies) {
     int param;
     const char* expect;  // the SetLoadCurrent reply as it arrives
   } cases[] = {
-      {sim::FaultKind::WrongCmd, -1, "02 01 11 11 03"},    {sim::FaultKind::WrongCmd, 0x0C, "02 01 0C 0C 03"},
+      {sim::FaultKind::WrongCmd, -1, "02 01 11 11 03"},    {sim::FaultKind::WrongCmd, 0x00, "02 01 00 00 03"},
       {sim::FaultKind::BadSum, -1, "02 01 10 4A 03"},      {sim::FaultKind::BadEtx, -1, "02 01 10 10 04"},
       {sim::FaultKind::BadEtx, 0x00, "02 01 10 10 00"},    {sim::FaultKind::BadLen, -1, "02 85 10 10 03"},
-      {sim::FaultKind::BadLen, 0xFF, "02 FF 10 10 03"},
+      {sim::FaultKind::BadLen, 0x00, "02 00 10 10 03"},
   };
   for (const Case& c : cases) {
     Bench b(Kt60());

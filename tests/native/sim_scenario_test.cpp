@@ -155,6 +155,8 @@ TEST(SimScenario, ErrorsNameTheLineAndControlCommandsParse) {
             "bad.sim:9: a charger advertises at most 7 profiles");
   EXPECT_EQ(ErrorOf("charger x\n  fixed 5V\n  active 3\nend\n"), "bad.sim:1: charger 'x': active position 3 is beyond its 1 profiles");
   EXPECT_EQ(ErrorOf("tester A\n  fault drop 0C two\nend\n"), "bad.sim:2: 'two' is not a whole number (fault count)");
+  EXPECT_EQ(ErrorOf("tester A\n  fault drop 0C 1.5\nend\n"), "bad.sim:2: '1.5' is not a whole number (fault count)");
+  EXPECT_EQ(ErrorOf("charger x\n  fixed 5V\nend\ncharger x\nend\n"), "bad.sim:4: charger 'x' is defined twice");
   EXPECT_EQ(ErrorOf("tester A\n  fault drop\nend\n"), "bad.sim:2: fault 'drop' needs a command code (e.g. 0C) or 'any'");
   EXPECT_EQ(ErrorOf("tester A\n  latency 0ms\nend\n"), "bad.sim:2: latency is 1 to 255 ms in whole ms");
   EXPECT_EQ(ErrorOf("tester A hw 300\nend\n"), "bad.sim:1: version 300 does not fit one byte");
