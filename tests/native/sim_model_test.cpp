@@ -152,6 +152,9 @@ TEST(SimCalibration, CalibrationCorrectsTheVbusReading) {
   // 4000 mV applied read as 3960, 20000 as 19800: 4950 lies between them.
   b.Body(0xE3, {0x00, 0x05, 0x01, 0xA0, 0x0F, 0x78, 0x0F, 0x20, 0x4E, 0x58, 0x4D});
   EXPECT_EQ(U16(b.Body(0x0C), 3), 5000);
+  // A channel the tester does not have is answered, empty, so that the host does not wait.
+  EXPECT_EQ(b.Body(0xE4, {0x02}), (Bytes{0xE4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(b.Body(0xE5, {0x02}), Bytes{0xE5});
 }
 
 TEST(SimProfiles, RequestSwitchesAfterTheDelayWithNotice) {
