@@ -117,6 +117,10 @@ TEST(CliEnd, EveryWayOutLeavesTheTesterAtZeroWithEnforcedLimits) {
        "load ended early: the source re-advertised its capabilities"},
       {"load allow, unplug", "default", With({"load", "3500"}, kAllow), "unplug VXPD0001", 2,
        "the connection to the tester was lost: the load could not be set back to 0 mA"},
+      // The tester stops taking loads: 0 mA is sent, and the user is told to check and clear it.
+      {"load --for, loads no longer taken", "default", {"load", "1500", "--for", "1.5"}, "fault drop 10 always", 2,
+       "could not set the load back to 0 mA (the tester did not answer); check the tester with 'loadpost-cli status' and clear it "
+       "with 'loadpost-cli load 0'"},
       // The terminal is gone (writes fail with EIO) when SIGHUP comes: the end goes on.
       {"watch on a terminal that closes, SIGHUP", "default", {"watch", "--load", "1000", "--interval", "50"}, "hangup",
        2, ""},
@@ -228,6 +232,10 @@ TEST(CliEnd, EveryWayOutLeavesTheTesterAtZeroWithEnforcedLimits) {
       EXPECT_EQ(r.code, c.code) << r.out << r.err;
       EXPECT_NE((r.out + r.err).find(c.text), std::string::npos) << r.out << r.err;
       if (c.trigger.rfind("unplug", 0) == 0) continue;  // nothing reaches a tester that is gone
+      if (c.trigger.rfind("fault", 0) == 0) {
+        EXPECT_EQ(LastFrame(ReadFile(records[k]), {"RX 02 03 10"}), (std::vector<int>{2, 3, 0x10, 0, 0, 0x12, 3}));
+        continue;
+      }
       ExpectSafe(ReadFile(records[k]));
     }
     for (int fd : clients) {

@@ -123,12 +123,14 @@ TEST(LimitsFile, RulesJudgeARunAtTheirBoundaries) {
     const char* rule;
     const char* value;
     Verdict verdict;
+    const char* limit = nullptr;  // how the limit is written, where checked
   } cases[] = {
       {"\"maxRippleMv\": 150", "150 mV", Verdict::Pass},
       {"\"maxRippleMv\": 149", "150 mV", Verdict::Fail},
-      {"\"minVbusVolts\": 4.9, \"atMa\": 1000", "4.900 V at 1000 mA", Verdict::Pass},
+      {"\"minVbusVolts\": 4.9, \"atMa\": 1000", "4.900 V at 1000 mA", Verdict::Pass, "at least 4.900 V at 1000 mA"},
       {"\"minVbusVolts\": 4.9, \"atMa\": 1001", "4.850 V at 1500 mA", Verdict::Fail},  // never a lighter step
-      {"\"minVbusVolts\": 4.85, \"atRated\": true", "4.850 V at 1500 mA", Verdict::Pass},
+      {"\"minVbusVolts\": 4.85, \"atRated\": true", "4.850 V at 1500 mA", Verdict::Pass,
+       "at least 4.850 V at the rated 1500 mA"},
       {"\"minVbusVolts\": 4.5, \"atMa\": 2000", "not reached: the sweep ended at 1500 mA", Verdict::Fail},
       {"\"maxNoLoadVolts\": 5.1", "5.100 V", Verdict::Pass},
       {"\"maxNoLoadVolts\": 5.099", "5.100 V", Verdict::Fail},
@@ -153,6 +155,7 @@ TEST(LimitsFile, RulesJudgeARunAtTheirBoundaries) {
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].valueText, c.value);
     EXPECT_EQ(results[0].verdict, c.verdict);
+    if (c.limit) EXPECT_EQ(results[0].limitText, c.limit);
   }
   // A run that ended early passes nothing it did not finish, but fails what it already broke.
   run.sweep.end = RunEnd::Detached;
