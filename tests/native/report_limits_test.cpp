@@ -138,7 +138,9 @@ TEST(LimitsFile, RulesJudgeARunAtTheirBoundaries) {
       {"\"tolerancePercent\": 2, \"upToMa\": 1500", "3.00 % (4.850 V)", Verdict::Fail},
       {"\"maxTemperatureC\": 40", "40 C", Verdict::Pass},
       {"\"maxTemperatureC\": 39", "40 C", Verdict::Fail},
+      {"\"maxRippleMv\": 150, \"profile\": {\"kind\": \"PD-FIX\", \"volts\": 5}", "150 mV", Verdict::Pass},
       {"\"maxRippleMv\": 1, \"profile\": {\"kind\": \"PD-APDO\"}", nullptr, Verdict::None},  // selects no run
+      {"\"maxRippleMv\": 1, \"profile\": {\"kind\": \"USBC-1.5A\"}", nullptr, Verdict::None},
       {"\"maxRippleMv\": 1, \"profile\": {\"kind\": \"PD\", \"fromVolts\": 5.01}", nullptr, Verdict::None},
   };
   for (const Case& c : cases) {
