@@ -29,20 +29,23 @@ TEST(HistoryDrift, AFigureDriftsBeyondItsThresholdOnly) {
     const char* unit;
     std::optional<double> before, after;
     bool flagged;
+    const char* threshold;  // as the comparison names it
   } cases[] = {
-      {{}, "V", 5.000, 5.050, false},  // the default 50 mV: exactly at it is no drift
-      {{}, "V", 5.000, 4.949, true},
-      {{}, "mV", 40, 90, false},
-      {{}, "mV", 40, 91, true},
-      {{}, "%", 2.0, 2.2, false},  // other units: 10 % of the earlier value
-      {{}, "%", 2.0, 2.21, true},
-      {{}, "C", 0, 1, true},  // from nothing to something
-      {{}, "V", std::nullopt, 5.0, false},  // not measured before: shown, not judged
-      {{"10%"}, "V", 5.0, 5.4, false},  // a percentage alone judges volts too
-      {{"10%"}, "V", 5.0, 5.6, true},
-      {{"200mV"}, "mV", 0, 150, false},
-      {{"200mV"}, "%", 2.0, 2.3, true},  // the default percentage stays
-      {{"0mV", "0%"}, "V", 5.0, 5.001, true},
+      {{}, "V", 5.000, 5.050, false, "50 mV"},  // the default 50 mV: exactly at it is no drift
+      {{}, "V", 5.000, 4.949, true, "50 mV"},
+      {{}, "mV", 40, 90, false, "50 mV"},
+      {{}, "mV", 40, 91, true, "50 mV"},
+      {{}, "%", 2.0, 2.2, false, "10 %"},  // other units: 10 % of the earlier value
+      {{}, "%", 2.0, 2.21, true, "10 %"},
+      {{}, "C", 0, 1, true, "10 %"},  // from nothing to something
+      {{}, "V", std::nullopt, 5.0, false, "50 mV"},  // not measured before: shown, not judged
+      {{"10%"}, "V", 5.0, 5.4, false, "10 %"},  // a percentage alone judges volts too
+      {{"10%"}, "V", 5.0, 5.6, true, "10 %"},
+      {{"200mV"}, "mV", 0, 150, false, "200 mV"},
+      {{"200mV"}, "%", 2.0, 2.3, true, "10 %"},  // the default percentage stays
+      {{"0mV", "0%"}, "V", 5.0, 5.001, true, "0 mV"},
+      {{"2.5%", "12.5mV"}, "%", 2.0, 2.06, true, "2.50 %"},
+      {{"2.5%", "12.5mV"}, "V", 5.0, 5.012, false, "12.500 mV"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.unit << " " << c.before.value_or(-1) << " -> " << c.after.value_or(-1)
@@ -54,6 +57,7 @@ TEST(HistoryDrift, AFigureDriftsBeyondItsThresholdOnly) {
     ASSERT_EQ(d.changes.size(), 1u);
     EXPECT_EQ(d.changes[0].flagged, c.flagged);
     EXPECT_EQ(d.Flagged(), c.flagged ? 1 : 0);
+    EXPECT_EQ(ThresholdFor(d.changes[0], t), c.threshold);
   }
 }
 
