@@ -175,7 +175,9 @@ TEST(LinkAgainstSimulator, SpoiledLateOrDuplicateRepliesFailAndTheNextCommandSuc
   b.Fault(sim::FaultKind::Late, kCmdGetPortStatus, 700);
   EXPECT_EQ(b.Status(&attach, &mv), 0);
   mv = 0;
-  b.link.Sleep(300);  // the late 0x0A reply arrives now, with no command waiting
+  const int64_t paused = b.link.NowUs();
+  b.link.Sleep(300);  // the late 0x0A reply arrives now, with no command waiting: the pause is kept whole
+  EXPECT_EQ(b.link.NowUs() - paused, 300'000);
   EXPECT_EQ(b.Measure(&vbus), 1);
   EXPECT_EQ(b.Status(&attach, &mv), 1);
   EXPECT_EQ(mv, 5000);
