@@ -3,6 +3,8 @@
 // capacity, and damaged replies.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -250,6 +252,28 @@ TEST(MonitorFaults, DamagedRepliesAreDroppedNeverRead) {
 
 // A weak 5 V charger sags under 2 A: each stretch of low voltage is logged
 // once, however many passes it lasts, and a recovery starts a new episode.
+// The pace of readings on the tester's own clock: idle, about four a second;
+// while a sweep runs, one at least every 50 ms, so that each step's reading
+// follows its hold time closely; never a loop that floods the tester.
+TEST(MonitorReadings, IdleAndWhileASweepRunsAtTheirPace) {
+  sim::FrameRecorder record;
+  rig::Monitor m(rig::kPd65, true, &record);
+  const auto measurements = [&] {
+    const std::vector<std::string> frames = record.FramesOf(sim::RecordKind::Received);
+    return std::count(frames.begin(), frames.end(), "02 01 0C 0C 03");
+  };
+  record.Clear();
+  m.PassFor(2000);
+  EXPECT_NEAR(measurements(), 8, 1);
+  m.state.graph.graphMode = Sweep;
+  m.state.config.timeStepMs = 667;
+  m.state.graph.testStopped = 0;
+  record.Clear();
+  m.PassFor(1000);
+  EXPECT_GE(measurements(), 16);
+  EXPECT_LE(measurements(), 20);
+}
+
 TEST(MonitorReadings, UnderVoltageIsLoggedOncePerEpisode) {
   rig::Monitor m(
       "charger weak\n  fixed 5V 3A\n  resistance 400\n  trip off\nend\n"
