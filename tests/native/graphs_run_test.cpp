@@ -174,14 +174,16 @@ struct RunRig {
     host.showStatus = [](void* c, const wchar_t* text) { static_cast<RunRig*>(c)->status = text; };
   }
   void Run(uint32_t mode, uint16_t stepMa = 500, uint16_t timeStepMs = 700) {
-    TesterState& S = m.state;
-    S.graph.graphMode = mode;
-    S.config.currentStepMa = stepMa;
-    S.config.timeStepMs = timeStepMs;
-    SetUpGraphChart(session, *chart, CurrentGraphSetupInputs(S));
-    S.graph.testStopped = 0;
-    S.graph.testFinished = 0;
+    m.state.config.currentStepMa = stepMa;
+    m.state.config.timeStepMs = timeStepMs;
     SyncRunLink link(m.core);
+    RunOver(link, mode);
+  }
+  void RunOver(RunLink& link, uint32_t mode = RealTime) {
+    m.state.graph.graphMode = mode;
+    SetUpGraphChart(session, *chart, CurrentGraphSetupInputs(m.state));
+    m.state.graph.testStopped = 0;
+    m.state.graph.testFinished = 0;
     startUs = m.link.NowUs();
     RunGraphTest(session, host, link);
   }
@@ -204,6 +206,28 @@ struct RunRig {
   std::vector<std::pair<std::wstring, int32_t>> logs;
   std::wstring status;
   int64_t startUs = 0;
+};
+
+// A run's link with `hook` called (with the time) before each wait for a reading;
+// it keeps the readings the run took.
+template <typename Link>
+struct Hooked : RunLink {
+  template <typename... Args>
+  explicit Hooked(std::function<void(int64_t)> hook, Args&... args) : hook(std::move(hook)), link(args...) {}
+  TesterState& State() override { return link.State(); }
+  int64_t NowUs() override { return link.NowUs(); }
+  void Begin() override { link.Begin(); }
+  void RequestLoad(uint16_t ma) override { link.RequestLoad(ma); }
+  FeedEvent Hold(uint32_t ms) override { return link.Hold(ms); }
+  FeedEvent NextReading(uint32_t ms, Reading* out) override {
+    hook(NowUs());
+    const FeedEvent e = link.NextReading(ms, out);
+    if (e == FeedEvent::Reading) taken.push_back(*out);
+    return e;
+  }
+  std::function<void(int64_t)> hook;
+  Link link;
+  std::vector<Reading> taken;
 };
 
 // A charger whose VBUS sags 0.38 V per ampere (300 mOhm and the 80 mOhm cable).
@@ -347,31 +371,14 @@ TEST(RealtimeRun, EachReadingAtItsOwnTime) {
     ASSERT_TRUE(r.m.core.SetLoad(1000).ok);
     r.m.PassFor(500);
     // Stop (or the detach) comes 300 ms into the run.
-    struct Timed : RunLink {
-      Timed(RunRig& rig, bool detach) : rig(rig), link(rig.m.core), detach(detach) {}
-      TesterState& State() override { return link.State(); }
-      int64_t NowUs() override { return link.NowUs(); }
-      void Begin() override { link.Begin(); }
-      void RequestLoad(uint16_t ma) override { link.RequestLoad(ma); }
-      FeedEvent Hold(uint32_t ms) override { return link.Hold(ms); }
-      FeedEvent NextReading(uint32_t ms, Reading* out) override {
-        if (!done && NowUs() - rig.startUs > 300'000) {
-          done = true;
-          if (detach) rig.m.model.Detach(NowUs());
-          else rig.m.core.Feed().Stop();
-        }
-        return link.NextReading(ms, out);
-      }
-      RunRig& rig;
-      SyncRunLink link;
-      bool detach;
-      bool done = false;
-    } link(r, detach);
-    S.graph.graphMode = RealTime;
-    SetUpGraphChart(r.session, *r.chart, CurrentGraphSetupInputs(S));
-    S.graph.testStopped = 0;
-    r.startUs = r.m.link.NowUs();
-    RunGraphTest(r.session, r.host, link);
+    bool done = false;
+    Hooked<SyncRunLink> link([&](int64_t now) {
+      if (done || now - r.startUs <= 300'000) return;
+      done = true;
+      if (detach) r.m.model.Detach(now);
+      else r.m.core.Feed().Stop();
+    }, r.m.core);
+    r.RunOver(link);
 
     EXPECT_EQ(r.session.end, detach ? RunEnd::Detached : RunEnd::Stopped);
     const int n = r.chart->pointCount[0];
@@ -417,37 +424,18 @@ TEST(RealtimeRun, FaultsWithTwoRequestsOnTheWire) {
     TesterState& S = r.m.state;
     ASSERT_TRUE(r.m.core.SetLoad(1000).ok);
     r.m.PassFor(300);
-    struct Faulty : RunLink {
-      Faulty(RunRig& rig, const char* fault) : rig(rig), link(rig.m.core, rig.m.link), fault(fault) {}
-      TesterState& State() override { return link.State(); }
-      int64_t NowUs() override { return link.NowUs(); }
-      void Begin() override { link.Begin(); }
-      void RequestLoad(uint16_t ma) override { link.RequestLoad(ma); }
-      FeedEvent Hold(uint32_t ms) override { return link.Hold(ms); }
-      FeedEvent NextReading(uint32_t ms, Reading* out) override {
-        const int64_t t = NowUs() - rig.startUs;
-        if (fault && t > 300'000) {
-          if (std::string(fault) == "detach") rig.m.model.Detach(NowUs());
-          else if (std::string(fault) == "capchange") rig.m.model.ChangeCapabilities(NowUs());
-          else if (*fault) rig.m.Fault(fault);
-          fault = nullptr;
-        }
-        if (t > 600'000) rig.m.core.Feed().Stop();
-        const FeedEvent e = link.NextReading(ms, out);
-        if (e == FeedEvent::Reading) taken.push_back(*out);
-        return e;
+    const char* fault = c.fault;
+    Hooked<DirectRunLink> link([&](int64_t now) {
+      if (fault && now - r.startUs > 300'000) {
+        if (std::string(fault) == "detach") r.m.model.Detach(now);
+        else if (std::string(fault) == "capchange") r.m.model.ChangeCapabilities(now);
+        else if (*fault) r.m.Fault(fault);
+        fault = nullptr;
       }
-      RunRig& rig;
-      DirectRunLink link;
-      const char* fault;
-      std::vector<Reading> taken;
-    } link(r, c.fault);
-    S.graph.graphMode = RealTime;
-    SetUpGraphChart(r.session, *r.chart, CurrentGraphSetupInputs(S));
-    S.graph.testStopped = 0;
-    r.startUs = r.m.link.NowUs();
+      if (now - r.startUs > 600'000) r.m.core.Feed().Stop();
+    }, r.m.core, r.m.link);
     record.Clear();
-    RunGraphTest(r.session, r.host, link);
+    r.RunOver(link);
 
     EXPECT_EQ(r.session.end, c.end);
     EXPECT_EQ(S.graph.capturing, 0);
