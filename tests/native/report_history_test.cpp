@@ -1,6 +1,5 @@
-// The results history's parts without the command line: which changes count
-// as drift, --drift's values, how runs pair, and a report's round trip
-// through the SQLite store (every figure back as written, none invented).
+// The results history's parts without the command line: which changes count as drift, --drift's values, how runs pair,
+// and a report's round trip through the SQLite store (every figure back as written, none invented).
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -31,16 +30,13 @@ TEST(HistoryDrift, AFigureDriftsBeyondItsThresholdOnly) {
     bool flagged;
   } cases[] = {
       {{}, "V", 5.000, 5.050, false},  // the default 50 mV: exactly at it is no drift
-      {{}, "V", 5.000, 4.949, true},
-      {{}, "mV", 40, 90, false},
-      {{}, "mV", 40, 91, true},
+      {{}, "V", 5.000, 4.949, true}, {{}, "mV", 40, 90, false}, {{}, "mV", 40, 91, true},
       {{}, "%", 2.0, 2.2, false},  // other units: 10 % of the earlier value
       {{}, "%", 2.0, 2.21, true},
       {{}, "C", 0, 1, true},  // from nothing to something
       {{}, "V", std::nullopt, 5.0, false},  // not measured before: shown, not judged
       {{"10%"}, "V", 5.0, 5.4, false},  // a percentage alone judges volts too
-      {{"10%"}, "V", 5.0, 5.6, true},
-      {{"200mV"}, "mV", 0, 150, false},
+      {{"10%"}, "V", 5.0, 5.6, true}, {{"200mV"}, "mV", 0, 150, false},
       {{"200mV"}, "%", 2.0, 2.3, true},  // the default percentage stays
       {{"0mV", "0%"}, "V", 5.0, 5.001, true},
   };
