@@ -1,6 +1,5 @@
-// The graph window's run without a window: chart set-up of both graphs, the
-// status line, the real-time series and band, and the runs themselves against
-// the simulated tester with faults injected.
+// The graph window's run without a window: chart set-up of both graphs, the status line, the real-time series and band,
+// and the runs themselves against the simulated tester with faults injected.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -64,7 +63,6 @@ TEST(GraphSetUp, AxisFollowsModeAndProfileKindAndTheSweepChartHasOneSlotPerStep)
   for (float& v : tables.volts) v = 1.0f;
   for (float& v : tables.plot) v = 1.0f;
   session.tables = &tables;
-
   SetUpGraphChart(session, *chart, RunInputs(Sweep, 5, 9000, 3000, 25, 2000));
   EXPECT_EQ((Ints{session.StepCount(), session.sweepEndMa, session.sweepRatedMa, session.sweepProfileMv}),
             (Ints{121, 3000, 2000, 9000}));
@@ -148,7 +146,6 @@ TEST(RealtimeSeries, FullSeriesKeepsTheLastHundredMillisecondsAndTheBandFitsTheA
   BandRange band = RealtimeBand(ComputeVoltageWindow(in), axis);
   EXPECT_NEAR(band.low, 4.50f, 1e-5);
   EXPECT_NEAR(band.high, 5.25f, 1e-5);
-
   band = RealtimeBand(VoltageWindow{2.0f, 9.0f}, axis);
   EXPECT_EQ((std::vector<float>{band.low, band.high}), (std::vector<float>{3.0f, 7.0f}));
   // No window (legacy), or one entirely off the axis: no band at all.
@@ -159,9 +156,8 @@ TEST(RealtimeSeries, FullSeriesKeepsTheLastHundredMillisecondsAndTheBandFitsTheA
   }
 }
 
-// A graph run over the monitor core and the simulated tester, in simulated
-// time. `at` is called with each log line the run writes, to inject a fault at
-// that moment.
+// A graph run over the monitor core and the simulated tester, in simulated time. `at` is called with each log line the
+// run writes, to inject a fault at that moment.
 struct RunRig {
   explicit RunRig(const std::string& scenario, sim::FrameRecorder* record = nullptr) : m(scenario, true, record) {
     session.tables = &tables;
@@ -208,8 +204,7 @@ struct RunRig {
   int64_t startUs = 0;
 };
 
-// A run's link with `hook` called (with the time) before each wait for a reading;
-// it keeps the readings the run took.
+// A run's link with `hook` called (with the time) before each wait for a reading; it keeps the readings the run took.
 template <typename Link>
 struct Hooked : RunLink {
   template <typename... Args>
@@ -235,9 +230,8 @@ constexpr const char* kWeak =
     "charger weak\n  fixed 5V 3A\n  resistance 300\n  trip off\nend\n"
     "tester VXPD0001 kt60\n  charger weak\n  noise 0 0\nend\n";
 
-// Every step records the VBUS of its own load, whatever the time step and
-// however slow the link: a step waits for a reading taken after its hold
-// with its set-point applied.
+// Every step records the VBUS of its own load, whatever the time step and however slow the link: a step waits for a
+// reading taken after its hold with its set-point applied.
 TEST(SweepRun, EachStepRecordsTheVoltageOfItsOwnLoad) {
   struct Case {
     uint16_t timeStepMs;
@@ -264,9 +258,8 @@ TEST(SweepRun, EachStepRecordsTheVoltageOfItsOwnLoad) {
   }
 }
 
-// Whatever ends a sweep early ends it at once: an ERROR record (none for Stop),
-// the incomplete status line, only the measured steps in the tables and the
-// export, and the load back to 0 mA.
+// Whatever ends a sweep early ends it at once: an ERROR record (none for Stop), the incomplete status line, only the
+// measured steps in the tables and the export, and the load back to 0 mA.
 TEST(SweepRun, AnEarlyEndKeepsOnlyTheMeasuredSteps) {
   struct Case {
     const char* what;
@@ -315,8 +308,7 @@ TEST(SweepRun, AnEarlyEndKeepsOnlyTheMeasuredSteps) {
   }
 }
 
-// The window's way: readings published by another thread reach the run in
-// order, and an event ends its wait.
+// The window's way: readings published by another thread reach the run in order, and an event ends its wait.
 TEST(ThreadedRun, ReadingsFromAnotherThreadThenTheDetach) {
   TesterState S;
   ReadingFeed feed;
@@ -379,7 +371,6 @@ TEST(RealtimeRun, EachReadingAtItsOwnTime) {
       else r.m.core.Feed().Stop();
     }, r.m.core);
     r.RunOver(link);
-
     EXPECT_EQ(r.session.end, detach ? RunEnd::Detached : RunEnd::Stopped);
     const int n = r.chart->pointCount[0];
     ASSERT_GT(n, 50);
@@ -395,11 +386,9 @@ TEST(RealtimeRun, EachReadingAtItsOwnTime) {
   }
 }
 
-// Faults while a ripple capture (the command line's and the server's path)
-// keeps two measurement requests on the wire: the run ends or goes on as it
-// should, every reading it took is a reply the tester sent whole, in order and
-// once, a run of losses goes on one request at a time (one record), and the
-// load ends at 0.
+// Faults while a ripple capture (the command line's and the server's path) keeps two measurement requests on the wire:
+// the run ends or goes on as it should, every reading it took is a reply the tester sent whole, in order and once, a
+// run of losses goes on one request at a time (one record), and the load ends at 0.
 TEST(RealtimeRun, FaultsWithTwoRequestsOnTheWire) {
   struct Case {
     const char* name;
@@ -436,7 +425,6 @@ TEST(RealtimeRun, FaultsWithTwoRequestsOnTheWire) {
     }, r.m.core, r.m.link);
     record.Clear();
     r.RunOver(link);
-
     EXPECT_EQ(r.session.end, c.end);
     EXPECT_EQ(S.graph.capturing, 0);
     int missing = -1;

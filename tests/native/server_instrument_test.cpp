@@ -1,8 +1,6 @@
-// The instrument's command set over a fake tester: values with units and
-// words at their bounds, the load and input, the risk rule of the limits, the
-// source's profiles, the status registers, the watchdog, a detach and a
-// tester that does not answer; what reached the tester and what the error
-// queue holds, in order.
+// The instrument's command set over a fake tester: values with units and words at their bounds, the load and input, the
+// risk rule of the limits, the source's profiles, the status registers, the watchdog, a detach and a tester that does
+// not answer; what reached the tester and what the error queue holds, in order.
 #include <gtest/gtest.h>
 
 #include <functional>

@@ -1,6 +1,5 @@
-// The SCPI parser: messages and the units they parse into, the path rule of
-// compound messages, suffixes, parameters and every kind of malformed input;
-// and the cutting of a client's bytes into messages with the line cap.
+// The SCPI parser: messages and the units they parse into, the path rule of compound messages, suffixes, parameters and
+// every kind of malformed input; and the cutting of a client's bytes into messages with the line cap.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -59,8 +58,7 @@ TEST(ScpiParser, MessagesParseIntoTheirUnits) {
       {"SYSTEM:ERROR:NEXT?", "7?"},
       // Forms the table does not have.
       {"MEAS:VOLT", "E-113"}, {"*RST?", "E-113"}, {"SYST:NAME?", "E-113"},
-      // Compound messages: the path of the previous header, ':' back to the root,
-      // common commands leave the path alone.
+      // Compound messages: the path of the previous header, ':' back to the root, common commands leave the path alone.
       {"MEAS:VOLT?;CURR?", "2? | 3?"}, {"MEAS:VOLT?;:CURR 1", "2? | 4 (N 1)"}, {"MEAS:VOLT?;CURR 1", "2? | E-113"},
       {"SOUR:CURR 1.5;*OPC?;CURR 2", "4 (N 1.5) | 9? | 4 (N 2)"},
       {"SOUR:CURR:LIM 2;*OPC?;LIM 3", "5 (N 2) | 9? | 5 (N 3)"}, {"SOUR:CURR 1.5;LIM 2", "4 (N 1.5) | E-113"},
