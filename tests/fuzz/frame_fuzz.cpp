@@ -1,6 +1,5 @@
-// Fuzz target for the receive state machine and the reply decoders. The input
-// is cut into read batches by its own leading bytes; every completed reply is
-// then run through each command operation as its answer.
+// Fuzz target for the receive state machine and the reply decoders. The input is cut into read batches by its own
+// leading bytes; every completed reply is then run through each command operation as its answer.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -62,9 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static FrameReceiver receiver;  // kept across inputs, as the link keeps it across reads
   static ReplyMailbox mailbox;
   if (size == 0) return 0;
-  // First byte: bits 0-6 give the batch size (0 = the receiver's read sizes);
-  // with bit 7 set, a command starts (the mailbox discards) after every batch
-  // that begins with an odd byte.
+  // First byte: bits 0-6 give the batch size (0 = the receiver's read sizes); with bit 7 set, a command starts (the
+  // mailbox discards) after every batch that begins with an odd byte.
   const size_t fixedBatch = data[0] & 0x7F;
   const bool discards = (data[0] & 0x80) != 0;
   ++data;

@@ -1,8 +1,7 @@
-// Fuzz target for what a client of serve can send: the bytes are cut into
-// messages with the line cap, and every message is carried out by the
-// instrument over a tester that always answers. Nothing may crash or hang, a
-// reply is one line of printable text, the buffers stay bounded, and no load
-// above the source's rating reaches the tester unless the risk was accepted.
+// Fuzz target for what a client of serve can send: the bytes are cut into messages with the line cap, and every message
+// is carried out by the instrument over a tester that always answers. Nothing may crash or hang, a reply is one line of
+// printable text, the buffers stay bounded, and no load above the source's rating reaches the tester unless the risk
+// was accepted.
 #include <cstddef>
 #include <cstdint>
 #include <algorithm>

@@ -1,6 +1,5 @@
-// LineChart layout arithmetic, trace walking and overlay mapping, with a fake
-// text measurer: every character is 6 (axis), 5 (vertical), 12 (title) or
-// 7 (x title) pixels wide; the fonts are 12, 11, 24 and 12 pixels high.
+// LineChart layout arithmetic, trace walking and overlay mapping, with a fake text measurer: every character is 6
+// (axis), 5 (vertical), 12 (title) or 7 (x title) pixels wide; the fonts are 12, 11, 24 and 12 pixels high.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -63,7 +62,6 @@ class ChartLayoutTest : public ::testing::Test {
     chart->SetSeriesCount(1);
   }
   ChartLayout Lay() { return LayOutChart(*chart, 5, 5, kFake); }
-
   // Category chart of n slots labelled i x step mA, as the sweep fills it.
   void FillSweep(int n, int stepMa, float value) {
     chart->categoryMode = 1;
@@ -93,7 +91,6 @@ TEST_F(ChartLayoutTest, PlotRectangleAndTitles) {
   layout = Lay();
   EXPECT_EQ((Ints{layout.yAxisTitleY, layout.plotTop, layout.xAxisTitleX, layout.xAxisTitleY, layout.availH, layout.plotBottom}),
             (Ints{5 + 24, 5 + 24 + 12 + 5, 5 + (400 - 84) / 2, 5 + 350 - 12, 350 - 12 - 41 - 8, 46 + 289 - 2}));
-
   for (const auto& [align, x] : {std::pair{2, 5 + 400 - 84}, {1, 5}, {3, 5 + 400 - 84}}) {  // 3: bit 1 wins
     chart->SetXAxisTitle(L"Current (mA)", align);
     EXPECT_EQ(Lay().xAxisTitleX, x) << align;
@@ -106,7 +103,6 @@ TEST_F(ChartLayoutTest, YLabelsAndDivisionsFollowTheRange) {
   EXPECT_STREQ(layout.yLabelFormat, L"%0.1f");
   EXPECT_EQ((std::vector<std::wstring>{YLabel(layout, 0), YLabel(layout, 1), YLabel(layout, 12)}),
             (std::vector<std::wstring>{L"0.0", L"0.5", L"6.0"}));
-
   chart->SetYRange(4.5f, 5.0f);
   layout = Lay();
   EXPECT_STREQ(layout.yLabelFormat, L"%0.2f");
@@ -119,7 +115,6 @@ TEST_F(ChartLayoutTest, YLabelsAndDivisionsFollowTheRange) {
   EXPECT_STREQ(layout.yLabelFormat, L"%d");
   EXPECT_EQ(layout.plotLeft, 5 + 12 + 5);  // "25"
   for (int k = 0; k <= 5; ++k) EXPECT_EQ(YLabel(layout, k), std::to_wstring(5 * k));
-
   for (const auto& [low, high, divisions] : {std::tuple{0.0f, 30.0f, 10}, {7.0f, 20.0f, 1}}) {  // 13: no 10, 5 or 2
     chart->SetYDivisions(12);
     chart->SetYRange(low, high);
@@ -169,7 +164,6 @@ TEST_F(ChartLayoutTest, XyTraceMapsSkipsAndStops) {
   const ChartLayout layout = Lay();
   RecordingSink sink;
   WalkXyTrace(*chart, layout, 0, sink);
-
   const int midX = layout.plotLeft + static_cast<int>(0.5 * layout.plotW);
   const std::vector<Step> lines = sink.Lines();
   ASSERT_EQ(lines.size(), 4u);
@@ -213,9 +207,8 @@ TEST_F(ChartLayoutTest, MissingValuesBreakTheLineAndItReachesTheLatestStep) {
   // the line starts afresh at slot 5 instead of rising from -99999 V.
   EXPECT_EQ(lineSlots, (std::vector<int>{1, 6, 7}));
   for (const Step& s : sink.Lines()) EXPECT_EQ(s.y, MapCategoryY(layout, 5.0f));
-  // The sweep writes each new sample into the next slot too: steps 0..3
-  // measured, slot 4 holds a copy of step 3, the rest is unmeasured. The line
-  // reaches the latest step.
+  // The sweep writes each new sample into the next slot too: steps 0..3 measured, slot 4 holds a copy of step 3, the
+  // rest is unmeasured. The line reaches the latest step.
   FillSweep(121, 25, static_cast<float>(kNoValue));
   for (int i = 0; i <= 4; ++i) chart->SetCategoryValue(0, i, i == 4 ? 4.85f : 5.0f - 0.05f * i);
   layout = Lay();
@@ -264,7 +257,6 @@ TEST_F(ChartLayoutTest, OverlaysMapCurrentsOntoSlots) {
             (Ints{CategorySlotX(layout, 0), CategorySlotX(layout, 120), MapCategoryY(layout, 6.0f), layout.plotBottom}));
   EXPECT_EQ((Ints{OverlayX(m, 510), OverlayX(m, 499), OverlayY(m, 4.75f)}),
             (Ints{CategorySlotX(layout, 20), CategorySlotX(layout, 19), MapCategoryY(layout, 4.75f)}));
-
   const int currents[8] = {0, 3000, 3000, 500, 500, 0, 100, 200};
   const float volts[8] = {5.25f, 5.25f, 2.0f, 2.0f, 4.333f, 4.75f, 1.0f, 1.0f};
   ChartPixel vertices[6];
@@ -317,7 +309,6 @@ TEST(ChartTraceReducer, KeepsEveryPixelWithFewerCalls) {
     chart->AddPoint(0, (i % 5000 == 17) ? -1.0 : i, v);  // a few samples left of xMin
   }
   const ChartLayout layout = LayOutChart(*chart, 5, 5, kFake);
-
   PixelOut full;
   WalkXyTrace(*chart, layout, 0, full);
   for (int batch : {ChartTraceReducer<PixelOut>::kMaxBatch, 3}) {

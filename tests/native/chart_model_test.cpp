@@ -56,7 +56,6 @@ TEST(ChartModel, CategoriesRangesAndBandsRefuseBadArguments) {
                   chart->SetCategoryLabel(3, L"75")}),
             (Ints{1, 1, 0}));
   EXPECT_STREQ(chart->categoryLabel[3], L"75");
-
   EXPECT_EQ((Ints{chart->SetYRange(2.0f, 6.0f), chart->SetYRange(3.0f, 2.0f), chart->SetYRange(NAN, 2.0f)}),
             (Ints{0, 1, 1}));
   EXPECT_EQ((std::vector<float>{chart->yMin, chart->yMax}), (std::vector<float>{2.0f, 6.0f}));

@@ -1,12 +1,10 @@
 // A child process with pipes on its standard streams, for the tests and
 // benchmarks that run the real loadpost-cli (Linux).
 //
-// A test owns every process it starts. Each child leads a process group of its
-// own, so a signal to its pid reaches it alone and its group can be killed as a
-// whole. Finish reaps it; when the last copy of a Child goes without Finish (a
-// test that failed half-way), its group is killed and it is reaped. And it dies
-// with the process that started it, even when that one is killed outright: the
-// kernel sends it SIGKILL then (the parent-death signal, which is tied to the
+// A test owns every process it starts. Each child leads a process group of its own, so a signal to its pid reaches it
+// alone and its group can be killed as a whole. Finish reaps it; when the last copy of a Child goes without Finish (a
+// test that failed half-way), its group is killed and it is reaped. And it dies with the process that started it, even
+// when that one is killed outright: the kernel sends it SIGKILL then (the parent-death signal, which is tied to the
 // spawning thread, so spawn from a thread that outlives the child).
 #pragma once
 
@@ -47,8 +45,7 @@ struct Owner {
   }
 };
 
-// In the child between fork and exec: only async-signal-safe calls. An end of
-// -1 is /dev/null.
+// In the child between fork and exec: only async-signal-safe calls. An end of -1 is /dev/null.
 [[noreturn]] inline void StartChild(pid_t parent, const int (&ends)[3], int report, char* const* argv,
                                     char* const* envp) {
   setpgid(0, 0);
@@ -79,9 +76,8 @@ struct Child {
   std::shared_ptr<detail::Owner> owner;
 };
 
-// Starts args[0] (a path) with its standard streams on `ends` (-1: /dev/null) and
-// `env` ("NAME=value") added to this process's environment. pid is -1 when it
-// could not be started.
+// Starts args[0] (a path) with its standard streams on `ends` (-1: /dev/null) and `env` ("NAME=value") added to this
+// process's environment. pid is -1 when it could not be started.
 inline Child SpawnWith(const std::vector<std::string>& args, const int (&ends)[3], const std::vector<std::string>& env) {
   int report[2] = {-1, -1};
   if (pipe2(report, O_CLOEXEC)) return {};
@@ -148,9 +144,8 @@ inline Child Spawn(const std::vector<std::string>& args, bool errToNull = false,
   return c;
 }
 
-// The command with its standard output and error on a terminal of its own,
-// whose other side (*master) the caller can close: a closed terminal or ssh
-// session, after which every write fails. Its standard input is /dev/null.
+// The command with its standard output and error on a terminal of its own, whose other side (*master) the caller can
+// close: a closed terminal or ssh session, after which every write fails. Its standard input is /dev/null.
 inline Child SpawnOnTerminal(const std::vector<std::string>& args, int* master) {
   *master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (*master < 0 || grantpt(*master) != 0 || unlockpt(*master) != 0) return {};
@@ -168,9 +163,8 @@ struct Result {
   long maxRssKb = 0;  // the child's peak resident memory
 };
 
-// Reads the outputs to their end and waits for the exit code. A child silent
-// for `silenceMs` counts as hung and is killed. Whatever is left of its process
-// group goes with it.
+// Reads the outputs to their end and waits for the exit code. A child silent for `silenceMs` counts as hung and is
+// killed. Whatever is left of its process group goes with it.
 inline Result Finish(Child c, int silenceMs = 300000) {
   Result r;
   if (!c.owner || c.owner->finished) return r;
@@ -199,8 +193,7 @@ inline Result Finish(Child c, int silenceMs = 300000) {
     if (p.fd >= 0) close(p.fd);
   }
   owner.fds[1] = owner.fds[2] = -1;
-  // Waited for but not reaped: while it is a zombie its id, also as the group's
-  // id, cannot be taken by another process.
+  // Waited for but not reaped: while it is a zombie its id, also as the group's id, cannot be taken by another process.
   siginfo_t info{};
   while (waitid(P_PID, static_cast<id_t>(owner.pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
   }

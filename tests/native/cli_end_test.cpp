@@ -71,9 +71,8 @@ struct WayOut {
   std::string text;  // in standard output or standard error
 };
 
-// A client of `serve` that switches its tester's load on and stays connected:
-// reads the server's "<serial> TCPIP::127.0.0.1::<port>::SOCKET" line and
-// sends the commands. The socket, or -1.
+// A client of `serve` that switches its tester's load on and stays connected: reads the server's "<serial>
+// TCPIP::127.0.0.1::<port>::SOCKET" line and sends the commands. The socket, or -1.
 int HoldLoadOverScpi(const Child& serve, const std::string& commands) {
   const std::string line = child_process::ReadLine(serve.out);
   const size_t end = line.rfind("::SOCKET");
@@ -151,8 +150,7 @@ TEST(CliEnd, EveryWayOutLeavesTheTesterAtZeroWithEnforcedLimits) {
       {"report, SIGHUP", kOneProfile, report, "SIGHUP", 2, "run 1 (PD-FIX 5.00V): the terminal was closed (SIGHUP)"},
       {"report allow, SIGTERM", kOneProfile, With(report, kAllow), "SIGTERM", 2,
        "run 1 (PD-FIX 5.00V): stopped by SIGTERM"},
-      // The tester's device path (its name when opened by --port) is not UTF-8:
-      // writing report.json throws.
+      // The tester's device path (its name when opened by --port) is not UTF-8: writing report.json throws.
       {"report allow, exception", kOneProfile, With(report, kAllow), "", 2, "ended by an unexpected error"},
       {"report, output folder gone", kOneProfile, report, "remove-out", 2, "cannot write"},
       // serve: a client holds a load beyond the rating; every stop signal ends the server cleanly, saying why.

@@ -1,5 +1,4 @@
-// The tests' own promise: no process a test starts (sim-serve, loadpost-cli)
-// outlives that test, however the test ends.
+// The tests' own promise: no process a test starts (sim-serve, loadpost-cli) outlives that test, however the test ends.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -44,8 +43,7 @@ TEST(ChildProcess, NoneOutlivesTheTestThatStartedItHoweverItEnds) {
     const char* how;
     int signal;  // sent to the test process; 0: the test returns without finishing its children
   } cases[] = {
-      {"the test process is killed", SIGKILL},
-      {"the test process is interrupted (Ctrl-C)", SIGINT},
+      {"the test process is killed", SIGKILL}, {"the test process is interrupted (Ctrl-C)", SIGINT},
       {"the test returns early (a failed assertion)", 0},
   };
   char self[PATH_MAX] = {};

@@ -1,7 +1,6 @@
-// The results history end to end: the real loadpost-cli on the in-process
-// simulated tester in simulated time. A charger whose ripple grew between two
-// reports drifts in exactly that figure (report --against, history compare),
-// and two processes writing at once both land in an intact database.
+// The results history end to end: the real loadpost-cli on the in-process simulated tester in simulated time. A charger
+// whose ripple grew between two reports drifts in exactly that figure (report --against, history compare), and two
+// processes writing at once both land in an intact database.
 #include <sqlite3.h>
 
 #include <filesystem>
@@ -15,13 +14,6 @@ namespace {
 
 using namespace cli_harness;
 using nlohmann::json;
-
-std::string ScratchPath(const std::string& name) { return testing::TempDir() + std::to_string(getpid()) + "_" + name; }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 int Count(const std::string& text, const std::string& part) {
   int n = 0;
@@ -44,11 +36,6 @@ Result Cli(std::vector<std::string> args) {
 
 const std::vector<std::string> kQuick = {"--current-step", "500", "--time-step", "667", "--ripple-seconds", "0.3"};
 
-std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
-
 // 300 mV of ripple on the 9 V output moves single VBUS readings by up to
 // 150 mV: at a 200 mV threshold only the ripple itself drifts.
 TEST(CliHistory, MoreRippleDriftsInExactlyThatFigure) {
@@ -69,7 +56,6 @@ TEST(CliHistory, MoreRippleDriftsInExactlyThatFigure) {
                 "--drift", "200mV", "--junit", junit},
                With(kQuick, history)));
   ASSERT_EQ(second.code, 0) << second.out << second.err;  // drift is no verdict of the report
-
   const json drift = json::parse(ReadFile(out + "/2/report.json"))["drift"];
   EXPECT_EQ(drift["against"], 1);
   EXPECT_EQ(drift["flagged"], 1);
@@ -85,7 +71,6 @@ TEST(CliHistory, MoreRippleDriftsInExactlyThatFigure) {
   const std::string xml = ReadFile(junit);
   EXPECT_EQ(Count(xml, "name=\"drift: "), 1) << xml;
   EXPECT_NE(xml.find("name=\"drift: ripple\""), std::string::npos);
-
   const Result compare = Cli({"history", "compare", "previous", "latest", "--label", "PSU-7 #0042", "--drift",
                               "200mV", "--db", db});
   EXPECT_EQ(compare.code, 1) << compare.out << compare.err;
@@ -98,7 +83,6 @@ TEST(CliHistory, MoreRippleDriftsInExactlyThatFigure) {
   const Result missing = Cli({"history", "compare", "1", "3", "--db", db});
   EXPECT_EQ(missing.code, 2);
   EXPECT_NE(missing.err.find("no report 3 in " + db), std::string::npos) << missing.err;
-
   const Result list = Cli({"--json", "history", "--label", "PSU-7 #0042", "--db", db});
   ASSERT_EQ(list.code, 0) << list.err;
   const json reports = json::parse(list.out);

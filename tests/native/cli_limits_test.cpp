@@ -1,6 +1,5 @@
-// --limits end to end: the real loadpost-cli on the in-process simulated
-// tester in simulated time (fast), and a refused limits file against
-// sim-serve (nothing reaches the tester).
+// --limits end to end: the real loadpost-cli on the in-process simulated tester in simulated time (fast), and a refused
+// limits file against sim-serve (nothing reaches the tester).
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>

@@ -1,6 +1,5 @@
-// A day-long capacity test as a user runs it, in seconds: the real loadpost-cli
-// on the in-process simulated tester in simulated time, its file read back line
-// by line and its capacity checked against the currents it recorded.
+// A day-long capacity test as a user runs it, in seconds: the real loadpost-cli on the in-process simulated tester in
+// simulated time, its file read back line by line and its capacity checked against the currents it recorded.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -57,9 +56,8 @@ TEST(CliLongRun, ADayOfCapacityTestKeepsMemoryFlatAndCountsEveryRecordedReading)
   const std::string base = testing::TempDir() + std::to_string(getpid()) + "_long_run";
   const std::string scenario = base + ".sim";
   std::ofstream(scenario) << kScenario;
-  // The sanitizer keeps freed memory for a while (256 MB by default), which
-  // would hide the program's own; without that, memory that grows with the
-  // readings shows at once.
+  // The sanitizer keeps freed memory for a while (256 MB by default), which would hide the program's own; without that,
+  // memory that grows with the readings shows at once.
   const char* asan = std::getenv("ASAN_OPTIONS");
   const std::string asanOptions =
       std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") + "quarantine_size_mb=0";
@@ -78,7 +76,6 @@ TEST(CliLongRun, ADayOfCapacityTestKeepsMemoryFlatAndCountsEveryRecordedReading)
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     ASSERT_EQ(r.code, 0) << r.out << r.err;
     c.peakKb = r.maxRssKb;
-
     std::ifstream in(file);
     std::string text;
     ASSERT_TRUE(std::getline(in, text));

@@ -1,6 +1,5 @@
-// Several testers at once from one command (--all, --serial more than once):
-// the real loadpost-cli, in process with the simulated testers (each on a
-// thread of its own, in simulated time) and against sim-serve.
+// Several testers at once from one command (--all, --serial more than once): the real loadpost-cli, in process with the
+// simulated testers (each on a thread of its own, in simulated time) and against sim-serve.
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -42,9 +41,8 @@ json Measured(json report) {
 const std::vector<std::string> kQuickReport = {"report", "--current-step", "500", "--time-step", "667",
                                                "--ripple-seconds", "0.5"};
 
-// The two testers of the shipped scenario, in simulated time, run by one
-// process at once (a thread each): every reading, the capacity and every
-// verdict of each equal what that tester gives when it runs alone.
+// The two testers of the shipped scenario, in simulated time, run by one process at once (a thread each): every
+// reading, the capacity and every verdict of each equal what that tester gives when it runs alone.
 TEST(CliSeveralTesters, InOneProcessEachGivesWhatItGivesAlone) {
   const std::string scenario = ScratchPath("two-simulated.sim");
   std::ofstream(scenario) << "option clock simulated\n" << ReadFile(LOADPOST_SCENARIO_DIR "/two-testers.sim");
@@ -52,9 +50,8 @@ TEST(CliSeveralTesters, InOneProcessEachGivesWhatItGivesAlone) {
   const std::vector<std::string> watch = {"--json", "watch", "--interval", "0", "--load", "1500", "--duration", "5"};
   const std::string out = ScratchPath("two-reports");
   std::filesystem::remove_all(out);
-  // Limits, JUnit and the results history with several testers: every report
-  // judged, one suite per tester, one history row per tester (the threads of
-  // one process and the processes alone writing to one database).
+  // Limits, JUnit and the results history with several testers: every report judged, one suite per tester, one history
+  // row per tester (the threads of one process and the processes alone writing to one database).
   const std::string limits = ScratchPath("two-limits.json"), junit = ScratchPath("two-junit.xml");
   const std::string db = ScratchPath("two-history.db");
   std::filesystem::remove(db);
@@ -67,7 +64,6 @@ TEST(CliSeveralTesters, InOneProcessEachGivesWhatItGivesAlone) {
     reportAlone.push_back(StartSim(
         scenario, With(kQuickReport, With({"--serial", serial, "--out", out + "/alone-" + serial}, verdicts))));
   }
-
   const Result both = Finish(StartSim(scenario, With({"--all"}, watch)));
   ASSERT_EQ(both.code, 0) << both.err;
   std::map<std::string, std::vector<json>> together;
@@ -88,7 +84,6 @@ TEST(CliSeveralTesters, InOneProcessEachGivesWhatItGivesAlone) {
   // Different chargers behind them: a value of one in the other's lines would show.
   EXPECT_NE(together[serials[0]].back()["summary"]["capacityMwh"],
             together[serials[1]].back()["summary"]["capacityMwh"]);
-
   const Result reports =
       Finish(StartSim(scenario, With(kQuickReport, With({"--all", "--out", out, "--junit", junit}, verdicts))));
   ASSERT_EQ(reports.code, 0) << reports.out << reports.err;
@@ -122,9 +117,8 @@ TEST(CliSeveralTesters, InOneProcessEachGivesWhatItGivesAlone) {
   EXPECT_EQ(rows, (std::map<std::string, int>{{"VXPD0001", 2}, {"VXPD0002", 2}}));
 }
 
-// Ctrl-C reaches every tester of a watch over several, each through its own
-// link (the simulated ones in real time are woken by a callback of their own):
-// all of them stop at once, each with its summary (a capture cut short of its
+// Ctrl-C reaches every tester of a watch over several, each through its own link (the simulated ones in real time are
+// woken by a callback of their own): all of them stop at once, each with its summary (a capture cut short of its
 // --duration: incomplete).
 TEST(CliSeveralTesters, CtrlCStopsEveryTester) {
   Child watch = StartSim("two-testers", {"--all", "watch", "--load", "500", "--interval", "100", "--duration", "20"});
@@ -146,8 +140,7 @@ TEST(CliSeveralTesters, CtrlCStopsEveryTester) {
   }
 }
 
-// The last load each tester of a frame record was sent (the set-point of its
-// last 0x10 frame), by serial number.
+// The last load each tester of a frame record was sent (the set-point of its last 0x10 frame), by serial number.
 std::map<std::string, std::string> LastLoadFrames(const std::string& record) {
   std::map<std::string, std::string> last;
   std::istringstream in(record);
@@ -161,9 +154,8 @@ std::map<std::string, std::string> LastLoadFrames(const std::string& record) {
   return last;
 }
 
-// Four testers on pseudo-terminals report at once; one is unplugged part-way.
-// The others' reports are complete and pass, the unplugged one's is
-// incomplete and said to be, the command exits 2, and every tester ends at 0 mA.
+// Four testers on pseudo-terminals report at once; one is unplugged part-way. The others' reports are complete and
+// pass, the unplugged one's is incomplete and said to be, the command exits 2, and every tester ends at 0 mA.
 TEST(CliSeveralTesters, FourReportAtOnceAndOneUnpluggedPartWayStopsNoOther) {
   const std::string record = ScratchPath("four-record.txt");
   std::remove(record.c_str());
@@ -217,9 +209,8 @@ TEST(CliSeveralTesters, FourReportAtOnceAndOneUnpluggedPartWayStopsNoOther) {
   }
 }
 
-// Which testers a command takes: a busy one is listed and skipped, the exit
-// code is 2 when none is left, and options that cannot go together are
-// refused before any tester is touched.
+// Which testers a command takes: a busy one is listed and skipped, the exit code is 2 when none is left, and options
+// that cannot go together are refused before any tester is touched.
 TEST(CliSeveralTesters, BusyTestersAreSkippedAndWrongChoicesRefused) {
   struct Case {
     std::vector<std::string> held;  // held by another program meanwhile

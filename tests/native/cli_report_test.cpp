@@ -195,8 +195,7 @@ TEST(CliReport, EndedPartWayLeavesAnIncompleteReportAndNoLoad) {
       ASSERT_NE(last, std::string::npos);
       EXPECT_EQ(frames.substr(last + 13, 5), "00 00") << frames.substr(last, 40);
     }
-    // Stopped with the source still there: it is back on its first profile
-    // (the source takes its time to switch).
+    // Stopped with the source still there: it is back on its first profile (the source takes its time to switch).
     if (c.control.empty()) {
       std::string status;
       for (int tries = 0; tries < 20; ++tries) {
@@ -249,9 +248,8 @@ TEST(CliFiles, AUsersTmpFileBesideAnOutputSurvives) {
   }
 }
 
-// A folder holding an earlier report: refused as it is; with --force the new
-// report replaces the earlier one's files (none of its CSVs stays beside the
-// new report's) and every other file of the folder stays.
+// A folder holding an earlier report: refused as it is; with --force the new report replaces the earlier one's files
+// (none of its CSVs stays beside the new report's) and every other file of the folder stays.
 TEST(CliReport, AnEarlierReportIsRefusedOrReplacedWhole) {
   const std::vector<std::string> user = {"notes.txt", "report.json.tmp", "run-notes.csv"};
   const std::vector<std::string> earlier = {"report.html", "report.json", "run-01-pd-fix-5000mV.csv",
@@ -261,7 +259,6 @@ TEST(CliReport, AnEarlierReportIsRefusedOrReplacedWhole) {
   std::sort(all.begin(), all.end());
   const std::string dir = MakeFolder("earlier-report", all);
   SimServer server("tester VXPD0001 kt60\n charger fixed 5V 3A\nend\n");
-
   const Result refused = server.Run({"report", "--out", dir});
   EXPECT_EQ(refused.code, 2);
   EXPECT_NE(refused.err.find(dir + " already holds a report (report.html and 3 more): add --force to replace it, "
@@ -269,7 +266,6 @@ TEST(CliReport, AnEarlierReportIsRefusedOrReplacedWhole) {
             std::string::npos)
       << refused.err;
   EXPECT_EQ(FilesIn(dir), all);
-
   const Result replaced = server.Run(With({"report", "--force", "--ripple-seconds", "0.3", "--out", dir}, kQuick));
   ASSERT_EQ(replaced.code, 0) << replaced.err;
   std::vector<std::string> want = user;

@@ -92,11 +92,9 @@ TEST(CliCommands, BusyTesterIsRefusedWhileAnotherProcessHoldsIt) {
   EXPECT_EQ(server.Run({"status"}).code, 0);
 }
 
-// A serial field holds a serial number or null, never a device; the device
-// has its own field. The same in status, list and report.json, whichever way
-// the tester was named. Where the udev rule named the device
-// /dev/loadpost/<serial>, that stable name is the device shown, and --port
-// takes it.
+// A serial field holds a serial number or null, never a device; the device has its own field. The same in status, list
+// and report.json, whichever way the tester was named. Where the udev rule named the device /dev/loadpost/<serial>,
+// that stable name is the device shown, and --port takes it.
 TEST(CliIdentity, SerialIsASerialNumberOrNullAndTheDeviceHasItsOwnField) {
   SimServer server("tester VXPD0001 kt60\n charger fixed 5V 3A\nend\n");
   const std::string pty = server.devices["VXPD0001"];
@@ -115,7 +113,7 @@ TEST(CliIdentity, SerialIsASerialNumberOrNullAndTheDeviceHasItsOwnField) {
       {"found under the udev rule's stable name", {"--device-root", server.root}, serial, stable, true},
       {"--port on the stable name", {"--device-root", server.root, "--port", stable}, serial, stable, true},
   };
-  const std::string out = testing::TempDir() + std::to_string(getpid()) + "_identity/";
+  const std::string out = ScratchPath("identity/");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.how);
     std::filesystem::remove(stable);
@@ -137,8 +135,7 @@ TEST(CliIdentity, SerialIsASerialNumberOrNullAndTheDeviceHasItsOwnField) {
       std::remove((out + "report.json").c_str());
       const Result report = run({"report", "--current-step", "500", "--time-step", "667", "--ripple-seconds", "0.2", "--out", out});
       ASSERT_EQ(report.code, 0) << report.err;
-      std::ifstream file(out + "report.json");
-      named.push_back(nlohmann::json::parse(file)["tester"]);
+      named.push_back(nlohmann::json::parse(ReadFile(out + "report.json"))["tester"]);
     }
     for (const nlohmann::json& j : named) {
       EXPECT_EQ(j["serial"], c.serial) << j;
@@ -147,19 +144,13 @@ TEST(CliIdentity, SerialIsASerialNumberOrNullAndTheDeviceHasItsOwnField) {
   }
 }
 
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 struct BadInput {
   std::vector<std::string> args;
   std::string err;
   bool readsSource = false;  // judged on the source's rating: read, nothing written
 };
 
-// The frames the tester received ("RX ..." lines) in the record after a note
-// (from the start when `note` is empty).
+// The frames the tester received ("RX ..." lines) in the record after a note (from the start when `note` is empty).
 std::vector<std::string> ReceivedAfter(const std::string& record, const std::string& note) {
   std::ifstream in(record);
   std::vector<std::string> frames;
@@ -174,24 +165,20 @@ std::vector<std::string> ReceivedAfter(const std::string& record, const std::str
 // Waits until the server has written a note to its record.
 bool AwaitNote(const std::string& record, const std::string& note) {
   for (int i = 0; i < 200; ++i) {
-    std::ifstream in(record);
-    const std::string text((std::istreambuf_iterator<char>(in)), {});
-    if (text.find("# note " + note + "\n") != std::string::npos) return true;
+    if (ReadFile(record).find("# note " + note + "\n") != std::string::npos) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return false;
 }
 
-// Every bad value is refused with its own message, exit 2, with the tester
-// named by --port: before the device is opened (no frame reaches the tester),
-// or, for the ceiling that needs the source's rating, with only reads. One text
-// per option shows the option is judged by its rule; the rules' every refusal
-// is CliValues' to check.
+// Every bad value is refused with its own message, exit 2, with the tester named by --port: before the device is opened
+// (no frame reaches the tester), or, for the ceiling that needs the source's rating, with only reads. One text per
+// option shows the option is judged by its rule; the rules' every refusal is CliValues' to check.
 TEST(CliCommands, RefuseBadValuesBeforeTouchingTheTester) {
   const std::string folder = testing::TempDir();
-  const std::string out = folder + std::to_string(getpid()) + "_refused.csv";  // named per process
+  const std::string out = ScratchPath("refused.csv");
   // Results databases that cannot be used, each left as it was.
-  const std::string db = folder + std::to_string(getpid()) + "_refused";
+  const std::string db = ScratchPath("refused");
   const std::string notDb = db + "-notes.txt", newer = db + "-newer.db", other = db + "-other.db";
   std::ofstream(notDb) << "the user's own notes\n";
   for (const auto& [path, sql] : {std::pair{newer, "PRAGMA user_version = 2"}, {other, "CREATE TABLE t(x)"}}) {
@@ -201,7 +188,7 @@ TEST(CliCommands, RefuseBadValuesBeforeTouchingTheTester) {
     ASSERT_EQ(sqlite3_exec(made, sql, nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(made);
   }
-  const std::string newerBytes = ReadWhole(newer);
+  const std::string newerBytes = ReadFile(newer);
   std::filesystem::remove(db + ".db");
   const BadInput cases[] = {
       {{"load", "99999"}, "current: must be a whole number from 0 to 5100 mA, not 99999"},
@@ -240,7 +227,7 @@ TEST(CliCommands, RefuseBadValuesBeforeTouchingTheTester) {
       {{"history", "compare", "1", "x", "--db", db + ".db"}, "history compare: x is not a report's id"},
       {{"history", "--db", db + "-missing.db"}, "--db: no results database " + db + "-missing.db"},
   };
-  const std::string record = folder + std::to_string(getpid()) + "_bad_input_record.txt";
+  const std::string record = ScratchPath("bad_input_record.txt");
   std::remove(record.c_str());
   SimServer server("default", {"--record", record});
   const std::string port = server.devices["VXPD0001"];
@@ -274,16 +261,15 @@ TEST(CliCommands, RefuseBadValuesBeforeTouchingTheTester) {
   }
   // The refused watch never made its file; the files refused as databases are as they were.
   EXPECT_FALSE(std::filesystem::exists(out));
-  EXPECT_EQ(ReadWhole(notDb), "the user's own notes\n");
-  EXPECT_EQ(ReadWhole(newer), newerBytes);
+  EXPECT_EQ(ReadFile(notDb), "the user's own notes\n");
+  EXPECT_EQ(ReadFile(newer), newerBytes);
   EXPECT_NE(server.Run({"--json", "status"}).out.find("\"setpointMa\":0"), std::string::npos);
 }
 
-// A device tree in a folder of the user's: the server's own entries go at the
-// end, the user's files stay, and a device number the folder already uses is
-// passed over.
+// A device tree in a folder of the user's: the server's own entries go at the end, the user's files stay, and a device
+// number the folder already uses is passed over.
 TEST(CliSimServe, RootFolderOfTheUserKeepsItsFiles) {
-  const std::string root = testing::TempDir() + std::to_string(getpid()) + "_sim_root";
+  const std::string root = ScratchPath("sim_root");
   std::filesystem::remove_all(root);
   std::filesystem::create_directories(root + "/dev");
   std::ofstream(root + "/notes.txt") << "mine\n";
@@ -297,8 +283,7 @@ TEST(CliSimServe, RootFolderOfTheUserKeepsItsFiles) {
   for (const auto& e : std::filesystem::recursive_directory_iterator(root)) left.push_back(e.path().string().substr(root.size()));
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"/dev", "/dev/ttyUSB0", "/notes.txt"}));
-  std::ifstream mine(root + "/dev/ttyUSB0");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(mine), {}), "mine too\n");
+  EXPECT_EQ(ReadFile(root + "/dev/ttyUSB0"), "mine too\n");
   std::filesystem::remove_all(root);
 }
 
@@ -341,8 +326,7 @@ TEST(CliWatch, EveryEndLeavesACompleteFileTheLoadAtZeroAndASummary) {
   for (const WatchEnd& c : cases) {
     SCOPED_TRACE(c.what);
     SimServer server("default");
-    // Named per process: other runs of these tests may share the machine.
-    const std::string file = testing::TempDir() + std::to_string(getpid()) + "_cli_watch.csv";
+    const std::string file = ScratchPath("cli_watch.csv");
     std::remove(file.c_str());
     std::vector<std::string> args = {"watch", "--interval", "50", "--out", file};
     args.insert(args.end(), c.args.begin(), c.args.end());
@@ -409,7 +393,7 @@ struct Terminal {
 // given USB vendor ("" for none: a built-in port); empty: a tree without it.
 std::string DeviceTree(const std::string& name, const std::string& device, const char* vendor) {
   namespace fs = std::filesystem;
-  const fs::path root = testing::TempDir() + std::to_string(getpid()) + "_tree_" + name;
+  const fs::path root = ScratchPath("tree_" + name);
   fs::remove_all(root);
   fs::create_directories(root / "sys/class/tty");
   fs::create_directories(root / "dev");
@@ -424,9 +408,8 @@ std::string DeviceTree(const std::string& name, const std::string& device, const
   return root.string();
 }
 
-// A terminal that is not a tester: the command writes its request, gets no
-// answer, and leaves the terminal's line settings as it found them. Where the
-// device tree tells that the device is no tester's bridge, a warning says so.
+// A terminal that is not a tester: the command writes its request, gets no answer, and leaves the terminal's line
+// settings as it found them. Where the device tree tells that the device is no tester's bridge, a warning says so.
 TEST(CliWrongDevice, ATerminalThatIsNotATesterKeepsItsLineSettings) {
   struct Case {
     const char* what;
@@ -453,10 +436,9 @@ TEST(CliWrongDevice, ATerminalThatIsNotATesterKeepsItsLineSettings) {
   }
 }
 
-// Anything but a terminal is refused before a byte is written: a file keeps
-// its text, a pipe's reader gets nothing.
+// Anything but a terminal is refused before a byte is written: a file keeps its text, a pipe's reader gets nothing.
 TEST(CliWrongDevice, AnythingButATerminalIsRefusedUntouched) {
-  const std::string base = testing::TempDir() + std::to_string(getpid()) + "_not_a_terminal";
+  const std::string base = ScratchPath("not_a_terminal");
   const std::string file = base + ".txt", fifo = base + ".fifo", folder = base + ".d";
   std::ofstream(file) << "the user's own text\n";
   std::remove(fifo.c_str());
@@ -470,8 +452,7 @@ TEST(CliWrongDevice, AnythingButATerminalIsRefusedUntouched) {
     EXPECT_NE(r.err.find("(" + port + ": not a terminal device)"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
   }
-  std::ifstream in(file);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the user's own text\n");
+  EXPECT_EQ(ReadFile(file), "the user's own text\n");
   char byte;
   EXPECT_LE(read(reader, &byte, 1), 0);
   close(reader);
@@ -502,10 +483,9 @@ TEST(CliWrongDevice, TheProgramsOwnTerminalIsRefused) {
   }
 }
 
-// A tester the user may not open is still listed, and list says what is
-// missing and how to fix it: the udev rule, its application to a tester
-// plugged in before it, or the user's membership of its group. Run as a user
-// of no group (nobody), as root cannot be refused.
+// A tester the user may not open is still listed, and list says what is missing and how to fix it: the udev rule, its
+// application to a tester plugged in before it, or the user's membership of its group. Run as a user of no group
+// (nobody), as root cannot be refused.
 TEST(CliAccess, ListSaysWhatATesterTheUserMayNotOpenNeeds) {
   namespace fs = std::filesystem;
   if (geteuid() != 0) GTEST_SKIP() << "needs root, to run the command as another user";
@@ -514,7 +494,7 @@ TEST(CliAccess, ListSaysWhatATesterTheUserMayNotOpenNeeds) {
   Terminal t;
   struct stat made {};
   ASSERT_EQ(stat(t.name, &made), 0);
-  const fs::path root = testing::TempDir() + std::to_string(getpid()) + "_access";
+  const fs::path root = ScratchPath("access");
   fs::remove_all(root);
   const fs::path usb = root / "sys/devices/usb1/1-1", port = usb / "1-1:1.0/ttyUSB0/tty/ttyUSB0";
   fs::create_directories(port);

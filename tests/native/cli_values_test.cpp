@@ -1,6 +1,5 @@
-// The accepted range of each number the command line takes, checked on the
-// text as given: every way a number can be unusable is refused with the same
-// message, and the ends of each range are accepted.
+// The accepted range of each number the command line takes, checked on the text as given: every way a number can be
+// unusable is refused with the same message, and the ends of each range are accepted.
 #include <gtest/gtest.h>
 
 #include "cli/cli_values.h"
@@ -16,9 +15,7 @@ struct Case {
 TEST(CliValues, EachRuleAcceptsItsRangeAndRefusesEverythingElseWithOneMessage) {
   using namespace ranges;
   const Case cases[] = {
-      {"0", kLoadMa, ""},
-      {"5100", kLoadMa, ""},
-      {"+5", kLoadMa, ""},
+      {"0", kLoadMa, ""}, {"5100", kLoadMa, ""}, {"+5", kLoadMa, ""},
       {"5101", kLoadMa, "must be a whole number from 0 to 5100 mA, not 5101"},
       {"-5", kLoadMa, "must be a whole number from 0 to 5100 mA, not -5"},
       // Whole numbers are written as such: what CLI11 then converts exactly.
@@ -27,9 +24,7 @@ TEST(CliValues, EachRuleAcceptsItsRangeAndRefusesEverythingElseWithOneMessage) {
       {"0x10", kLoadMa, "must be a whole number from 0 to 5100 mA, not 0x10"},
       {"", kLoadMa, "must be a whole number from 0 to 5100 mA, not empty"},
       {"99999999999999999999", kLoadMa, "must be a whole number from 0 to 5100 mA, not 99999999999999999999"},
-      {"0", kHoldSeconds, ""},
-      {"0.5", kHoldSeconds, ""},
-      {"2592000", kHoldSeconds, ""},
+      {"0", kHoldSeconds, ""}, {"0.5", kHoldSeconds, ""}, {"2592000", kHoldSeconds, ""},
       {"2592000.5", kHoldSeconds, "must be a number from 0 to 2592000 s (30 days), not 2592000.5"},
       {"nan", kHoldSeconds, "must be a number from 0 to 2592000 s (30 days), not nan"},
       {"-nan", kHoldSeconds, "must be a number from 0 to 2592000 s (30 days), not -nan"},
@@ -51,9 +46,7 @@ TEST(CliValues, EachRuleAcceptsItsRangeAndRefusesEverythingElseWithOneMessage) {
       {"6", kProfileRow, ""},
       {"7", kProfileRow, "must be a whole number from 0 to 6, not 7"},
       // The sweep's steps: the window's own rules judge the range afterwards.
-      {"4", kStepMa, ""},
-      {"-5", kStepMa, ""},
-      {"nan", kStepMa, "must be a whole number of mA, not nan"},
+      {"4", kStepMa, ""}, {"-5", kStepMa, ""}, {"nan", kStepMa, "must be a whole number of mA, not nan"},
       {"667.5", kStepMs, "must be a whole number of ms, not 667.5"},
   };
   for (const Case& c : cases) {

@@ -1,6 +1,5 @@
-// The test configuration dialog's effect on the settings: limit-mode clicks on
-// the dialog's copy with their once-per-run confirmation, OK storing the whole
-// copy or nothing, the log timer.
+// The test configuration dialog's effect on the settings: limit-mode clicks on the dialog's copy with their
+// once-per-run confirmation, OK storing the whole copy or nothing, the log timer.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -17,7 +16,6 @@ class ConfigDialogTest : public ::testing::Test {
     overLimitRiskAccepted = 0;
     forceLimitRiskAccepted = 0;
   }
-
   // A confirmation that answers `answer` and counts how often it was asked.
   std::function<bool()> Confirmation(bool answer) {
     return [this, answer] {
@@ -37,13 +35,11 @@ class ConfigDialogTest : public ::testing::Test {
     v.logIntervalSelection = 2;  // 10 s
     return v;
   }
-
   // A tester's state as at start-up, which Stored() then reads.
   TesterState& Fresh() {
     state = std::make_unique<TesterState>();
     return *state;
   }
-
   // What OK stored: limit mode, forced index, ceiling, current step, time step,
   // standard-port limit, loopback, upstream estimate, cable, log interval.
   std::vector<int64_t> Stored() const {

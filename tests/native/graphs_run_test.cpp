@@ -1,6 +1,5 @@
-// The graph window's run without a window: chart set-up of both graphs, the
-// status line, the real-time series and band, and the runs themselves against
-// the simulated tester with faults injected.
+// The graph window's run without a window: chart set-up of both graphs, the status line, the real-time series and band,
+// and the runs themselves against the simulated tester with faults injected.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -64,7 +63,6 @@ TEST(GraphSetUp, AxisFollowsModeAndProfileKindAndTheSweepChartHasOneSlotPerStep)
   for (float& v : tables.volts) v = 1.0f;
   for (float& v : tables.plot) v = 1.0f;
   session.tables = &tables;
-
   SetUpGraphChart(session, *chart, RunInputs(Sweep, 5, 9000, 3000, 25, 2000));
   EXPECT_EQ((Ints{session.StepCount(), session.sweepEndMa, session.sweepRatedMa, session.sweepProfileMv}),
             (Ints{121, 3000, 2000, 9000}));
@@ -148,7 +146,6 @@ TEST(RealtimeSeries, FullSeriesKeepsTheLastHundredMillisecondsAndTheBandFitsTheA
   BandRange band = RealtimeBand(ComputeVoltageWindow(in), axis);
   EXPECT_NEAR(band.low, 4.50f, 1e-5);
   EXPECT_NEAR(band.high, 5.25f, 1e-5);
-
   band = RealtimeBand(VoltageWindow{2.0f, 9.0f}, axis);
   EXPECT_EQ((std::vector<float>{band.low, band.high}), (std::vector<float>{3.0f, 7.0f}));
   // No window (legacy), or one entirely off the axis: no band at all.
@@ -159,9 +156,8 @@ TEST(RealtimeSeries, FullSeriesKeepsTheLastHundredMillisecondsAndTheBandFitsTheA
   }
 }
 
-// A graph run over the monitor core and the simulated tester, in simulated
-// time. `at` is called with each log line the run writes, to inject a fault at
-// that moment.
+// A graph run over the monitor core and the simulated tester, in simulated time. `at` is called with each log line the
+// run writes, to inject a fault at that moment.
 struct RunRig {
   explicit RunRig(const std::string& scenario, sim::FrameRecorder* record = nullptr) : m(scenario, true, record) {
     session.tables = &tables;
@@ -174,14 +170,16 @@ struct RunRig {
     host.showStatus = [](void* c, const wchar_t* text) { static_cast<RunRig*>(c)->status = text; };
   }
   void Run(uint32_t mode, uint16_t stepMa = 500, uint16_t timeStepMs = 700) {
-    TesterState& S = m.state;
-    S.graph.graphMode = mode;
-    S.config.currentStepMa = stepMa;
-    S.config.timeStepMs = timeStepMs;
-    SetUpGraphChart(session, *chart, CurrentGraphSetupInputs(S));
-    S.graph.testStopped = 0;
-    S.graph.testFinished = 0;
+    m.state.config.currentStepMa = stepMa;
+    m.state.config.timeStepMs = timeStepMs;
     SyncRunLink link(m.core);
+    RunOver(link, mode);
+  }
+  void RunOver(RunLink& link, uint32_t mode = RealTime) {
+    m.state.graph.graphMode = mode;
+    SetUpGraphChart(session, *chart, CurrentGraphSetupInputs(m.state));
+    m.state.graph.testStopped = 0;
+    m.state.graph.testFinished = 0;
     startUs = m.link.NowUs();
     RunGraphTest(session, host, link);
   }
@@ -206,14 +204,34 @@ struct RunRig {
   int64_t startUs = 0;
 };
 
+// A run's link with `hook` called (with the time) before each wait for a reading; it keeps the readings the run took.
+template <typename Link>
+struct Hooked : RunLink {
+  template <typename... Args>
+  explicit Hooked(std::function<void(int64_t)> hook, Args&... args) : hook(std::move(hook)), link(args...) {}
+  TesterState& State() override { return link.State(); }
+  int64_t NowUs() override { return link.NowUs(); }
+  void Begin() override { link.Begin(); }
+  void RequestLoad(uint16_t ma) override { link.RequestLoad(ma); }
+  FeedEvent Hold(uint32_t ms) override { return link.Hold(ms); }
+  FeedEvent NextReading(uint32_t ms, Reading* out) override {
+    hook(NowUs());
+    const FeedEvent e = link.NextReading(ms, out);
+    if (e == FeedEvent::Reading) taken.push_back(*out);
+    return e;
+  }
+  std::function<void(int64_t)> hook;
+  Link link;
+  std::vector<Reading> taken;
+};
+
 // A charger whose VBUS sags 0.38 V per ampere (300 mOhm and the 80 mOhm cable).
 constexpr const char* kWeak =
     "charger weak\n  fixed 5V 3A\n  resistance 300\n  trip off\nend\n"
     "tester VXPD0001 kt60\n  charger weak\n  noise 0 0\nend\n";
 
-// Every step records the VBUS of its own load, whatever the time step and
-// however slow the link: a step waits for a reading taken after its hold
-// with its set-point applied.
+// Every step records the VBUS of its own load, whatever the time step and however slow the link: a step waits for a
+// reading taken after its hold with its set-point applied.
 TEST(SweepRun, EachStepRecordsTheVoltageOfItsOwnLoad) {
   struct Case {
     uint16_t timeStepMs;
@@ -240,9 +258,8 @@ TEST(SweepRun, EachStepRecordsTheVoltageOfItsOwnLoad) {
   }
 }
 
-// Whatever ends a sweep early ends it at once: an ERROR record (none for Stop),
-// the incomplete status line, only the measured steps in the tables and the
-// export, and the load back to 0 mA.
+// Whatever ends a sweep early ends it at once: an ERROR record (none for Stop), the incomplete status line, only the
+// measured steps in the tables and the export, and the load back to 0 mA.
 TEST(SweepRun, AnEarlyEndKeepsOnlyTheMeasuredSteps) {
   struct Case {
     const char* what;
@@ -291,8 +308,7 @@ TEST(SweepRun, AnEarlyEndKeepsOnlyTheMeasuredSteps) {
   }
 }
 
-// The window's way: readings published by another thread reach the run in
-// order, and an event ends its wait.
+// The window's way: readings published by another thread reach the run in order, and an event ends its wait.
 TEST(ThreadedRun, ReadingsFromAnotherThreadThenTheDetach) {
   TesterState S;
   ReadingFeed feed;
@@ -347,32 +363,14 @@ TEST(RealtimeRun, EachReadingAtItsOwnTime) {
     ASSERT_TRUE(r.m.core.SetLoad(1000).ok);
     r.m.PassFor(500);
     // Stop (or the detach) comes 300 ms into the run.
-    struct Timed : RunLink {
-      Timed(RunRig& rig, bool detach) : rig(rig), link(rig.m.core), detach(detach) {}
-      TesterState& State() override { return link.State(); }
-      int64_t NowUs() override { return link.NowUs(); }
-      void Begin() override { link.Begin(); }
-      void RequestLoad(uint16_t ma) override { link.RequestLoad(ma); }
-      FeedEvent Hold(uint32_t ms) override { return link.Hold(ms); }
-      FeedEvent NextReading(uint32_t ms, Reading* out) override {
-        if (!done && NowUs() - rig.startUs > 300'000) {
-          done = true;
-          if (detach) rig.m.model.Detach(NowUs());
-          else rig.m.core.Feed().Stop();
-        }
-        return link.NextReading(ms, out);
-      }
-      RunRig& rig;
-      SyncRunLink link;
-      bool detach;
-      bool done = false;
-    } link(r, detach);
-    S.graph.graphMode = RealTime;
-    SetUpGraphChart(r.session, *r.chart, CurrentGraphSetupInputs(S));
-    S.graph.testStopped = 0;
-    r.startUs = r.m.link.NowUs();
-    RunGraphTest(r.session, r.host, link);
-
+    bool done = false;
+    Hooked<SyncRunLink> link([&](int64_t now) {
+      if (done || now - r.startUs <= 300'000) return;
+      done = true;
+      if (detach) r.m.model.Detach(now);
+      else r.m.core.Feed().Stop();
+    }, r.m.core);
+    r.RunOver(link);
     EXPECT_EQ(r.session.end, detach ? RunEnd::Detached : RunEnd::Stopped);
     const int n = r.chart->pointCount[0];
     ASSERT_GT(n, 50);
@@ -388,11 +386,9 @@ TEST(RealtimeRun, EachReadingAtItsOwnTime) {
   }
 }
 
-// Faults while a ripple capture (the command line's and the server's path)
-// keeps two measurement requests on the wire: the run ends or goes on as it
-// should, every reading it took is a reply the tester sent whole, in order and
-// once, a run of losses goes on one request at a time (one record), and the
-// load ends at 0.
+// Faults while a ripple capture (the command line's and the server's path) keeps two measurement requests on the wire:
+// the run ends or goes on as it should, every reading it took is a reply the tester sent whole, in order and once, a
+// run of losses goes on one request at a time (one record), and the load ends at 0.
 TEST(RealtimeRun, FaultsWithTwoRequestsOnTheWire) {
   struct Case {
     const char* name;
@@ -417,38 +413,18 @@ TEST(RealtimeRun, FaultsWithTwoRequestsOnTheWire) {
     TesterState& S = r.m.state;
     ASSERT_TRUE(r.m.core.SetLoad(1000).ok);
     r.m.PassFor(300);
-    struct Faulty : RunLink {
-      Faulty(RunRig& rig, const char* fault) : rig(rig), link(rig.m.core, rig.m.link), fault(fault) {}
-      TesterState& State() override { return link.State(); }
-      int64_t NowUs() override { return link.NowUs(); }
-      void Begin() override { link.Begin(); }
-      void RequestLoad(uint16_t ma) override { link.RequestLoad(ma); }
-      FeedEvent Hold(uint32_t ms) override { return link.Hold(ms); }
-      FeedEvent NextReading(uint32_t ms, Reading* out) override {
-        const int64_t t = NowUs() - rig.startUs;
-        if (fault && t > 300'000) {
-          if (std::string(fault) == "detach") rig.m.model.Detach(NowUs());
-          else if (std::string(fault) == "capchange") rig.m.model.ChangeCapabilities(NowUs());
-          else if (*fault) rig.m.Fault(fault);
-          fault = nullptr;
-        }
-        if (t > 600'000) rig.m.core.Feed().Stop();
-        const FeedEvent e = link.NextReading(ms, out);
-        if (e == FeedEvent::Reading) taken.push_back(*out);
-        return e;
+    const char* fault = c.fault;
+    Hooked<DirectRunLink> link([&](int64_t now) {
+      if (fault && now - r.startUs > 300'000) {
+        if (std::string(fault) == "detach") r.m.model.Detach(now);
+        else if (std::string(fault) == "capchange") r.m.model.ChangeCapabilities(now);
+        else if (*fault) r.m.Fault(fault);
+        fault = nullptr;
       }
-      RunRig& rig;
-      DirectRunLink link;
-      const char* fault;
-      std::vector<Reading> taken;
-    } link(r, c.fault);
-    S.graph.graphMode = RealTime;
-    SetUpGraphChart(r.session, *r.chart, CurrentGraphSetupInputs(S));
-    S.graph.testStopped = 0;
-    r.startUs = r.m.link.NowUs();
+      if (now - r.startUs > 600'000) r.m.core.Feed().Stop();
+    }, r.m.core, r.m.link);
     record.Clear();
-    RunGraphTest(r.session, r.host, link);
-
+    r.RunOver(link);
     EXPECT_EQ(r.session.end, c.end);
     EXPECT_EQ(S.graph.capturing, 0);
     int missing = -1;

@@ -19,8 +19,7 @@ struct Answer {
   Bytes body;
 };
 
-// Answers each request with the next scripted answer (NoReply when none is
-// left) and records every frame and sleep.
+// Answers each request with the next scripted answer (NoReply when none is left) and records every frame and sleep.
 struct ScriptedTester {
   std::deque<Answer> answers;
   std::vector<Bytes> frames;
@@ -76,8 +75,7 @@ TEST(Commands, PortStatusDecodingAndRefusedReplies) {
   EXPECT_EQ(t.frames.at(0), (Bytes{0x02, 0x01, 0x0A, 0x0A, 0x03}));
   EXPECT_EQ((std::vector<uint32_t>{attach, index, kind, sub, mv, ma, extra}),
             (std::vector<uint32_t>{1, 2, 5, 3, 0x2134, 3000, 0x12345678u}));
-  // A late GetMeasurements reply, then a port status reply cut short: the
-  // fields must not come from old data.
+  // A late GetMeasurements reply, then a port status reply cut short: the fields must not come from old data.
   t.Reply({0x0C, 0, 30, 0x88, 0x13, 0, 0, 0, 0, 0, 0});
   t.Reply({0x0A, 0x01, 0x02});
   for (int i = 0; i < 2; ++i) {
@@ -101,7 +99,6 @@ TEST(Commands, SourceCapabilitiesDecoding) {
   Bytes body(1 + kPdoListBytes);
   body[0] = 0x0B;
   EncodePdoList(sent, body.data() + 1);
-
   ScriptedTester t;
   t.Reply(body);
   PdoList got;
@@ -169,8 +166,7 @@ TEST(Commands, WriteTesterSettingsStopsEarlyButKeepsThePauses) {
     size_t frames;
     std::vector<uint32_t> sleeps;
   } cases[] = {
-      {1, ExchangeStatus::NoReply, 2, {100, 100, 100, 100}},
-      {4, ExchangeStatus::Ok, 5, {100, 100, 100, 100}},
+      {1, ExchangeStatus::NoReply, 2, {100, 100, 100, 100}}, {4, ExchangeStatus::Ok, 5, {100, 100, 100, 100}},
       {1, ExchangeStatus::NotSent, 2, {100, 300}},
       {4, ExchangeStatus::NotSent, 5, {100, 100, 100, 100}},  // step 5 has no pause of its own
   };
@@ -226,7 +222,6 @@ TEST(Commands, CalibrationWriteReadResetAndTheirFailures) {
   EXPECT_EQ((Bytes{CalibrationYearByte(2021), CalibrationYearByte(2020), CalibrationYearByte(2275),
                    CalibrationYearByte(2276)}),
             (Bytes{1, 0, 255, 0}));
-
   ScriptedTester t;
   t.Reply({0xE3});
   EXPECT_EQ(commands::WriteCalibration(t.Channel(), 1, 2021, 7, 1000, 998, -20, -19), 1);
@@ -251,7 +246,6 @@ TEST(Commands, CalibrationWriteReadResetAndTheirFailures) {
   r1 = t1 = r2 = t2 = 5;
   EXPECT_EQ(commands::ReadCalibration(t.Channel(), 0, &cal, &year, &month, &r1, &t1, &r2, &t2), 0);
   EXPECT_EQ((std::vector<int64_t>{cal, year, month, r1, t1, r2, t2}), std::vector<int64_t>(7, 5));
-
   t.Reply({0xE5});
   EXPECT_EQ(commands::ResetCalibration(t.Channel(), 0), 1);
   EXPECT_EQ(t.frames.back(), (Bytes{0x02, 0x02, 0xE5, 0x00, 0xE6, 0x03}));

@@ -1,5 +1,4 @@
-// Frame building, the receive state machine and the dispatch of received
-// batches into replies and notices.
+// Frame building, the receive state machine and the dispatch of received batches into replies and notices.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -57,7 +56,6 @@ TEST(FrameBuild, ChecksumRuleAndFramesThatDoNotFit) {
   for (int i = 0; i < 8; ++i) x ^= f[i];
   EXPECT_EQ(x, 0);
   EXPECT_EQ(f[7], 0x03);
-
   uint8_t out[16];
   uint8_t data[127] = {};
   EXPECT_EQ(BuildFrame(0x01, data, 12, out, sizeof out), 0u);  // 17 bytes
@@ -89,8 +87,7 @@ TEST(FrameReceive, WrongChecksumOrEndByteIsDroppedAndCounted) {
   Harness h;
   h.FeedAsReads({0x02, 0x01, 0x0A, 0x99, 0x03});  // CHK should be 0x0A
   h.FeedAsReads({0x02, 0x01, 0x0A, 0x0A, 0x04});  // ends in 0x04
-  // Noise that looks like the start of a frame swallows a real reply: the XOR
-  // of the whole gives it away.
+  // Noise that looks like the start of a frame swallows a real reply: the XOR of the whole gives it away.
   Bytes swallowing = {0x02, 0x0F, 0x0C, 0x55};
   const Bytes reply = Frame(0x0C, {0, 25, 0x88, 0x13, 0, 0, 0, 0, 0, 0});
   swallowing.insert(swallowing.end(), reply.begin(), reply.end());
@@ -152,8 +149,7 @@ TEST(FrameReceive, FramesSplitOrJoinedAcrossBatches) {
   h.FeedBatch(two);
   EXPECT_EQ(h.TakeReply(), (Bytes{0x0A}));
   EXPECT_EQ(h.mailbox.Dropped(), 1u);
-  // A frame across batches; a read that delivered nothing (time-out or
-  // failure) abandons the half frame.
+  // A frame across batches; a read that delivered nothing (time-out or failure) abandons the half frame.
   const Bytes f = Frame(0x0B, Bytes(58, 0x11));
   const int signals = h.replySignals;
   h.FeedBatch(Bytes(f.begin(), f.begin() + 10));

@@ -1,6 +1,5 @@
-// The command operations against the simulated tester, on its own clock:
-// every command's round trip, the tester's spoiled replies, late and duplicate
-// replies, and notices.
+// The command operations against the simulated tester, on its own clock: every command's round trip, the tester's
+// spoiled replies, late and duplicate replies, and notices.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -78,12 +77,10 @@ TEST(LinkAgainstSimulator, VersionSettingsAndStatus) {
   uint8_t hw = 0, fw = 0;
   ASSERT_EQ(commands::GetVersion(b.channel, &hw, &fw), 1);
   EXPECT_EQ((std::vector<int>{hw, fw}), (std::vector<int>{20, 31}));
-
   TesterSettings s;
   ASSERT_EQ(commands::ReadTesterSettings(b.channel, &s), kAllSettingsRead);
   EXPECT_EQ((std::vector<int>{s.standardPortLimitMa, s.cableResistanceMohm, s.estimateUpstream, s.loopbackEnabled}),
             (std::vector<int>{900, 120, 1, 0}));
-
   s.limitMode = 2;
   s.maxLoadCurrentMa = 3000;
   s.loopbackEnabled = 1;
@@ -94,12 +91,10 @@ TEST(LinkAgainstSimulator, VersionSettingsAndStatus) {
   const sim::StoredSettings& held = b.model.Settings();
   EXPECT_EQ((std::vector<int>{held.limitMode, held.maxLoadCurrentMa, held.cableResistanceMohm, held.loopbackEnabled}),
             (std::vector<int>{2, 3000, 45, 1}));
-
   uint32_t attach = 0;
   uint16_t mv = 0;
   ASSERT_EQ(b.Status(&attach, &mv), 1);
   EXPECT_EQ((std::vector<int>{int(attach), mv}), (std::vector<int>{1, 5000}));
-
   PdoList list;
   ASSERT_EQ(commands::GetSourceCapabilities(b.channel, &list), 1);
   EXPECT_TRUE(list.entries[3].IsProgrammable());
@@ -115,7 +110,6 @@ TEST(LinkAgainstSimulator, LoadProfileMeasurementsAndCalibration) {
   ASSERT_EQ(b.Measure(&vbus, &current), 1);
   EXPECT_NEAR(current, 1000, 30);
   EXPECT_NEAR(vbus, 4800, 300);
-
   PdoList list;
   ASSERT_EQ(commands::GetSourceCapabilities(b.channel, &list), 1);
   ASSERT_EQ(commands::RequestProfile(b.channel, static_cast<uint8_t>(list.entries[1].ObjectPosition()), 9000), 1);
@@ -159,7 +153,6 @@ TEST(LinkAgainstSimulator, SpoiledLateOrDuplicateRepliesFailAndTheNextCommandSuc
     EXPECT_EQ(b.Measure(&vbus), 1) << static_cast<int>(c.kind);
     EXPECT_GT(vbus, 4000) << static_cast<int>(c.kind);
   }
-
   SimBench b(Kt60WithCharger());
   // The reply starts 499 ms late; its 17 bytes take 1.5 ms on the wire, so the
   // request times out with the frame half received.
@@ -171,7 +164,6 @@ TEST(LinkAgainstSimulator, SpoiledLateOrDuplicateRepliesFailAndTheNextCommandSuc
   EXPECT_EQ(b.Measure(&vbus), 1);
   EXPECT_GT(vbus, 4000);
   EXPECT_EQ(b.Status(&attach, &mv), 1);
-
   b.Fault(sim::FaultKind::Late, kCmdGetPortStatus, 700);
   EXPECT_EQ(b.Status(&attach, &mv), 0);
   mv = 0;

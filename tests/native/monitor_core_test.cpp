@@ -1,6 +1,5 @@
-// The monitor core against the simulated tester with faults injected: failed
-// requests, the settings read at connect, a tester or source that goes away,
-// capacity, and damaged replies.
+// The monitor core against the simulated tester with faults injected: failed requests, the settings read at connect, a
+// tester or source that goes away, capacity, and damaged replies.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -140,9 +139,8 @@ TEST(MonitorConnect, UnreadSettingsKeepTheDefaultsAndRefusedTestersChangeNothing
   EXPECT_EQ((std::vector<int>{S.config.cableResistanceMohm, int(S.live.testerConnected)}), (std::vector<int>{123, 0}));
 }
 
-// A tester that goes away or stops answering ends the connection: ERROR
-// record, link closed, values cleared, controls off, the running test told;
-// the loop then idles instead of spinning.
+// A tester that goes away or stops answering ends the connection: ERROR record, link closed, values cleared, controls
+// off, the running test told; the loop then idles instead of spinning.
 TEST(MonitorFaults, ALostTesterEndsTheConnection) {
   const std::function<void(rig::Monitor&)> ways[] = {
       [](rig::Monitor& m) { m.model.Unplug(m.link.NowUs()); },
@@ -182,9 +180,8 @@ TEST(MonitorRequests, SettingsFollowTheConfiguration) {
   }
 }
 
-// A source that goes away (its notice arriving or lost) stops the capacity,
-// zeroes the live current and loopback, drops the requests meant for it and
-// leaves the next source at 0 mA with no profile requested.
+// A source that goes away (its notice arriving or lost) stops the capacity, zeroes the live current and loopback, drops
+// the requests meant for it and leaves the next source at 0 mA with no profile requested.
 TEST(MonitorFaults, ADetachedSourceLeavesNothingBehind) {
   for (bool noticeLost : {false, true}) {
     SCOPED_TRACE(noticeLost);
@@ -202,7 +199,6 @@ TEST(MonitorFaults, ADetachedSourceLeavesNothingBehind) {
     m.link.LoseRequests(kCmdRequestProfile, -1);
     EXPECT_EQ(m.core.RequestProfileRow(1).message, L"The profile request could not be sent");
     m.link.LoseRequests(kCmdRequestProfile, 0);
-
     m.model.Detach(m.link.NowUs());
     if (noticeLost) {
       m.link.Link().Sleep(1);
@@ -220,7 +216,6 @@ TEST(MonitorFaults, ADetachedSourceLeavesNothingBehind) {
     EXPECT_EQ((std::vector<int>{S.live.measuredCurrentMa, S.live.loopbackCurrentMa}), (std::vector<int>{0, 0}));
     EXPECT_FALSE(m.view.controls.back());
     EXPECT_EQ(m.Count(L"Port detached"), 1);
-
     m.model.Attach(m.link.NowUs());
     ASSERT_TRUE(m.PassUntil([&] { return S.live.portReady != 0; }, 5000));
     m.PassFor(3000);
@@ -286,8 +281,7 @@ TEST(MonitorReadings, UnderVoltageIsLoggedOncePerEpisode) {
   EXPECT_EQ(m.Count(L"Over voltage detected"), 0);
 }
 
-// One tester of a scenario with its own state and monitor core, in its own
-// simulated time.
+// One tester of a scenario with its own state and monitor core, in its own simulated time.
 struct Tester {
   Tester(const sim::DeviceSetup& device, uint64_t seed)
       : model(device, nullptr, seed), link(model), core(state, link, link, view) {}
@@ -343,9 +337,8 @@ std::vector<Outcome> RunInTurns(const std::vector<Tester*>& testers, const std::
   return out;
 }
 
-// Two testers in one process, each with its own state and core, run side by
-// side: each one's readings, capacity and source are exactly what it gives
-// when it runs alone.
+// Two testers in one process, each with its own state and core, run side by side: each one's readings, capacity and
+// source are exactly what it gives when it runs alone.
 TEST(MonitorTesters, TwoCoresInOneProcessWorkApart) {
   rig::Log().Clear();
   sim::Scenario scenario;
@@ -370,7 +363,6 @@ TEST(MonitorTesters, TwoCoresInOneProcessWorkApart) {
     const double mah = loads[i] * kRunMs / 3.6e6;
     EXPECT_NEAR(alone[i].mah, mah, mah * 0.02);
   }
-
   Tester a(devices[0], scenario.seed), b(devices[1], scenario.seed);
   const std::vector<Outcome> together = RunInTurns({&a, &b}, loads, kRunMs);
   for (size_t i = 0; i < devices.size(); ++i) {
@@ -384,11 +376,9 @@ TEST(MonitorTesters, TwoCoresInOneProcessWorkApart) {
   }
 }
 
-// Captures keep a second measurement request on the wire. Through a bridge
-// handing replies on at its latency timer (no event character, as a
-// pseudo-terminal), readings per second one at a time and pipelined, each
-// reading the values the tester sent for it; a link that damages one
-// measurement reply in ten costs those readings only.
+// Captures keep a second measurement request on the wire. Through a bridge handing replies on at its latency timer (no
+// event character, as a pseudo-terminal), readings per second one at a time and pipelined, each reading the values the
+// tester sent for it; a link that damages one measurement reply in ten costs those readings only.
 TEST(MonitorCapture, ReadingsAtTheWiresPace) {
   struct Case {
     int latencyMs;

@@ -1,6 +1,5 @@
-// The monitor core against the simulated tester in simulated time, for the
-// native tests: a scenario's first tester, its link (also the clock), the
-// tester's own state, a view that remembers what it was told, and the event log.
+// The monitor core against the simulated tester in simulated time, for the native tests: a scenario's first tester, its
+// link (also the clock), the tester's own state, a view that remembers what it was told, and the event log.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -50,7 +49,6 @@ struct Monitor {
       EXPECT_TRUE(PassUntil([this] { return state.live.portReady != 0; }));
     }
   }
-
   // Passes until `done` holds; false when `ms` of simulated time ran out first.
   bool PassUntil(const std::function<bool()>& done, int64_t ms = 10000) {
     const int64_t until = link.NowUs() + ms * 1000;
@@ -78,9 +76,7 @@ struct Monitor {
     }
     return n;
   }
-
-  // Measurement replies the model sent whole (end byte and checksum right),
-  // in the order it sent them.
+  // Measurement replies the model sent whole (end byte and checksum right), in the order it sent them.
   static std::vector<Reading> GoodReplies(const sim::FrameRecorder& record) {
     std::vector<Reading> out;
     for (const std::string& hex : record.FramesOf(sim::RecordKind::Sent)) {
@@ -112,9 +108,8 @@ inline bool SameValues(const Reading& a, const Reading& b) {
          a.currentMa == b.currentMa && a.loopbackMa == b.loopbackMa;
 }
 
-// Whether `readings` are the values of `replies` in order, each reply taken at
-// most once, with sequence numbers and times rising; *missing counts the replies
-// passed over.
+// Whether `readings` are the values of `replies` in order, each reply taken at most once, with sequence numbers and
+// times rising; *missing counts the replies passed over.
 inline bool RepliesInOrder(const std::vector<Reading>& readings, const std::vector<Reading>& replies,
                            int* missing = nullptr) {
   size_t at = 0;

@@ -1,6 +1,5 @@
-// The results history's parts without the command line: which changes count
-// as drift, --drift's values, how runs pair, and a report's round trip
-// through the SQLite store (every figure back as written, none invented).
+// The results history's parts without the command line: which changes count as drift, --drift's values, how runs pair,
+// and a report's round trip through the SQLite store (every figure back as written, none invented).
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -32,9 +31,7 @@ TEST(HistoryDrift, AFigureDriftsBeyondItsThresholdOnly) {
     const char* threshold;  // as the comparison names it
   } cases[] = {
       {{}, "V", 5.000, 5.050, false, "50 mV"},  // the default 50 mV: exactly at it is no drift
-      {{}, "V", 5.000, 4.949, true, "50 mV"},
-      {{}, "mV", 40, 90, false, "50 mV"},
-      {{}, "mV", 40, 91, true, "50 mV"},
+      {{}, "V", 5.000, 4.949, true, "50 mV"}, {{}, "mV", 40, 90, false, "50 mV"}, {{}, "mV", 40, 91, true, "50 mV"},
       {{}, "%", 2.0, 2.2, false, "10 %"},  // other units: 10 % of the earlier value
       {{}, "%", 2.0, 2.21, true, "10 %"},
       {{}, "C", 0, 1, true, "10 %"},  // from nothing to something

@@ -26,8 +26,7 @@ TEST(LimitsFile, MalformedFilesAreRefusedWithTheirLineAndField) {
       {"{\"rules\": {}}", "lab.json:1: \"rules\" must be a list [ ... ]"},
       {"{\"rules\": [\n {\"name\": \"a\",\n  \"maxRipleMv\": 150}]}",
        "lab.json:3: \"maxRipleMv\" is not a field of a rule (a rule takes name, note, profile, maxRippleMv, "
-       "minVbusVolts, "
-       "atMa, atRated, maxNoLoadVolts, tolerancePercent, upToMa, maxTemperatureC)"},
+       "minVbusVolts, atMa, atRated, maxNoLoadVolts, tolerancePercent, upToMa, maxTemperatureC)"},
       {"{\"rules\": [\n {\"maxRippleMv\": 150}]}",
        "lab.json:2: a rule has no \"name\": every rule is named in the results"},
       {"{\"rules\": [{\"name\": \"a\", \"maxRippleMv\": 1},\n {\"name\": \"a\", \"maxRippleMv\": 2}]}",
@@ -39,8 +38,7 @@ TEST(LimitsFile, MalformedFilesAreRefusedWithTheirLineAndField) {
        "maxTemperatureC"},
       {"{\"rules\": [{\"name\": \"a\", \"maxRippleMv\": 1,\n \"maxTemperatureC\": 50}]}",
        "lab.json:2: rule \"a\": \"maxTemperatureC\" with \"maxRippleMv\": one limit per rule (give each limit a rule "
-       "and a "
-       "name of its own)"},
+       "and a name of its own)"},
       {"{\"rules\": [{\"name\": \"a\", \"maxRippleMv\": \"150\"}]}",
        "lab.json:1: \"maxRippleMv\" must be a number above 0 up to 48000 mV, not \"150\""},
       {"{\"rules\": [{\"name\": \"a\", \"maxRippleMv\": 0}]}",
@@ -58,8 +56,7 @@ TEST(LimitsFile, MalformedFilesAreRefusedWithTheirLineAndField) {
        "lab.json:1: \"tolerancePercent\" must be a number above 0 up to 100 %, not 100.5"},
       {"{\"rules\": [{\"name\": \"a\", \"maxRippleMv\": 1,\n \"profile\": {\"kind\": \"PD-FIXED\"}}]}",
        "lab.json:2: \"kind\" must be one of PD, PD-FIX, PD-BAT, PD-VAR, PD-APDO, QC, QC1, QC2, QC3, LEGACY, PTY, "
-       "BC-SDP, "
-       "BC-CDP, BC-DCP, USBC-1.5A, USBC-3A, not \"PD-FIXED\""},
+       "BC-SDP, BC-CDP, BC-DCP, USBC-1.5A, USBC-3A, not \"PD-FIXED\""},
       {"{\"rules\": [{\"name\": \"a\", \"maxRippleMv\": 1, \"profile\": {\"volts\": 5, \"toVolts\": 9}}]}",
        "lab.json:1: \"toVolts\" with \"volts\": give one voltage or a range"},
       // Rules that can never apply.

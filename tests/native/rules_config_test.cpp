@@ -1,5 +1,4 @@
-// Numbers typed into edits, configuration dialog rules and the danger
-// confirmation word.
+// Numbers typed into edits, configuration dialog rules and the danger confirmation word.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -43,8 +42,7 @@ TEST(EditNumbers, EveryDigitCountsAndTheRangeIsCheckedBeforeNarrowing) {
   EXPECT_EQ(TypedVoltageMv(L"21000", 3300, 21000), std::optional<uint16_t>(21000));
   for (const wchar_t* refused : {L"3299", L"21001", L"70000", L"123456", L"69536", L"-1", L"x"})
     EXPECT_EQ(TypedVoltageMv(refused, 3300, 21000), std::nullopt) << static_cast<int>(std::wstring(refused).size());
-  // Set Load: 12abc is 12, a negative number 0, the four-digit edit's largest
-  // value is the largest accepted.
+  // Set Load: 12abc is 12, a negative number 0, the four-digit edit's largest value is the largest accepted.
   EXPECT_EQ((std::vector<std::optional<uint16_t>>{TypedLoadMa(L"12abc"), TypedLoadMa(L"-5"), TypedLoadMa(L"9999"),
                                                   TypedLoadMa(L"10000"), TypedLoadMa(L"70000")}),  // 70000: not 4464
             (std::vector<std::optional<uint16_t>>{12, 0, 9999, std::nullopt, std::nullopt}));

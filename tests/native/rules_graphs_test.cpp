@@ -54,7 +54,6 @@ TEST(VoltageWindow, EachKindOfSourceAndTheLiveValues) {
     EXPECT_NEAR(w->low, c.low, 1e-4);
     EXPECT_NEAR(w->high, c.high, 1e-5);
   }
-
   TesterState S;
   S.live.profileKind = 0;
   S.live.profileVoltageMv = 5000;
@@ -102,7 +101,6 @@ TEST(SweepPlan, TableWritersStayInBoundsAndRunFlatToTheStepUnderWay) {
   RecordSweepStep(g.tables, -1, kSweepTableSize + 10, 5.0f, 0);
   for (float f : g.guard) EXPECT_EQ(f, 123.0f);
   EXPECT_EQ(g.tables.plot[kSweepTableSize - 1], 5.0f);
-
   static SweepTables t;
   ClearSweepEntries(t, 0, 121);
   RecordSweepStep(t, 10, 121, 8.2f, 7);
@@ -145,10 +143,9 @@ SweepRegionInputs Region(uint32_t kind, uint8_t sub, uint16_t endMa, uint16_t ra
           .sweepRatedMa = ratedMa, .sweepProfileMv = mv, .axisMinVolts = ymin, .axisMaxVolts = ymax};
 }
 
-// A sweep past the rating (--limit-mode allow or force) runs into the grey
-// band, where the source may sag or shut down. A step at the rating is still
-// held to the window; only above it is a sag permitted. The window's log and
-// the command line's verdict both come from this one judgement.
+// A sweep past the rating (--limit-mode allow or force) runs into the grey band, where the source may sag or shut down.
+// A step at the rating is still held to the window; only above it is a sag permitted. The window's log and the command
+// line's verdict both come from this one judgement.
 TEST(SweepVerdicts, ThePermittedRegionBeginsAboveTheRating) {
   struct Case {
     const char* what;
@@ -236,7 +233,6 @@ TEST(SweepRegions, FiveVoltPortsAndRegulatedSuppliesOnlyAndNothingPastTheSweep) 
   auto greys = Greys(r);
   ASSERT_EQ(greys.size(), 1u);
   EXPECT_EQ(greys[0].currentsMa[0], 2400);
-
   EXPECT_TRUE(Greys(BuildSweepRegions(Region(1, 0, 2400, 2400, 5000, 0, 6))).empty());
   // PD 9 V within its rating: no inverted grey band, green with 4 points.
   SweepRegions pd = BuildSweepRegions(Region(5, 0, 3000, 3000, 9000, 7, 11));
@@ -244,7 +240,6 @@ TEST(SweepRegions, FiveVoltPortsAndRegulatedSuppliesOnlyAndNothingPastTheSweep) 
   ASSERT_EQ(pd.count, 3);
   EXPECT_EQ(pd.shapes[1].count, 4);
   EXPECT_NEAR(pd.shapes[1].volts[2], 7.80, 1e-5);
-
   const std::vector<ShadeShape> over = Greys(BuildSweepRegions(Region(5, 0, 3600, 3000, 9000, 7, 11)));
   ASSERT_EQ(over.size(), 1u);
   EXPECT_EQ((std::vector<float>{float(over[0].currentsMa[0]), over[0].volts[0]}), (std::vector<float>{3000, 7.0f}));
@@ -350,7 +345,6 @@ TEST(SweepCsv, RowsStopAtTheFirstUnmeasuredStepOrTheLoweredCeiling) {
             (std::vector<std::string>{"Voltage (V), Current (mA), Power (W)", "5.10,0,0.00", "5.10,25,0.13",
                                       "5.10,3000,15.30"}));
   EXPECT_EQ(csv.find('\n'), csv.find("\r\n") + 1);  // every line ends CR LF
-
   ClearSweepEntries(t, 0, kSweepTableSize - 1);
   t.volts[0] = 9.02f;
   t.volts[1] = 8.964f;
@@ -359,7 +353,6 @@ TEST(SweepCsv, RowsStopAtTheFirstUnmeasuredStepOrTheLoweredCeiling) {
   lines = Lines(BuildSweepCsv(t.volts, kSweepTableSize, 25, 3000));
   EXPECT_EQ(lines, (std::vector<std::string>{"Voltage (V), Current (mA), Power (W)", "9.02,0,0.00", "8.96,25,0.22",
                                              "0.00,50,0.00"}));
-
   for (int i = 0; i < 121; ++i) t.volts[i] = 5.0f;
   EXPECT_EQ(Lines(BuildSweepCsv(t.volts, kSweepTableSize, 25, 60)).size(), 4u);  // steps 0, 25, 50
   EXPECT_EQ(Lines(BuildSweepCsv(t.volts, 2, 25, 3000)).size(), 3u);              // never past the table

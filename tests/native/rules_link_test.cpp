@@ -1,6 +1,5 @@
-// Calibration rules and the profile texts, version check and request voltage;
-// how the link asks a Linux serial driver for low latency; measured values at
-// the tester's resolution.
+// Calibration rules and the profile texts, version check and request voltage; how the link asks a Linux serial driver
+// for low latency; measured values at the tester's resolution.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -90,7 +89,6 @@ TEST(CalibrationReading, AveragingDeviationAndTheLineThroughTwoPoints) {
   for (int i = 0; i < kCalibrationSamples; ++i) total = AddCurrentSample(total, static_cast<uint16_t>(1000 + i));
   EXPECT_EQ(AverageReading(total, kCalibrationSamples), 1014);
   EXPECT_EQ(AverageReading(100, 0), 0);
-
   EXPECT_FALSE(ReadingDeviates(16001, 20000));  // 19 %
   EXPECT_TRUE(ReadingDeviates(15000, 20000));   // 25 %
   EXPECT_FALSE(ReadingDeviates(24000, 20000));  // 20 %
@@ -109,13 +107,11 @@ TEST(CalibrationReading, AveragingDeviationAndTheLineThroughTwoPoints) {
   ASSERT_TRUE(CalibrationLine(current, &gain, &offset));
   EXPECT_FLOAT_EQ(gain, 0.992f);
   EXPECT_NEAR(offset, 14.0, 1e-4);
-
   wchar_t text[32];
   FormatCalibrationValue(gain, text, 32);
   EXPECT_STREQ(text, L"0.992000");
   FormatCalibrationDate(2021, 3, text, 32);
   EXPECT_STREQ(text, L"2021/03");
-
   CalibrationPoints flat;
   flat.testerPoint1 = flat.testerPoint2 = 700;
   gain = 5;
@@ -162,18 +158,15 @@ TEST(ProfileTexts, EntriesVersionsAndTheVoltageSentWithARow) {
   const PdoEntry fixed = Entry(2, 5, 0, 9000, 9000, 3000);
   EXPECT_EQ(ListText(fixed, 10), L"PD-FIX 9.00V");
   EXPECT_EQ(DetailText(fixed, 20), L"PD-FIX Voltage:9.00V Max Current:3000mA");
-
   const PdoEntry apdo = Entry(4, 5, 3, 3300, 21000, 3000);
   EXPECT_EQ(ListText(apdo, 20), L"PD-APDO 3.30V-21.00V");
   EXPECT_EQ(DetailText(apdo, 20), L"PD-APDO Voltage:3.30V-21.00V Max Current:3000mA");
   EXPECT_EQ(ListText(apdo, 10), L"Unknown profile");
   EXPECT_EQ(DetailText(apdo, 10), L"Unknown profile");
-
   const PdoEntry qc = Entry(1, 3, 2, 3600, 12000, 2000);
   EXPECT_EQ(ListText(qc, 20), L"QC3 3.60V-12.00V");
   EXPECT_EQ(ListText(Entry(1, 2, 2, 5000, 5000, 1500), 10), L"BC-DCP 5.00V");
   EXPECT_EQ(ListText(Entry(1, 7, 0, 5000, 5000, 1500), 20), L"UNKNOWN 5.00V");
-
   wchar_t t[kProfileTextChars];
   const auto active = [&t](const PdoEntry& e, bool range) {
     FormatActiveEntryText(e, range, t, kProfileTextChars);
@@ -194,7 +187,6 @@ TEST(ProfileTexts, EntriesVersionsAndTheVoltageSentWithARow) {
   }
   EXPECT_EQ(versions, L"Please update the device firmware|-|Please update the device firmware|-|"
                       L"Please update the test application|-|-|");
-
   PdoList list;
   list.count = 3;
   list.entries[0] = Entry(1, 5, 0, 5000, 5000, 3000);
@@ -218,9 +210,8 @@ TEST(ProfileTexts, EntriesVersionsAndTheVoltageSentWithARow) {
   EXPECT_TRUE(ProfileRequestFor(list, 6, 5, 0, 20, &position, &mv));
 }
 
-// A driver with or without a latency_timer attribute (and whether it can be
-// written), and what its low-latency flag does: the latency ends up low, or
-// one record says why not.
+// A driver with or without a latency_timer attribute (and whether it can be written), and what its low-latency flag
+// does: the latency ends up low, or one record says why not.
 TEST(DriverLatency, LowOrOneRecordSayingWhy) {
   const std::string kTail = "): the link stays at the bridge's default latency";
   struct Case {
@@ -264,9 +255,8 @@ TEST(DriverLatency, LowOrOneRecordSayingWhy) {
   }
 }
 
-// Values as JSON writes them (its shortest form that reads back the same
-// double) and as a table or CSV writes them with three decimals: the same
-// digits, without the noise a float leaves (4.835f is 4.835000038146973).
+// Values as JSON writes them (its shortest form that reads back the same double) and as a table or CSV writes them with
+// three decimals: the same digits, without the noise a float leaves (4.835f is 4.835000038146973).
 TEST(MeasuredValues, JsonAndTextsCarryTheTestersResolution) {
   struct Case {
     const char* what;

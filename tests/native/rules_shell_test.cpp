@@ -61,7 +61,6 @@ TEST_F(LogFileTest, HeaderAndRecordLines) {
   const std::string header = "TREVANE Loadpost tester Log file\r\n===========================================\r\n";
   ASSERT_EQ(SaveLogFile(*log, Wide(path).c_str(), UtcTime), FileWriteResult::Ok);
   EXPECT_EQ(ReadFile(path), header + "Number of records logged: 0\r\n\r\n");
-
   log->AddRecord(L"Loadpost started", LogInformation);
   clockNow = 1799539145;  // Sat Jan 09 23:59:05 2027
   log->AddRecord(L"Under  voltage   detected", LogError);
@@ -173,7 +172,6 @@ TEST(Registry, ClaimMoveAndRelease) {
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0001", 100).slot, 0);
   // Layout: UTF-16 little-endian serial, process ID little-endian at offset 40.
   EXPECT_EQ((std::vector<uint8_t>{r[0], r[1], r[14], r[16], r[40], r[41]}), (std::vector<uint8_t>{'V', 0, '1', 0, 100, 0}));
-
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0009", 200).slot, 1);
   // Copy 100 switches to another tester: its one slot moves, the first is free again.
   ClaimOutcome moved = ClaimTesterSlot(r.data(), L"VXPD0002", 100);
@@ -183,15 +181,13 @@ TEST(Registry, ClaimMoveAndRelease) {
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0001", 300).result, ClaimResult::NotInUse);
   // Re-selecting its own tester is not "in use".
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0009", 200).result, ClaimResult::NotInUse);
-
   ReleaseTesterSlots(r.data(), 100);
   EXPECT_EQ((std::vector<int>{PidOf(r, 0), PidOf(r, 1)}), (std::vector<int>{0, 200}));
   EXPECT_EQ(SerialOf(r, 0), L"");
   EXPECT_EQ(ClaimTesterSlot(r.data(), L"VXPD0002", 400).slot, 0);
 }
 
-// A copy that drives several testers at once holds one slot per tester and
-// gives each back on its own.
+// A copy that drives several testers at once holds one slot per tester and gives each back on its own.
 TEST(Registry, ACopyOfSeveralTestersHoldsASlotForEach) {
   Registry r{};
   EXPECT_EQ(AddTesterSlot(r.data(), L"VXPD0001", 100).slot, 0);

@@ -1,6 +1,5 @@
-// The SCPI parser: messages and the units they parse into, the path rule of
-// compound messages, suffixes, parameters and every kind of malformed input;
-// and the cutting of a client's bytes into messages with the line cap.
+// The SCPI parser: messages and the units they parse into, the path rule of compound messages, suffixes, parameters and
+// every kind of malformed input; and the cutting of a client's bytes into messages with the line cap.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -14,16 +13,10 @@ namespace {
 using scpi::Command;
 
 const Command kTable[] = {
-    {"*IDN", 0, false, true},
-    {"*RST", 1, true, false},
-    {"MEASure[:SCALar]:VOLTage[:DC]", 2, false, true},
-    {"MEASure[:SCALar]:CURRent[:DC]", 3, false, true},
-    {"[SOURce#:]CURRent[:LEVel][:IMMediate]", 4, true, true},
-    {"[SOURce#:]CURRent:LIMit[:LEVel]", 5, true, true},
-    {"INPut#[:STATe]", 6, true, true},
-    {"SYSTem:ERRor[:NEXT]", 7, false, true},
-    {"SYSTem:NAME", 8, true, false},
-    {"*OPC", 9, true, true},
+    {"*IDN", 0, false, true}, {"*RST", 1, true, false}, {"MEASure[:SCALar]:VOLTage[:DC]", 2, false, true},
+    {"MEASure[:SCALar]:CURRent[:DC]", 3, false, true}, {"[SOURce#:]CURRent[:LEVel][:IMMediate]", 4, true, true},
+    {"[SOURce#:]CURRent:LIMit[:LEVel]", 5, true, true}, {"INPut#[:STATe]", 6, true, true},
+    {"SYSTem:ERRor[:NEXT]", 7, false, true}, {"SYSTem:NAME", 8, true, false}, {"*OPC", 9, true, true},
 };
 
 // The units in a short form: "4 #2 (N 1.5 MA)", "2?", "E-113", joined by " | ".
@@ -60,73 +53,32 @@ TEST(ScpiParser, MessagesParseIntoTheirUnits) {
   };
   const Case cases[] = {
       // Long and short forms in any case; nothing in between; optional nodes.
-      {"*IDN?", "0?"},
-      {"*idn?", "0?"},
-      {"MEAS:VOLT?", "2?"},
-      {"measure:scalar:voltage:dc?", "2?"},
-      {"Meas:Volt:DC?", "2?"},
-      {"MEASU:VOLT?", "E-113"},
-      {"MEAS:VOLTA?", "E-113"},
-      {"SYST:ERR?", "7?"},
+      {"*IDN?", "0?"}, {"*idn?", "0?"}, {"MEAS:VOLT?", "2?"}, {"measure:scalar:voltage:dc?", "2?"},
+      {"Meas:Volt:DC?", "2?"}, {"MEASU:VOLT?", "E-113"}, {"MEAS:VOLTA?", "E-113"}, {"SYST:ERR?", "7?"},
       {"SYSTEM:ERROR:NEXT?", "7?"},
       // Forms the table does not have.
-      {"MEAS:VOLT", "E-113"},
-      {"*RST?", "E-113"},
-      {"SYST:NAME?", "E-113"},
-      // Compound messages: the path of the previous header, ':' back to the root,
-      // common commands leave the path alone.
-      {"MEAS:VOLT?;CURR?", "2? | 3?"},
-      {"MEAS:VOLT?;:CURR 1", "2? | 4 (N 1)"},
-      {"MEAS:VOLT?;CURR 1", "2? | E-113"},
+      {"MEAS:VOLT", "E-113"}, {"*RST?", "E-113"}, {"SYST:NAME?", "E-113"},
+      // Compound messages: the path of the previous header, ':' back to the root, common commands leave the path alone.
+      {"MEAS:VOLT?;CURR?", "2? | 3?"}, {"MEAS:VOLT?;:CURR 1", "2? | 4 (N 1)"}, {"MEAS:VOLT?;CURR 1", "2? | E-113"},
       {"SOUR:CURR 1.5;*OPC?;CURR 2", "4 (N 1.5) | 9? | 4 (N 2)"},
-      {"SOUR:CURR:LIM 2;*OPC?;LIM 3", "5 (N 2) | 9? | 5 (N 3)"},
-      {"SOUR:CURR 1.5;LIM 2", "4 (N 1.5) | E-113"},
-      {"CURR 1;LIM 2", "4 (N 1) | E-113"},
-      {"CURR 1;FOO;*IDN?", "4 (N 1) | E-113"},
-      {"*IDN?;", "0?"},
-      {" ;; *IDN? ;\t*OPC? ", "0? | 9?"},
-      {"", ""},
-      {"   ", ""},
+      {"SOUR:CURR:LIM 2;*OPC?;LIM 3", "5 (N 2) | 9? | 5 (N 3)"}, {"SOUR:CURR 1.5;LIM 2", "4 (N 1.5) | E-113"},
+      {"CURR 1;LIM 2", "4 (N 1) | E-113"}, {"CURR 1;FOO;*IDN?", "4 (N 1) | E-113"}, {"*IDN?;", "0?"},
+      {" ;; *IDN? ;\t*OPC? ", "0? | 9?"}, {"", ""}, {"   ", ""},
       // Numeric suffixes: 1 when omitted; only on the nodes that take one.
-      {"SOUR2:CURR 1", "4 #2 (N 1)"},
-      {"INP1 ON", "6 (W ON)"},
-      {"INP0 ON", "E-114"},
-      {"MEAS2:VOLT?", "E-114"},
+      {"SOUR2:CURR 1", "4 #2 (N 1)"}, {"INP1 ON", "6 (W ON)"}, {"INP0 ON", "E-114"}, {"MEAS2:VOLT?", "E-114"},
       {"INP99999999999 ON", "E-112"},
       // Numbers with and without suffixes, words, strings.
-      {"CURR 250 MA", "4 (N 250 MA)"},
-      {"CURR 250mA", "4 (N 250 MA)"},
-      {"CURR 1e-3A", "4 (N 0.001 A)"},
-      {"CURR -.5", "4 (N -0.5)"},
-      {"CURR +1.E2", "4 (N 100)"},
-      {"curr max", "4 (W MAX)"},
-      {"INP 1 , 0", "6 (N 1) (N 0)"},
-      {"SYST:NAME 'it''s'", "8 (S it's)"},
+      {"CURR 250 MA", "4 (N 250 MA)"}, {"CURR 250mA", "4 (N 250 MA)"}, {"CURR 1e-3A", "4 (N 0.001 A)"},
+      {"CURR -.5", "4 (N -0.5)"}, {"CURR +1.E2", "4 (N 100)"}, {"curr max", "4 (W MAX)"},
+      {"INP 1 , 0", "6 (N 1) (N 0)"}, {"SYST:NAME 'it''s'", "8 (S it's)"},
       {"SYST:NAME \"a;b,c\";*IDN?", "8 (S a;b,c) | 0?"},
       // Malformed input: its command error, and nothing after it runs.
-      {"CURR 1 2", "E-103"},
-      {"CURR 1,", "E-102"},
-      {"CURR 1,,2", "E-102"},
-      {"CURR 1.2.3", "E-121"},
-      {"CURR -", "E-121"},
-      {"CURR 1e99999", "E-123"},
-      {"CURR 1e400", "E-123"},
-      {"CURR #H12", "E-168"},
-      {"CURR (1)", "E-102"},
-      {"CURR ABCDEFGHIJKLMN", "E-144"},
-      {"CURR 1ABCDEFGHIJKLMN", "E-131"},
-      {"SYST:NAME 'open", "E-151"},
-      {"SYST:NAME 'a'b", "E-103"},
-      {"MEAS:VOLT?X", "E-102"},
-      {"MEAS: VOLT?", "E-102"},
-      {"MEAS::VOLT?", "E-102"},
-      {":", "E-102"},
-      {"*", "E-102"},
-      {"?", "E-102"},
-      {"ABCDEFGHIJKLM?", "E-112"},
-      {"CURR \x01", "E-101"},
-      {"MEAS:\xff", "E-101"},
-      {"*IDN?\r", "E-101"},
+      {"CURR 1 2", "E-103"}, {"CURR 1,", "E-102"}, {"CURR 1,,2", "E-102"}, {"CURR 1.2.3", "E-121"}, {"CURR -", "E-121"},
+      {"CURR 1e99999", "E-123"}, {"CURR 1e400", "E-123"}, {"CURR #H12", "E-168"}, {"CURR (1)", "E-102"},
+      {"CURR ABCDEFGHIJKLMN", "E-144"}, {"CURR 1ABCDEFGHIJKLMN", "E-131"}, {"SYST:NAME 'open", "E-151"},
+      {"SYST:NAME 'a'b", "E-103"}, {"MEAS:VOLT?X", "E-102"}, {"MEAS: VOLT?", "E-102"}, {"MEAS::VOLT?", "E-102"},
+      {":", "E-102"}, {"*", "E-102"}, {"?", "E-102"}, {"ABCDEFGHIJKLM?", "E-112"}, {"CURR \x01", "E-101"},
+      {"MEAS:\xff", "E-101"}, {"*IDN?\r", "E-101"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
@@ -159,16 +111,12 @@ TEST(ScpiLines, BytesBecomeMessagesWithinTheCap) {
   };
   const std::string cap(scpi::LineSplitter::kMaxLine, 'A');
   const Case cases[] = {
-      {"one line", {"*IDN?\n"}, {"*IDN?"}, 0},
-      {"CR LF", {"*IDN?\r\n"}, {"*IDN?"}, 0},
+      {"one line", {"*IDN?\n"}, {"*IDN?"}, 0}, {"CR LF", {"*IDN?\r\n"}, {"*IDN?"}, 0},
       {"split across reads", {"MEAS:", "VOLT?", "\n*O", "PC?\n"}, {"MEAS:VOLT?", "*OPC?"}, 0},
-      {"several in one read", {"A\nB\n\nC"}, {"A", "B", ""}, 1},
-      {"exactly the cap", {cap + "\r\n"}, {cap}, 0},
+      {"several in one read", {"A\nB\n\nC"}, {"A", "B", ""}, 1}, {"exactly the cap", {cap + "\r\n"}, {cap}, 0},
       {"over the cap, then a good line", {cap, "B", "C\nD\n"}, {"!", "D"}, 0},
-      {"endless binary stays bounded",
-       {std::string(3000, '\0'), std::string(3000, '\xff'), std::string(9000, 'x')},
-       {"!"},
-       0},
+      {"endless binary stays bounded", {std::string(3000, '\0'), std::string(3000, '\xff'), std::string(9000, 'x')},
+       {"!"}, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,5 +1,4 @@
-// Start-up values of a tester's state, the load-ceiling rule and the stop
-// request that ends the worker threads.
+// Start-up values of a tester's state, the load-ceiling rule and the stop request that ends the worker threads.
 #include <gtest/gtest.h>
 
 #include <future>
@@ -43,7 +42,6 @@ TEST(TesterState, MaxLoadCurrentFollowsTheLimitMode) {
   EXPECT_EQ(ComputeMaxLoadCurrent(EnforceLimits, 6000, 0, 0), 5100);
   EXPECT_EQ(ComputeMaxLoadCurrent(EnforceLimits, 5101, 0, 0), 5100);  // the cap itself
   EXPECT_EQ(ComputeMaxLoadCurrent(7, 3000, 0, 1234), 1234);  // unknown mode keeps the old value
-
   TesterState S;
   S.live.ratedCurrentMa = 3250;
   S.config.limitMode = AllowOverLimit;

@@ -1,5 +1,4 @@
-// Device-list rules: which serials are testers, how a list text becomes a
-// serial, and how the list follows plug events.
+// Device-list rules: which serials are testers, how a list text becomes a serial, and how the list follows plug events.
 #include <gtest/gtest.h>
 
 #include "core/base/tester_list.h"

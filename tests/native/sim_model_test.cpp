@@ -1,6 +1,5 @@
-// The simulated tester seen from the host: reply layouts (decoded by hand here),
-// stored settings and calibration, profile switching, the load model, wire
-// timing, fault injection and the frame record.
+// The simulated tester seen from the host: reply layouts (decoded by hand here), stored settings and calibration,
+// profile switching, the load model, wire timing, fault injection and the frame record.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -72,7 +71,6 @@ TEST(SimReplies, VersionReplyCarriesHardwareAndFirmware) {
   auto r = b.Ask(0x01);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(sim::HexString(r.frame), "02 03 01 14 1E 09 03");
-
   sim::DeviceSetup old = Kt60();
   old.hardwareRevision = 10;
   old.firmwareVersion = 26;
@@ -94,7 +92,6 @@ TEST(SimReplies, PortStatusAndMeasurementsFollowTheSourceAndTheLoad) {
   EXPECT_EQ(b.Body(0x10, {0xB8, 0x0B}), Bytes{0x10});  // 3000 mA
   // 30 mOhm in the charger + 80 mOhm of cable at 3 A.
   EXPECT_EQ(Meas(b.Body(0x0C)), (Ints{5000 - 330, 3000, 3000, 0}));
-
   b.tester.Detach(b.now);
   b.Wait(10 * kMs);
   const Ints gone = Status(b.Body(0x0A)), read = Meas(b.Body(0x0C));
@@ -163,7 +160,6 @@ TEST(SimProfiles, RequestSwitchesAfterTheDelayWithNotice) {
   EXPECT_EQ(b.Body(0x0D, {0x02, 0x28, 0x23}), Bytes{0x0D});  // position 2 (9 V)
   // Straight after the request the entry is the new one but the contract is not.
   EXPECT_EQ(Status(b.Body(0x0A)), (Ints{1, 1, 5, 0, 5000, 3000}));
-
   auto r = sim::RunExchange(b.tester, sim::BuildFrame(0x0C), b.now, 1000 * kMs);
   ASSERT_TRUE(r.ok);
   b.now = r.doneAt;
@@ -176,7 +172,6 @@ TEST(SimProfiles, RequestSwitchesAfterTheDelayWithNotice) {
   }
   EXPECT_GE(noticeAt - asked, 200 * kMs);
   EXPECT_LT(noticeAt - asked, 210 * kMs);
-
   EXPECT_EQ(U16(b.Body(0x0A), 5), 9000);
   EXPECT_EQ(U16(b.Body(0x0C), 3), 9000);
 }
@@ -239,7 +234,6 @@ TEST(SimLoad, VbusFallsWithLoadAndTheSourceShutsDownPastItsRating) {
   EXPECT_TRUE(b.tester.Attached());
   const uint16_t folded = U16(b.Body(0x0C), 3);
   EXPECT_LT(folded, last - 700);  // steeper droop above the rating
-
   b.Body(0x10, {0x3C, 0x0F});  // 3900 mA = 130 %: still no trip
   EXPECT_TRUE(b.Wait(1000 * kMs).empty());
   b.Body(0x10, {0xA0, 0x0F});  // 4000 mA: the trip after its time
@@ -258,7 +252,6 @@ TEST(SimLoad, ShortOverloadDoesNotTripAndRestartComesBack) {
   b.Wait(300 * kMs);
   b.Body(0x10, {0xE8, 0x03});
   EXPECT_TRUE(b.Wait(1000 * kMs).empty());
-
   b.Body(0x10, {0xA0, 0x0F});
   EXPECT_EQ(b.Wait(2000 * kMs), (std::vector<uint8_t>{0x21, 0x20}));
   EXPECT_TRUE(b.tester.Attached());
@@ -266,10 +259,9 @@ TEST(SimLoad, ShortOverloadDoesNotTripAndRestartComesBack) {
 }
 
 TEST(SimBridge, RepliesReachTheHostByPacketTimerOrEventCharacter) {
-  // The request's 5 bytes cross by 435 us, the reply starts 200 us later; a
-  // GetMeasurements reply (15 bytes) is all across at 1938 us, the capability
-  // list's 62nd byte at 6017 us and its 63rd at 6104 us. The bridge was opened
-  // at 0, so its timer runs out at 16, 32, ... ms.
+  // The request's 5 bytes cross by 435 us, the reply starts 200 us later; a GetMeasurements reply (15 bytes) is all
+  // across at 1938 us, the capability list's 62nd byte at 6017 us and its 63rd at 6104 us. The bridge was opened at 0,
+  // so its timer runs out at 16, 32, ... ms.
   struct Step {
     SimTime at;
     size_t readable;
@@ -373,7 +365,6 @@ TEST(SimFaults, LateAndSpoiltReplies) {
   auto next = sim::RunExchange(b.tester, Bytes{}, late.doneAt, 500 * kMs);
   ASSERT_TRUE(next.ok);
   EXPECT_EQ(next.body[0], 0x0A);
-
   struct Case {
     sim::FaultKind kind;
     int param;
@@ -400,13 +391,11 @@ TEST(SimFaults, NoiseGapDuplicate) {
   b.tester.AddFault({sim::FaultKind::Noise, sim::kAnyCommand, 1, -1, {0xFF, 0x00}});
   b.tester.HostWrite(sim::BuildFrame(0x10, {0, 0}), 0);
   EXPECT_EQ(sim::HexString(b.tester.HostReadAll(20 * kMs)), "FF 00 02 01 10 10 03");
-
   b.tester.AddFault({sim::FaultKind::Gap, 0x10, 1, 30, {}});
   b.tester.HostWrite(sim::BuildFrame(0x10, {0, 0}), 20 * kMs);
   EXPECT_EQ(sim::HexString(b.tester.HostReadAll(40 * kMs)), "02 01");
   EXPECT_EQ(b.tester.HostAvailable(45 * kMs), 0u);
   EXPECT_EQ(sim::HexString(b.tester.HostReadAll(80 * kMs)), "10 10 03");
-
   b.tester.AddFault({sim::FaultKind::Duplicate, 0x10, 1, -1, {}});
   b.tester.HostWrite(sim::BuildFrame(0x10, {0, 0}), 100 * kMs);
   EXPECT_EQ(sim::HexString(b.tester.HostReadAll(120 * kMs)), "02 01 10 10 03 02 01 10 10 03");

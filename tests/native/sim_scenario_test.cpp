@@ -205,7 +205,6 @@ TEST(SimWorld, ListsPluggedDevicesInOrderAndOpensBySerialUnlessRefused) {
   const char* serials[] = {"VXPD0001", "FT7QX2LB", "VXPD0002"};
   for (int i = 0; i < 3; ++i) EXPECT_EQ(world.PluggedAt(i)->Serial(), serials[i]);
   EXPECT_EQ(world.PluggedAt(3), nullptr);
-
   uint64_t gen = 0, gen2 = 0;
   EXPECT_EQ(world.Open("VXPD0009", 0, &gen), sim::OpenResult::Unknown);
   ASSERT_EQ(world.Open("VXPD0002", 0, &gen), sim::OpenResult::Ok);

@@ -20,9 +20,7 @@ TEST(AboutAndHelp, AboutBoxAndHelpButton) {
   app.Screenshot(L"about_box", box);
   ASSERT_TRUE(app.Close(box, IDOK));
   EXPECT_TRUE(ui::WaitUntil([&] { return IsWindowEnabled(app.Main()); }, 5000));
-
-  // The main window mostly off the bottom-right corner: the box ends at the
-  // screen's edges. Escape closes it like OK.
+  // The main window mostly off the bottom-right corner: the box ends at the screen's edges. Escape closes it like OK.
   const int screenW = GetSystemMetrics(SM_CXSCREEN), screenH = GetSystemMetrics(SM_CYSCREEN);
   SetWindowPos(app.Main(), nullptr, screenW - (main.right - main.left) / 4, screenH - (main.bottom - main.top) / 4, 0,
                0, SWP_NOSIZE | SWP_NOZORDER);
@@ -31,9 +29,7 @@ TEST(AboutAndHelp, AboutBoxAndHelpButton) {
   EXPECT_EQ(ui::Rect(box).bottom, screenH);
   ui::PressKey(box, VK_ESCAPE);
   EXPECT_TRUE(ui::WaitUntil([&] { return !IsWindow(box) && IsWindowEnabled(app.Main()); }, 5000));
-
-  // Wine has no "microsoft-edge:" protocol, like a PC without the browser:
-  // Help shows nothing and the program goes on.
+  // Wine has no "microsoft-edge:" protocol, like a PC without the browser: Help shows nothing and the program goes on.
   const size_t windows = ui::TopWindows(app.ProcessId(), nullptr, nullptr).size();
   ASSERT_TRUE(app.Click(IDC_HELP_BUTTON));
   Sleep(1500);

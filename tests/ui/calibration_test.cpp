@@ -1,6 +1,5 @@
-// The Calibration dialog against a simulated KT-60 with a stored calibration:
-// showing what the tester holds, checking points before anything is measured
-// or written, reading points, writing and resetting a channel, and a tester
+// The Calibration dialog against a simulated KT-60 with a stored calibration: showing what the tester holds, checking
+// points before anything is measured or written, reading points, writing and resetting a channel, and a tester
 // unplugged while a point is read.
 #include <cwchar>
 
@@ -42,8 +41,7 @@ TEST(Calibration, ShowCheckReadWriteResetAndAbandon) {
   ASSERT_TRUE(channel(1, L"2025/11"));
   EXPECT_EQ(app.Text(dialog, IDC_CAL_MEASURED2), L"3010");
   EXPECT_FALSE(app.IsEnabled(dialog, IDC_CAL_READ1));
-  // Back on VBUS, with a slow reply: the dialog waits with its controls
-  // disabled and keeps answering meanwhile.
+  // Back on VBUS, with a slow reply: the dialog waits with its controls disabled and keeps answering meanwhile.
   app.Sim("fault gap E4 1 400ms");
   Sleep(200);
   app.Choose(dialog, IDC_CAL_CHANNEL, 0);
@@ -52,7 +50,6 @@ TEST(Calibration, ShowCheckReadWriteResetAndAbandon) {
   EXPECT_NE(SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 200, &answer), 0);
   ASSERT_TRUE(app.WaitForText(dialog, IDC_CAL_DATE, L"2024/03"));
   ASSERT_TRUE(ui::WaitUntil([&] { return app.IsEnabled(dialog, IDOK); }));
-
   // The points are checked before anything is measured or written.
   ASSERT_TRUE(app.Click(dialog, IDC_CAL_ALLOW_POINTS));
   ASSERT_TRUE(ui::WaitUntil([&] { return app.IsEnabled(dialog, IDC_CAL_APPLIED1); }, 3000));
@@ -75,7 +72,6 @@ TEST(Calibration, ShowCheckReadWriteResetAndAbandon) {
   EXPECT_TRUE(app.WaitForText(dialog, IDC_CAL_APPLIED1, L"4000", 3000));
   EXPECT_FALSE(app.IsEnabled(dialog, IDC_CAL_APPLIED1));
   EXPECT_EQ(app.CountSent("02 0C E3 "), 0);
-
   // Read: 30 samples while the button says "Wait" and nothing else that could
   // change the reading works; 5 V against an applied 20000 mV gets a warning.
   ASSERT_TRUE(app.Click(dialog, IDC_CAL_READ2));
@@ -85,7 +81,6 @@ TEST(Calibration, ShowCheckReadWriteResetAndAbandon) {
   EXPECT_EQ(app.TakeBox(kError, IDOK, 15000), L"The measured value is not close to the applied value.");
   ASSERT_TRUE(app.WaitForText(dialog, IDC_CAL_READ2, L"Read"));
   EXPECT_NEAR(ui::Number(app.Text(dialog, IDC_CAL_MEASURED2)), 5000.0, 150.0);
-
   // Calibrate: No writes nothing; Yes writes this month's record and shows it.
   app.SetText(dialog, IDC_CAL_MEASURED1, L"4010");
   app.SetText(dialog, IDC_CAL_MEASURED2, L"19950");
@@ -114,7 +109,6 @@ TEST(Calibration, ShowCheckReadWriteResetAndAbandon) {
   EXPECT_EQ(app.Text(dialog, IDC_CAL_GAIN), L"N/A");
   EXPECT_EQ(app.Text(dialog, IDC_CAL_MEASURED1), L"");
   EXPECT_TRUE(channel(0, month));
-
   // A tester unplugged while a point is read: the reading is abandoned.
   ASSERT_TRUE(app.Click(dialog, IDC_CAL_READ1));
   ASSERT_TRUE(app.WaitForText(dialog, IDC_CAL_READ1, L"Wait", 2000));

@@ -1,6 +1,5 @@
-// The Test configuration dialog against the simulated tester: refused values,
-// Cancel and a refused OK that store nothing, OK writing the settings to the
-// tester once, and the Danger confirmation of the relaxed limits.
+// The Test configuration dialog against the simulated tester: refused values, Cancel and a refused OK that store
+// nothing, OK writing the settings to the tester once, and the Danger confirmation of the relaxed limits.
 #include <algorithm>
 
 #include "tests/ui/harness/ui_harness.h"
@@ -20,7 +19,6 @@ TEST(ConfigurationAndDanger, RefusedOrCancelledStoresNothingOkWritesOnceDangerAs
   HWND conf = open();
   ASSERT_NE(conf, nullptr);
   app.Screenshot(L"config_dialog", conf);
-
   // A refused value: its message, the edit reset to the bound, the dialog kept.
   app.SetText(conf, IDC_CONF_TIME_STEP, L"60001");
   ASSERT_TRUE(app.Click(conf, IDOK));
@@ -44,7 +42,6 @@ TEST(ConfigurationAndDanger, RefusedOrCancelledStoresNothingOkWritesOnceDangerAs
   EXPECT_EQ(app.Text(conf, IDC_CONF_TIME_STEP), L"500");
   EXPECT_FALSE(ui::IsChecked(conf, IDC_CONF_ESTIMATE));
   EXPECT_EQ(app.Text(conf, IDC_CONF_CABLE), L"80");
-
   // OK with 900 mA, the upstream estimate over 120 milliohms and a log line
   // every second: the settings reach the tester once more, and only once.
   ASSERT_TRUE(app.Click(conf, IDC_CONF_ESTIMATE));
@@ -62,7 +59,6 @@ TEST(ConfigurationAndDanger, RefusedOrCancelledStoresNothingOkWritesOnceDangerAs
   EXPECT_EQ(app.CountSent(ui::FrameHex(0xE0, {0x01, 0x00})), 2);        // enforce limits, both writes
   const std::vector<std::string> log = app.SavedLog(ui::ScratchFolder() + L"\\log.txt");
   EXPECT_GE(std::count_if(log.begin(), log.end(), [](auto& t) { return t.rfind("V=", 0) == 0; }), 2);
-
   // Danger: Escape while typing the word keeps it; Cancel declines, back to
   // Enforce; declined is not accepted, so the question comes again.
   ASSERT_NE(conf = open(), nullptr);

@@ -39,7 +39,6 @@ TEST(RealtimeGraph, TraceBandStatusStopRepeatImageResizeAndEscape) {
   ASSERT_NE(graph, nullptr);
   EXPECT_FALSE(app.IsEnabled(graph, IDOK));
   EXPECT_FALSE(app.IsEnabled(graph, IDC_GRAPH_SAVE));
-
   // A 5 V supply with 40 mV of ripple.
   ASSERT_TRUE(ui::WaitUntil([&] { return !std::isnan(ReadStatus(app, graph).ripple); }, 5000));
   Sleep(1500);
@@ -54,7 +53,6 @@ TEST(RealtimeGraph, TraceBandStatusStopRepeatImageResizeAndEscape) {
   const RECT plot{60, 40, picture.width - 10, picture.height - 60};
   EXPECT_GT(picture.Count(ui::Greenish, plot), 5000);
   EXPECT_GT(picture.Count(ui::Dark, plot), 300);
-
   ASSERT_TRUE(app.Click(graph, IDC_GRAPH_STOP));
   ASSERT_TRUE(app.WaitGraphEnd(graph, 5000));
   // The image is the control's size + 5, with the four summary lines at the
@@ -68,9 +66,7 @@ TEST(RealtimeGraph, TraceBandStatusStopRepeatImageResizeAndEscape) {
   EXPECT_GT(png.Count(ui::Greenish), 5000);
   const RECT summary{picture.width - 138, picture.height - 128, picture.width - 20, picture.height - 52};
   EXPECT_GT(png.Count(ui::Dark, summary), std::max(150, picture.Count(ui::Dark, summary)));
-
-  // Repeat starts afresh (a new test thread): with the ripple gone the new
-  // extremes are close.
+  // Repeat starts afresh (a new test thread): with the ripple gone the new extremes are close.
   const int threadsStopped = ThreadCount(app.ProcessId());
   app.Sim("ripple 0 0");
   app.Sim("noise 0 0");
@@ -81,7 +77,6 @@ TEST(RealtimeGraph, TraceBandStatusStopRepeatImageResizeAndEscape) {
   ASSERT_TRUE(ui::WaitUntil([&] { return !std::isnan(ReadStatus(app, graph).ripple); }, 5000));
   Sleep(1000);
   EXPECT_LE(ReadStatus(app, graph).ripple, 0.02f);
-
   // Smaller: Close follows the lower right corner; never below 630 x 400.
   const RECT window = ui::Rect(graph), close = ui::Rect(GetDlgItem(graph, IDOK), graph);
   SetWindowPos(graph, nullptr, 0, 0, window.right - window.left - 150, window.bottom - window.top - 60,
@@ -91,7 +86,6 @@ TEST(RealtimeGraph, TraceBandStatusStopRepeatImageResizeAndEscape) {
   SetWindowPos(graph, nullptr, 0, 0, 200, 150, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   EXPECT_TRUE(ui::WaitUntil([&] { return ui::Rect(graph).right - ui::Rect(graph).left >= 630; }, 3000));
   EXPECT_GE(ui::Rect(graph).bottom - ui::Rect(graph).top, 400);
-
   // Escape while the test runs closes the window and ends the test's thread.
   PostMessageW(graph, WM_COMMAND, IDCANCEL, 0);
   ASSERT_TRUE(ui::WaitUntil([graph] { return !IsWindow(graph); }));

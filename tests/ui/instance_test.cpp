@@ -41,7 +41,6 @@ TEST(CopiesAndHotPlug, ATesterBelongsToOneCopyAtATimeAndTheListFollowsPlugEvents
     EXPECT_EQ(app.Exit(), 0);
     CloseHandle(squatter);
   }
-
   // The first copy holds the tester; the second is refused it at start-up,
   // lists it and reads nothing, and is refused it again when it asks.
   ui::App first, second, third;
@@ -70,9 +69,7 @@ TEST(CopiesAndHotPlug, ATesterBelongsToOneCopyAtATimeAndTheListFollowsPlugEvents
   second.Kill();
   takesTheTester(third);
   EXPECT_EQ(ui::ClaimedSerials(), std::vector<std::wstring>{L"VXPD0001"});
-
-  // An arrival adds the new tester once, however often it is announced, and
-  // connects nothing by itself.
+  // An arrival adds the new tester once, however often it is announced, and connects nothing by itself.
   const HWND main = third.Main();
   const std::vector<std::wstring> both = {L"VXPD0001", L"VXPD0002"};
   third.Sim("plug VXPD0002 kt60");

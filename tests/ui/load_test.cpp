@@ -1,7 +1,6 @@
-// Profiles and load against the simulated tester: the default charger listed
-// and measured live, Set Load, a fixed and the programmable profile with its
-// bounded voltage, a detached and reattached source, a capability change, and
-// a KT-40's refusal of PPS and of calibration.
+// Profiles and load against the simulated tester: the default charger listed and measured live, Set Load, a fixed and
+// the programmable profile with its bounded voltage, a detached and reattached source, a capability change, and a
+// KT-40's refusal of PPS and of calibration.
 #include <cmath>
 
 #include "tests/ui/harness/ui_harness.h"
@@ -28,7 +27,6 @@ TEST(ProfilesAndLoad, ListedMeasuredRequestedLoadedAndRefused) {
   EXPECT_EQ(app.Text(IDC_CURRENT), L"0 mA");
   EXPECT_FALSE(app.IsEnabled(main, IDC_SET_VOLTAGE_BUTTON));  // a fixed profile
   EXPECT_TRUE(app.WaitSent(ui::LoadFrame(0)));  // the start-up load
-
   // Set Load: the set point reaches the tester and the current follows; every
   // digit counts, so 70000 is refused rather than sent as 7000.
   app.SetText(main, IDC_SET_LOAD_EDIT, L"1000");
@@ -41,7 +39,6 @@ TEST(ProfilesAndLoad, ListedMeasuredRequestedLoadedAndRefused) {
   EXPECT_EQ(app.TakeBox(kError, IDOK, 20000), L"Please enter a number between 0-9999");
   Sleep(300);
   EXPECT_EQ(app.CountSent(ui::LoadFrame(7000)), 0);
-
   // 9 V fixed: on a PD-FIX port the request carries 5000 mV.
   app.Choose(main, IDC_VOLTAGE_LIST, 1);
   EXPECT_TRUE(app.WaitSent(ProfileFrame(2, 5000)));
@@ -68,7 +65,6 @@ TEST(ProfilesAndLoad, ListedMeasuredRequestedLoadedAndRefused) {
   EXPECT_TRUE(app.WaitSent(ProfileFrame(5, 21000)));
   ASSERT_TRUE(waitVolts(21.0));
   app.Screenshot(L"load_pps_profile");
-
   // Detached: blank statistics, nothing can be asked of the missing source.
   app.SetText(main, IDC_SET_LOAD_EDIT, L"500");
   ASSERT_TRUE(app.Click(IDC_SET_LOAD_BUTTON));
@@ -91,7 +87,6 @@ TEST(ProfilesAndLoad, ListedMeasuredRequestedLoadedAndRefused) {
   app.Sim("capchange qc3");
   EXPECT_TRUE(app.WaitForText(main, IDC_PROFILE_TYPE, L"QC3", 15000));
   EXPECT_EQ(app.Exit(), 0);
-
   // A KT-40 lists PPS as unknown and refuses it, and calibration.
   ui::App kt40;
   ASSERT_TRUE(kt40.Start(ui::Scenario(L"kt40")));

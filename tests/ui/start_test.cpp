@@ -1,6 +1,5 @@
-// Starting the program and connecting a tester: the Device list, the tester
-// chosen and what the log records of it (through Save Log), testers that
-// cannot be used, and ending the program at any moment.
+// Starting the program and connecting a tester: the Device list, the tester chosen and what the log records of it
+// (through Save Log), testers that cannot be used, and ending the program at any moment.
 #include <algorithm>
 
 #include "tests/ui/harness/ui_harness.h"
@@ -20,9 +19,7 @@ TEST(StartAndConnect, ListChooseLogRefuseAndEndCleanly) {
     app.Sim("attach");
     ASSERT_TRUE(app.WaitForText(app.Main(), IDC_PROFILE_TYPE, L"PD-FIX", 15000));
     Sleep(1500);
-
-    // Save Log offers the default folder and name; the file holds the whole
-    // log, with the capabilities once per attach.
+    // Save Log offers the default folder and name; the file holds the whole log, with the capabilities once per attach.
     const std::wstring path = ui::ScratchFolder() + L"\\run log.txt";
     std::wstring offered;
     const std::vector<std::string> texts = app.SavedLog(path, &offered);
@@ -38,7 +35,6 @@ TEST(StartAndConnect, ListChooseLogRefuseAndEndCleanly) {
     EXPECT_EQ(count("Port detected capabilities:"), 2);
     EXPECT_EQ(count("PD-APDO Voltage:3.30V-21.00V Max Current:3000mA"), 2);
     EXPECT_EQ(count("Port detached"), 1);
-
     // A file another program holds open is reported.
     HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_TRUE(app.SaveAs(app.Main(), IDC_SAVE_LOG, kLogTitle, path));
@@ -48,7 +44,6 @@ TEST(StartAndConnect, ListChooseLogRefuseAndEndCleanly) {
     ASSERT_TRUE(app.Click(IDC_CLEAR_LOG));
     EXPECT_EQ(app.SavedLog(ui::ScratchFolder() + L"\\cleared.txt"),
               std::vector<std::string>{"Trevane Loadpost tester V1.1 1013"});
-
     // Choosing the second tester connects it.
     const int versions = app.CountSent(ui::FrameHex(0x01));
     app.Choose(app.Main(), IDC_DEVICE_LIST, 1);
@@ -62,7 +57,6 @@ TEST(StartAndConnect, ListChooseLogRefuseAndEndCleanly) {
     PostMessageW(app.Main(), WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_EQ(app.Exit(), 0);
   }
-
   // Testers that cannot be used: told why, nothing read, no claim kept.
   const struct {
     std::wstring scenario;
@@ -89,7 +83,6 @@ TEST(StartAndConnect, ListChooseLogRefuseAndEndCleanly) {
     }
     EXPECT_EQ(app.Exit(), 0);
   }
-
   // Each round asks for something the monitor loop or a worker thread is busy
   // with, then ends the program within a second: it must end cleanly each time.
   enum Request { ChooseTester, ChooseProfile, SetLoad };

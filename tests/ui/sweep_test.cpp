@@ -1,7 +1,6 @@
-// The voltage-versus-current sweep against the simulated tester: a whole sweep
-// past the rating with its load frames, regions, exports and log; a sweep
-// closed while it runs; sweeps ended early by a detached source or an
-// unplugged tester, reported incomplete, whose exports hold the measured steps.
+// The voltage-versus-current sweep against the simulated tester: a whole sweep past the rating with its load frames,
+// regions, exports and log; a sweep closed while it runs; sweeps ended early by a detached source or an unplugged
+// tester, reported incomplete, whose exports hold the measured steps.
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
@@ -51,7 +50,6 @@ TEST(Sweep, RunsPastTheRatingExportsAndEndsEarlyIncomplete) {
   app.SetText(conf, IDC_CONF_TIME_STEP, L"700");
   ASSERT_TRUE(app.Close(conf, IDOK));
   EXPECT_TRUE(app.WaitForText(app.Main(), IDC_LOAD_MAX_LABEL, L"3600mA"));
-
   HWND graph = app.OpenGraph(true);
   ASSERT_TRUE(graph && !app.IsEnabled(graph, IDC_GRAPH_CSV));
   EXPECT_FALSE(IsWindowEnabled(app.Main()));  // modal
@@ -72,10 +70,8 @@ TEST(Sweep, RunsPastTheRatingExportsAndEndsEarlyIncomplete) {
   EXPECT_GT(picture.Count(ui::Greenish, plot), 2000);
   EXPECT_GT(picture.Count(ui::ShutDownGrey, plot), 300);
   EXPECT_GT(picture.Count(ui::Dark, plot), 200);
-
-  // The CSV dialog opens in the default folder with no name offered. One row
-  // per step; each reading belongs to its own step's load, so the voltage
-  // sags further at every step; power comes from the unrounded voltage.
+  // The CSV dialog opens in the default folder with no name offered. One row per step; each reading belongs to its own
+  // step's load, so the voltage sags further at every step; power comes from the unrounded voltage.
   const std::wstring csvPath = ui::ScratchFolder() + L"\\sweep.csv";
   std::wstring offered = L"?";
   ASSERT_TRUE(app.SaveAs(graph, IDC_GRAPH_CSV, kCsvTitle, csvPath, &offered));
@@ -98,7 +94,6 @@ TEST(Sweep, RunsPastTheRatingExportsAndEndsEarlyIncomplete) {
   EXPECT_EQ(app.TakeBox(L"Loadpost"), L"Graph was successfully saved to image file: " + pngPath);
   EXPECT_GT(ui::LoadPng(pngPath).Count(ui::Reddish), 2000);
   ASSERT_TRUE(app.Close(graph, IDOK));
-
   auto startSweep = [&] {
     HWND g = app.OpenGraph(true);  // the first step is measured once the status line shows it
     EXPECT_TRUE(g && ui::WaitUntil([&] { return !app.Text(g, IDC_GRAPH_STATUS).empty(); }));
@@ -111,7 +106,6 @@ TEST(Sweep, RunsPastTheRatingExportsAndEndsEarlyIncomplete) {
   ASSERT_TRUE(ui::WaitUntil([graph] { return !IsWindow(graph); }));
   EXPECT_TRUE(IsWindowEnabled(app.Main()));
   EXPECT_TRUE(ui::WaitUntil([&] { return LastLoadIsZero(app); }, 5000));
-
   // A detached source ends the sweep: incomplete, not gone on.
   const int at3000 = app.CountSent(ui::LoadFrame(3000));
   ASSERT_NE(graph = startSweep(), nullptr);
@@ -134,7 +128,6 @@ TEST(Sweep, RunsPastTheRatingExportsAndEndsEarlyIncomplete) {
             L"Could not save to image file.\nCheck that the appropriate permissions are set for the file/directory.");
   CloseHandle(held);
   ASSERT_TRUE(app.Close(graph, IDOK));
-
   // Unplugging the tester ends the next sweep, and the connection.
   app.Sim("attach");
   ASSERT_TRUE(app.WaitLive());
@@ -146,7 +139,6 @@ TEST(Sweep, RunsPastTheRatingExportsAndEndsEarlyIncomplete) {
   ASSERT_TRUE(app.Close(graph, IDOK));
   EXPECT_FALSE(app.IsEnabled(app.Main(), IDC_SET_LOAD_BUTTON));
   EXPECT_EQ(app.Text(IDC_VBUS), L" ");
-
   // The log: each step of the whole sweep, every run ended, and why.
   const std::vector<std::string> log = app.SavedLog(ui::ScratchFolder() + L"\\log.txt");
   auto count = [&](const char* text) { return std::count(log.begin(), log.end(), std::string(text)); };

@@ -1,5 +1,4 @@
-// LineChart drawing under Wine: Draw paints into a 32-bit DIB section whose
-// pixels are then read back (as 0x00RRGGBB).
+// LineChart drawing under Wine: Draw paints into a 32-bit DIB section whose pixels are then read back (as 0x00RRGGBB).
 #include <windows.h>
 #include <objidl.h>
 #include <gdiplus.h>
@@ -34,9 +33,7 @@ TEST(ChartDraw, TracesAndBandLandWhereTheLayoutSaysAndOddInputsDoNotFail) {
   RECT all{0, 0, 620, 420};
   FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
   auto at = [&](int x, int y) { return GdiFlush(), bits[y * 620 + x] & 0xFFFFFF; };
-
-  // Set up as the graph window does: 0..6 V, a black and a red trace, and a
-  // band that reaches far above the plot.
+  // Set up as the graph window does: 0..6 V, a black and a red trace, and a band that reaches far above the plot.
   auto chart = std::make_unique<LineChart>();
   chart->SetPlotColours(0, 0, 0);
   chart->SetBackgroundImage(nullptr);
@@ -59,7 +56,6 @@ TEST(ChartDraw, TracesAndBandLandWhereTheLayoutSaysAndOddInputsDoNotFail) {
   EXPECT_EQ(GetCurrentObject(dc, OBJ_FONT), font);
   EXPECT_EQ(GetCurrentObject(dc, OBJ_PEN), pen);
   EXPECT_EQ(GetCurrentObject(dc, OBJ_BRUSH), brush);
-
   const int left = chart->yAxisLine.from.x, top = chart->yAxisLine.from.y, bottom = chart->yAxisLine.to.y;
   const int mid = (left + chart->xAxisLine.to.x) / 2;
   ASSERT_GT(bottom - top, 200);
@@ -77,9 +73,7 @@ TEST(ChartDraw, TracesAndBandLandWhereTheLayoutSaysAndOddInputsDoNotFail) {
   EXPECT_NEAR(static_cast<int>(band & 0xFF), 191, 3);
   EXPECT_EQ(at(mid, y(5.0) + 3), 0xFFFFFFu);
   EXPECT_EQ(at(mid, top - 3), 0xFFFFFFu);
-
-  // Empty ranges, no divisions, counts past the arrays, a tiny size and a
-  // reversed overlay draw without failing.
+  // Empty ranges, no divisions, counts past the arrays, a tiny size and a reversed overlay draw without failing.
   chart->SetYRange(5.0f, 5.0f);
   chart->SetXRange(1.0, 1.0);
   chart->SetYDivisions(0);

@@ -1,7 +1,6 @@
-// loadpost-cli.exe, the Windows console build, over the stand-in ftd2xx.dll
-// beside it: lists the simulated tester and reads its status; reads two
-// testers at once; and serves two testers, each answering on its own port and
-// ending the load of a client that leaves.
+// loadpost-cli.exe, the Windows console build, over the stand-in ftd2xx.dll beside it: lists the simulated tester and
+// reads its status; reads two testers at once; and serves two testers, each answering on its own port and ending the
+// load of a client that leaves.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -22,9 +21,8 @@ std::wstring Folder() {
   return folder.substr(0, folder.find_last_of(L"\\/"));
 }
 
-// A running loadpost-cli.exe from beside the test, its standard output and
-// error each on a pipe of their own. Ended by the test (or killed when a check
-// fails half-way).
+// A running loadpost-cli.exe from beside the test, its standard output and error each on a pipe of their own. Ended by
+// the test (or killed when a check fails half-way).
 class Cli {
  public:
   explicit Cli(const std::wstring& arguments) {
@@ -54,12 +52,10 @@ class Cli {
     CloseHandle(out_);
     CloseHandle(err_);
   }
-  // Ends it at once (as a test can: Wine delivers no console control event to
-  // a program started through pipes).
+  // Ends it at once (as a test can: Wine delivers no console control event to a program started through pipes).
   void Kill() {
     if (started_) TerminateProcess(process_.hProcess, 255);
   }
-
   // The next line of standard output, without its line end; empty at its end.
   std::string Line() {
     std::string line;
@@ -69,8 +65,7 @@ class Cli {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return line;
   }
-  // Waits up to `ms` for the end: its exit code (~0u when it had not ended)
-  // and the rest of its output, both streams.
+  // Waits up to `ms` for the end: its exit code (~0u when it had not ended) and the rest of its output, both streams.
   std::pair<DWORD, std::string> Finish(DWORD ms = 30000) {
     std::pair<DWORD, std::string> result{~0u, ""};
     if (!started_ || WaitForSingleObject(process_.hProcess, ms) != WAIT_OBJECT_0) return result;
@@ -161,9 +156,7 @@ TEST(CliConsole, TwoTestersAtOnceEachWithItsOwnLink) {
   EXPECT_NE(status.find("\"serial\":\"VXPD0001\""), std::string::npos) << status;
   EXPECT_NE(status.find("\"serial\":\"VXPD0002\""), std::string::npos) << status;
   EXPECT_EQ(status.find("FT7QX2LB"), std::string::npos) << status;
-
-  // serve: both testers at once, each on its port; a client that leaves while
-  // its load is on leaves the tester at 0 mA.
+  // serve: both testers at once, each on its port; a client that leaves while its load is on leaves the tester at 0 mA.
   const std::wstring record = Folder() + L"\\cli-console-serve-record.txt";
   DeleteFileW(record.c_str());
   const SimSetting recording(L"LOADPOST_SIM_RECORD", record);

@@ -1,6 +1,5 @@
-// TesterLink and SerialTransport over an in-process fake D2XX device, which
-// lets the tests spoil single replies, writes and timings at will; and the
-// D2XX loader's behaviour when the library or its entry points are missing.
+// TesterLink and SerialTransport over an in-process fake D2XX device, which lets the tests spoil single replies, writes
+// and timings at will; and the D2XX loader's behaviour when the library or its entry points are missing.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -30,10 +29,9 @@ Bytes Frame(uint8_t command, Bytes data = {}) {
   return Bytes(out, out + BuildFrame(command, data.data(), data.size(), out, sizeof out));
 }
 
-// The fake device answers each written frame at once as a well-behaved tester
-// would, unless told to drop replies, fail or stall writes, or act unplugged.
-// Bytes it sends complete the outstanding overlapped read once it can be
-// filled whole, as the real library does within its read time-out.
+// The fake device answers each written frame at once as a well-behaved tester would, unless told to drop replies, fail
+// or stall writes, or act unplugged. Bytes it sends complete the outstanding overlapped read once it can be filled
+// whole, as the real library does within its read time-out.
 struct FakeDevice {
   std::mutex m;
   bool open = false;
@@ -192,8 +190,7 @@ class LinkOverFakeDevice : public ::testing::Test {
 
 TEST_F(LinkOverFakeDevice, OpenConfiguresTheLineAndReadsTheVersion) {
   ASSERT_EQ(Open(), 1);
-  // This library has no latency timer or event character calls: the link works
-  // without them and says so once.
+  // This library has no latency timer or event character calls: the link works without them and says so once.
   EXPECT_EQ(LogRecords(LogDiagnostics),
             std::vector<std::wstring>{L"Low-latency setting refused (FT_SetLatencyTimer: not in the D2XX library; "
                                       L"FT_SetChars: not in the D2XX library): the link stays at the bridge's default "
@@ -201,8 +198,7 @@ TEST_F(LinkOverFakeDevice, OpenConfiguresTheLineAndReadsTheVersion) {
   EXPECT_EQ(eventLog->RecordCount(), 1);
   EXPECT_EQ(dev.createFlags, 0x40000081u);
   EXPECT_EQ(dev.line, (std::vector<ULONG>{115200, 8, 0, 0, 10000, 10000}));
-  EXPECT_EQ(link.hardwareRevision, 20);
-  EXPECT_EQ(link.firmwareVersion, 30);
+  EXPECT_EQ((std::vector<int>{link.hardwareRevision, link.firmwareVersion}), (std::vector<int>{20, 30}));
   EXPECT_EQ(dev.written, std::vector<Bytes>{Frame(0x01)});
   link.Close();
   EXPECT_FALSE(dev.open);
@@ -224,8 +220,7 @@ TEST_F(LinkOverFakeDevice, OpenFailures) {
   link.hardwareRevision = 20;
   link.firmwareVersion = 30;
   EXPECT_EQ(Open(), 0);
-  EXPECT_EQ(link.hardwareRevision, 10);
-  EXPECT_EQ(link.firmwareVersion, 0);
+  EXPECT_EQ((std::vector<int>{link.hardwareRevision, link.firmwareVersion}), (std::vector<int>{10, 0}));
   EXPECT_FALSE(dev.open);
   EXPECT_FALSE(link.IsOpen());
   uint16_t mv = 0;
@@ -307,9 +302,8 @@ TEST_F(LinkOverFakeDevice, ConcurrentCommandsAreSerialised) {
   EXPECT_EQ(notices, std::vector<int>(20, 2));
 }
 
-// A missing library, or one without the entry points (a system library that
-// exports none of them): no devices, every call fails, one ERROR record even
-// when many threads ask at once.
+// A missing library, or one without the entry points (a system library that exports none of them): no devices, every
+// call fails, one ERROR record even when many threads ask at once.
 TEST(D2xxLoader, UnusableLibraryIsLoggedOnceAndEverythingFailsCleanly) {
   if (!eventLog) eventLog = new Logger();
   const struct {

@@ -1,7 +1,6 @@
-// The stand-in ftd2xx.dll as the program's loader finds it beside the test:
-// listing, overlapped I/O, line and bridge settings, refused opens, plug and
-// unplug through the control file, the scenario beside the DLL; and the tester
-// link running over it.
+// The stand-in ftd2xx.dll as the program's loader finds it beside the test: listing, overlapped I/O, line and bridge
+// settings, refused opens, plug and unplug through the control file, the scenario beside the DLL; and the tester link
+// running over it.
 #include <windows.h>
 #include <dbt.h>
 
@@ -38,8 +37,7 @@ std::wstring WorkFolder() {
 const D2xxApi* ft = nullptr;
 std::wstring controlPath;
 
-// The two-testers scenario and an empty control file, set before the program's
-// loader first loads the DLL.
+// The two-testers scenario and an empty control file, set before the program's loader first loads the DLL.
 class SimDllEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
@@ -91,8 +89,7 @@ FT_HANDLE OpenRaw(const char* serial) {
   return ft->W32_CreateFile(serial, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, kOpenFlags, nullptr);
 }
 
-// A tester opened with the program's settings (unless told otherwise), with an
-// overlapped record for each direction.
+// A tester opened with the program's settings (unless told otherwise), with an overlapped record for each direction.
 struct Port {
   explicit Port(const char* serial, bool configure = true) : handle(OpenRaw(serial)) {
     readOv.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -123,8 +120,7 @@ struct Port {
   bool Write(std::vector<uint8_t> bytes) {
     return Transfer(true, bytes.data(), static_cast<DWORD>(bytes.size()), 2000) == static_cast<int>(bytes.size());
   }
-  // Reads exactly `count` bytes the way the program does: one overlapped read
-  // after the other.
+  // Reads exactly `count` bytes the way the program does: one overlapped read after the other.
   std::vector<uint8_t> Read(size_t count, DWORD ms = 2000) {
     std::vector<uint8_t> got;
     for (int n = 0; got.size() < count; got.insert(got.end(), readBuffer, readBuffer + n)) {
@@ -227,15 +223,13 @@ TEST(SimDll, OpenFailsForUnknownBusyAndRefusingDevices) {
 
 std::atomic<int> noticeMask{0};
 
-// The link over the stand-in: the bridge grants the low-latency settings (no
-// record), a load reaches the tester, notices reach the callback; refused
-// settings cost one Diagnostics record and nothing else.
+// The link over the stand-in: the bridge grants the low-latency settings (no record), a load reaches the tester,
+// notices reach the callback; refused settings cost one Diagnostics record and nothing else.
 TEST(SimDll, TesterLinkOverTheStandIn) {
   TesterLink link;
   eventLog->Clear();
   ASSERT_EQ(link.Open("VXPD0001", [](int n) { noticeMask |= 1 << n; }), 1);
-  EXPECT_EQ(link.hardwareRevision, 20);
-  EXPECT_EQ(link.firmwareVersion, 30);
+  EXPECT_EQ((std::vector<int>{link.hardwareRevision, link.firmwareVersion}), (std::vector<int>{20, 30}));
   EXPECT_EQ(eventLog->RecordCount(), 0);
   auto measure = [&link](uint16_t* vbus, uint16_t* current) {
     uint8_t temp = 0;
@@ -251,7 +245,6 @@ TEST(SimDll, TesterLinkOverTheStandIn) {
   ASSERT_EQ(link.SetLoadCurrent(0), 1);
   Control("capchange");
   EXPECT_TRUE(WaitFor([] { return noticeMask == 1 << 4; }));
-
   link.Close();
   Control("fault nolatency");
   Control("fault nochars");
@@ -289,7 +282,6 @@ TEST(SimDll, ControlFilePlugAndUnplugChangeTheListAndAreAnnounced) {
   HWND probe = CreateWindowExW(0, wc.lpszClassName, L"probe", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr,
                                wc.hInstance, nullptr);
   ASSERT_NE(probe, nullptr);
-
   Control("plug VXPD0003 kt40");
   ASSERT_TRUE(WaitFor([] { return D2xxDeviceCount() == 4 && !deviceChanges.empty(); }));
   EXPECT_EQ(Serials(ft->ListDevices).back(), "VXPD0003");
@@ -312,9 +304,8 @@ TEST(SimDll, ControlFilePlugAndUnplugChangeTheListAndAreAnnounced) {
   DestroyWindow(probe);
 }
 
-// A copy of the DLL in its own folder picks its scenario from ftd2xx-sim.txt
-// beside it: a file name relative to that folder, or a scenario written inline.
-// (The copy is a separate module with a world of its own.)
+// A copy of the DLL in its own folder picks its scenario from ftd2xx-sim.txt beside it: a file name relative to that
+// folder, or a scenario written inline. (The copy is a separate module with a world of its own.)
 TEST(SimDll, ScenarioFileBesideTheDll) {
   const std::wstring exe = ExeFolder();
   const struct {

@@ -150,8 +150,7 @@ HWND WaitForWindow(DWORD processId, const wchar_t* windowClass, const wchar_t* t
 }
 
 std::string ReadClosedFile(const std::wstring& path) {
-  // The program holds a file open for writing until it is complete; until
-  // then an open that shares only reading fails.
+  // The program holds a file open for writing until it is complete; until then an open that shares only reading fails.
   HANDLE file = INVALID_HANDLE_VALUE;
   WaitUntil([&] {
     file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);

@@ -1,6 +1,5 @@
-// UI test harness: starts the real Loadpost.exe with the simulated tester's
-// ftd2xx.dll beside it, reads and clicks its controls as a user could, answers
-// its boxes and Save As dialogs, reads pixels and what reached the tester.
+// UI test harness: starts the real Loadpost.exe with the simulated tester's ftd2xx.dll beside it, reads and clicks its
+// controls as a user could, answers its boxes and Save As dialogs, reads pixels and what reached the tester.
 #pragma once
 
 #include <windows.h>
@@ -108,7 +107,6 @@ class App {
   ~App();
   App(const App&) = delete;
   App& operator=(const App&) = delete;
-
   // Starts the program on a scenario and waits for its main window. `copy`
   // names a sub-folder for another copy's simulated-tester files.
   bool Start(const std::wstring& scenarioFile, const std::wstring& copy = L"", int timeoutMs = 20000);
@@ -163,15 +161,12 @@ class App {
   // The text of the box with this caption, answered; "" when none came.
   std::wstring TakeBox(const std::wstring& caption, int answer = IDOK, int timeoutMs = 10000) const;
   bool NoBox(const std::wstring& caption, int waitMs) const { return !WaitForDialog(caption, waitMs); }
-
-  // Clicks `button` of `owner`, saves as `path` through the Save As dialog
-  // titled `title` (Yes to a replace question) or cancels it when `path` is
-  // empty, and waits for the dialog to go. `offered`: the name it offered.
+  // Clicks `button` of `owner`, saves as `path` through the Save As dialog titled `title` (Yes to a replace question)
+  // or cancels it when `path` is empty, and waits for the dialog to go. `offered`: the name it offered.
   bool SaveAs(HWND owner, int button, const std::wstring& title, const std::wstring& path,
               std::wstring* offered = nullptr) const;
   // The log's record texts through Save Log (after "<time>: <label>- ").
   std::vector<std::string> SavedLog(const std::wstring& path, std::wstring* offered = nullptr) const;
-
   // The graph window, moved and narrowed to fit the screen.
   HWND OpenGraph(bool sweep) const;
   // The test has ended: Close enabled, Stop reads "Repeat".
