@@ -98,6 +98,8 @@ const std::map<std::string, int> kSignals = {
 TEST(CliEnd, EveryWayOutLeavesTheTesterAtZeroWithEnforcedLimits) {
   const std::vector<std::string> sweep = With({"sweep"}, {kQuick.begin(), kQuick.begin() + 4});
   const std::vector<std::string> report = With({"report", "--out", "OUT"}, kQuick);
+  // Slow enough that the folder is surely removed while the command runs, however busy the machine.
+  const std::vector<std::string> slow = {"--current-step", "500", "--time-step", "1500"};
   const WayOut cases[] = {
       {"load, its time up", "default", {"load", "1500", "--for", "1"}, "", 0,
        "Load back to 0 mA on VXPD0001: 1.0 s elapsed"},
@@ -144,7 +146,7 @@ TEST(CliEnd, EveryWayOutLeavesTheTesterAtZeroWithEnforcedLimits) {
        "sweep ended early: the source re-advertised its capabilities"},
       {"sweep, unplug", kOneProfile, sweep, "unplug VXPD0001", 2,
        "sweep ended early: the connection to the tester was lost"},
-      {"sweep, output folder gone", kOneProfile, With(sweep, {"--csv", "OUT/sweep.csv"}), "remove-out", 2,
+      {"sweep, output folder gone", kOneProfile, With(With({"sweep"}, slow), {"--csv", "OUT/sweep.csv"}), "remove-out", 2,
        "cannot write"},
       {"report allow, complete", kOneProfile, With(report, kAllow), "", 0, "Verdict PASS"},
       {"report, SIGHUP", kOneProfile, report, "SIGHUP", 2, "run 1 (PD-FIX 5.00V): the terminal was closed (SIGHUP)"},
@@ -152,7 +154,8 @@ TEST(CliEnd, EveryWayOutLeavesTheTesterAtZeroWithEnforcedLimits) {
        "run 1 (PD-FIX 5.00V): stopped by SIGTERM"},
       // The tester's device path (its name when opened by --port) is not UTF-8: writing report.json throws.
       {"report allow, exception", kOneProfile, With(report, kAllow), "", 2, "ended by an unexpected error"},
-      {"report, output folder gone", kOneProfile, report, "remove-out", 2, "cannot write"},
+      {"report, output folder gone", kOneProfile, With(With({"report", "--out", "OUT"}, slow), {"--ripple-seconds", "0.3"}),
+       "remove-out", 2, "cannot write"},
       // serve: a client holds a load beyond the rating; every stop signal ends the server cleanly, saying why.
       {"serve, SIGINT", "default", {"serve", "--port-base", "0"}, "SIGINT", 0,
        "the server was stopped (stopped by the user); load 0 mA, limits enforced"},
