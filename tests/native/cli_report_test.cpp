@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 
 #include "core/graphs/sweep_csv.h"
 #include "core/graphs/sweep_plan.h"
@@ -102,7 +103,11 @@ TEST(CliSourceTests, SweepCsvIsTheWindowsWriterOutputAndTheChartIsWellFormed) {
   EXPECT_EQ(ReadFile(csv), BuildSweepCsv(volts, kSweepTableSize, j["currentStepMa"], j["endMa"]));
   const Result parsed = Finish(Spawn({"/usr/bin/python3", "-c", "import sys,xml.etree.ElementTree as E;E.parse(sys.argv[1])", svg}));
   EXPECT_EQ(parsed.code, 0) << parsed.err;
-  EXPECT_NE(ReadFile(svg).find("Permissible shut down region"), std::string::npos);
+  const std::string picture = ReadFile(svg);
+  EXPECT_NE(picture.find("Permissible shut down region"), std::string::npos);
+  // Each step's current labels the axis, written upwards as the window draws it.
+  const std::regex upwards(R"re(rotate\(-90\)" x="0" y="[0-9.]+" font-size="[0-9.]+">[0-9]+</text>)re");
+  EXPECT_EQ(std::distance(std::sregex_iterator(picture.begin(), picture.end(), upwards), std::sregex_iterator()), 7);
 }
 
 TEST(CliReport, DefaultChargerPassesAndTheFaultyOneFailsOnItsFaultyProfiles) {
