@@ -80,6 +80,10 @@ TEST(CliHistory, MoreRippleDriftsInExactlyThatFigure) {
   // At the default 50 mV the readings' spread counts as well; a report against itself never drifts.
   EXPECT_EQ(Cli({"history", "compare", "1", "2", "--db", db}).code, 1);
   EXPECT_EQ(Cli({"history", "compare", "2", "2", "--db", db}).code, 0);
+  EXPECT_EQ(Cli({"history", "compare", "1", "2", "--db", db, "--serial", "VXPD0001"}).code, 1);
+  const Result two = Cli({"--serial", "VXPD0001", "--serial", "VXPD0002", "history", "compare", "1", "2", "--db", db});
+  EXPECT_EQ(two.code, 2);
+  EXPECT_NE(two.err.find("history takes at most one --serial"), std::string::npos) << two.err;
   const Result missing = Cli({"history", "compare", "1", "3", "--db", db});
   EXPECT_EQ(missing.code, 2);
   EXPECT_NE(missing.err.find("no report 3 in " + db), std::string::npos) << missing.err;
