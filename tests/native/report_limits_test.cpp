@@ -138,6 +138,7 @@ TEST(LimitsFile, RulesJudgeARunAtTheirBoundaries) {
       {"\"maxRippleMv\": 150, \"profile\": {\"kind\": \"PD-FIX\", \"volts\": 5}", "150 mV", Verdict::Pass},
       {"\"maxRippleMv\": 1, \"profile\": {\"kind\": \"PD-APDO\"}", nullptr, Verdict::None},  // selects no run
       {"\"maxRippleMv\": 1, \"profile\": {\"kind\": \"USBC-1.5A\"}", nullptr, Verdict::None},
+      {"\"maxRippleMv\": 1, \"profile\": {\"kind\": \"USBC-3A\", \"volts\": 5}", nullptr, Verdict::None},
       {"\"maxRippleMv\": 1, \"profile\": {\"kind\": \"PD\", \"fromVolts\": 5.01}", nullptr, Verdict::None},
   };
   for (const Case& c : cases) {
