@@ -179,6 +179,8 @@ TEST(ProfileTexts, EntriesVersionsAndTheVoltageSentWithARow) {
   wchar_t small[8];
   FormatProfileDetailText(fixed, 20, small, 8);
   EXPECT_EQ(std::wstring(small).size(), 7u);
+  FormatProfileDetailText(fixed, 20, small, 1);  // room for the end only
+  EXPECT_EQ(small[0], L'\0');
   // Which tester versions the program accepts.
   std::wstring versions;  // each answer, "-" for none
   for (const auto& [hw, fw] : {std::pair{10, 26}, {10, 27}, {20, 29}, {20, 30}, {21, 99}, {15, 0}, {9, 0}}) {
