@@ -15,6 +15,7 @@
 #include "core/chart/line_chart.h"
 #include "core/graphs/direct_run_link.h"
 #include "core/graphs/graph_run.h"
+#include "core/report/run_verdict.h"
 #include "core/graphs/run_link.h"
 #include "core/link/real_clock.h"
 #include "core/graphs/sweep_csv.h"
@@ -255,6 +256,10 @@ TEST(SweepRun, EachStepRecordsTheVoltageOfItsOwnLoad) {
     EXPECT_EQ(r.status, L"Minimum:3.86V   Maximum:5.00V");
     EXPECT_EQ(S.requests.requestedLoadMa, 0);
     EXPECT_TRUE(r.m.PassUntil([&] { return r.m.model.AppliedLoadMa() == 0; }, 2000));
+    // The verdict names the first step outside the window, the very first one included.
+    EXPECT_EQ(JudgeSweep(r.session, r.tables, {}).firstFailing, 4);  // 2000 mA, 4.24 V
+    r.tables.volts[0] = 5.5f;
+    EXPECT_EQ(JudgeSweep(r.session, r.tables, {}).firstFailing, 0);
   }
 }
 

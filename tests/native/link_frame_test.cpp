@@ -174,6 +174,15 @@ TEST(ReplyMailbox, DiscardDropsAStaleReplyEvenOneStillArriving) {
   EXPECT_EQ(Bytes(r.body, r.body + r.length), Bytes{0x0A});
   EXPECT_FALSE(box.Take(&r));  // taken once only
   EXPECT_EQ((std::vector<long>{long(box.Posted()), long(box.Dropped())}), (std::vector<long>{2, 1}));
+  // The newest sound reply is taken, whatever damaged frame came after it, and wherever the box has got to.
+  for (int round = 0; round < 3; ++round) {
+    const uint8_t older[1] = {0x01}, newer[1] = {0x0C};
+    box.Post(older, 1, box.Generation());
+    box.Post(newer, 1, box.Generation());
+    box.PostDamaged(box.Generation());
+    ASSERT_EQ(box.TakeNewest(&r), MailboxTake::Reply);
+    EXPECT_EQ(r.body[0], 0x0C);
+  }
   // A late reply is half received when the next command discards: when it
   // completes it is not taken, and the command's own reply still is.
   Harness h;

@@ -78,6 +78,7 @@ TEST(ConfigChecks, BoundsValuesAndMessages) {
     EXPECT_EQ(r.check, ConfigCheck::CableResistanceTooLarge) << bad;
     EXPECT_EQ(r.editValue, 0);
     EXPECT_EQ(Message(r), L"Maximum value for Cable Resistance is 1000 milliohms");
+    EXPECT_TRUE(FormatConfigMessage(r, nullptr, 0));  // with nowhere to write: still says there is a message
   }
   // The shortest time step follows the current step.
   struct Case {

@@ -123,8 +123,10 @@ TEST(LogEvent, FormatsIntoTheProcessLogAndNotifiesTheWindow) {
 // The rows come from the stored rectangle, so the banner row is drawn at once.
 TEST(LogView, TheFirstRecordIsInViewWhenRowsAreKnownBeforePainting) {
   // (265 - 24) / 14; none in a window shorter than the banner, or for rows of no height.
-  EXPECT_EQ((std::vector<int>{LogView::RowsFor(265, 14), LogView::RowsFor(20, 14), LogView::RowsFor(100, 0)}),
-            (std::vector<int>{17, 0, 0}));
+  // A window with room for one row shows one.
+  EXPECT_EQ((std::vector<int>{LogView::RowsFor(265, 14), LogView::RowsFor(20, 14), LogView::RowsFor(100, 0),
+                              LogView::RowsFor(38, 14)}),
+            (std::vector<int>{17, 0, 0, 1}));
   LogView view;
   view.visibleRows = LogView::RowsFor(265, 14);
   EXPECT_FALSE(view.UpdateRange(1).visible);
