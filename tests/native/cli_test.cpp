@@ -62,6 +62,7 @@ TEST(CliCommands, AnswerLikeTheWindowForEachScenario) {
       {"two-testers", {"--serial", "VXPD0002", "--json", "list"}, 0, {"\"serial\":\"VXPD0002\""}, ""},
       {"no-devices", {"list"}, 2, {}, "No Trevane Loadpost device detected."},
       {"no-devices", {"--sim", "kt40", "list"}, 0, {"VXPD0040  KT-40  1.0       2.7       yes"}, ""},
+      {"no-devices", {"--sim", "kt41", "list"}, 2, {}, "no scenario 'kt41'"},
       {"no-devices", {"ripple", "--seconds", "0.2", "--sim", "kt40"}, 0, {"Verdict  PASS"}, ""},
       {kGarbledScenario, {"status"}, 2, {}, "Unable to connect to selected Loadpost device (VXPD0001: no answer"},
   };

@@ -167,6 +167,8 @@ TEST(SimScenario, ErrorsNameTheLineAndControlCommandsParse) {
   EXPECT_EQ(ErrorOf("tester A\nend\nat 1s @B detach\n"), "bad.sim:3: no device 'B' at that time");
   EXPECT_EQ(ErrorOf("ftdi F1\nat 1s detach\n"), "bad.sim:2: there is no tester for this command");
   EXPECT_EQ(ErrorOf("tester A B\nend\n").rfind("bad.sim:1: unknown model word 'B'", 0), 0u);
+  EXPECT_EQ(ErrorOf("tester A@B\nend\n"), "bad.sim:1: serial 'A@B' has a character that is not allowed");
+  EXPECT_EQ(Parse("charger x\n  fixed 5V\n  restart off\nend\n").chargers.at(0).restartMs, 0);
   EXPECT_EQ(ErrorOf("tester A\n  fault dropp 0C\nend\n").rfind("bad.sim:2: unknown fault 'dropp'", 0), 0u);
   EXPECT_EQ(ErrorOf("tester A\nend\nat 1s jump\n").rfind("bad.sim:3: unknown command 'jump'", 0), 0u);
   // A device plugged in by the timeline may be used after that.
