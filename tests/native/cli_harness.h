@@ -6,9 +6,11 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -27,9 +29,24 @@ using child_process::Result;
 using child_process::Spawn;
 using child_process::SpawnOnTerminal;
 
-// A scratch file or folder, named per process: other runs of these tests may share the machine.
+// A scratch file or folder in a folder of this test process's own, made afresh
+// and removed when the process ends: a busy machine soon gives a process id
+// again, and what an earlier process left must never be taken for this one's.
 inline std::string ScratchPath(const std::string& name) {
-  return testing::TempDir() + std::to_string(getpid()) + "_" + name;
+  struct Folder {
+    std::string path = testing::TempDir() + "loadpost-test-XXXXXX";
+    Folder() {
+      // Readable by all, as /tmp's files are: some tests run the program as another user.
+      const bool made = mkdtemp(path.data()) && chmod(path.c_str(), 0755) == 0;
+      path = made ? path + "/" : testing::TempDir() + std::to_string(getpid()) + "_";
+    }
+    ~Folder() {
+      std::error_code ec;
+      if (path.back() == '/') std::filesystem::remove_all(path, ec);
+    }
+  };
+  static const Folder folder;
+  return folder.path + name;
 }
 
 inline std::string ReadFile(const std::string& path) {
@@ -49,7 +66,7 @@ class SimServer {
   explicit SimServer(const std::string& scenario, const std::vector<std::string>& extra = {}) {
     std::string arg = scenario;
     if (scenario.find('\n') != std::string::npos) {
-      arg = testing::TempDir() + "cli_scenario_" + std::to_string(getpid()) + "_" + std::to_string(++made_) + ".sim";
+      arg = ScratchPath("scenario-" + std::to_string(++made_) + ".sim");
       std::ofstream(arg) << scenario;
     }
     // The bridge runs as a driver in low latency, which the program asks for on
