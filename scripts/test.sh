@@ -34,15 +34,17 @@ jobs="${LOADPOST_JOBS:-2}"
 test_jobs="${LOADPOST_TEST_JOBS:-$((jobs * 3))}"
 mkdir -p build
 
-# The ThreadSanitizer build runs in the background while the native tests run
-# (they mostly wait on the simulated testers' real time), below their priority.
-tsan_build() {
-  cmake --preset tsan >build/tsan-configure.log 2>&1 && nice -n 10 cmake --build --preset tsan -j "$jobs" >build/tsan-build.log 2>&1
+# A build made in the background while tests run (they mostly wait on the
+# simulated testers' real time or on Wine), below their priority: the
+# ThreadSanitizer build during the native tests, the package's during Wine's.
+background_build() {
+  cmake --preset "$1" >"build/$1-configure.log" 2>&1 &&
+    nice -n 10 cmake --build --preset "$1" -j "$jobs" >"build/$1-build.log" 2>&1
 }
 
 echo "== native build (AddressSanitizer + UndefinedBehaviorSanitizer)"
 if cmake --preset native >build/native-configure.log 2>&1 && cmake --build --preset native -j "$jobs" >build/native-build.log 2>&1; then
-  tsan_build &
+  background_build tsan &
   tsan_pid=$!
   ctest --preset native -j "$test_jobs" 2>&1 | tee build/native-ctest.log
   count_results build/native-ctest.log
@@ -50,7 +52,7 @@ else
   cat build/native-configure.log build/native-build.log 2>/dev/null | grep -E -A3 'error|Error' | head -60
   echo "native build failed"
   failed=$((failed + 1))
-  tsan_build &
+  background_build tsan &
   tsan_pid=$!
 fi
 
@@ -64,15 +66,10 @@ else
   failed=$((failed + 1))
 fi
 
-# The Debian package's plain build of loadpost-cli runs in the background while
-# the Windows tests run (they mostly wait on Wine and the simulated testers).
-package_build() {
-  cmake --preset package >build/package-configure.log 2>&1 && nice -n 10 cmake --build --preset package -j "$jobs" >build/package-build.log 2>&1
-}
 
 echo "== win64 build (MinGW-w64) and tests under Wine"
 if cmake --preset win64 >build/win64-configure.log 2>&1 && cmake --build --preset win64 -j "$jobs" >build/win64-build.log 2>&1; then
-  package_build &
+  background_build package &
   package_pid=$!
   export LOADPOST_BUILD="$ROOT/build/win64"
   export LOADPOST_XVFB=1
@@ -87,7 +84,7 @@ else
   cat build/win64-configure.log build/win64-build.log 2>/dev/null | grep -E -A3 'error|Error' | head -60
   echo "win64 build failed"
   failed=$((failed + 1))
-  package_build &
+  background_build package &
   package_pid=$!
 fi
 
